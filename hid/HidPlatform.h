@@ -1,0 +1,149 @@
+// The one small interface between the HID device object/controller and the
+// operating system. Backends: Windows (SetupAPI + HID.dll bound at run time),
+// Linux (libudev + hidraw) and the simulated bus under sim/. Nothing above
+// hid/ knows which one runs.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace hid {
+
+// Opaque handle to one open device interface. kInvalidHandle when closed.
+using THidHandle = intptr_t;
+constexpr THidHandle kInvalidHandle = -1;
+
+enum class TOpenAccess {
+  ReadWrite,        // synchronous, read and write access
+  QueryOnly,        // synchronous, no access rights: identity, strings, caps
+  OverlappedRead,   // reads that complete later through a completion routine
+  OverlappedWrite,  // overlapped writes (kept for completeness)
+};
+
+// One present HID interface as discovery sees it.
+struct TDiscoveredInterface {
+  std::string Path;   // what every open uses
+  uint32_t DeviceID;  // stays while the device stays, changes when plugged again
+};
+
+struct THidAttributes {
+  uint32_t Size = 12;
+  uint16_t VendorID = 0;
+  uint16_t ProductID = 0;
+  uint16_t VersionNumber = 0;
+};
+
+// Layout of the platform's HIDP_CAPS (64 bytes). Report lengths count the
+// report-ID byte.
+struct THidCaps {
+  uint16_t Usage = 0;
+  uint16_t UsagePage = 0;
+  uint16_t InputReportByteLength = 0;
+  uint16_t OutputReportByteLength = 0;
+  uint16_t FeatureReportByteLength = 0;
+  uint16_t Reserved[17] = {};
+  uint16_t NumberLinkCollectionNodes = 0;
+  uint16_t NumberInputButtonCaps = 0;
+  uint16_t NumberInputValueCaps = 0;
+  uint16_t NumberInputDataIndices = 0;
+  uint16_t NumberOutputButtonCaps = 0;
+  uint16_t NumberOutputValueCaps = 0;
+  uint16_t NumberOutputDataIndices = 0;
+  uint16_t NumberFeatureButtonCaps = 0;
+  uint16_t NumberFeatureValueCaps = 0;
+  uint16_t NumberFeatureDataIndices = 0;
+};
+static_assert(sizeof(THidCaps) == 64, "HIDP_CAPS is 64 bytes");
+
+// The parsed report descriptor of one device, kept by the device object.
+using TPreparsedData = std::shared_ptr<const void>;
+
+// Completion of an overlapped read: status (0 = success) and byte count.
+// Runs on the thread that started the read, inside that thread's
+// AlertableWait (or SleepEx on Windows).
+using TReadCompletion = std::function<void(uint32_t AErrorCode, uint32_t ACount)>;
+
+constexpr uint32_t kErrorOperationAborted = 995;   // ERROR_OPERATION_ABORTED
+constexpr uint32_t kErrorDeviceNotConnected = 1167;  // ERROR_DEVICE_NOT_CONNECTED
+
+// Device-change notification: lParam of the message (-1 for the first pass).
+using TChangeNotify = std::function<void(int32_t ALParam)>;
+
+class IHidPlatform {
+ public:
+  virtual ~IHidPlatform() = default;
+
+  // Binds the platform services (all or nothing, counted per process).
+  virtual bool Bind() = 0;
+  virtual void Unbind() = 0;
+
+  // Present HID interfaces, in the platform's order. False when the
+  // enumeration could not start (the caller then sees no devices).
+  virtual bool Enumerate(std::vector<TDiscoveredInterface>& AOut) = 0;
+
+  virtual THidHandle Open(const std::string& APath, TOpenAccess AAccess) = 0;
+  virtual void Close(THidHandle AHandle) = 0;
+
+  virtual bool GetAttributes(THidHandle AHandle, THidAttributes& AOut) = 0;
+  virtual bool GetManufacturerString(THidHandle AHandle, std::string& AOut) = 0;  // UTF-8
+  virtual bool GetProductString(THidHandle AHandle, std::string& AOut) = 0;       // UTF-8
+  virtual TPreparsedData GetPreparsedData(THidHandle AHandle) = 0;  // empty on failure
+  virtual bool GetCaps(const TPreparsedData& AData, THidCaps& AOut) = 0;
+
+  virtual bool SetNumInputBuffers(THidHandle AHandle, uint32_t ACount) = 0;
+  virtual bool GetNumInputBuffers(THidHandle AHandle, uint32_t& ACount) = 0;
+  // Drops every input report queued on the handle.
+  virtual bool FlushQueue(THidHandle AHandle) = 0;
+
+  // One synchronous output report; returns when the platform has finished.
+  virtual bool Write(THidHandle AHandle, const uint8_t* AData, uint32_t ALength,
+                     uint32_t& AWritten) = 0;
+
+  // Starts one read of one input report into ABuffer and returns at once.
+  // When a report is already queued it is in ABuffer on return. The
+  // completion runs later on the starting thread during an alertable wait.
+  // At most one read per handle may be outstanding.
+  virtual bool StartRead(THidHandle AHandle, uint8_t* ABuffer, uint32_t ALength,
+                         TReadCompletion ACompletion) = 0;
+  // Cancels the outstanding read of the handle. On return nothing writes into
+  // its buffer any more; its completion (with kErrorOperationAborted, unless it
+  // had already completed) is still delivered by the next alertable wait.
+  virtual void CancelRead(THidHandle AHandle) = 0;
+
+  // Waits up to ATimeoutMs on the calling thread, running the read
+  // completions queued to it; returns as soon as at least one ran (true).
+  virtual bool AlertableWait(uint32_t ATimeoutMs) = 0;
+
+  // Device-change notifications for the calling (controller's) thread,
+  // delivered through that thread's event loop. Watching posts one
+  // notification with lParam -1, which runs only once the loop runs.
+  virtual void WatchChanges(TChangeNotify ANotify) = 0;
+  virtual void UnwatchChanges() = 0;
+};
+
+// The platform the controller uses unless it is given one: the override when
+// set (the simulated bus), else the operating system's backend.
+IHidPlatform& CurrentPlatform();
+void SetPlatformOverride(IHidPlatform* APlatform);
+// The operating system's backend (one per build, chosen by CMake).
+IHidPlatform& OsPlatform();
+
+// Event loop that the Linux and simulated backends use to deliver
+// notifications on the controller's thread. The application installs one
+// built on its toolkit; tests install a hand-driven one.
+class IHidEventLoop {
+ public:
+  virtual ~IHidEventLoop() = default;
+  // Runs AFn later on the loop's thread (may be called from any thread).
+  virtual void Post(std::function<void()> AFn) = 0;
+  // Calls AFn on the loop's thread whenever AFd is readable.
+  virtual void* WatchReadable(int AFd, std::function<void()> AFn) = 0;
+  virtual void Unwatch(void* AWatch) = 0;
+};
+void SetEventLoop(IHidEventLoop* ALoop);
+IHidEventLoop* EventLoop();
+
+}  // namespace hid

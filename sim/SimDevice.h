@@ -1,0 +1,44 @@
+// A device on the simulated HID bus. Keyboards, mice, broken devices and the
+// simulated controller board all derive from it; the bus (SimBus.h) does the
+// plumbing: identity, handles, input-report queues, notifications.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+class TSimBus;
+
+class TSimDevice {
+ public:
+  virtual ~TSimDevice() = default;
+
+  // Identity and strings as the platform reports them.
+  uint16_t VendorID = 0;
+  uint16_t ProductID = 0;
+  uint16_t Version = 0x0100;
+  std::string Manufacturer;
+  std::string Product;
+  uint16_t InputReportLength = 64;   // report-ID byte included
+  uint16_t OutputReportLength = 64;  // report-ID byte included
+
+  // Fault switches for the controller's error paths.
+  bool CanOpenReadWrite = true;  // false: only a query-only open works (keyboard, mouse)
+  bool CanOpen = true;           // false: "Device cannot be opened"
+  bool CanIdentify = true;       // false: "Device cannot be identified"
+
+  // An output report written by the host (the whole report, ID byte
+  // included). Called on the writing thread, with no bus lock held. Return
+  // the number of bytes the device accepted (normally ALength).
+  virtual uint32_t OnOutputReport(const uint8_t* AData, uint32_t ALength) {
+    (void)AData;
+    return ALength;
+  }
+
+  // Set by the bus while the device is plugged in.
+  TSimBus* Bus = nullptr;
+};
+
+}  // namespace sim
