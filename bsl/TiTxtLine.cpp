@@ -1,0 +1,70 @@
+#include "TiTxtLine.h"
+
+namespace {
+
+bool IsTrimmed(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool EqualsNoCase(const std::string& AText, const char* AWord) {
+  size_t i = 0;
+  for (; AWord[i] != '\0'; ++i) {
+    if (i >= AText.size()) return false;
+    char c = AText[i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c != AWord[i]) return false;
+  }
+  return i == AText.size();
+}
+
+// Each data group is two digits and one separator.
+constexpr size_t kGroupWidth = 3;
+
+}  // namespace
+
+std::string TrimLine(const std::string& ALine) {
+  size_t first = 0;
+  size_t last = ALine.size();
+  while (first < last && IsTrimmed(ALine[first])) ++first;
+  while (last > first && IsTrimmed(ALine[last - 1])) --last;
+  return ALine.substr(first, last - first);
+}
+
+TTiTxtLineKind ClassifyLine(const std::string& ATrimmed) {
+  if (ATrimmed.empty()) return TTiTxtLineKind::Empty;
+  if (EqualsNoCase(ATrimmed, "SET")) return TTiTxtLineKind::Settings;
+  switch (ATrimmed[0]) {
+    case '#': return TTiTxtLineKind::Start;
+    case '?': return TTiTxtLineKind::Version;
+    case '@': return TTiTxtLineKind::Address;
+    case 'q': return TTiTxtLineKind::End;
+    default: return TTiTxtLineKind::Data;
+  }
+}
+
+uint32_t HexToInt(const std::string& AText) {
+  const auto fail = [&AText]() {
+    return EConvertError("'$" + AText + "' is not a valid integer value");
+  };
+  if (AText.empty()) throw fail();
+  uint64_t value = 0;
+  for (char c : AText) {
+    const int digit = HexDigit(c);
+    if (digit < 0) throw fail();
+    value = (value << 4) | static_cast<uint64_t>(digit);
+    if (value > 0xFFFFFFFFull) throw fail();
+  }
+  return static_cast<uint32_t>(value);
+}
+
+std::vector<uint8_t> DataLineBytes(const std::string& ATrimmed) {
+  std::vector<uint8_t> bytes;
+  for (size_t pos = 0; pos + 2 <= ATrimmed.size(); pos += kGroupWidth)
+    bytes.push_back(static_cast<uint8_t>(HexToInt(ATrimmed.substr(pos, 2))));
+  return bytes;
+}

@@ -1,0 +1,198 @@
+#include "bsl_hid.h"
+
+#include <cstdio>
+#include <limits>
+
+namespace {
+
+constexpr uint8_t kReportId = 0x3F;     // the loader's HID report ID
+constexpr uint8_t kReportFill = 0xAC;   // padding after the core packet
+constexpr size_t kReportHeader = 2;     // report ID and length byte
+constexpr size_t kMaxCoreLength = 255;  // the length byte holds 8 bits
+constexpr size_t kAddressBytes = 3;     // 24-bit addresses, LSB first
+constexpr size_t kFastHeader = 1 + kAddressBytes;  // command byte and address
+
+constexpr uint8_t kCmdRxDataBlock = 0x10;
+constexpr uint8_t kCmdRxPassword = 0x11;
+constexpr uint8_t kCmdLoadPC = 0x17;
+constexpr uint8_t kCmdTxDataBlock = 0x18;
+constexpr uint8_t kCmdTxBslVersion = 0x19;
+constexpr uint8_t kCmdRxDataBlockFast = 0x1B;
+
+constexpr uint8_t kAnswerMessage = 0x3B;
+constexpr uint8_t kMessageSuccess = 0x00;
+// The loader's program counter is loaded 4 bytes past the start line's
+// address: the loader images begin their code there.
+constexpr uint32_t kLoadPCOffset = 4;
+
+void AppendAddress(TBytes& AOut, uint32_t AAddress) {
+  for (size_t i = 0; i < kAddressBytes; ++i)
+    AOut.push_back(static_cast<uint8_t>(AAddress >> (8 * i)));
+}
+
+std::string Hex8(uint32_t AValue) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(AValue));
+  return text;
+}
+
+}  // namespace
+
+// ---- transport ----
+
+void TBsl::LogMsg(int32_t AID, TMessageType AType, const std::string& AMessage, TColor AColor) {
+  if (fonLogMsg) fonLogMsg(AID, AType, AMessage, AColor);
+}
+
+bool TBsl::OpenHidDev() {
+  // Queue lengths of the synchronous and the read handle: room for every
+  // answer a burst of commands can leave behind.
+  constexpr uint32_t kQueueLength = 128;
+  if (!FHidDev) return false;
+  FHidDev->SetNumInputBuffers(kQueueLength);
+  FHidDev->SetNumOverlappedBuffers(kQueueLength);
+  return FHidDev->CheckOut() && FHidDev->OpenFile();
+}
+
+bool TBsl::SndPacket(const TBytes& ATxData) {
+  if (!FHidDev || !FHidDev->OpenFile()) return false;
+  const size_t length = FHidDev->Caps().OutputReportByteLength;
+  const size_t count = ATxData.size();
+  if (count > kMaxCoreLength || kReportHeader + count > length) {
+    LogMsg(13, mtDebug,
+           "tx-err - packet of " + std::to_string(count) + " bytes does not fit a report of " +
+               std::to_string(length) + " bytes",
+           clRed);
+    return false;
+  }
+  TBytes report(length, kReportFill);
+  report[0] = kReportId;
+  report[1] = static_cast<uint8_t>(count);
+  std::copy(ATxData.begin(), ATxData.end(), report.begin() + kReportHeader);
+  LogMsg(12, mtDebug,
+         "tx[" + std::to_string(length) + "/" + std::to_string(count) + "]: " + BytesToHex(report),
+         clBlue);
+  uint32_t written = 0;
+  const bool ok = FHidDev->WriteFile(report.data(), static_cast<uint32_t>(length), written) &&
+                  written == length;
+  LogMsg(13, mtDebug,
+         std::string(ok ? "tx-ok" : "tx-err") + " - data written: " + std::to_string(written),
+         clBlack);
+  return ok;
+}
+
+bool TBsl::RcvPacket(TBytes& ARxData) {
+  const uint32_t length = FHidDev->Caps().InputReportByteLength;
+  ARxData.assign(length, 0);
+  if (length == 0) return false;  // a device without input reports cannot answer
+  const bool started = FHidDev->ReadFileEx(
+      ARxData.data(), length,
+      [this](uint32_t AErrorCode, uint32_t ACount, const TJvOverlapped* AOvl) {
+        Dummy(AErrorCode, ACount, AOvl);
+      });
+  if (!started) return false;
+  // Wait for the answer; a read still outstanding afterwards is cancelled so
+  // that it never fills this buffer after it is gone, nor takes the answer
+  // meant for a later command.
+  FHidDev->WaitForRead(FAnswerTimeoutMs);
+  if (FHidDev->ReadPending()) FHidDev->CancelRead();
+  LogMsg(14, mtDebug, "rx[" + std::to_string(length) + "]: " + BytesToHex(ARxData), clGreen);
+  return true;
+}
+
+void TBsl::Dummy(uint32_t ErrorCode, uint32_t Count, const TJvOverlapped* Ovl) {
+  const uintptr_t event = Ovl ? Ovl->hEvent : 0;
+  LogMsg(11, mtDebug,
+         "@Dummy(ErrorCode: " + std::to_string(ErrorCode) + ",Count: " + std::to_string(Count) +
+             ", Ovl: " + std::to_string(event) + ")",
+         clBlack);
+}
+
+// ---- commands ----
+
+bool TBsl::BSL_SendCommand(uint8_t ACommand, const TBytes& AData) {
+  try {
+    TBytes packet;
+    packet.reserve(1 + AData.size());
+    packet.push_back(ACommand);
+    packet.insert(packet.end(), AData.begin(), AData.end());
+    return SndPacket(packet);
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool TBsl::BSL_SendCommand(uint8_t ACommand, const TBytes& AData, TBytes& ARXData) {
+  // Open the read handle before writing, so an answer that comes at once is
+  // queued for us, and drop what earlier commands left there: an answer
+  // that came too late must not pass for this command's.
+  if (FHidDev && FHidDev->OpenFileEx(omhRead)) FHidDev->FlushQueue();
+  if (!BSL_SendCommand(ACommand, AData)) return false;
+  return RcvPacket(ARXData);
+}
+
+bool TBsl::cmd_SendPassword(const TBsl_PasswordData& APassword) {
+  const TBytes data(APassword.begin(), APassword.end());
+  TBytes reply;
+  if (!BSL_SendCommand(kCmdRxPassword, data, reply)) return false;
+  return reply.size() > 3 && reply[0] == kReportId && reply[1] == 0x02 &&
+         reply[2] == kAnswerMessage && reply[3] == kMessageSuccess;
+}
+
+bool TBsl::cmd_TxBslVersion() {
+  TBytes reply;
+  return BSL_SendCommand(kCmdTxBslVersion, {}, reply);
+}
+
+bool TBsl::cmd_WriteHex(int AAddress, const TBytes& AData, TBytes& ARxData) {
+  TBytes data;
+  AppendAddress(data, static_cast<uint32_t>(AAddress));
+  data.insert(data.end(), AData.begin(), AData.end());
+  return BSL_SendCommand(kCmdRxDataBlock, data, ARxData);
+}
+
+size_t TBsl::MaxBlockLength() {
+  const size_t length = FHidDev ? FHidDev->Caps().OutputReportByteLength : 0;
+  if (length <= kReportHeader + kFastHeader) return std::numeric_limits<size_t>::max();
+  return std::min(length, kReportHeader + kMaxCoreLength) - kReportHeader - kFastHeader;
+}
+
+bool TBsl::WriteFastBlock(uint32_t AAddress, const uint8_t* AData, size_t ACount) {
+  LogMsg(0, mtDebug, "ADR: " + Hex8(AAddress) + "h, " + std::to_string(ACount), clGrayText);
+  TBytes data;
+  AppendAddress(data, AAddress);
+  data.insert(data.end(), AData, AData + ACount);
+  return BSL_SendCommand(kCmdRxDataBlockFast, data);
+}
+
+bool TBsl::cmd_WriteHexFast(int AAddress, const TBytes& AData) {
+  // A block longer than one report carries goes out as several fast writes
+  // at consecutive addresses; the loader cannot tell the difference.
+  const size_t block = MaxBlockLength();
+  const uint32_t address = static_cast<uint32_t>(AAddress);
+  if (AData.size() <= block) return WriteFastBlock(address, AData.data(), AData.size());
+  for (size_t offset = 0; offset < AData.size(); offset += block) {
+    const size_t count = std::min(block, AData.size() - offset);
+    if (!WriteFastBlock(address + static_cast<uint32_t>(offset), AData.data() + offset, count))
+      return false;
+  }
+  return true;
+}
+
+bool TBsl::cmd_ReadHex(int AAddress, int ALenght, TBytes& ARxData) {
+  TBytes data;
+  AppendAddress(data, static_cast<uint32_t>(AAddress));
+  data.push_back(static_cast<uint8_t>(ALenght));
+  data.push_back(static_cast<uint8_t>(ALenght >> 8));
+  return BSL_SendCommand(kCmdTxDataBlock, data, ARxData);
+}
+
+bool TBsl::cmd_LoadPC(int AAddress) {
+  TBytes data;
+  AppendAddress(data, static_cast<uint32_t>(AAddress) + kLoadPCOffset);
+  TBytes reply;
+  const bool result = BSL_SendCommand(kCmdLoadPC, data, reply);
+  // The loader has left for the started code: the next command reopens.
+  if (FHidDev) FHidDev->CloseFile();
+  return result;
+}

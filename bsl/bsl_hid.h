@@ -1,0 +1,77 @@
+// Client of the MSP430 USB bootstrap loader: frames BSL core packets into
+// HID reports on a device it does not own, reads the loader's answers,
+// and streams TI-TXT images into the board (bsl_flasher.cpp).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "JvHidControllerClass.h"
+#include "LogUtils.h"
+#include "TiTxtLine.h"
+
+class TBsl;
+
+// Called by the flasher at each settings line, with the flashing client.
+using TBslSetCallback = std::function<void(TBsl* ABSL)>;
+// Called by the flasher before each image line.
+using TBslProgress = std::function<void(int LinesCount, int ActualLine, const std::string& msg)>;
+// A loader password: the 32 bytes of the interrupt vector table.
+using TBsl_PasswordData = std::array<uint8_t, 32>;
+
+class TBsl {
+ public:
+  // The loader answers within milliseconds, a mass erase included (about
+  // 30 ms); a second leaves room for a loaded host and keeps a missing
+  // answer (Load PC never answers) cheap.
+  static constexpr uint32_t kAnswerTimeoutMs = 1000;
+
+  TJvHidDevice* HidDev() const { return FHidDev; }
+  void SetHidDev(TJvHidDevice* Value) { FHidDev = Value; }
+  const TLogMsg& onLogMsg() const { return fonLogMsg; }
+  void SetOnLogMsg(TLogMsg Value) { fonLogMsg = std::move(Value); }
+  const TBslSetCallback& onSet() const { return fonSet; }
+  void SetOnSet(TBslSetCallback Value) { fonSet = std::move(Value); }
+  const TBslProgress& onProgress() const { return fOnProgress; }
+  void SetOnProgress(TBslProgress Value) { fOnProgress = std::move(Value); }
+
+  // How long a command waits for the loader's answer (tests shorten it).
+  uint32_t AnswerTimeoutMs() const { return FAnswerTimeoutMs; }
+  void SetAnswerTimeoutMs(uint32_t Value) { FAnswerTimeoutMs = Value; }
+
+  // Prepares a device stored with SetHidDev without the controller's help.
+  bool OpenHidDev();
+
+  bool cmd_SendPassword(const TBsl_PasswordData& APassword);
+  bool cmd_TxBslVersion();
+  bool cmd_WriteHex(int AAddress, const TBytes& AData, TBytes& ARxData);
+  bool cmd_WriteHexFast(int AAddress, const TBytes& AData);
+  bool cmd_ReadHex(int AAddress, int ALenght, TBytes& ARxData);
+  bool cmd_LoadPC(int AAddress);
+
+  // Image flasher: true when the image's end line was reached.
+  bool FlashFile(const std::string& AFileName);
+  bool FlashHex(const std::vector<std::string>* Asl);
+  bool FlashHex(const std::vector<std::string>& Asl) { return FlashHex(&Asl); }
+
+ private:
+  bool SndPacket(const TBytes& ATxData);
+  bool RcvPacket(TBytes& ARxData);
+  void Dummy(uint32_t ErrorCode, uint32_t Count, const TJvOverlapped* Ovl);
+  void LogMsg(int32_t AID, TMessageType AType, const std::string& AMessage, TColor AColor);
+
+  bool BSL_SendCommand(uint8_t ACommand, const TBytes& AData);
+  bool BSL_SendCommand(uint8_t ACommand, const TBytes& AData, TBytes& ARXData);
+  bool WriteFastBlock(uint32_t AAddress, const uint8_t* AData, size_t ACount);
+  size_t MaxBlockLength();
+  void FlashLine(const std::string& ATrimmed, uint32_t& ACurrentAddress);
+
+  TJvHidDevice* FHidDev = nullptr;
+  TLogMsg fonLogMsg;
+  TBslSetCallback fonSet;
+  TBslProgress fOnProgress;
+  uint32_t FAnswerTimeoutMs = kAnswerTimeoutMs;
+};

@@ -1,0 +1,352 @@
+#include "SimBoard.h"
+
+#include <stdexcept>
+
+#include "SimBus.h"
+
+namespace sim {
+
+namespace {
+
+constexpr uint8_t kReportId = 0x3F;
+constexpr uint8_t kAnswerData = 0x3A;
+constexpr uint8_t kAnswerMessage = 0x3B;
+
+// BSL core commands.
+constexpr uint8_t kRxDataBlock = 0x10;
+constexpr uint8_t kRxPassword = 0x11;
+constexpr uint8_t kEraseSegment = 0x12;
+constexpr uint8_t kToggleInfoA = 0x13;
+constexpr uint8_t kMassErase = 0x15;
+constexpr uint8_t kCrcCheck = 0x16;
+constexpr uint8_t kLoadPC = 0x17;
+constexpr uint8_t kTxDataBlock = 0x18;
+constexpr uint8_t kTxBslVersion = 0x19;
+constexpr uint8_t kTxBufferSize = 0x1A;
+constexpr uint8_t kRxDataBlockFast = 0x1B;
+
+// Message codes.
+constexpr uint8_t kMsgSuccess = 0x00;
+constexpr uint8_t kMsgWriteCheckFailed = 0x01;
+constexpr uint8_t kMsgFlashFail = 0x02;
+constexpr uint8_t kMsgLocked = 0x04;
+constexpr uint8_t kMsgPasswordError = 0x05;
+constexpr uint8_t kMsgUnknownCommand = 0x07;
+constexpr uint8_t kMsgTooLong = 0x08;
+
+constexpr size_t kAddressBytes = 3;  // 24-bit addresses, least significant first
+constexpr size_t kLengthBytes = 2;
+// Load PC into a loader image lands 4 bytes past its start: its entry.
+constexpr uint32_t kLoaderEntryOffset = 4;
+// The RAM loader's version: vendor TI, interpreter, full API, USB peripheral.
+constexpr uint8_t kRamLoaderVersion[] = {0x00, 0x06, 0x00, 0x36};
+// The started code leaves the bus right after the USB transaction ends.
+constexpr uint32_t kLeaveDelayMs = 2;
+
+uint32_t Address24(const std::vector<uint8_t>& ACore) {
+  return ACore[1] | (ACore[2] << 8) | (static_cast<uint32_t>(ACore[3]) << 16);
+}
+
+uint32_t Length16(const std::vector<uint8_t>& ACore) {
+  return ACore[4] | (static_cast<uint32_t>(ACore[5]) << 8);
+}
+
+bool HasAddress(const std::vector<uint8_t>& ACore) { return ACore.size() >= 1 + kAddressBytes; }
+
+// Old firmware the board arrives with: code, interrupt vectors and
+// calibration data in information memory.
+void PreloadOldFirmware(TMsp430Memory& AMemory) {
+  constexpr uint32_t kOldCodeLength = 2048;
+  std::vector<uint8_t> code(kOldCodeLength);
+  uint32_t seed = 0x5EED1234;
+  for (auto& byte : code) {
+    seed = seed * 1664525u + 1013904223u;  // a plain LCG: repeatable content
+    byte = static_cast<uint8_t>(seed >> 24);
+  }
+  AMemory.Preload(TMsp430Memory::kMainStart, code);
+  std::vector<uint8_t> vectors;
+  for (uint32_t i = 0; i < TMsp430Memory::kVectorLength / 2; ++i) {
+    vectors.push_back(static_cast<uint8_t>(0x10 + 2 * i));  // a handler per vector
+    vectors.push_back(0x44);
+  }
+  AMemory.Preload(TMsp430Memory::kVectorStart, vectors);
+  AMemory.Preload(TMsp430Memory::kInfoStart, {0x4B, 0x53, 0x54, 0x01, 0x20, 0x26, 0x12, 0x09});
+}
+
+}  // namespace
+
+TSimBoard::TSimBoard(TSimBoardOptions AOptions) : FOptions(AOptions) {
+  VendorID = kVendorID;
+  ProductID = kProductID;
+  Manufacturer = "Texas Instruments";
+  Product = "MSP430-USB Example";
+  PreloadOldFirmware(FMemory);
+}
+
+TSimBoard::~TSimBoard() = default;
+
+uint32_t TSimBoard::PlugInto(TSimBus& ABus) {
+  {
+    std::lock_guard lock(FLock);
+    FHomeBus = &ABus;
+  }
+  return ABus.Plug(shared_from_this());
+}
+
+// ---- what comes in ----
+
+uint32_t TSimBoard::OnOutputReport(const uint8_t* AData, uint32_t ALength) {
+  std::optional<uint32_t> accepted;
+  TOutcome outcome;
+  {
+    std::lock_guard lock(FLock);
+    if (!FHomeBus) FHomeBus = Bus;
+    ++FReports;
+    if (FOptions.ShortWrite) {
+      accepted = std::min(*FOptions.ShortWrite, ALength);  // a cut report is no command
+    } else {
+      outcome = Process(AData, ALength);
+    }
+    if (FOptions.DropAfterReports != 0 && FReports == FOptions.DropAfterReports) {
+      FState = TBoardState::Away;
+      outcome.Leave = true;
+      outcome.ComeBack = false;
+    }
+  }
+  Deliver(std::move(outcome));
+  return accepted.value_or(ALength);
+}
+
+TSimBoard::TOutcome TSimBoard::Process(const uint8_t* AData, uint32_t ALength) {
+  TOutcome out;
+  if (FState == TBoardState::Away || ALength < 2 || AData[0] != kReportId) return out;
+  const uint32_t length = AData[1];
+  if (length > kLoaderBuffer || length > ALength - 2) {
+    out.Answers.push_back(Message(kMsgTooLong));
+    return out;
+  }
+  if (length == 0) return out;  // no command byte: nothing to do
+  Interpret(std::vector<uint8_t>(AData + 2, AData + 2 + length), out);
+  return out;
+}
+
+void TSimBoard::Interpret(const std::vector<uint8_t>& ACore, TOutcome& AOut) {
+  const uint8_t command = ACore[0];
+  if (command == kRxPassword) return CheckPassword(ACore, AOut);
+  if (!FUnlocked) {
+    if (command != kRxDataBlockFast) AOut.Answers.push_back(Message(kMsgLocked));
+    return;  // fast writes are ignored without a word
+  }
+  if (FState == TBoardState::ResidentLoader)
+    RunResident(ACore, AOut);
+  else
+    RunRamLoader(ACore, AOut);
+}
+
+void TSimBoard::CheckPassword(const std::vector<uint8_t>& ACore, TOutcome& AOut) {
+  const auto table = FMemory.VectorTable();
+  const bool match = !FOptions.RefusePassword && ACore.size() == 1 + table.size() &&
+                     std::equal(table.begin(), table.end(), ACore.begin() + 1);
+  if (match) {
+    FUnlocked = true;
+    AOut.Answers.push_back(Message(kMsgSuccess));
+    return;
+  }
+  // A wrong password costs the firmware, not the information memory.
+  FMemory.MassErase();
+  FUnlocked = false;
+  AOut.Answers.push_back(Message(kMsgPasswordError));
+}
+
+void TSimBoard::RunResident(const std::vector<uint8_t>& ACore, TOutcome& AOut) {
+  const uint8_t command = ACore[0];
+  if (command == kRxDataBlockFast && HasAddress(ACore)) {
+    WriteFast(Address24(ACore), ACore, true);
+  } else if (command == kLoadPC && HasAddress(ACore)) {
+    LoadPC(Address24(ACore), AOut);
+  } else if (command != kRxDataBlockFast) {
+    AOut.Answers.push_back(Message(kMsgUnknownCommand));
+  }
+}
+
+void TSimBoard::RunRamLoader(const std::vector<uint8_t>& ACore, TOutcome& AOut) {
+  const uint8_t command = ACore[0];
+  const bool address = HasAddress(ACore);
+  const bool range = ACore.size() >= 1 + kAddressBytes + kLengthBytes;
+  if (command == kRxDataBlock && address) {
+    const uint8_t* data = ACore.data() + 1 + kAddressBytes;
+    switch (FMemory.Program(Address24(ACore), data, ACore.size() - 1 - kAddressBytes)) {
+      case TProgramResult::Ok: AOut.Answers.push_back(Message(kMsgSuccess)); break;
+      case TProgramResult::Mismatch: AOut.Answers.push_back(Message(kMsgWriteCheckFailed)); break;
+      case TProgramResult::Refused: AOut.Answers.push_back(Message(kMsgFlashFail)); break;
+    }
+  } else if (command == kRxDataBlockFast && address) {
+    WriteFast(Address24(ACore), ACore, false);
+  } else if (command == kEraseSegment && address) {
+    AOut.Answers.push_back(Message(FMemory.EraseSegment(Address24(ACore)) ? kMsgSuccess : kMsgFlashFail));
+  } else if (command == kToggleInfoA) {
+    FMemory.ToggleInfoALock();
+    AOut.Answers.push_back(Message(kMsgSuccess));
+  } else if (command == kMassErase) {
+    FMemory.MassErase();
+    AOut.Answers.push_back(Message(kMsgSuccess));
+  } else if (command == kCrcCheck && range) {
+    const uint16_t crc = FMemory.Crc(Address24(ACore), Length16(ACore));
+    SendData({static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8)}, AOut);
+  } else if (command == kLoadPC && address) {
+    LoadPC(Address24(ACore), AOut);
+  } else if (command == kTxDataBlock && range) {
+    SendData(FMemory.Read(Address24(ACore), Length16(ACore)), AOut);
+  } else if (command == kTxBslVersion) {
+    SendData(std::vector<uint8_t>(std::begin(kRamLoaderVersion), std::end(kRamLoaderVersion)), AOut);
+  } else if (command == kTxBufferSize) {
+    SendData({static_cast<uint8_t>(kLoaderBuffer), 0x00}, AOut);
+  } else if (command != kRxDataBlockFast) {
+    AOut.Answers.push_back(Message(kMsgUnknownCommand));
+  }
+}
+
+void TSimBoard::WriteFast(uint32_t AAddress, const std::vector<uint8_t>& ACore, bool ARamOnly) {
+  const size_t count = ACore.size() - 1 - kAddressBytes;
+  const uint32_t end = AAddress + static_cast<uint32_t>(count);
+  if (ARamOnly) {
+    // The resident loader writes RAM only; anything else is dropped whole.
+    if (AAddress < TMsp430Memory::kRamStart || end > TMsp430Memory::kRamEnd) return;
+    if (count > 0) {
+      FImageStart = std::min(FImageStart.value_or(AAddress), AAddress);
+      FImageEnd = std::max(FImageEnd, end);
+    }
+  }
+  FMemory.Program(AAddress, ACore.data() + 1 + kAddressBytes, count);
+}
+
+void TSimBoard::LoadPC(uint32_t ATarget, TOutcome& AOut) {
+  // The loader jumps away and the board leaves the bus. Only a jump to the
+  // entry of the loader image written into RAM brings it back, unlocked,
+  // with the RAM loader; anything else leaves it hung.
+  const bool entry = FImageStart && ATarget == *FImageStart + kLoaderEntryOffset &&
+                     ATarget < FImageEnd;
+  FState = TBoardState::Away;
+  AOut.Leave = true;
+  AOut.ComeBack = entry && !FOptions.NoReturn;
+}
+
+// ---- what goes out ----
+
+TSimBoard::TReport TSimBoard::Message(uint8_t ACode) const {
+  TReport report(InputReportLength, 0x00);
+  report[0] = kReportId;
+  report[1] = 2;
+  report[2] = kAnswerMessage;
+  report[3] = ACode;
+  return report;
+}
+
+void TSimBoard::SendData(const std::vector<uint8_t>& AData, TOutcome& AOut) const {
+  // Long answers go out in several reports, each as full as the report allows.
+  const size_t perReport = std::min<size_t>(InputReportLength, 2 + kLoaderBuffer) - 3;
+  size_t offset = 0;
+  do {
+    const size_t count = std::min(perReport, AData.size() - offset);
+    TReport report(InputReportLength, 0x00);
+    report[0] = kReportId;
+    report[1] = static_cast<uint8_t>(1 + count);
+    report[2] = kAnswerData;
+    std::copy_n(AData.begin() + static_cast<long>(offset), count, report.begin() + 3);
+    AOut.Answers.push_back(std::move(report));
+    offset += count;
+  } while (offset < AData.size());
+}
+
+void TSimBoard::Deliver(TOutcome AOutcome) {
+  for (auto& answer : AOutcome.Answers) SendAnswer(std::move(answer));
+  if (AOutcome.Leave) LeaveBus(AOutcome.ComeBack);
+}
+
+void TSimBoard::SendAnswer(TReport AAnswer) {
+  uint32_t delay = 0;
+  TSimBus* bus = nullptr;
+  {
+    std::lock_guard lock(FLock);
+    if (FOptions.NoAnswer) return;
+    delay = FOptions.AnswerDelayMs;
+    bus = FHomeBus;
+  }
+  if (!bus) return;
+  if (delay == 0) {
+    bus->PushInputReport(this, std::move(AAnswer));
+    return;
+  }
+  FTimer.Schedule(delay, [self = weak_from_this(), bus, answer = std::move(AAnswer)]() mutable {
+    if (auto board = self.lock()) bus->PushInputReport(board.get(), std::move(answer));
+  });
+}
+
+void TSimBoard::LeaveBus(bool AComeBack) {
+  TSimBus* bus = nullptr;
+  uint32_t returnDelay = 0;
+  {
+    std::lock_guard lock(FLock);
+    bus = FHomeBus;
+    returnDelay = FOptions.ReturnDelayMs;
+  }
+  if (!bus) return;
+  FTimer.Schedule(kLeaveDelayMs, [self = weak_from_this(), bus]() {
+    if (auto board = self.lock()) bus->Unplug(board.get());
+  });
+  if (!AComeBack) return;
+  FTimer.Schedule(kLeaveDelayMs + returnDelay, [self = weak_from_this(), bus]() {
+    auto board = self.lock();
+    if (!board) return;
+    {
+      std::lock_guard lock(board->FLock);
+      board->FState = TBoardState::RamLoader;
+      board->FUnlocked = true;  // entered at its entry: the unlocked state is kept
+    }
+    bus->Plug(board);
+  });
+}
+
+// ---- inspection ----
+
+TBoardState TSimBoard::State() const {
+  std::lock_guard lock(FLock);
+  return FState;
+}
+
+bool TSimBoard::Unlocked() const {
+  std::lock_guard lock(FLock);
+  return FUnlocked;
+}
+
+uint32_t TSimBoard::ReportsReceived() const {
+  std::lock_guard lock(FLock);
+  return FReports;
+}
+
+std::vector<uint8_t> TSimBoard::ReadMemory(uint32_t AAddress, size_t ACount) const {
+  std::lock_guard lock(FLock);
+  return FMemory.Read(AAddress, ACount);
+}
+
+std::string TSimBoard::DumpTiTxt() const {
+  std::lock_guard lock(FLock);
+  return FMemory.DumpTiTxt();
+}
+
+void TSimBoard::Preload(uint32_t AAddress, const std::vector<uint8_t>& ABytes) {
+  std::lock_guard lock(FLock);
+  FMemory.Preload(AAddress, ABytes);
+}
+
+void TSimBoard::SetAnswerDelayMs(uint32_t AValue) {
+  std::lock_guard lock(FLock);
+  FOptions.AnswerDelayMs = AValue;
+}
+
+void TSimBoard::SetNoAnswer(bool AValue) {
+  std::lock_guard lock(FLock);
+  FOptions.NoAnswer = AValue;
+}
+
+}  // namespace sim

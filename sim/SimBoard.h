@@ -1,0 +1,104 @@
+// The simulated controller board under its USB bootstrap loader: an
+// MSP430F5529 that answers BSL core packets like the real part, with the
+// small flash-resident loader first and, after Load PC into a loader image
+// in RAM, the full RAM loader on a new device identity. Fault switches let
+// tests reproduce what real boards and cables do.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Msp430Memory.h"
+#include "SimDevice.h"
+#include "SimTimer.h"
+
+namespace sim {
+
+struct TSimBoardOptions {
+  bool RefusePassword = false;  // every password is wrong (and erases main flash)
+  bool NoReturn = false;        // after Load PC the board never comes back
+  // Real boards come back after 1 to 7 s; 1.5 s keeps a demo quick.
+  uint32_t ReturnDelayMs = 1500;
+  uint32_t AnswerDelayMs = 0;          // answers are sent this much later
+  bool NoAnswer = false;               // answers are never sent
+  uint32_t DropAfterReports = 0;       // leave the bus for good after N reports (0: never)
+  std::optional<uint32_t> ShortWrite;  // accept only this many bytes of each report
+};
+
+enum class TBoardState {
+  ResidentLoader,  // the small loader in flash: password, fast writes into RAM, Load PC
+  RamLoader,       // the loader started in RAM: the full command set
+  Away,            // off the bus (started code, hung, or between the two loaders)
+};
+
+class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoard> {
+ public:
+  static constexpr uint16_t kVendorID = 0x2047;  // TI's USB vendor ID
+  static constexpr uint16_t kProductID = 0x0200;  // the USB BSL's product ID
+  // Bytes the loader's buffer holds: one 64-byte report less ID and length.
+  static constexpr uint32_t kLoaderBuffer = 62;
+
+  explicit TSimBoard(TSimBoardOptions AOptions = {});
+  ~TSimBoard() override;
+
+  // Plugs the board into ABus; the board comes back to this bus after Load PC.
+  uint32_t PlugInto(TSimBus& ABus);
+
+  uint32_t OnOutputReport(const uint8_t* AData, uint32_t ALength) override;
+
+  // Inspection and set-up, from any thread.
+  TBoardState State() const;
+  bool Unlocked() const;
+  uint32_t ReportsReceived() const;
+  std::vector<uint8_t> ReadMemory(uint32_t AAddress, size_t ACount) const;
+  std::string DumpTiTxt() const;
+  void Preload(uint32_t AAddress, const std::vector<uint8_t>& ABytes);
+  void SetAnswerDelayMs(uint32_t AValue);
+  void SetNoAnswer(bool AValue);
+
+ private:
+  using TReport = std::vector<uint8_t>;
+  // What a report makes the board do once its lock is released.
+  struct TOutcome {
+    std::vector<TReport> Answers;
+    bool Leave = false;     // leave the bus
+    bool ComeBack = false;  // and return with the RAM loader
+  };
+
+  TOutcome Process(const uint8_t* AData, uint32_t ALength);
+  void Interpret(const std::vector<uint8_t>& ACore, TOutcome& AOut);
+  void RunResident(const std::vector<uint8_t>& ACore, TOutcome& AOut);
+  void RunRamLoader(const std::vector<uint8_t>& ACore, TOutcome& AOut);
+  void CheckPassword(const std::vector<uint8_t>& ACore, TOutcome& AOut);
+  void LoadPC(uint32_t ATarget, TOutcome& AOut);
+  void WriteFast(uint32_t AAddress, const std::vector<uint8_t>& ACore, bool ARamOnly);
+  void SendData(const std::vector<uint8_t>& AData, TOutcome& AOut) const;
+  TReport Message(uint8_t ACode) const;
+
+  void Deliver(TOutcome AOutcome);
+  void SendAnswer(TReport AAnswer);
+  void LeaveBus(bool AComeBack);
+
+  mutable std::mutex FLock;
+  TSimBoardOptions FOptions;
+  TMsp430Memory FMemory;
+  TBoardState FState = TBoardState::ResidentLoader;
+  bool FUnlocked = false;
+  uint32_t FReports = 0;
+  // Span of RAM that the resident loader's fast writes filled: the loader image.
+  std::optional<uint32_t> FImageStart;
+  uint32_t FImageEnd = 0;
+  TSimBus* FHomeBus = nullptr;
+  TSimTimer FTimer;  // last: its thread ends before the rest goes
+};
+
+// Builds a board from option words: "refuse-password", "no-return",
+// "return-delay=MS", "answer-delay=MS", "no-answer", "drop-after=N",
+// "short-write=N". An unknown or malformed word raises std::invalid_argument.
+std::shared_ptr<TSimBoard> MakeSimBoard(const std::vector<std::string>& AOptions);
+
+}  // namespace sim

@@ -1,0 +1,59 @@
+// MakeSimBoard: the simulated board from option words (tools and tests).
+#include <stdexcept>
+
+#include "SimBoard.h"
+
+namespace sim {
+
+namespace {
+
+uint32_t ParseCount(const std::string& AWord, const std::string& AValue) {
+  size_t used = 0;
+  unsigned long value = 0;
+  try {
+    value = std::stoul(AValue, &used, 10);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (AValue.empty() || used != AValue.size() || AValue[0] == '-' || value > UINT32_MAX)
+    throw std::invalid_argument("simulated board option \"" + AWord +
+                                "\": \"" + AValue + "\" is not a whole number");
+  return static_cast<uint32_t>(value);
+}
+
+void ApplyOption(TSimBoardOptions& AOptions, const std::string& AWord) {
+  const size_t equals = AWord.find('=');
+  const std::string name = AWord.substr(0, equals);
+  const bool hasValue = equals != std::string::npos;
+  const std::string value = hasValue ? AWord.substr(equals + 1) : std::string();
+  if (!hasValue && name == "refuse-password") {
+    AOptions.RefusePassword = true;
+  } else if (!hasValue && name == "no-return") {
+    AOptions.NoReturn = true;
+  } else if (!hasValue && name == "no-answer") {
+    AOptions.NoAnswer = true;
+  } else if (hasValue && name == "return-delay") {
+    AOptions.ReturnDelayMs = ParseCount(AWord, value);
+  } else if (hasValue && name == "answer-delay") {
+    AOptions.AnswerDelayMs = ParseCount(AWord, value);
+  } else if (hasValue && name == "drop-after") {
+    AOptions.DropAfterReports = ParseCount(AWord, value);
+  } else if (hasValue && name == "short-write") {
+    AOptions.ShortWrite = ParseCount(AWord, value);
+  } else {
+    throw std::invalid_argument(
+        "unknown simulated board option \"" + AWord +
+        "\" (known: refuse-password, no-return, no-answer, return-delay=MS, answer-delay=MS, "
+        "drop-after=N, short-write=N)");
+  }
+}
+
+}  // namespace
+
+std::shared_ptr<TSimBoard> MakeSimBoard(const std::vector<std::string>& AOptions) {
+  TSimBoardOptions options;
+  for (const auto& word : AOptions) ApplyOption(options, word);
+  return std::make_shared<TSimBoard>(options);
+}
+
+}  // namespace sim
