@@ -1,0 +1,181 @@
+#include "Velmora.Utils.Log.h"
+
+#include <QCoreApplication>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <utility>
+
+#include "SystemColors.h"
+
+namespace {
+
+std::atomic<bool> gEnding{false};
+
+constexpr auto kTimestampFormat = "[yyyy-MM-dd hh:mm:ss]";
+constexpr auto kPrefixFont = "Verdana";
+constexpr qreal kPrefixPoints = 6;
+constexpr qreal kMessagePoints = 10;
+// A visible view is redrawn at most this often while lines pour in: fast
+// enough to look live, and one paint covers hundreds of lines.
+constexpr int kRepaintDelayMs = 40;
+constexpr auto kRepaintTimerName = "logRepaintTimer";
+
+bool ApplicationEnding() {
+  return gEnding.load() || QCoreApplication::instance() == nullptr ||
+         QCoreApplication::closingDown();
+}
+
+bool OnMainThread() {
+  return QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+// Holds back painting of a visible view; the timer paints once for all
+// lines written in the meantime.
+void DeferRepaint(QPlainTextEdit* re) {
+  if (!re->isVisible()) return;
+  QWidget* viewport = re->viewport();
+  auto* timer = re->findChild<QTimer*>(kRepaintTimerName, Qt::FindDirectChildrenOnly);
+  if (timer == nullptr) {
+    timer = new QTimer(re);
+    timer->setObjectName(kRepaintTimerName);
+    timer->setSingleShot(true);
+    timer->setInterval(kRepaintDelayMs);
+    QObject::connect(timer, &QTimer::timeout, viewport,
+                     [viewport] { viewport->setUpdatesEnabled(true); });
+  }
+  if (timer->isActive()) return;
+  viewport->setUpdatesEnabled(false);
+  timer->start();
+}
+
+QTextCharFormat RunFormat(const QColor& AColor, const QString& AFamily, qreal APoints) {
+  QTextCharFormat f;
+  f.setForeground(AColor);
+  f.setFontFamilies({AFamily});
+  f.setFontPointSize(APoints);
+  f.setFontWeight(QFont::Normal);
+  f.setFontItalic(false);
+  f.setFontUnderline(false);
+  f.setFontStrikeOut(false);
+  return f;
+}
+
+// Lines as the user sees them: a last block that is empty is not a line.
+int LineCount(const QTextDocument& ADoc) {
+  const int blocks = ADoc.blockCount();
+  return ADoc.lastBlock().length() <= 1 ? blocks - 1 : blocks;
+}
+
+// Removes the last line together with one line break next to it.
+void DeleteLastLine(QTextDocument& ADoc) {
+  const int lines = LineCount(ADoc);
+  if (lines < 1) return;
+  const QTextBlock line = ADoc.findBlockByNumber(lines - 1);
+  QTextCursor cur(&ADoc);
+  if (line.next().isValid()) {
+    cur.setPosition(line.position());
+    cur.setPosition(line.next().position(), QTextCursor::KeepAnchor);
+  } else {
+    cur.setPosition(line.previous().isValid() ? line.position() - 1 : line.position());
+    cur.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+  }
+  cur.removeSelectedText();
+}
+
+struct TSelection {
+  int anchor;
+  int position;
+};
+
+void RestoreSelection(QPlainTextEdit* re, const TSelection& ASel) {
+  QTextCursor cur = re->textCursor();
+  if (cur.anchor() == ASel.anchor && cur.position() == ASel.position) return;
+  const int last = re->document()->characterCount() - 1;
+  cur.setPosition(std::min(ASel.anchor, last));
+  cur.setPosition(std::min(ASel.position, last), QTextCursor::KeepAnchor);
+  // Placing the caret scrolls it into view; the write decides the scrolling.
+  QScrollBar* v = re->verticalScrollBar();
+  QScrollBar* h = re->horizontalScrollBar();
+  const int vPos = v->value();
+  const int hPos = h->value();
+  re->setTextCursor(cur);
+  v->setValue(vPos);
+  h->setValue(hPos);
+}
+
+void AppendLine(QPlainTextEdit* re, const QString& APrefix, const QString& AMsg, TColor AColor) {
+  QTextCursor cur(re->document());
+  cur.beginEditBlock();
+  cur.movePosition(QTextCursor::End);
+  cur.insertBlock();
+  cur.insertText(APrefix, RunFormat(Qt::black, kPrefixFont, kPrefixPoints));
+  cur.insertText(AMsg, RunFormat(ToQColor(AColor), re->font().family(), kMessagePoints));
+  cur.endEditBlock();
+}
+
+void WriteOnMainThread(QPlainTextEdit* re, const QString& msg, TColor color, bool scroll,
+                       const QDateTime& timestamp, bool rewriteLast) {
+  DeferRepaint(re);
+  const QTextCursor user = re->textCursor();
+  const TSelection sel{user.anchor(), user.position()};
+  const QString prefix =
+      timestamp.isValid() ? timestamp.toString(kTimestampFormat) + QLatin1Char(' ') : QString();
+  if (rewriteLast) DeleteLastLine(*re->document());
+  AppendLine(re, prefix, msg, color);
+  if (scroll) re->verticalScrollBar()->setValue(re->verticalScrollBar()->maximum());
+  RestoreSelection(re, sel);
+}
+
+}  // namespace
+
+void LOGre(QPlainTextEdit* re, const QString& msg, TColor color, bool scroll,
+           const QDateTime& timestamp, bool rewriteLast) {
+  if (ApplicationEnding() || re == nullptr) return;
+  if (!OnMainThread()) {
+    (new TSyncThread(re, msg, color, scroll, timestamp, rewriteLast))->Start();
+    return;
+  }
+  WriteOnMainThread(re, msg, color, scroll, timestamp, rewriteLast);
+}
+
+void LOGre(QPlainTextEdit* re, const QString& msg, TColor color, bool scroll, bool timestamp,
+           bool rewriteLast) {
+  LOGre(re, msg, color, scroll, timestamp ? QDateTime::currentDateTime() : QDateTime(),
+        rewriteLast);
+}
+
+void LogWriterInitialize() { gEnding.store(false); }
+void LogWriterShutdown() { gEnding.store(true); }
+
+TSyncThread::TSyncThread(QPlainTextEdit* Are, QString Amsg, TColor Acolor, bool Ascroll,
+                         QDateTime Atimestamp, bool ArewriteLast)
+    : re(Are),
+      msg(std::move(Amsg)),
+      color(Acolor),
+      scroll(Ascroll),
+      timestamp(std::move(Atimestamp)),
+      rewriteLast(ArewriteLast) {}
+
+void TSyncThread::Start() { std::thread(&TSyncThread::Execute, this).detach(); }
+
+void TSyncThread::Execute() {
+  // Waits until the main thread has run DoSync; an application that ends
+  // first drops the request and releases the wait.
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(), [this] { DoSync(); }, Qt::BlockingQueuedConnection);
+  delete this;
+}
+
+void TSyncThread::DoSync() {
+  // QPointer: the view may be gone by the time the main thread gets here.
+  if (re.isNull()) return;
+  LOGre(re.data(), msg, color, scroll, timestamp, rewriteLast);
+}

@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "AppFolder.h"
+#include "ErrorReport.h"
+#include "LogViewTestUtil.h"
+#include "RtfTestUtil.h"
+#include "Velmora.Utils.Log.h"
+#include "ufKestrovaLoader_Log.h"
+
+namespace {
+
+class LogWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir.isValid());
+    LogWriterInitialize();
+    SetAppFolderOverride(dir.path());
+    SetBugReportFolder(dir.path().toStdString());
+    SetErrorPresenter([this](const std::string& AText) { reported.push_back(AText); });
+  }
+  void TearDown() override {
+    SetErrorPresenter({});
+    SetAppFolderOverride({});
+  }
+
+  QString LogsFolder() const { return dir.filePath(QStringLiteral("logs")); }
+  QStringList LogFiles() const {
+    return QDir(LogsFolder()).entryList({QStringLiteral("*.log.rtf")}, QDir::Files);
+  }
+  // Names the log file would get now and in the next seconds.
+  QStringList NamesAroundNow(int ASeconds) const {
+    QStringList names;
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int i = 0; i <= ASeconds; ++i)
+      names << now.addSecs(i).toString("yyyyMMdd-hhmmss") + ".log.rtf";
+    return names;
+  }
+
+  QTemporaryDir dir;
+  std::vector<std::string> reported;
+};
+
+TEST_F(LogWindowTest, CreationLogsApplicationStartInGreyAndStaysHidden) {
+  TfKestrovaLoader_Log w;
+  EXPECT_FALSE(w.isVisible());
+  const QTextDocument& doc = *w.redtLog->document();
+  ASSERT_EQ(doc.blockCount(), 2);
+  EXPECT_EQ(doc.firstBlock().text(), "");
+  EXPECT_TRUE(doc.lastBlock().text().endsWith("] Application start"));
+  const auto runs = Fragments(doc.lastBlock());
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[1].charFormat().foreground().color(), QColor(0x80, 0x80, 0x80));
+  EXPECT_EQ(runs[1].charFormat().font().family(), "Courier New");
+}
+
+TEST_F(LogWindowTest, LogMsgAppendsATimestampedLineInTheGivenColour) {
+  TfKestrovaLoader_Log w;
+  w.LogMsg(12, mtDebug, "3F 02 ", clBlue);
+  w.LogMsg(4, mtSystem, "Grüße", clGreen);
+  const QTextDocument& doc = *w.redtLog->document();
+  ASSERT_EQ(doc.blockCount(), 4);
+  static const QRegularExpression stamped(
+      QStringLiteral("^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\] 3F 02 $"));
+  EXPECT_TRUE(stamped.match(doc.findBlockByNumber(2).text()).hasMatch())
+      << doc.findBlockByNumber(2).text().toStdString();
+  EXPECT_TRUE(doc.lastBlock().text().endsWith(QString::fromUtf8("] Grüße")));
+  EXPECT_EQ(Fragments(doc.lastBlock())[1].charFormat().foreground().color(), QColor(0, 0x80, 0));
+}
+
+TEST_F(LogWindowTest, ClosingOnlyHidesAndCollectingGoesOn) {
+  TfKestrovaLoader_Log w;
+  w.show();
+  EXPECT_TRUE(w.close() || !w.isVisible());
+  EXPECT_FALSE(w.isVisible());
+  w.LogMsg(0, mtDebug, "after close", clBlack);
+  EXPECT_TRUE(w.redtLog->document()->lastBlock().text().endsWith("] after close"));
+}
+
+TEST_F(LogWindowTest, SaveCreatesMissingFolderAndNamesFileByTimeOfSaving) {
+  ASSERT_FALSE(QFileInfo::exists(LogsFolder()));
+  TfKestrovaLoader_Log w;
+  const QStringList expected = NamesAroundNow(2);
+  const QString path = w.SaveLogFile();
+  EXPECT_EQ(QFileInfo(path).absolutePath(), QFileInfo(LogsFolder()).absoluteFilePath());
+  EXPECT_TRUE(expected.contains(QFileInfo(path).fileName())) << path.toStdString();
+  EXPECT_TRUE(QFileInfo(path).isFile());
+}
+
+TEST_F(LogWindowTest, ExistingFolderIsUsedAsItIs) {
+  ASSERT_TRUE(QDir(dir.path()).mkdir("logs"));
+  QFile marker(LogsFolder() + "/keep.txt");
+  ASSERT_TRUE(marker.open(QIODevice::WriteOnly));
+  marker.close();
+  TfKestrovaLoader_Log w;
+  w.SaveLogFile();
+  EXPECT_TRUE(QFileInfo::exists(LogsFolder() + "/keep.txt"));
+  EXPECT_EQ(LogFiles().size(), 1);
+}
+
+TEST_F(LogWindowTest, FileOfTheSameNameIsReplaced) {
+  ASSERT_TRUE(QDir(dir.path()).mkdir("logs"));
+  for (const QString& name : NamesAroundNow(2)) {
+    QFile old(LogsFolder() + "/" + name);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old content");
+  }
+  TfKestrovaLoader_Log w;
+  QFile saved(w.SaveLogFile());
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(saved.readAll().startsWith("{\\rtf1"));
+}
+
+TEST_F(LogWindowTest, NeverShownWindowSavesOnDestructionWithEverything) {
+  auto w = std::make_unique<TfKestrovaLoader_Log>();
+  w->LogMsg(3, mtMessage, "Firmware update complete", clBlack);
+  w.reset();
+  ASSERT_EQ(LogFiles().size(), 1);
+  const QString text =
+      PlainTextOfHtml(UnrtfHtml(LogsFolder() + "/" + LogFiles().first()));
+  EXPECT_TRUE(text.contains("] Application start")) << text.toStdString();
+  EXPECT_TRUE(text.contains("] Firmware update complete")) << text.toStdString();
+  EXPECT_TRUE(reported.empty());
+}
+
+TEST_F(LogWindowTest, TextTypedByTheUserIsSaved) {
+  TfKestrovaLoader_Log w;
+  w.show();
+  QTest::keyClicks(w.redtLog, "typed by hand");
+  w.LogMsg(0, mtDebug, "logged after typing", clRed);
+  const QString html = UnrtfHtml(w.SaveLogFile());
+  const QString text = PlainTextOfHtml(html);
+  EXPECT_TRUE(text.contains("typed by hand")) << text.toStdString();
+  QTextDocument read;
+  read.setHtml(html);
+  EXPECT_EQ(ColourOfText(read, "logged after typing"), QColor(255, 0, 0));
+}
+
+TEST_F(LogWindowTest, FolderThatCannotBeCreatedIsReportedAndDestructionGoesOn) {
+  QFile blocker(LogsFolder());  // a file where the folder should be
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  auto w = std::make_unique<TfKestrovaLoader_Log>();
+  try {
+    w->SaveLogFile();
+    ADD_FAILURE() << "saving into a file instead of a folder succeeded";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find(LogsFolder().toStdString()), std::string::npos)
+        << e.what();
+  }
+  w.reset();
+  ASSERT_EQ(reported.size(), 1u);
+  EXPECT_NE(reported[0].find("logs"), std::string::npos) << reported[0];
+}
+
+TEST_F(LogWindowTest, FileThatCannotBeWrittenIsReportedWithPathAndReason) {
+  ASSERT_TRUE(QDir(dir.path()).mkdir("logs"));
+  // Folders under every name the file could get make the write fail.
+  for (const QString& name : NamesAroundNow(3)) ASSERT_TRUE(QDir(LogsFolder()).mkdir(name));
+  auto w = std::make_unique<TfKestrovaLoader_Log>();
+  w.reset();
+  ASSERT_EQ(reported.size(), 1u);
+  EXPECT_NE(reported[0].find(".log.rtf\": "), std::string::npos) << reported[0];
+  EXPECT_NE(reported[0].find(LogsFolder().toStdString()), std::string::npos) << reported[0];
+}
+
+}  // namespace
