@@ -1,0 +1,129 @@
+#include "ErrorReport.h"
+
+#include "AppFolder.h"
+#include "BugReportFile.h"
+#include "Orvik.ThreadRunner.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QThread>
+
+#include <cstdio>
+#include <mutex>
+
+namespace {
+const char kErrorIntro[] = "An error occurred in the application.";
+const char kDialogTitle[] = "Error";
+const char kBugReportFileName[] = "bugreport.txt";
+
+std::mutex& SettingsLock() {
+  static auto* lock = new std::mutex;
+  return *lock;
+}
+// Serialises appends to bugreport.txt between threads.
+std::mutex& FileLock() {
+  static auto* lock = new std::mutex;
+  return *lock;
+}
+TErrorPresenter& Presenter() {
+  static auto* presenter = new TErrorPresenter;
+  return *presenter;
+}
+std::string& BugReportFolder() {
+  static auto* folder = new std::string;
+  return *folder;
+}
+
+bool OnMainThread() {
+  const QCoreApplication* app = QCoreApplication::instance();
+  return app && QThread::currentThread() == app->thread();
+}
+
+QByteArray ThreadDescription() {
+  QByteArray name;
+  if (const TThreadRunner* runner = CurrentThreadRunner()) {
+    name = QByteArray::fromStdString(runner->ThreadName());
+  } else if (OnMainThread()) {
+    name = "main";
+  }
+  return "0x" + QByteArray::fromStdString(ThreadIdHex(CurrentThreadIdentifier())) + " (" +
+         name + ")";
+}
+
+QString BugReportPath() {
+  std::string folder;
+  {
+    std::lock_guard<std::mutex> guard(SettingsLock());
+    folder = BugReportFolder();
+  }
+  QString path = folder.empty() ? AppFolder() : QString::fromStdString(folder);
+  if (!path.endsWith('/')) path += '/';
+  return path + kBugReportFileName;
+}
+
+void RecordReport(const std::string& AMessage) {
+  const QByteArray time =
+      QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss.zzz").toUtf8();
+  const QByteArray report =
+      FormatBugReport(time, ThreadDescription(), QByteArray::fromStdString(AMessage));
+  std::lock_guard<std::mutex> guard(FileLock());
+  if (!AppendBugReport(BugReportPath(), report)) {
+    std::fprintf(stderr, "bug report could not be written to %s\n",
+                 BugReportPath().toLocal8Bit().constData());
+  }
+}
+
+void ShowDialog(const QString& AText) {
+  QMessageBox box(QMessageBox::Critical, kDialogTitle, AText, QMessageBox::Ok);
+  box.exec();
+}
+
+void Present(const std::string& AText) {
+  TErrorPresenter presenter;
+  {
+    std::lock_guard<std::mutex> guard(SettingsLock());
+    presenter = Presenter();
+  }
+  if (presenter) {
+    presenter(AText);
+    return;
+  }
+  const QString text = QString::fromStdString(AText);
+  if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
+    if (OnMainThread()) {
+      ShowDialog(text);
+    } else {
+      // Another thread must not block on the dialog: the main thread shows it later.
+      QMetaObject::invokeMethod(QCoreApplication::instance(), [text] { ShowDialog(text); },
+                                Qt::QueuedConnection);
+    }
+    return;
+  }
+  std::fprintf(stderr, "%s\n", AText.c_str());  // no windows to show it in
+}
+}  // namespace
+
+void ReportError(const std::string& AMessage) {
+  try {
+    RecordReport(AMessage);
+  } catch (...) {
+    // The report file is a courtesy; the user still has to see the error.
+  }
+  try {
+    Present(std::string(kErrorIntro) + "\n\n" + AMessage);
+  } catch (...) {
+    std::fprintf(stderr, "%s\n%s\n", kErrorIntro, AMessage.c_str());
+  }
+}
+
+void SetErrorPresenter(TErrorPresenter APresenter) {
+  std::lock_guard<std::mutex> guard(SettingsLock());
+  Presenter() = std::move(APresenter);
+}
+
+void SetBugReportFolder(const std::string& AFolder) {
+  std::lock_guard<std::mutex> guard(SettingsLock());
+  BugReportFolder() = AFolder;
+}
