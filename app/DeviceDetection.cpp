@@ -1,0 +1,65 @@
+// How the main window learns about HID devices: it logs every arrival and
+// removal, brings up the settings page when a board under its loader
+// arrives, and lends the update worker the predicate that picks the board.
+#include <QStackedWidget>
+
+#include "HexText.h"
+#include "MainThread.h"
+#include "ufKestrovaLoader_Main.h"
+
+namespace {
+
+// The MSP430 USB bootstrap loader's identifiers.
+constexpr uint16_t kBslVendorID = 0x2047;
+constexpr uint16_t kBslProductID = 0x0200;
+
+bool IsCompatible(TJvHidDevice* AHidDev) {
+  const hid::THidAttributes& a = AHidDev->Attributes();
+  return a.VendorID == kBslVendorID && a.ProductID == kBslProductID;
+}
+
+std::string IdentifierLine(const char* APrefix, TJvHidDevice* AHidDev) {
+  const hid::THidAttributes& a = AHidDev->Attributes();
+  return std::string(APrefix) + "VID: " + Hex4(a.VendorID) + ", PID: " + Hex4(a.ProductID);
+}
+
+std::string NamesLine(TJvHidDevice* AHidDev) {
+  return "  - " + AHidDev->VendorName() + " / " + AHidDev->ProductName();
+}
+
+}  // namespace
+
+void TfKestrovaLoader_Main::HidCtl1Arrival(TJvHidDevice* HidDev) {
+  if (IsCompatible(HidDev)) {
+    LogMsg(4, mtSystem, "Detected compatible HID device: ", clGreen);
+    LogMsg(4, mtSystem, "  - Velmora device", clGreen);
+    LogMsg(4, mtSystem, IdentifierLine("  - ", HidDev), clGreen);
+    pgc1->setCurrentWidget(ts2);
+  } else {
+    LogMsg(5, mtSystem, "Detected not compatible HID device: ", clGray);
+    LogMsg(5, mtSystem, NamesLine(HidDev), clGray);
+    LogMsg(5, mtSystem, IdentifierLine("  - ", HidDev), clGray);
+  }
+}
+
+void TfKestrovaLoader_Main::HidCtl1Removal(TJvHidDevice* HidDev) {
+  LogMsg(6, mtSystem, "Device removed:", clMaroon);
+  LogMsg(6, mtSystem, NamesLine(HidDev), clMaroon);
+  LogMsg(6, mtSystem, IdentifierLine("  - ", HidDev), clMaroon);
+}
+
+bool TfKestrovaLoader_Main::HidCtl1Enumerate(TJvHidDevice* HidDev, int Idx) {
+  (void)Idx;
+  HidCtl1Arrival(HidDev);
+  return true;
+}
+
+bool FindMyDevice(TJvHidDevice* AHidDev) {
+  const std::string line = IdentifierLine(" xx - ", AHidDev);
+  // The window is looked up on the main thread, where it is created and
+  // destroyed; the worker never holds a stale reference to it.
+  RunOnMainThread([&line] {
+    if (fKestrovaLoader_Main != nullptr) fKestrovaLoader_Main->LogMsg(4, mtSystem, line, clGreen);
+  });
+  return IsCompatible(AHidDev);
+}

@@ -1,0 +1,64 @@
+#include "Startup.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "ErrorReport.h"
+#include "KestrovaApplication.h"
+#include "MainThread.h"
+#include "Orvik.ThreadRunner.h"
+#include "QtHidEventLoop.h"
+#include "SimSession.h"
+#include "Velmora.Utils.Log.h"
+#include "ufKestrovaLoader_Log.h"
+#include "ufKestrovaLoader_Main.h"
+
+namespace {
+
+// Reverse order of start-up: the units first (the registry complains about
+// an update still running), then the log window (saves the log file), then
+// the main window (saves the settings file).
+void ShutDown(TSimSession* ASim) {
+  CloseMainThreadGate();
+  LogWriterShutdown();
+  GuardStep([] { ThreadRunnerModuleShutdown(); });
+  GuardStep([] {
+    delete fKestrovaLoader_Log;
+    fKestrovaLoader_Log = nullptr;
+  });
+  GuardStep([] {
+    delete fKestrovaLoader_Main;
+    fKestrovaLoader_Main = nullptr;
+  });
+  if (ASim != nullptr) GuardStep([ASim] { ASim->WriteDump(); });
+}
+
+}  // namespace
+
+int RunKestrovaSetup(int& argc, char** argv, const std::function<void()>& AOnShown) {
+  ThreadRunnerModuleInit();
+  LogWriterInitialize();
+  TKestrovaApplication app(argc, argv);
+  TQtHidEventLoop hidLoop;
+  hid::SetEventLoop(&hidLoop);
+  std::unique_ptr<TSimSession> sim;
+  GuardStep([&sim] { sim = TSimSession::FromEnvironment(); });
+
+  GuardStep([] { fKestrovaLoader_Main = new TfKestrovaLoader_Main; });
+  GuardStep([] { fKestrovaLoader_Log = new TfKestrovaLoader_Log; });
+  if (fKestrovaLoader_Main == nullptr) return EXIT_FAILURE;
+  fKestrovaLoader_Main->show();
+  if (AOnShown) AOnShown();
+  app.exec();
+
+  ShutDown(sim.get());
+  if (ThreadRunnerCount() > 0) {
+    // An update was abandoned: end before its worker can reach anything
+    // that the shutdown released. The files are written and closed by now.
+    std::fflush(nullptr);
+    std::quick_exit(EXIT_SUCCESS);
+  }
+  hid::SetEventLoop(nullptr);
+  return EXIT_SUCCESS;
+}

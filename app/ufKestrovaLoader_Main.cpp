@@ -1,0 +1,307 @@
+#include "ufKestrovaLoader_Main.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QThread>
+
+#include "ErrorReport.h"
+#include "MainThread.h"
+#include "SettingsFile.h"
+#include "SystemColors.h"
+#include "ufKestrovaLoader_Log.h"
+
+TfKestrovaLoader_Main* fKestrovaLoader_Main = nullptr;
+
+namespace {
+
+constexpr int kClientWidth = 517;
+constexpr int kClientHeight = 506;
+constexpr int kFontPixels = 16;  // "Verdana", 16-pixel character height
+constexpr int kRecordText = 40;  // characters in one settings record of the board
+
+// Entry-field background: disabled = button face, enabled = window colour.
+constexpr TColor col[2] = {clBtnFace, clWindow};
+
+const char* const kCaption = "kestrova configurator";
+const char* const kExitQuestion =
+    "Attention! Flashing process is in progresss. Do you really want to end this process and "
+    "terminate the application? Your device may not work properly after this! If you wish to "
+    "continue, confirm the operation by pressing \"Ctrl\" key and continue.";
+
+// Captions carry "&&" for a literal ampersand; labels without a buddy show
+// text as it stands, so they get the single character.
+QString LabelText(const char* ACaption) { return QString::fromUtf8(ACaption).replace("&&", "&"); }
+
+QLabel* MakeLabel(QWidget* AParent, const char* ACaption, int x, int y, int w, int h) {
+  auto* label = new QLabel(LabelText(ACaption), AParent);
+  label->setGeometry(x, y, w, h);
+  return label;
+}
+
+QLineEdit* MakeEdit(QWidget* AParent, const char* AText, int x, int y, int w, int h) {
+  auto* edit = new QLineEdit(QString::fromUtf8(AText), AParent);
+  edit->setGeometry(x, y, w, h);
+  return edit;
+}
+
+void SetTextColor(QWidget* AWidget, TColor AColor) {
+  QPalette palette = AWidget->palette();
+  palette.setColor(QPalette::WindowText, ToQColor(AColor));
+  AWidget->setPalette(palette);
+}
+
+void SetBaseColor(QWidget* AWidget, TColor AColor) {
+  QPalette palette = AWidget->palette();
+  palette.setColor(QPalette::Base, ToQColor(AColor));
+  AWidget->setPalette(palette);
+}
+
+}  // namespace
+
+// The pictures live in a static library; register them explicitly.
+static void InitPictures() { Q_INIT_RESOURCE(pictures); }
+
+TfKestrovaLoader_Main::TfKestrovaLoader_Main(QWidget* AParent) : QWidget(AParent) {
+  InitPictures();
+  fIsCtrlDown = [] { return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ControlModifier); };
+  BuildControls();
+  HidCtl1 = std::make_unique<TJvHidDeviceController>(this);
+  GuardStep([this] { FormCreate(); });
+}
+
+TfKestrovaLoader_Main::~TfKestrovaLoader_Main() {
+  GuardStep([this] { FormDestroy(); });
+  if (fTR.load() != nullptr) {
+    // An abandoned update still borrows a device from the controller; the
+    // process ends right after the windows are gone, so leave it be.
+    (void)HidCtl1.release();
+  }
+  if (fKestrovaLoader_Main == this) fKestrovaLoader_Main = nullptr;
+}
+
+// ---------------------------------------------------------------- layout
+
+void TfKestrovaLoader_Main::BuildControls() {
+  setWindowTitle(kCaption);
+  setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  setFixedSize(kClientWidth, kClientHeight);
+  QFont font("Verdana");
+  font.setPixelSize(kFontPixels);
+  setFont(font);
+  QPalette palette = this->palette();
+  palette.setColor(QPalette::Window, ToQColor(clBtnFace));
+  palette.setColor(QPalette::WindowText, ToQColor(0xFF000008));  // COLOR_WINDOWTEXT
+  setPalette(palette);
+  setAutoFillBackground(true);
+
+  BuildHeader();
+  BuildBottom();
+  BuildPages();
+  setTabOrder(edtApn, edtLogin);
+  setTabOrder(edtLogin, edtPassword);
+  setTabOrder(edtPassword, btnSave);
+}
+
+void TfKestrovaLoader_Main::BuildHeader() {
+  pnlHeader = new QWidget(this);
+  pnlHeader->setGeometry(0, 0, kClientWidth, 129);
+  imgHeader = new QLabel(pnlHeader);
+  imgHeader->setGeometry(17, 16, 480, 97);
+  imgHeader->setAlignment(Qt::AlignCenter);
+  imgHeader->setPixmap(QPixmap(":/pictures/header.png"));
+  imgHeader->installEventFilter(this);
+}
+
+void TfKestrovaLoader_Main::BuildBottom() {
+  pnlBottom = new QWidget(this);
+  pnlBottom->setGeometry(0, 454, kClientWidth, 52);
+  btnExit = new QPushButton("Exit", pnlBottom);
+  btnExit->setGeometry(390, 9, 113, 33);
+  connect(btnExit, &QPushButton::clicked, this, [this] { GuardStep([this] { btnExitClick(); }); });
+}
+
+void TfKestrovaLoader_Main::BuildPages() {
+  pnlMainImage = new QWidget(this);
+  pnlMainImage->setGeometry(0, 129, kClientWidth, 325);
+
+  // A page area without tabs: the pages sit inside a 4-pixel frame.
+  pgc1 = new QStackedWidget(pnlMainImage);
+  pgc1->setGeometry(1, 1, 515, 323);
+  pgc1->setContentsMargins(4, 4, 4, 32);
+
+  ts1 = new QWidget;
+  ts1->setObjectName("img");
+  imgGuide = new QLabel(ts1);
+  imgGuide->setGeometry(0, 0, 507, 287);
+  imgGuide->setAlignment(Qt::AlignCenter);
+  imgGuide->setPixmap(QPixmap(":/pictures/guide.png"));
+  pgc1->addWidget(ts1);
+
+  ts2 = new QWidget;
+  BuildSettingsPage();
+  BuildUpdatePanel();
+  pgc1->addWidget(ts2);
+  pgc1->setCurrentWidget(ts2);  // as designed; FormCreate brings up the guide
+
+  lblProggressMessage = new QLabel(pnlMainImage);
+  lblProggressMessage->setGeometry(17, 290, 480, 19);
+  lblProggressMessage->setAlignment(Qt::AlignCenter);
+  lblProggressMessage->setAttribute(Qt::WA_TranslucentBackground);
+  lblProggressMessage->hide();
+  lblProggressMessage->raise();
+}
+
+void TfKestrovaLoader_Main::BuildSettingsPage() {
+  grpSettings = new QGroupBox("APN settings", ts2);
+  grpSettings->setGeometry(12, 3, 480, 197);
+  lblAPN = MakeLabel(grpSettings, "APN:", 77, 35, 40, 18);
+  lblLogin = MakeLabel(grpSettings, "Login:", 66, 70, 51, 18);
+  lblPassword = MakeLabel(grpSettings, "Password:", 33, 105, 84, 18);
+  edtApn = MakeEdit(grpSettings, "internet", 152, 32, 265, 26);
+  edtLogin = MakeEdit(grpSettings, "user", 152, 67, 265, 26);
+  edtPassword = MakeEdit(grpSettings, "40817", 152, 102, 265, 26);
+  // A settings record holds 40 characters; the fields take no more, so
+  // nothing typed is cut off silently on the way to the board.
+  for (QLineEdit* e : {edtApn, edtLogin, edtPassword}) e->setMaxLength(kRecordText);
+  btnSave = new QPushButton("Update FW && Save", grpSettings);
+  btnSave->setGeometry(152, 142, 265, 33);
+  connect(btnSave, &QPushButton::clicked, this, [this] { GuardStep([this] { btnSaveClick(); }); });
+}
+
+void TfKestrovaLoader_Main::BuildUpdatePanel() {
+  pnlMainUpdate = new QWidget(ts2);
+  pnlMainUpdate->setGeometry(0, 184, 507, 103);
+  pnlMainUpdate->setAutoFillBackground(true);
+  lblStatusStep1 = MakeLabel(pnlMainUpdate, "1. Upload bootloader", 12, 10, 173, 18);
+  lblStatusStep2 = MakeLabel(pnlMainUpdate, "2. Wait for device", 12, 31, 146, 18);
+  lblStatusStep3 = MakeLabel(pnlMainUpdate, "3. Upload new firmware && settings", 12, 52, 286, 18);
+  pb2 = new QProgressBar(pnlMainUpdate);
+  pb2->setGeometry(12, 78, 480, 17);
+  pb2->setTextVisible(false);
+  QPalette palette = pb2->palette();
+  palette.setColor(QPalette::Highlight, ToQColor(clBlue));
+  pb2->setPalette(palette);
+  pnlMainUpdate->hide();
+}
+
+// ---------------------------------------------------------------- life cycle
+
+void TfKestrovaLoader_Main::FormCreate() {
+  HidCtl1->OnArrival = nullptr;
+  HidCtl1->OnRemoval = nullptr;
+  HidCtl1->OnEnumerate = nullptr;
+  pgc1->setCurrentWidget(ts1);
+  LoadConfiguration();
+}
+
+void TfKestrovaLoader_Main::FormShow() {
+  HidCtl1->OnArrival = [this](TJvHidDevice* d) { HidCtl1Arrival(d); };
+  HidCtl1->OnRemoval = [this](TJvHidDevice* d) { HidCtl1Removal(d); };
+  HidCtl1->OnEnumerate = [this](TJvHidDevice* d, int i) { return HidCtl1Enumerate(d, i); };
+  HidCtl1->Enumerate();
+}
+
+void TfKestrovaLoader_Main::FormDestroy() { SaveConfiguration(); }
+
+void TfKestrovaLoader_Main::showEvent(QShowEvent* AEvent) {
+  QWidget::showEvent(AEvent);
+  if (!AEvent->spontaneous()) GuardStep([this] { FormShow(); });
+}
+
+void TfKestrovaLoader_Main::closeEvent(QCloseEvent* AEvent) {
+  // Closing the main window ends the application, whatever else is open.
+  QWidget::closeEvent(AEvent);
+  QCoreApplication::quit();
+}
+
+bool TfKestrovaLoader_Main::eventFilter(QObject* AWatched, QEvent* AEvent) {
+  if (AWatched == imgHeader && AEvent->type() == QEvent::MouseButtonDblClick) {
+    GuardStep([this] { imgHeaderDblClick(); });
+    return true;
+  }
+  return QWidget::eventFilter(AWatched, AEvent);
+}
+
+// ---------------------------------------------------------------- hand-overs
+
+void TfKestrovaLoader_Main::LogMsg(int32_t AID, TMessageType AType, const std::string& AMessage,
+                                   TColor AColor) {
+  RunOnMainThread([&] {
+    if (fKestrovaLoader_Log != nullptr) fKestrovaLoader_Log->LogMsg(AID, AType, AMessage, AColor);
+  });
+}
+
+void TfKestrovaLoader_Main::EnDisSettingsComponents(bool AStatus) {
+  RunOnMainThread([&] {
+    for (QWidget* w : {static_cast<QWidget*>(btnSave), static_cast<QWidget*>(edtApn),
+                       static_cast<QWidget*>(edtLogin), static_cast<QWidget*>(edtPassword)})
+      w->setEnabled(AStatus);
+    for (QLineEdit* e : {edtApn, edtLogin, edtPassword}) SetBaseColor(e, col[AStatus]);
+    if (AStatus) {
+      while (QApplication::overrideCursor() != nullptr) QApplication::restoreOverrideCursor();
+    } else if (QApplication::overrideCursor() == nullptr) {
+      QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+  });
+}
+
+void TfKestrovaLoader_Main::BslFlashingFileBrogress(int ALinesCount, int AActualLine,
+                                                    const std::string& AMsgText) {
+  RunOnMainThread([&] {
+    pb2->setRange(1, ALinesCount);
+    pb2->setValue(AActualLine + 1);
+    if (!AMsgText.empty()) {
+      lblProggressMessage->setText(QString::fromStdString(AMsgText));
+      lblProggressMessage->show();
+    }
+    QThread::msleep(1);  // lets the bar be seen moving, one line at a time
+  });
+}
+
+// ---------------------------------------------------------------- exit and log window
+
+void TfKestrovaLoader_Main::btnExitClick() {
+  if (fTR.load() == nullptr) {
+    close();
+    return;
+  }
+  for (;;) {
+    const auto answer = QMessageBox::question(this, kCaption, kExitQuestion,
+                                              QMessageBox::Yes | QMessageBox::No);
+    if (answer != QMessageBox::Yes) return;
+    if (fIsCtrlDown()) break;
+  }
+  close();
+}
+
+void TfKestrovaLoader_Main::imgHeaderDblClick() {
+  if (fKestrovaLoader_Log == nullptr) return;
+  const QRect outer = frameGeometry();
+  fKestrovaLoader_Log->show();
+  fKestrovaLoader_Log->move(outer.left() + outer.width(), outer.top());
+  fKestrovaLoader_Log->raise();
+}
+
+// ---------------------------------------------------------------- settings file
+
+void TfKestrovaLoader_Main::LoadConfiguration() {
+  TApnTexts texts{edtApn->text(), edtLogin->text(), edtPassword->text()};
+  ::LoadConfiguration(SettingsFilePath(), texts);
+  edtApn->setText(texts.Apn);
+  edtLogin->setText(texts.Login);
+  edtPassword->setText(texts.Password);
+}
+
+void TfKestrovaLoader_Main::SaveConfiguration() {
+  ::SaveConfiguration(SettingsFilePath(),
+                      TApnTexts{edtApn->text(), edtLogin->text(), edtPassword->text()});
+}

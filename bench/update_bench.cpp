@@ -1,0 +1,103 @@
+// Full firmware updates on the simulated board through the real main
+// window, offscreen, with application images of 1 000, 5 000 and 20 000
+// data lines. Prints the time per image line by tenths of the application
+// image, the share of the 1 ms progress pause, and the peak memory; first
+// with the service log window hidden, then shown.
+#include <sys/resource.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QThread>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+#include "AppHarness.h"
+#include "KestrovaApplication.h"
+#include "Orvik.ThreadRunner.h"
+#include "QtHidEventLoop.h"
+#include "Velmora.Utils.Log.h"
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+QString DataLines(int ALines, int AWidth) {
+  QString text;
+  for (int i = 0; i < ALines; ++i) {
+    for (int b = 0; b < AWidth; ++b) text += QString("%1 ").arg((i * 31 + b) & 0xFF, 2, 16, QChar('0'));
+    text += '\n';
+  }
+  return text;
+}
+
+void Write(const QString& APath, const QString& AText) {
+  QFile f(APath);
+  if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(AText.toLatin1());
+}
+
+long PeakMemoryKb() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+double MeasuredPauseMs() {
+  const auto start = TClock::now();
+  for (int i = 0; i < 200; ++i) QThread::msleep(1);
+  return std::chrono::duration<double, std::milli>(TClock::now() - start).count() / 200;
+}
+
+void RunOne(int ALines, bool AShown, double APauseMs) {
+  TAppHarness app("board:return-delay=200");
+  WaitUntil([&] { return app.LogLines().contains("  - VID: 2047, PID: 0200"); });
+  // Two bytes per line keeps even 20 000 lines inside main flash.
+  Write(app.Folder() + "kestrova.1.ldr.txt", "@2500\n" + DataLines(64, 16) + "#2500\nq\n");
+  const int fwLines = ALines + 3;  // address line, data, SET, end line
+  Write(app.Folder() + "kestrova.2.fw.txt", "@4400\n" + DataLines(ALines, 2) + "SET\nq\n");
+  if (AShown) fKestrovaLoader_Log->show();
+
+  std::vector<TClock::time_point> at(fwLines + 1);
+  QObject::connect(app.Main().pb2, &QProgressBar::valueChanged, [&](int AValue) {
+    if (app.Main().pb2->maximum() == fwLines && AValue >= 1 && AValue <= fwLines) at[AValue] = TClock::now();
+  });
+  TBoxAnswerer boxes;
+  app.Main().btnSave->click();
+  WaitUntil([&] { return app.Main().RunningUpdate() == nullptr; }, 3600 * 1000);
+
+  std::printf("%6d lines, log window %s:", ALines, AShown ? "shown " : "hidden");
+  const int tenth = fwLines / 10;
+  double total = 0;
+  for (int t = 0; t < 10; ++t) {
+    const int from = 1 + t * tenth, to = (t == 9) ? fwLines : from + tenth;
+    const double ms = std::chrono::duration<double, std::milli>(at[to] - at[from]).count();
+    std::printf(" %.3f", ms / (to - from));
+    total += ms;
+  }
+  const double perLine = total / (fwLines - 1);
+  std::printf("  | mean %.3f ms/line, 1 ms pause %.0f%%, peak RSS %ld MB, result: %s\n", perLine,
+              100.0 * APauseMs / perLine, PeakMemoryKb() / 1024,
+              boxes.Texts().value(0).toStdString().c_str());
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  ThreadRunnerModuleInit();
+  LogWriterInitialize();
+  TKestrovaApplication app(argc, argv);
+  TQtHidEventLoop hidLoop;
+  hid::SetEventLoop(&hidLoop);
+  const double pause = MeasuredPauseMs();
+  std::printf("update_bench: ms per application-image line by tenths of the image\n");
+  std::printf("(the 1 ms progress pause measures %.3f ms here)\n", pause);
+  for (bool shown : {false, true})
+    for (int lines : {1000, 5000, 20000}) RunOne(lines, shown, pause);
+  hid::SetEventLoop(nullptr);
+  return 0;
+}

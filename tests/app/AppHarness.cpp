@@ -1,0 +1,77 @@
+#include "AppHarness.h"
+
+#include <QCoreApplication>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QThread>
+
+#include "AppFolder.h"
+#include "ErrorReport.h"
+
+bool WaitUntil(const std::function<bool()>& APredicate, int ATimeoutMs) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!APredicate()) {
+    if (timer.elapsed() > ATimeoutMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(1);
+  }
+  return true;
+}
+
+TBoxAnswerer::TBoxAnswerer(std::vector<QMessageBox::StandardButton> AAnswers)
+    : FAnswers(std::move(AAnswers)) {
+  QObject::connect(&FTimer, &QTimer::timeout, [this] { Poll(); });
+  FTimer.start(5);
+}
+
+TBoxAnswerer::~TBoxAnswerer() { FTimer.stop(); }
+
+void TBoxAnswerer::Poll() {
+  auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+  if (box == nullptr || !box->isVisible()) return;
+  const int index = FTexts.size();
+  FTexts << box->text();
+  const auto answer = FAnswers[std::min<size_t>(index, FAnswers.size() - 1)];
+  if (BeforeAnswer) BeforeAnswer(index);
+  if (QAbstractButton* button = box->button(answer)) {
+    button->click();
+  } else {
+    box->reject();
+  }
+}
+
+TAppHarness::TAppHarness(const std::string& ASimList, bool ACreateLogWindow) {
+  SetAppFolderOverride(FDir.path());
+  SetErrorPresenter([this](const std::string& AText) { FErrors.push_back(AText); });
+  FSim = TSimSession::FromList(ASimList);
+  fKestrovaLoader_Main = new TfKestrovaLoader_Main;
+  if (ACreateLogWindow) fKestrovaLoader_Log = new TfKestrovaLoader_Log;
+  fKestrovaLoader_Main->show();
+  QCoreApplication::processEvents();
+}
+
+TAppHarness::~TAppHarness() {
+  delete fKestrovaLoader_Log;
+  fKestrovaLoader_Log = nullptr;
+  delete fKestrovaLoader_Main;
+  fKestrovaLoader_Main = nullptr;
+  FSim.reset();
+  SetErrorPresenter(nullptr);
+  SetAppFolderOverride(QString());
+}
+
+QStringList TAppHarness::LogLines() const {
+  QStringList lines;
+  if (fKestrovaLoader_Log == nullptr) return lines;
+  const QStringList all = fKestrovaLoader_Log->redtLog->toPlainText().split('\n');
+  for (int i = 1; i < all.size(); ++i) {
+    // "[yyyy-MM-dd hh:mm:ss] " precedes every message.
+    lines << (all[i].startsWith('[') ? all[i].mid(22) : all[i]);
+  }
+  return lines;
+}
+
+bool TAppHarness::WaitForLine(const QString& AText, int ATimeoutMs) {
+  return WaitUntil([&] { return LogLines().contains(AText); }, ATimeoutMs);
+}
