@@ -1,0 +1,203 @@
+// The image flasher: line classes acting on the device, callbacks, log
+// lines, conversion errors and image files.
+#include <filesystem>
+#include <fstream>
+
+#include "BslTestBench.h"
+
+using namespace bsltest;
+
+namespace {
+
+class BslFlasher : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Board = std::make_shared<TRecorder>();
+    Bench.Bus.Plug(Board);
+    ASSERT_TRUE(Bench.Attach());
+    Bench.Bsl.SetAnswerTimeoutMs(20);
+    Bench.Bsl.SetOnProgress([this](int ACount, int ALine, const std::string& AMsg) {
+      Progress.push_back({ACount, ALine});
+      EXPECT_EQ(AMsg, "");
+    });
+    Bench.Bsl.SetOnSet([this](TBsl* ABsl) {
+      ++SettingsCalls;
+      EXPECT_EQ(ABsl, &Bench.Bsl);
+    });
+  }
+  // Core packets written, in order.
+  std::vector<std::vector<uint8_t>> Cores() {
+    std::vector<std::vector<uint8_t>> cores;
+    for (const auto& report : Board->Written())
+      cores.emplace_back(report.begin() + 2, report.begin() + 2 + report[1]);
+    return cores;
+  }
+  std::string FlashError(const std::vector<std::string>& ALines) {
+    try {
+      Bench.Bsl.FlashHex(ALines);
+    } catch (const EConvertError& e) {
+      return e.what();
+    }
+    return "(no error)";
+  }
+
+  TBench Bench;
+  std::shared_ptr<TRecorder> Board;
+  std::vector<std::pair<int, int>> Progress;
+  int SettingsCalls = 0;
+};
+
+TEST_F(BslFlasher, FiveLineExampleImage) {
+  EXPECT_TRUE(Bench.Bsl.FlashHex({"@5000", "31 40 00 44", "12 34", "SET", "q"}));
+  EXPECT_EQ(Cores(), (std::vector<std::vector<uint8_t>>{{0x1B, 0x00, 0x50, 0x00, 0x31, 0x40, 0x00, 0x44},
+                                                        {0x1B, 0x04, 0x50, 0x00, 0x12, 0x34}}));
+  EXPECT_EQ(SettingsCalls, 1);
+  EXPECT_EQ(Progress, (std::vector<std::pair<int, int>>{{5, 0}, {5, 1}, {5, 2}, {5, 3}, {5, 4}}));
+  EXPECT_EQ(Bench.Texts(2), (std::vector<std::string>{"line:0: @5000", "line:1: 31 40 00 44",
+                                                      "line:2: 12 34", "line:3: SET", "line:4: q"}));
+  EXPECT_EQ(Bench.Texts(3), std::vector<std::string>{"Firmware update complete"});
+  EXPECT_EQ(Bench.Texts(0), (std::vector<std::string>{"ADR: 00005000h, 4", "ADR: 00005004h, 2"}));
+  // Each data line logs its address line and the transport's two lines.
+  EXPECT_EQ(Bench.Log.size(), 5u + 1u + 2u * 3u);
+}
+
+TEST_F(BslFlasher, LinesAreTrimmedAndLoggedInGrey) {
+  EXPECT_FALSE(Bench.Bsl.FlashHex({"  @4400\t", "", "\t"}));
+  EXPECT_EQ(Bench.Texts(2), (std::vector<std::string>{"line:0: @4400", "line:1: ", "line:2: "}));
+  for (const auto& line : Bench.Log) EXPECT_EQ(line.Color, 0x808080u);
+}
+
+TEST_F(BslFlasher, EndLineStopsEverything) {
+  EXPECT_TRUE(Bench.Bsl.FlashHex({"@4400", "qwerty", "01 02", "@zz"}));
+  EXPECT_TRUE(Board->Written().empty());
+  EXPECT_EQ(Bench.Texts(2).size(), 2u) << "lines after the end line are not logged";
+  EXPECT_EQ(Progress.size(), 2u);
+}
+
+TEST_F(BslFlasher, EndLineAloneWritesNothing) {
+  EXPECT_TRUE(Bench.Bsl.FlashHex({"q"}));
+  EXPECT_TRUE(Board->Written().empty());
+  ASSERT_EQ(Bench.Log.size(), 2u);
+  EXPECT_EQ(Bench.Log[0].Text, "line:0: q");
+  EXPECT_EQ(Bench.Log[1].AType, mtMessage);
+  EXPECT_EQ(Bench.Log[1].Color, 0u);
+}
+
+TEST_F(BslFlasher, UpperCaseQIsAnEmptyDataLine) {
+  EXPECT_FALSE(Bench.Bsl.FlashHex({"@2400", "Q", "AA"}));
+  EXPECT_EQ(Cores(), (std::vector<std::vector<uint8_t>>{{0x1B, 0x00, 0x24, 0x00},
+                                                        {0x1B, 0x00, 0x24, 0x00, 0xAA}}));
+}
+
+TEST_F(BslFlasher, DataBeforeAnyAddressGoesToZeroAndStartLineSetsTheAddress) {
+  EXPECT_FALSE(Bench.Bsl.FlashHex({"01 02", "#2500", "03"}));
+  EXPECT_EQ(Cores(), (std::vector<std::vector<uint8_t>>{{0x1B, 0x00, 0x00, 0x00, 0x01, 0x02},
+                                                        {0x17, 0x04, 0x25, 0x00},
+                                                        {0x1B, 0x00, 0x25, 0x00, 0x03}}));
+}
+
+TEST_F(BslFlasher, VersionLineReopensAndQueries) {
+  ASSERT_TRUE(Bench.Device->OpenFile());
+  EXPECT_FALSE(Bench.Bsl.FlashHex({"?anything"}));
+  EXPECT_EQ(Cores(), std::vector<std::vector<uint8_t>>{{0x19}});
+}
+
+TEST_F(BslFlasher, SettingsLinesInAnyCaseWithoutCallbacksToo) {
+  EXPECT_TRUE(Bench.Bsl.FlashHex({"SET", "Set", "q"}));
+  EXPECT_EQ(SettingsCalls, 2);
+  Bench.Bsl.SetOnSet(nullptr);
+  Bench.Bsl.SetOnProgress(nullptr);
+  EXPECT_TRUE(Bench.Bsl.FlashHex({"@4400", "set", "01", "q"}));
+  EXPECT_EQ(Cores().size(), 1u);
+}
+
+struct TErrorCase {
+  const char* Name;
+  std::vector<std::string> Lines;
+  const char* Message;
+};
+
+class BslFlasherError : public BslFlasher, public ::testing::WithParamInterface<TErrorCase> {};
+
+TEST_P(BslFlasherError, StopsAtTheLineWithTheConvertedText) {
+  EXPECT_EQ(FlashError(GetParam().Lines), GetParam().Message);
+  // The line that failed was logged; nothing after it.
+  EXPECT_EQ(Bench.Texts(2).size(), GetParam().Lines.size() - 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, BslFlasherError,
+    ::testing::Values(TErrorCase{"SetX", {"SETX", "q"}, "'$SE' is not a valid integer value"},
+                      TErrorCase{"AtAlone", {"@", "q"}, "'$' is not a valid integer value"},
+                      TErrorCase{"HashAlone", {"#", "q"}, "'$' is not a valid integer value"},
+                      TErrorCase{"DoubleSpace", {"@4400", "0A  1B", "q"}, "'$ 1' is not a valid integer value"},
+                      TErrorCase{"AddressTooWide", {"@100000000", "q"},
+                                 "'$100000000' is not a valid integer value"}),
+    [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+TEST_F(BslFlasher, TrailingSingleCharacterIsIgnored) {
+  EXPECT_FALSE(Bench.Bsl.FlashHex({"@4400", "0A 1B 2"}));
+  EXPECT_EQ(Cores(), (std::vector<std::vector<uint8_t>>{{0x1B, 0x00, 0x44, 0x00, 0x0A, 0x1B}}));
+}
+
+TEST_F(BslFlasher, SettingsCallbackErrorsLeaveTheFlasher) {
+  Bench.Bsl.SetOnSet([](TBsl*) { throw std::runtime_error("settings failed"); });
+  EXPECT_THROW(Bench.Bsl.FlashHex({"SET", "q"}), std::runtime_error);
+  EXPECT_TRUE(Bench.Texts(3).empty());
+}
+
+TEST(BslFlasherNoDevice, ReturnsAtOnce) {
+  TBsl bsl;
+  int lines = 0;
+  bsl.SetOnProgress([&lines](int, int, const std::string&) { ++lines; });
+  EXPECT_FALSE(bsl.FlashHex({"q"}));
+  EXPECT_FALSE(bsl.FlashHex(nullptr));
+  EXPECT_EQ(lines, 0);
+}
+
+class BslFlashFile : public BslFlasher {
+ protected:
+  std::string Write(const std::string& AName, const std::string& AContent) {
+    const auto path = std::filesystem::path(::testing::TempDir()) / AName;
+    std::ofstream(path, std::ios::binary) << AContent;
+    Files.push_back(path);
+    return path.string();
+  }
+  void TearDown() override {
+    for (const auto& file : Files) std::filesystem::remove(file);
+  }
+  std::vector<std::filesystem::path> Files;
+};
+
+TEST_F(BslFlashFile, MissingOrEmptyFileLogsNothing) {
+  EXPECT_FALSE(Bench.Bsl.FlashFile(::testing::TempDir() + "/no-such-image.txt"));
+  EXPECT_FALSE(Bench.Bsl.FlashFile(::testing::TempDir()));  // a folder is no image
+  EXPECT_FALSE(Bench.Bsl.FlashFile(Write("empty.txt", "")));
+  EXPECT_TRUE(Bench.Log.empty());
+}
+
+TEST_F(BslFlashFile, AllLineEndsAndTheBeginAndEndLines) {
+  const std::string name = Write("mixed.txt", "\xEF\xBB\xBF@4400\r\n01 02\r03\n\nq\n");
+  EXPECT_TRUE(Bench.Bsl.FlashFile(name));
+  EXPECT_EQ(Bench.Log.front().Text, "Begin flashing file \"" + name + "\".");
+  EXPECT_EQ(Bench.Log.back().Text, "End flashing file \"" + name + "\".");
+  EXPECT_EQ(Bench.Texts(2), (std::vector<std::string>{"line:0: @4400", "line:1: 01 02", "line:2: 03",
+                                                      "line:3: ", "line:4: q"}));
+  EXPECT_EQ(Cores(), (std::vector<std::vector<uint8_t>>{{0x1B, 0x00, 0x44, 0x00, 0x01, 0x02},
+                                                        {0x1B, 0x02, 0x44, 0x00, 0x03}}));
+  EXPECT_EQ(Progress.back(), (std::pair<int, int>{5, 4}));
+}
+
+TEST_F(BslFlashFile, ImageWithoutEndLineStillLogsTheEnd) {
+  const std::string name = Write("noend.txt", "@4400\n01\n");
+  EXPECT_FALSE(Bench.Bsl.FlashFile(name));
+  EXPECT_EQ(Bench.Log.back().Text, "End flashing file \"" + name + "\".");
+}
+
+TEST_F(BslFlashFile, ConversionErrorSkipsTheEndLine) {
+  const std::string name = Write("bad.txt", "@44G0\nq\n");
+  EXPECT_THROW(Bench.Bsl.FlashFile(name), EConvertError);
+  EXPECT_EQ(Bench.Texts(0), std::vector<std::string>{"Begin flashing file \"" + name + "\"."});
+}
+
+}  // namespace

@@ -1,0 +1,236 @@
+// The simulated board against the loader's documented behaviour: password
+// check and erase, locked and oversize answers, the resident loader's
+// limits, the trip to the RAM loader, flash semantics and fault switches.
+#include <thread>
+
+#include "BslTestBench.h"
+#include "SimBoard.h"
+
+using namespace bsltest;
+using namespace std::chrono_literals;
+using sim::TBoardState;
+using sim::TSimBoard;
+
+namespace {
+
+constexpr uint32_t kReturnDelayMs = 50;  // short trips keep the tests quick
+constexpr auto kReturnLimit = 3s;        // generous: only a hung board takes it all
+
+std::vector<uint8_t> Message(uint8_t ACode) { return Report64({0x3F, 0x02, 0x3B, ACode}); }
+
+class SimBoardTest : public ::testing::Test {
+ protected:
+  void Start(std::vector<std::string> AOptions = {}) {
+    AOptions.push_back("return-delay=" + std::to_string(kReturnDelayMs));
+    Board = sim::MakeSimBoard(AOptions);
+    FirstID = Board->PlugInto(Bench.Bus);
+    ASSERT_TRUE(Bench.Attach());
+    Bench.Bsl.SetAnswerTimeoutMs(500);
+  }
+  // Sends one report holding ACore and returns the answer (zeros: none).
+  std::vector<uint8_t> Raw(const std::vector<uint8_t>& ACore, int ALengthByte = -1) {
+    std::vector<uint8_t> report = {0x3F, static_cast<uint8_t>(ALengthByte < 0 ? ACore.size() : ALengthByte)};
+    report.insert(report.end(), ACore.begin(), ACore.end());
+    report.resize(64, 0xAC);
+    TJvHidDevice* dev = Bench.Device;
+    if (!dev->OpenFileEx(omhRead)) return {};
+    dev->FlushQueue();
+    uint32_t written = 0;
+    if (!dev->WriteFile(report.data(), 64, written)) return {};
+    std::vector<uint8_t> answer(64, 0);
+    if (!dev->ReadFileEx(answer.data(), 64, nullptr)) return {};
+    dev->WaitForRead(200);
+    dev->CancelRead();
+    return answer;
+  }
+  std::vector<uint8_t> Password(uint8_t AFill) {
+    std::vector<uint8_t> core(33, AFill);
+    core[0] = 0x11;
+    return Raw(core);
+  }
+  // Wrong password (erases), then the erased board's password.
+  void Unlock() {
+    ASSERT_EQ(Password(0x00), Message(0x05));
+    ASSERT_EQ(Password(0xFF), Message(0x00));
+  }
+  // A small loader image in RAM at 0x2500, started with the client's Load PC.
+  void EnterRamLoader(int AStartLine = 0x2500) {
+    Unlock();
+    ASSERT_TRUE(Bench.Bsl.cmd_WriteHexFast(0x2500, TBytes(40, 0x3C)));
+    Bench.Bsl.cmd_LoadPC(AStartLine);
+  }
+
+  TBench Bench;
+  std::shared_ptr<TSimBoard> Board;
+  uint32_t FirstID = 0;
+};
+
+TEST_F(SimBoardTest, ArrivesWithOldFirmwareAndLockedIdentity) {
+  Start();
+  EXPECT_EQ(Bench.Device->Attributes().VendorID, 0x2047);
+  EXPECT_EQ(Bench.Device->Attributes().ProductID, 0x0200);
+  EXPECT_NE(Board->ReadMemory(0xFFE0, 32), std::vector<uint8_t>(32, 0xFF));
+  EXPECT_FALSE(Board->Unlocked());
+}
+
+TEST_F(SimBoardTest, WrongPasswordErasesMainFlashButNotInformationMemory) {
+  Start();
+  Board->Preload(0x243F0, {0x01, 0x02});
+  const auto info = Board->ReadMemory(0x1800, 0x200);
+  ASSERT_NE(info, std::vector<uint8_t>(0x200, 0xFF));
+  EXPECT_EQ(Password(0xFF), Message(0x05)) << "the old firmware's vectors are not erased";
+  EXPECT_EQ(Board->ReadMemory(0x4400, 0x20000), std::vector<uint8_t>(0x20000, 0xFF));
+  EXPECT_EQ(Board->ReadMemory(0x1800, 0x200), info);
+  EXPECT_EQ(Password(0xFF), Message(0x00));
+  EXPECT_TRUE(Board->Unlocked());
+}
+
+TEST_F(SimBoardTest, RightPasswordOfOldFirmwareUnlocksWithoutErasing) {
+  Start();
+  const auto vectors = Board->ReadMemory(0xFFE0, 32);
+  std::vector<uint8_t> core = {0x11};
+  core.insert(core.end(), vectors.begin(), vectors.end());
+  EXPECT_EQ(Raw(core), Message(0x00));
+  EXPECT_EQ(Board->ReadMemory(0xFFE0, 32), vectors);
+}
+
+TEST_F(SimBoardTest, LockedBoardAnswers04AndIgnoresFastWrites) {
+  Start();
+  EXPECT_EQ(Raw({0x18, 0x00, 0x24, 0x00, 0x10, 0x00}), Message(0x04));
+  EXPECT_EQ(Raw({0x17, 0x04, 0x25, 0x00}), Message(0x04));
+  EXPECT_EQ(Raw({0x1B, 0x00, 0x24, 0x00, 0x12}), Report64({})) << "fast writes never answer";
+  EXPECT_EQ(Board->ReadMemory(0x2400, 1), std::vector<uint8_t>{0xFF});
+  EXPECT_EQ(Board->State(), TBoardState::ResidentLoader);
+}
+
+TEST_F(SimBoardTest, OversizePacketAnswers08) {
+  Start();
+  EXPECT_EQ(Raw({0x19}, 63), Message(0x08));
+  EXPECT_EQ(Raw({0x19}, 62), Message(0x04)) << "62 bytes fit; the board is locked";
+}
+
+TEST_F(SimBoardTest, ResidentLoaderKnowsThreeCommandsAndWritesRamOnly) {
+  Start();
+  Unlock();
+  for (uint8_t command : {0x10, 0x12, 0x15, 0x16, 0x18, 0x19, 0x1A})
+    EXPECT_EQ(Raw({command, 0x00, 0x44, 0x00, 0x01, 0x00}), Message(0x07)) << int(command);
+  EXPECT_TRUE(Bench.Bsl.cmd_WriteHexFast(0x4400, {0x00}));
+  EXPECT_TRUE(Bench.Bsl.cmd_WriteHexFast(0x43FF, {0x11, 0x22}));  // runs past RAM: dropped
+  EXPECT_TRUE(Bench.Bsl.cmd_WriteHexFast(0x2400, {0x00, 0x7E}));
+  EXPECT_EQ(Board->ReadMemory(0x4400, 1), std::vector<uint8_t>{0xFF});
+  EXPECT_EQ(Board->ReadMemory(0x43FF, 1), std::vector<uint8_t>{0xFF});
+  EXPECT_EQ(Board->ReadMemory(0x2400, 2), (std::vector<uint8_t>{0x00, 0x7E}));
+}
+
+TEST_F(SimBoardTest, LoadPCAtTheImageEntryBringsTheRamLoaderBackUnlocked) {
+  Start();
+  EnterRamLoader();
+  EXPECT_FALSE(Bench.Bus.IsPlugged(Board.get()));
+  ASSERT_TRUE(Bench.Reattach(kReturnLimit));
+  EXPECT_NE(Bench.Bus.DeviceID(Board.get()), FirstID);
+  EXPECT_EQ(Board->State(), TBoardState::RamLoader);
+  EXPECT_TRUE(Board->Unlocked());
+  EXPECT_EQ(Raw({0x19}), Report64({0x3F, 0x05, 0x3A, 0x00, 0x06, 0x00, 0x36}));
+  EXPECT_EQ(Raw({0x1A}), Report64({0x3F, 0x03, 0x3A, 62, 0x00}));
+  TBytes rx;
+  EXPECT_TRUE(Bench.Bsl.cmd_ReadHex(0x2500, 4, rx));
+  EXPECT_EQ(rx, Report64({0x3F, 0x05, 0x3A, 0x3C, 0x3C, 0x3C, 0x3C}));
+}
+
+TEST_F(SimBoardTest, LoadPCAnywhereElseHangsTheBoard) {
+  Start();
+  EnterRamLoader(0x2504);  // the client adds 4: the jump lands 8 bytes in
+  std::this_thread::sleep_for(std::chrono::milliseconds(4 * kReturnDelayMs));
+  Bench.Loop.Pump();
+  EXPECT_FALSE(Bench.Bus.IsPlugged(Board.get()));
+  EXPECT_EQ(Board->State(), TBoardState::Away);
+}
+
+TEST_F(SimBoardTest, NoReturnSwitchKeepsTheBoardAway) {
+  Start({"no-return"});
+  EnterRamLoader();
+  std::this_thread::sleep_for(std::chrono::milliseconds(4 * kReturnDelayMs));
+  EXPECT_FALSE(Bench.Bus.IsPlugged(Board.get()));
+}
+
+TEST_F(SimBoardTest, RamLoaderFlashSemanticsAndCommands) {
+  Start();
+  EnterRamLoader();
+  ASSERT_TRUE(Bench.Reattach(kReturnLimit));
+  TBytes rx;
+  ASSERT_TRUE(Bench.Bsl.cmd_WriteHex(0x4400, {0xF0, 0xFF}, rx));
+  EXPECT_EQ(rx, Message(0x00));
+  ASSERT_TRUE(Bench.Bsl.cmd_WriteHex(0x4400, {0x0F, 0x0F}, rx));
+  EXPECT_EQ(rx, Message(0x01)) << "bits cannot be set again";
+  EXPECT_EQ(Board->ReadMemory(0x4400, 2), (std::vector<uint8_t>{0x00, 0x0F}));
+  EXPECT_EQ(Raw({0x12, 0x00, 0x44, 0x00}), Message(0x00));
+  EXPECT_EQ(Board->ReadMemory(0x4400, 2), (std::vector<uint8_t>{0xFF, 0xFF}));
+  // Information segment A: locked until toggled.
+  EXPECT_TRUE(Bench.Bsl.cmd_WriteHex(0x1980, {0x00}, rx));
+  EXPECT_EQ(rx, Message(0x02));
+  EXPECT_EQ(Raw({0x13}), Message(0x00));
+  EXPECT_TRUE(Bench.Bsl.cmd_WriteHex(0x1980, {0x00}, rx));
+  EXPECT_EQ(rx, Message(0x00));
+  // CRC of four 0x3C bytes of the loader image.
+  const auto crc = Raw({0x16, 0x00, 0x25, 0x00, 0x04, 0x00});
+  EXPECT_EQ(crc[2], 0x3A);
+  const uint16_t expected = [] {
+    sim::TMsp430Memory memory;
+    memory.Preload(0x2400, {0x3C, 0x3C, 0x3C, 0x3C});
+    return memory.Crc(0x2400, 4);
+  }();
+  EXPECT_EQ(crc[3] | (crc[4] << 8), expected);
+  EXPECT_EQ(Raw({0x15}), Message(0x00));
+  EXPECT_EQ(Raw({0x42}), Message(0x07));
+}
+
+TEST_F(SimBoardTest, LongReadsAnswerInSeveralReports) {
+  Start();
+  EnterRamLoader();
+  ASSERT_TRUE(Bench.Reattach(kReturnLimit));
+  const auto first = Raw({0x18, 0x00, 0x25, 0x00, 100, 0x00});
+  EXPECT_EQ(first[1], 62) << "61 data bytes fill the first report";
+}
+
+TEST_F(SimBoardTest, RefusePasswordSwitch) {
+  Start({"refuse-password"});
+  EXPECT_EQ(Password(0xFF), Message(0x05));
+  EXPECT_EQ(Password(0xFF), Message(0x05));
+  EXPECT_FALSE(Board->Unlocked());
+}
+
+TEST_F(SimBoardTest, DropAfterReportsLeavesTheBus) {
+  Start({"drop-after=2"});
+  EXPECT_TRUE(Bench.Bsl.cmd_WriteHexFast(0x2400, {1}));
+  EXPECT_TRUE(Bench.Bsl.cmd_WriteHexFast(0x2400, {1}));
+  std::this_thread::sleep_for(50ms);
+  EXPECT_FALSE(Bench.Bus.IsPlugged(Board.get()));
+  EXPECT_FALSE(Bench.Bsl.cmd_WriteHexFast(0x2400, {1}));
+}
+
+TEST_F(SimBoardTest, ShortWriteSwitch) {
+  Start({"short-write=20"});
+  EXPECT_FALSE(Bench.Bsl.cmd_TxBslVersion());
+  EXPECT_EQ(Bench.Texts(13), std::vector<std::string>{"tx-err - data written: 20"});
+}
+
+TEST(SimBoardOptions, UnknownOrMalformedOptionsAreRefused) {
+  const auto message = [](const std::vector<std::string>& AOptions) -> std::string {
+    try {
+      sim::MakeSimBoard(AOptions);
+    } catch (const std::invalid_argument& e) {
+      return e.what();
+    }
+    return "(accepted)";
+  };
+  EXPECT_EQ(message({"no-return", "return-delay=10", "answer-delay=5", "no-answer", "drop-after=3",
+                     "short-write=1", "refuse-password"}),
+            "(accepted)");
+  EXPECT_EQ(message({"fly"}).rfind("unknown simulated board option \"fly\"", 0), 0u);
+  EXPECT_EQ(message({"no-return=1"}).rfind("unknown simulated board option", 0), 0u);
+  EXPECT_EQ(message({"return-delay=soon"}),
+            "simulated board option \"return-delay=soon\": \"soon\" is not a whole number");
+  EXPECT_EQ(message({"return-delay=-5"}).find("is not a whole number") != std::string::npos, true);
+}
+
+}  // namespace
