@@ -33,7 +33,7 @@ QByteArray AppendWithinLimit(const QByteArray& AExisting, const QByteArray& ARep
                              qsizetype ALimit) {
   if (AReport.size() >= ALimit) {
     // Alone over the limit: keep its start, which says what happened.
-    return AReport.left(ALimit - 2) + "\n\n";
+    return AReport.left(ALimit - 3) + "\n\n";
   }
   QByteArray kept = AExisting;
   if (!kept.isEmpty() && !kept.endsWith('\n')) kept += '\n';

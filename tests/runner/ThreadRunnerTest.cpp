@@ -87,6 +87,7 @@ struct TFailureCase {
   TThreadProc Proc;
   std::string ExceptionText;
 };
+void PrintTo(const TFailureCase& ACase, std::ostream* AOut) { *AOut << ACase.Label; }
 
 class ThreadRunnerFailureTest : public ThreadRunnerTest,
                                 public ::testing::WithParamInterface<TFailureCase> {};

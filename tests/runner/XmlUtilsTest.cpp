@@ -9,6 +9,8 @@ struct TEscapeCase {
   std::string Expected;
 };
 
+void PrintTo(const TEscapeCase& ACase, std::ostream* AOut) { *AOut << ACase.Input; }
+
 class EncodeXmlDataTest : public ::testing::TestWithParam<TEscapeCase> {};
 
 TEST_P(EncodeXmlDataTest, ReplacesTheFiveReservedCharacters) {

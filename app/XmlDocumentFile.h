@@ -1,0 +1,27 @@
+// XML documents as files: loading with the file's declared encoding, and
+// saving in windows-1250, the code page the settings file is declared in.
+#pragma once
+
+#include <QString>
+#include <pugixml.hpp>
+
+#include <string>
+
+// Loads ADoc from APath, keeping everything the file holds (declaration,
+// comments, processing instructions, document type). A file declared
+// windows-1250 is decoded with our table; UTF-8 or no declaration is taken as
+// is; UTF-16 and UTF-32 are recognised by their byte-order mark. Throws
+// std::runtime_error naming the file and what went wrong: the OS reason, an
+// unsupported encoding, or the parser's description and the byte offset.
+void LoadXmlDocument(pugi::xml_document& ADoc, const QString& APath);
+// Loads ADoc from a UTF-8 text; throws std::runtime_error when it is malformed.
+void LoadXmlDocumentText(pugi::xml_document& ADoc, const std::string& AText);
+// Saves ADoc to APath declared and encoded as windows-1250, replacing the file
+// only once the whole new content is written. Characters the code page cannot
+// hold are kept as numeric character references in text and attribute
+// values; CDATA sections holding such characters become ordinary text.
+// Where XML allows no references (names, comments, processing instructions,
+// the document type) such a character makes the save fail: std::runtime_error
+// naming the file and the character, and the file is left as it was. Also
+// throws, with the path and the OS reason, when the file cannot be written.
+void SaveXmlDocumentCp1250(pugi::xml_document& ADoc, const QString& APath);
