@@ -122,6 +122,13 @@ class IHidPlatform {
   // notification with lParam -1, which runs only once the loop runs.
   virtual void WatchChanges(TChangeNotify ANotify) = 0;
   virtual void UnwatchChanges() = 0;
+
+  // Aborts synchronous I/O that another thread has in flight on the handle,
+  // so that closing the handle need not wait for a device that hangs.
+  virtual void CancelIo(THidHandle AHandle) { (void)AHandle; }
+  // The HID device-interface class in registry form; empty when the
+  // platform has none (the controller then shows the fixed value).
+  virtual std::string HidGuid() { return {}; }
 };
 
 // The platform the controller uses unless it is given one: the override when
@@ -145,5 +152,12 @@ class IHidEventLoop {
 };
 void SetEventLoop(IHidEventLoop* ALoop);
 IHidEventLoop* EventLoop();
+
+// Errors that escape a device-change pass where no event-loop wrapper can
+// catch them (the Windows notification window's procedure). The application
+// routes them to its error reporting; without a handler they go to stderr.
+using TUnhandledErrorHandler = std::function<void(const std::string& AMessage)>;
+void SetUnhandledErrorHandler(TUnhandledErrorHandler AHandler);
+void ReportUnhandledError(const std::string& AMessage);
 
 }  // namespace hid

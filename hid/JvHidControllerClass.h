@@ -19,6 +19,7 @@
 
 class TJvHidDevice;
 class TJvHidDeviceController;
+struct TJvPass;
 
 class EControllerError : public std::runtime_error {
  public:
@@ -107,6 +108,7 @@ class TJvHidDevice {
 
  private:
   friend class TJvHidDeviceController;
+  friend struct TJvPass;
   TJvHidDevice(std::unique_ptr<TJvHidPnPInfo> APnPInfo, TJvHidDeviceController* AController);
   struct TImpl;
   std::unique_ptr<TImpl> d;
@@ -146,6 +148,10 @@ class TJvHidDeviceController {
 
  private:
   friend class TJvHidDevice;
+  friend struct TJvPass;
+  void DeviceChangeNotified(int32_t ALParam);
+  void CloseAllHandles(TJvHidDevice* ADevice);
+  bool HandOutLocked(TJvHidDevice* AEntry, TJvHidDevice*& HidDev);
   struct TImpl;
   std::unique_ptr<TImpl> d;
 };

@@ -23,6 +23,8 @@ class TSimDevice {
   std::string Product;
   uint16_t InputReportLength = 64;   // report-ID byte included
   uint16_t OutputReportLength = 64;  // report-ID byte included
+  uint16_t UsagePage = 0xFF00;       // top-level collection (vendor-defined by default)
+  uint16_t Usage = 0x0001;
 
   // Fault switches for the controller's error paths.
   bool CanOpenReadWrite = true;  // false: only a query-only open works (keyboard, mouse)

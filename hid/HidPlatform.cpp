@@ -1,0 +1,50 @@
+// Process-wide settings of the HID layer: which platform the controller
+// uses, the event loop that delivers notifications, and where errors that
+// escape a notification go.
+#include "HidPlatform.h"
+
+#include <atomic>
+#include <iostream>
+#include <mutex>
+
+namespace hid {
+namespace {
+
+std::atomic<IHidPlatform*> GPlatformOverride{nullptr};
+std::atomic<IHidEventLoop*> GEventLoop{nullptr};
+
+std::mutex GErrorHandlerLock;
+TUnhandledErrorHandler GErrorHandler;
+
+}  // namespace
+
+IHidPlatform& CurrentPlatform() {
+  IHidPlatform* LOverride = GPlatformOverride.load();
+  return LOverride ? *LOverride : OsPlatform();
+}
+
+void SetPlatformOverride(IHidPlatform* APlatform) { GPlatformOverride.store(APlatform); }
+
+void SetEventLoop(IHidEventLoop* ALoop) { GEventLoop.store(ALoop); }
+
+IHidEventLoop* EventLoop() { return GEventLoop.load(); }
+
+void SetUnhandledErrorHandler(TUnhandledErrorHandler AHandler) {
+  std::lock_guard<std::mutex> LGuard(GErrorHandlerLock);
+  GErrorHandler = std::move(AHandler);
+}
+
+void ReportUnhandledError(const std::string& AMessage) {
+  TUnhandledErrorHandler LHandler;
+  {
+    std::lock_guard<std::mutex> LGuard(GErrorHandlerLock);
+    LHandler = GErrorHandler;
+  }
+  if (LHandler) {
+    LHandler(AMessage);
+  } else {
+    std::cerr << "Unhandled HID error: " << AMessage << std::endl;
+  }
+}
+
+}  // namespace hid

@@ -1,0 +1,369 @@
+// The controller: keeps the list of present HID interfaces up to date on
+// every device-change notification, reports arrivals and removals and lends
+// one device at a time. The list lock is never held while a handler, a
+// check callback or a device operation runs.
+#include "JvHidControllerClass.h"
+
+#include <algorithm>
+
+#include "JvHidInternals.h"
+
+namespace {
+
+// The HID device-interface class, shown when the platform has no HID services.
+constexpr const char* kFixedHidGuid = "{4D1E55B2-F16F-11CF-88CB-001111000030}";
+// lParam of the notification posted at creation: the first pass always counts as a change.
+constexpr int32_t kFirstPassLParam = -1;
+// How often a create-error handler may ask for one device to be created again.
+constexpr int kMaxCreateRetries = 3;
+
+using TDeviceRef = std::shared_ptr<TJvHidDevice>;
+
+}  // namespace
+
+// Pass helpers need the private state of both classes, so they live in a
+// class both befriend through the controller's TImpl.
+struct TJvPass {
+  TJvHidDeviceController& C;
+  TJvHidDeviceController::TImpl& d;
+
+  std::vector<TDeviceRef> Discover();
+  TDeviceRef CreateDevice(const hid::TDiscoveredInterface& AInterface);
+  bool RemoveGone(const std::vector<TDeviceRef>& AFound);
+  void DropKnown(std::vector<TDeviceRef>& AFound);
+  bool AddArrivals(std::vector<TDeviceRef>& AFound);
+  void Recount();
+  void Run();
+};
+
+// ---- construction and destruction ----
+
+TJvHidDeviceController::TJvHidDeviceController(void* AOwner, hid::IHidPlatform* APlatform)
+    : d(std::make_unique<TImpl>()) {
+  d->Owner = AOwner;
+  d->Platform = APlatform ? APlatform : &hid::CurrentPlatform();
+  d->Bound = d->Platform->Bind();
+  if (!d->Bound) return;  // inert: no devices, no events
+  d->Guid = d->Platform->HidGuid();
+  d->Platform->WatchChanges([this](int32_t ALParam) { DeviceChangeNotified(ALParam); });
+}
+
+TJvHidDeviceController::~TJvHidDeviceController() {
+  d->Destroying = true;
+  d->OnDeviceChange = nullptr;
+  OnEnumerate = nullptr;
+  SetOnDeviceUnplug(nullptr);
+  if (d->Bound) d->Platform->UnwatchChanges();
+  std::vector<TDeviceRef> LList;
+  {
+    std::lock_guard<std::mutex> LGuard(d->Lock);
+    LList.swap(d->List);
+  }
+  for (const TDeviceRef& LDevice : LList) {
+    LDevice->d->MyController = nullptr;
+    if (LDevice->IsCheckedOut()) LDevice->DoUnplug();
+  }
+  LList.clear();
+  if (d->Bound) d->Platform->Unbind();
+}
+
+// ---- notifications and passes ----
+
+void TJvHidDeviceController::DeviceChangeNotified(int32_t ALParam) {
+  // A notification during a pass (a handler let events through) is dropped.
+  if (d->Destroying || d->InDeviceChange.exchange(true)) return;
+  struct TClear {
+    std::atomic<bool>& F;
+    ~TClear() { F = false; }
+  } LClear{d->InDeviceChange};
+  d->LParam = ALParam;
+  TJvPass{*this, *d}.Run();
+}
+
+void TJvPass::Run() {
+  bool LChanged = d.LParam == kFirstPassLParam;
+  std::vector<TDeviceRef> LFound = Discover();  // an error here leaves the list as it was
+  LChanged = RemoveGone(LFound) || LChanged;
+  DropKnown(LFound);
+  LChanged = AddArrivals(LFound) || LChanged;
+  Recount();
+  if (LChanged && d.OnDeviceChange) d.OnDeviceChange(&C);
+}
+
+std::vector<TDeviceRef> TJvPass::Discover() {
+  std::vector<TDeviceRef> LFound;
+  std::vector<hid::TDiscoveredInterface> LInterfaces;
+  if (!d.Bound || !d.Platform->Enumerate(LInterfaces)) return LFound;
+  for (const hid::TDiscoveredInterface& LInterface : LInterfaces) {
+    TDeviceRef LDevice = CreateDevice(LInterface);
+    if (LDevice) LFound.push_back(std::move(LDevice));
+  }
+  return LFound;
+}
+
+TDeviceRef TJvPass::CreateDevice(const hid::TDiscoveredInterface& AInterface) {
+  TJvHidPnPInfo LInfo;
+  LInfo.FDeviceID = AInterface.DeviceID;
+  LInfo.FDevicePath = AInterface.Path;
+  for (int LAttempt = 0;; ++LAttempt) {
+    try {
+      return TDeviceRef(new TJvHidDevice(std::make_unique<TJvHidPnPInfo>(LInfo), &C));
+    } catch (const EControllerError&) {
+      if (!C.OnDeviceCreateError) throw;
+      bool LHandled = false;
+      bool LRetry = false;
+      C.OnDeviceCreateError(&C, LInfo, LHandled, LRetry);
+      if (LRetry && LAttempt < kMaxCreateRetries) continue;
+      if (LHandled) return nullptr;  // left out of this pass
+      throw;
+    }
+  }
+}
+
+bool TJvPass::RemoveGone(const std::vector<TDeviceRef>& AFound) {
+  std::vector<TDeviceRef> LList;
+  {
+    std::lock_guard<std::mutex> LGuard(d.Lock);
+    LList = d.List;
+  }
+  bool LChanged = false;
+  for (auto LIt = LList.rbegin(); LIt != LList.rend(); ++LIt) {
+    const TDeviceRef& LEntry = *LIt;
+    const uint32_t LId = LEntry->PnPInfo().FDeviceID;
+    const bool LPresent =
+        LEntry->IsPluggedIn() && std::any_of(AFound.begin(), AFound.end(), [LId](const TDeviceRef& F) {
+          return F->PnPInfo().FDeviceID == LId;
+        });
+    if (LPresent) continue;
+    LEntry->DoUnplug();
+    if (C.OnRemoval) {
+      hid_detail::TShowGuard LShow(LEntry->d->Enumerated);
+      C.OnRemoval(LEntry.get());
+    }
+    TDeviceRef LDestroyed;  // released after the lock
+    {
+      std::lock_guard<std::mutex> LGuard(d.Lock);
+      auto LPos = std::find(d.List.begin(), d.List.end(), LEntry);
+      if (LPos != d.List.end() && !LEntry->IsCheckedOut()) {
+        LDestroyed = std::move(*LPos);
+        d.List.erase(LPos);
+        LDestroyed->d->MyController = nullptr;
+      }
+    }
+    LChanged = true;
+  }
+  return LChanged;
+}
+
+void TJvPass::DropKnown(std::vector<TDeviceRef>& AFound) {
+  std::lock_guard<std::mutex> LGuard(d.Lock);
+  for (TDeviceRef& LNew : AFound) {
+    const uint32_t LId = LNew->PnPInfo().FDeviceID;
+    const bool LKnown = std::any_of(d.List.begin(), d.List.end(), [LId](const TDeviceRef& E) {
+      return E->PnPInfo().FDeviceID == LId && E->IsPluggedIn();
+    });
+    if (!LKnown) continue;
+    LNew->d->MyController = nullptr;
+    LNew.reset();
+  }
+}
+
+bool TJvPass::AddArrivals(std::vector<TDeviceRef>& AFound) {
+  bool LChanged = false;
+  for (TDeviceRef& LNew : AFound) {
+    if (!LNew) continue;
+    {
+      std::lock_guard<std::mutex> LGuard(d.Lock);
+      d.List.push_back(LNew);
+      ++d.NumCheckedIn;  // can be checked out while its handler runs
+    }
+    LChanged = true;
+    if (C.OnArrival) {
+      hid_detail::TShowGuard LShow(LNew->d->Enumerated);
+      C.OnArrival(LNew.get());
+    }
+  }
+  return LChanged;
+}
+
+void TJvPass::Recount() {
+  std::lock_guard<std::mutex> LGuard(d.Lock);
+  int LOut = 0;
+  int LUnplugged = 0;
+  for (const TDeviceRef& LEntry : d.List) {
+    if (LEntry->IsCheckedOut()) ++LOut;
+    if (!LEntry->IsPluggedIn()) ++LUnplugged;
+  }
+  d.NumCheckedIn = static_cast<int>(d.List.size()) - LOut;
+  d.NumUnplugged = LUnplugged;
+  d.NumCheckedOut = LOut - LUnplugged;
+}
+
+// ---- walking the list ----
+
+int TJvHidDeviceController::Enumerate() {
+  std::vector<TDeviceRef> LList;
+  {
+    std::lock_guard<std::mutex> LGuard(d->Lock);
+    LList = d->List;
+  }
+  int LCount = 0;
+  for (size_t LIdx = 0; LIdx < LList.size(); ++LIdx) {
+    TJvHidDevice* LEntry = LList[LIdx].get();
+    if (!LEntry->IsPluggedIn()) continue;
+    ++LCount;
+    if (!OnEnumerate) break;
+    bool LGoOn;
+    {
+      hid_detail::TShowGuard LShow(LEntry->d->Enumerated);
+      LGoOn = OnEnumerate(LEntry, static_cast<int>(LIdx));
+    }
+    if (!LEntry->IsCheckedOut()) CloseAllHandles(LEntry);
+    if (!LGoOn) break;
+  }
+  return LCount;
+}
+
+void TJvHidDeviceController::CloseAllHandles(TJvHidDevice* ADevice) {
+  ADevice->CloseFile();
+  ADevice->CloseFileEx(omhRead);
+  ADevice->CloseFileEx(omhWrite);
+}
+
+// ---- check-out and check-in ----
+
+bool TJvHidDeviceController::HandOutLocked(TJvHidDevice* AEntry, TJvHidDevice*& HidDev) {
+  // Unplugged entries are skipped: between a pass's unplug and its removal
+  // an entry is neither plugged in nor checked out.
+  if (AEntry->IsCheckedOut() || !AEntry->IsPluggedIn()) return false;
+  AEntry->d->IsCheckedOut = true;
+  ++d->NumCheckedOut;
+  --d->NumCheckedIn;
+  HidDev = AEntry;
+  return true;
+}
+
+bool TJvHidDeviceController::CheckOutByCallback(TJvHidDevice*& HidDev, TJvHidCheckCallback Check) {
+  HidDev = nullptr;
+  std::vector<TDeviceRef> LList;
+  {
+    std::lock_guard<std::mutex> LGuard(d->Lock);
+    LList = d->List;
+  }
+  for (const TDeviceRef& LEntry : LList) {
+    if (LEntry->IsCheckedOut() || !LEntry->IsPluggedIn()) continue;
+    bool LHanded = false;
+    {
+      hid_detail::TShowGuard LShow(LEntry->d->Enumerated);
+      if (Check && Check(LEntry.get())) {
+        std::lock_guard<std::mutex> LGuard(d->Lock);
+        const bool LListed = std::find(d->List.begin(), d->List.end(), LEntry) != d->List.end();
+        LHanded = LListed && HandOutLocked(LEntry.get(), HidDev);
+      }
+    }
+    if (LHanded) return true;
+    if (!LEntry->IsCheckedOut()) CloseAllHandles(LEntry.get());
+  }
+  return false;
+}
+
+bool TJvHidDeviceController::CheckOut(TJvHidDevice*& HidDev) {
+  HidDev = nullptr;
+  std::lock_guard<std::mutex> LGuard(d->Lock);
+  for (const TDeviceRef& LEntry : d->List)
+    if (HandOutLocked(LEntry.get(), HidDev)) return true;
+  return false;
+}
+
+bool TJvHidDeviceController::CheckOutByID(TJvHidDevice*& HidDev, int Vid, int Pid) {
+  HidDev = nullptr;
+  std::lock_guard<std::mutex> LGuard(d->Lock);
+  for (const TDeviceRef& LEntry : d->List) {
+    const hid::THidAttributes& LAttr = LEntry->Attributes();
+    if (LAttr.VendorID != Vid || (Pid != -1 && LAttr.ProductID != Pid)) continue;
+    if (HandOutLocked(LEntry.get(), HidDev)) return true;
+  }
+  return false;
+}
+
+bool TJvHidDeviceController::CheckOutByIndex(TJvHidDevice*& HidDev, int Idx) {
+  HidDev = nullptr;
+  std::lock_guard<std::mutex> LGuard(d->Lock);
+  if (Idx < 0 || Idx >= static_cast<int>(d->List.size())) return false;
+  return HandOutLocked(d->List[static_cast<size_t>(Idx)].get(), HidDev);
+}
+
+void TJvHidDeviceController::CheckIn(TJvHidDevice*& HidDev) {
+  if (!HidDev) return;
+  CloseAllHandles(HidDev);
+  TDeviceRef LDestroyed;  // released after the lock
+  {
+    std::lock_guard<std::mutex> LGuard(d->Lock);
+    auto LPos = std::find_if(d->List.begin(), d->List.end(),
+                             [HidDev](const TDeviceRef& E) { return E.get() == HidDev; });
+    if (LPos != d->List.end()) {
+      if (HidDev->IsPluggedIn()) {
+        if (HidDev->d->IsCheckedOut.exchange(false)) {
+          --d->NumCheckedOut;
+          ++d->NumCheckedIn;
+        }
+      } else {
+        LDestroyed = std::move(*LPos);
+        d->List.erase(LPos);
+        LDestroyed->d->MyController = nullptr;
+        --d->NumUnplugged;
+      }
+    }
+  }
+  HidDev = nullptr;
+}
+
+// ---- handlers and counters ----
+
+const TNotifyEvent& TJvHidDeviceController::OnDeviceChange() const { return d->OnDeviceChange; }
+
+void TJvHidDeviceController::SetOnDeviceChange(TNotifyEvent AHandler) {
+  const bool LRunPass = AHandler || d->OnDeviceChange;
+  d->OnDeviceChange = std::move(AHandler);
+  // Handlers cannot be compared, so every real assignment counts as a new one.
+  if (!LRunPass || !d->Bound || d->Destroying || d->InDeviceChange.exchange(true)) return;
+  struct TClear {
+    std::atomic<bool>& F;
+    ~TClear() { F = false; }
+  } LClear{d->InDeviceChange};
+  TJvPass{*this, *d}.Run();
+}
+
+const TJvHidPlugEvent& TJvHidDeviceController::OnDeviceUnplug() const { return d->OnDeviceUnplug; }
+
+void TJvHidDeviceController::SetOnDeviceUnplug(TJvHidPlugEvent AHandler) {
+  d->OnDeviceUnplug = AHandler;
+  std::vector<TDeviceRef> LList;
+  {
+    std::lock_guard<std::mutex> LGuard(d->Lock);
+    LList = d->List;
+  }
+  for (const TDeviceRef& LEntry : LList) {
+    std::lock_guard<std::mutex> LGuard(LEntry->d->Lock);
+    if (LEntry->d->UnplugFromController) LEntry->d->OnUnplug = AHandler;
+  }
+}
+
+int TJvHidDeviceController::NumCheckedInDevices() const {
+  std::lock_guard<std::mutex> LGuard(d->Lock);
+  return d->NumCheckedIn;
+}
+
+int TJvHidDeviceController::NumCheckedOutDevices() const {
+  std::lock_guard<std::mutex> LGuard(d->Lock);
+  return d->NumCheckedOut;
+}
+
+int TJvHidDeviceController::NumUnpluggedDevices() const {
+  std::lock_guard<std::mutex> LGuard(d->Lock);
+  return d->NumUnplugged;
+}
+
+std::string TJvHidDeviceController::HidGuid() const {
+  return d->Guid.empty() ? kFixedHidGuid : d->Guid;
+}

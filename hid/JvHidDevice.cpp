@@ -1,0 +1,369 @@
+// One HID device interface: identity, strings, capabilities, handles opened
+// on demand, one synchronous write and one overlapped read at a time.
+#include <chrono>
+
+#include "JvHidInternals.h"
+
+namespace {
+
+// HIDD_ATTRIBUTES is 12 bytes on every Windows; the platform checks it.
+constexpr uint32_t kAttributesSize = 12;
+// A read cancelled on its own thread has its abort completion queued at
+// once; the bound only guards against a platform that never delivers it.
+constexpr uint32_t kCancelWaitMs = 1000;
+constexpr uint32_t kCancelSliceMs = 10;
+
+}  // namespace
+
+// ---- private helpers (ALock / Lock held) ----
+
+bool TJvHidDevice::TImpl::Accessible() const {
+  return IsPluggedIn && (IsCheckedOut || Enumerated > 0);
+}
+
+hid::THidHandle TJvHidDevice::TImpl::OpenSynchronous() {
+  hid::THidHandle LHandle = Platform->Open(PnPInfo->FDevicePath, hid::TOpenAccess::ReadWrite);
+  HasReadWriteAccess = LHandle != hid::kInvalidHandle;
+  if (!HasReadWriteAccess) LHandle = Platform->Open(PnPInfo->FDevicePath, hid::TOpenAccess::QueryOnly);
+  return LHandle;
+}
+
+bool TJvHidDevice::TImpl::OpenFileLocked() {
+  if (Accessible() && FileHandle == hid::kInvalidHandle) {
+    FileHandle = OpenSynchronous();
+    if (FileHandle != hid::kInvalidHandle) {
+      if (NumInputBuffers != 0) Platform->SetNumInputBuffers(FileHandle, NumInputBuffers);
+      if (!Platform->GetNumInputBuffers(FileHandle, NumInputBuffers)) NumInputBuffers = 0;
+    }
+  }
+  return FileHandle != hid::kInvalidHandle;
+}
+
+bool TJvHidDevice::TImpl::OpenReadLocked() {
+  if (!Accessible()) return false;
+  if (ReadHandle == hid::kInvalidHandle) {
+    ReadHandle = Platform->Open(PnPInfo->FDevicePath, hid::TOpenAccess::OverlappedRead);
+    if (ReadHandle != hid::kInvalidHandle) {
+      if (NumOverlappedBuffers != 0) Platform->SetNumInputBuffers(ReadHandle, NumOverlappedBuffers);
+      if (!Platform->GetNumInputBuffers(ReadHandle, NumOverlappedBuffers)) NumOverlappedBuffers = 0;
+    }
+  }
+  return ReadHandle != hid::kInvalidHandle;
+}
+
+bool TJvHidDevice::TImpl::OpenWriteLocked() {
+  if (!Accessible()) return false;
+  if (WriteHandle == hid::kInvalidHandle)
+    WriteHandle = Platform->Open(PnPInfo->FDevicePath, hid::TOpenAccess::OverlappedWrite);
+  return WriteHandle != hid::kInvalidHandle;
+}
+
+void TJvHidDevice::TImpl::CloseLocked(std::unique_lock<std::mutex>& ALock, hid::THidHandle& AHandle) {
+  if (AHandle == hid::kInvalidHandle) return;
+  Idle.wait(ALock, [this] { return Users == 0; });
+  if (AHandle == hid::kInvalidHandle) return;  // closed by another thread meanwhile
+  Platform->Close(AHandle);
+  AHandle = hid::kInvalidHandle;
+}
+
+void TJvHidDevice::TImpl::CloseFileLocked(std::unique_lock<std::mutex>& ALock) {
+  CloseLocked(ALock, FileHandle);
+  NumInputBuffers = 0;
+}
+
+void TJvHidDevice::TImpl::CloseReadLocked(std::unique_lock<std::mutex>& ALock) {
+  // An outstanding read is aborted first; its completion still reaches the
+  // thread that started it, so that thread learns the read failed.
+  if (ReadHandle != hid::kInvalidHandle) Platform->CancelRead(ReadHandle);
+  CloseLocked(ALock, ReadHandle);
+  NumOverlappedBuffers = 0;
+}
+
+void TJvHidDevice::TImpl::CloseAllLocked(std::unique_lock<std::mutex>& ALock) {
+  CloseFileLocked(ALock);
+  CloseReadLocked(ALock);
+  CloseLocked(ALock, WriteHandle);
+}
+
+std::string TJvHidDevice::TImpl::CachedString(std::string& ACache, TStringReader AReader) {
+  std::unique_lock<std::mutex> LLock(Lock);
+  if (ACache.empty() && OpenFileLocked()) {
+    std::string LText;
+    if ((Platform->*AReader)(FileHandle, LText)) ACache = LText;
+    CloseFileLocked(LLock);
+  }
+  return ACache;
+}
+
+// ---- construction and destruction ----
+
+TJvHidDevice::TJvHidDevice() {
+  throw EControllerError("Direct creation of a TJvHidDevice object is not allowed");
+}
+
+TJvHidDevice::TJvHidDevice(std::unique_ptr<TJvHidPnPInfo> APnPInfo,
+                           TJvHidDeviceController* AController)
+    : d(std::make_unique<TImpl>()) {
+  d->PnPInfo = std::move(APnPInfo);
+  d->MyController = AController;
+  d->Platform = AController->d->Platform;
+  d->OnUnplug = AController->d->OnDeviceUnplug;
+  d->UnplugFromController = true;
+
+  std::unique_lock<std::mutex> LLock(d->Lock);
+  d->FileHandle = d->OpenSynchronous();
+  if (d->FileHandle == hid::kInvalidHandle) throw EControllerError("Device cannot be opened");
+  d->Attributes.Size = kAttributesSize;
+  if (!d->Platform->GetAttributes(d->FileHandle, d->Attributes)) {
+    d->CloseFileLocked(LLock);
+    throw EControllerError("Device cannot be identified");
+  }
+  d->CloseFileLocked(LLock);
+}
+
+TJvHidDevice::~TJvHidDevice() {
+  if (!d) return;
+  {
+    std::lock_guard<std::mutex> LGuard(d->Read->Lock);
+    ++d->Read->Sequence;  // a completion still queued somewhere is dropped
+    d->Read->Pending = false;
+  }
+  std::unique_lock<std::mutex> LLock(d->Lock);
+  d->OnUnplug = nullptr;
+  d->CloseAllLocked(LLock);
+  d->Preparsed.reset();
+}
+
+// ---- opening and closing ----
+
+bool TJvHidDevice::IsAccessible() const { return d->Accessible(); }
+
+bool TJvHidDevice::OpenFile() {
+  std::lock_guard<std::mutex> LGuard(d->Lock);
+  return d->OpenFileLocked();
+}
+
+void TJvHidDevice::CloseFile() {
+  std::unique_lock<std::mutex> LLock(d->Lock);
+  d->CloseFileLocked(LLock);
+}
+
+bool TJvHidDevice::OpenFileEx(TJvHidOpenExMode Mode) {
+  std::lock_guard<std::mutex> LGuard(d->Lock);
+  return Mode == omhRead ? d->OpenReadLocked() : d->OpenWriteLocked();
+}
+
+void TJvHidDevice::CloseFileEx(TJvHidOpenExMode Mode) {
+  std::unique_lock<std::mutex> LLock(d->Lock);
+  if (Mode == omhRead)
+    d->CloseReadLocked(LLock);
+  else
+    d->CloseLocked(LLock, d->WriteHandle);
+}
+
+// ---- identity, strings, capabilities ----
+
+const hid::THidAttributes& TJvHidDevice::Attributes() const { return d->Attributes; }
+
+hid::THidCaps TJvHidDevice::Caps() {
+  hid::TPreparsedData LData;
+  {
+    std::unique_lock<std::mutex> LLock(d->Lock);
+    if (!d->Preparsed && d->OpenFileLocked()) {
+      d->Preparsed = d->Platform->GetPreparsedData(d->FileHandle);
+      d->CloseFileLocked(LLock);
+    }
+    LData = d->Preparsed;
+  }
+  hid::THidCaps LCaps{};
+  if (LData && !d->Platform->GetCaps(LData, LCaps)) LCaps = hid::THidCaps{};
+  return LCaps;
+}
+
+std::string TJvHidDevice::VendorName() {
+  return d->CachedString(d->VendorName, &hid::IHidPlatform::GetManufacturerString);
+}
+
+std::string TJvHidDevice::ProductName() {
+  return d->CachedString(d->ProductName, &hid::IHidPlatform::GetProductString);
+}
+
+// ---- report I/O ----
+
+bool TJvHidDevice::WriteFile(const uint8_t* Report, uint32_t ToWrite, uint32_t& BytesWritten) {
+  hid::THidHandle LHandle;
+  {
+    std::lock_guard<std::mutex> LGuard(d->Lock);
+    if (!d->OpenFileLocked() || !d->IsPluggedIn) return false;
+    LHandle = d->FileHandle;
+    ++d->Users;  // the handle stays open until this write is over
+  }
+  uint32_t LWritten = 0;
+  bool LOk = d->Platform->Write(LHandle, Report, ToWrite, LWritten);
+  {
+    std::lock_guard<std::mutex> LGuard(d->Lock);
+    --d->Users;
+    if (!d->IsPluggedIn) LOk = false;  // unplugged under the write: it did not reach the device
+  }
+  d->Idle.notify_all();
+  BytesWritten = LWritten;
+  return LOk;
+}
+
+bool TJvHidDevice::ReadFileEx(uint8_t* Report, uint32_t ToRead, TJvReadCallback CallBack) {
+  std::lock_guard<std::mutex> LGuard(d->Lock);
+  if (!d->OpenReadLocked() || !d->IsPluggedIn) return false;
+  std::shared_ptr<TJvReadState> LState = d->Read;
+  uint64_t LSequence;
+  {
+    std::lock_guard<std::mutex> LReadGuard(LState->Lock);
+    if (LState->Pending) return false;  // the completion record is still in use
+    LState->Pending = true;
+    LSequence = ++LState->Sequence;
+    LState->Thread = std::this_thread::get_id();
+  }
+  d->OvlRead = TJvOverlapped{};
+  d->OvlRead.hEvent = reinterpret_cast<uintptr_t>(this);
+  // The routine gets its own copy of the record: it may run after this
+  // object is gone (it is then dropped) or while the next read starts.
+  auto LCompletion = [LState, LSequence, LOvl = d->OvlRead, CallBack](uint32_t AError,
+                                                                       uint32_t ACount) {
+    {
+      std::lock_guard<std::mutex> LReadGuard(LState->Lock);
+      if (LState->Sequence != LSequence || !LState->Pending) return;
+      LState->Pending = false;
+      ++LState->Delivered;
+    }
+    if (CallBack) CallBack(AError, ACount, &LOvl);
+  };
+  if (d->Platform->StartRead(d->ReadHandle, Report, ToRead, LCompletion)) return true;
+  std::lock_guard<std::mutex> LReadGuard(LState->Lock);
+  LState->Pending = false;
+  return false;
+}
+
+bool TJvHidDevice::ReadPending() const {
+  std::lock_guard<std::mutex> LGuard(d->Read->Lock);
+  return d->Read->Pending;
+}
+
+bool TJvHidDevice::WaitForRead(uint32_t ATimeoutMs) {
+  std::shared_ptr<TJvReadState> LState = d->Read;
+  uint64_t LDelivered;
+  {
+    std::lock_guard<std::mutex> LGuard(LState->Lock);
+    // Only the starting thread's alertable wait can deliver the completion.
+    if (!LState->Pending || LState->Thread != std::this_thread::get_id()) return false;
+    LDelivered = LState->Delivered;
+  }
+  const auto LDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ATimeoutMs);
+  for (;;) {
+    const auto LLeft = std::chrono::duration_cast<std::chrono::milliseconds>(
+        LDeadline - std::chrono::steady_clock::now());
+    d->Platform->AlertableWait(static_cast<uint32_t>(std::max<int64_t>(0, LLeft.count())));
+    std::lock_guard<std::mutex> LGuard(LState->Lock);
+    if (LState->Delivered != LDelivered) return true;
+    if (!LState->Pending || std::chrono::steady_clock::now() >= LDeadline) return false;
+  }
+}
+
+void TJvHidDevice::CancelRead() {
+  std::shared_ptr<TJvReadState> LState = d->Read;
+  std::thread::id LStarter;
+  {
+    std::lock_guard<std::mutex> LGuard(LState->Lock);
+    if (!LState->Pending) return;
+    LStarter = LState->Thread;
+  }
+  {
+    std::lock_guard<std::mutex> LGuard(d->Lock);
+    if (d->ReadHandle != hid::kInvalidHandle) d->Platform->CancelRead(d->ReadHandle);
+  }
+  if (LStarter == std::this_thread::get_id()) {
+    // Deliver the abort completion here and now.
+    const auto LDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kCancelWaitMs);
+    while (ReadPending() && std::chrono::steady_clock::now() < LDeadline)
+      d->Platform->AlertableWait(kCancelSliceMs);
+  }
+  std::lock_guard<std::mutex> LGuard(LState->Lock);
+  if (LState->Pending) {
+    ++LState->Sequence;  // another thread's read, or never delivered: drop it
+    LState->Pending = false;
+  }
+}
+
+void TJvHidDevice::FlushQueue() {
+  std::lock_guard<std::mutex> LGuard(d->Lock);
+  if (d->ReadHandle != hid::kInvalidHandle) d->Platform->FlushQueue(d->ReadHandle);
+}
+
+// ---- check-out, queue lengths, unplug ----
+
+bool TJvHidDevice::CheckOut() {
+  TJvHidDeviceController* LController = d->MyController;
+  if (!LController) return false;
+  std::lock_guard<std::mutex> LGuard(LController->d->Lock);
+  if (!d->IsPluggedIn || d->IsCheckedOut) return false;
+  d->IsCheckedOut = true;
+  ++LController->d->NumCheckedOut;
+  --LController->d->NumCheckedIn;
+  return true;
+}
+
+uint32_t TJvHidDevice::NumInputBuffers() const {
+  std::lock_guard<std::mutex> LGuard(d->Lock);
+  return d->NumInputBuffers;
+}
+
+void TJvHidDevice::SetNumInputBuffers(uint32_t Value) {
+  std::lock_guard<std::mutex> LGuard(d->Lock);
+  if (Value == d->NumInputBuffers || !d->OpenFileLocked()) return;
+  d->Platform->SetNumInputBuffers(d->FileHandle, Value);
+  if (!d->Platform->GetNumInputBuffers(d->FileHandle, d->NumInputBuffers)) d->NumInputBuffers = 0;
+}
+
+uint32_t TJvHidDevice::NumOverlappedBuffers() const {
+  std::lock_guard<std::mutex> LGuard(d->Lock);
+  return d->NumOverlappedBuffers;
+}
+
+void TJvHidDevice::SetNumOverlappedBuffers(uint32_t Value) {
+  std::lock_guard<std::mutex> LGuard(d->Lock);
+  if (Value == d->NumOverlappedBuffers || !d->OpenReadLocked()) return;
+  d->Platform->SetNumInputBuffers(d->ReadHandle, Value);
+  if (!d->Platform->GetNumInputBuffers(d->ReadHandle, d->NumOverlappedBuffers))
+    d->NumOverlappedBuffers = 0;
+}
+
+void TJvHidDevice::DoUnplug() {
+  TJvHidPlugEvent LHandler;
+  {
+    std::unique_lock<std::mutex> LLock(d->Lock);
+    d->IsPluggedIn = false;  // no new call starts from here on
+    // Calls already inside the platform are aborted, then waited for.
+    for (hid::THidHandle LHandle : {d->FileHandle, d->ReadHandle, d->WriteHandle})
+      if (LHandle != hid::kInvalidHandle) d->Platform->CancelIo(LHandle);
+    d->CloseAllLocked(LLock);
+    LHandler = std::move(d->OnUnplug);
+    d->OnUnplug = nullptr;
+  }
+  if (LHandler) LHandler(this);
+}
+
+// ---- read-only state ----
+
+const TJvHidPnPInfo& TJvHidDevice::PnPInfo() const { return *d->PnPInfo; }
+bool TJvHidDevice::IsPluggedIn() const { return d->IsPluggedIn; }
+bool TJvHidDevice::IsCheckedOut() const { return d->IsCheckedOut; }
+
+bool TJvHidDevice::HasReadWriteAccess() const {
+  std::lock_guard<std::mutex> LGuard(d->Lock);
+  return d->HasReadWriteAccess;
+}
+
+hid::THidHandle TJvHidDevice::HidFileHandle() const {
+  std::lock_guard<std::mutex> LGuard(d->Lock);
+  return d->FileHandle;
+}
+
+TJvHidDeviceController* TJvHidDevice::MyController() const { return d->MyController; }

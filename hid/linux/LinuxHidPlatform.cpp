@@ -1,0 +1,362 @@
+#include "LinuxHidPlatform.h"
+
+#include <fcntl.h>
+#include <libudev.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "ReportDescriptor.h"
+#include "UdevDevice.h"
+
+namespace hid {
+namespace {
+
+// lParam of the first notification after watching starts.
+constexpr int32_t kFirstPassLParam = -1;
+// Windows accepts 2 to 512 input buffers; the same range is checked here,
+// though hidraw keeps its own fixed queue.
+constexpr uint32_t kMinInputBuffers = 2;
+constexpr uint32_t kMaxInputBuffers = 512;
+
+int OpenFlags(TOpenAccess AAccess) {
+  switch (AAccess) {
+    case TOpenAccess::ReadWrite: return O_RDWR | O_CLOEXEC;
+    case TOpenAccess::OverlappedRead: return O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+    case TOpenAccess::OverlappedWrite: return O_WRONLY | O_CLOEXEC;
+    case TOpenAccess::QueryOnly: break;
+  }
+  return -1;
+}
+
+struct TLayoutData {
+  TReportLayout Layout;
+};
+
+}  // namespace
+
+struct TLinuxHidPlatform::TWatch {
+  std::mutex Lock;
+  TChangeNotify Notify;
+};
+
+TLinuxHidPlatform::TLinuxHidPlatform() = default;
+
+TLinuxHidPlatform::~TLinuxHidPlatform() {
+  UnwatchChanges();
+  FPump.reset();
+  FFiles.clear();
+  if (FUdev) udev_unref(FUdev);
+}
+
+IHidPlatform& OsPlatform() {
+  static TLinuxHidPlatform LPlatform;
+  return LPlatform;
+}
+
+// ---- binding and discovery ----
+
+bool TLinuxHidPlatform::Bind() {
+  std::lock_guard<std::mutex> LGuard(FLock);
+  if (!FUdev) FUdev = udev_new();
+  if (!FUdev) return false;
+  ++FBindCount;
+  return true;
+}
+
+void TLinuxHidPlatform::Unbind() {
+  std::lock_guard<std::mutex> LGuard(FLock);
+  if (FBindCount > 0) --FBindCount;
+}
+
+bool TLinuxHidPlatform::Enumerate(std::vector<TDiscoveredInterface>& AOut) {
+  std::lock_guard<std::mutex> LGuard(FLock);
+  AOut.clear();
+  if (!FUdev) return false;
+  FSysPaths.clear();
+  for (const THidrawInfo& LInfo : ListHidraw(FUdev)) {
+    FSysPaths[LInfo.DevNode] = LInfo.SysPath;
+    AOut.push_back({LInfo.DevNode, IdentityLocked(LInfo.IdentityKey)});
+  }
+  return true;
+}
+
+uint32_t TLinuxHidPlatform::IdentityLocked(const std::string& AKey) {
+  auto [LIt, LNew] = FIdentities.try_emplace(AKey, FNextIdentity);
+  if (LNew) ++FNextIdentity;
+  return LIt->second;
+}
+
+std::string TLinuxHidPlatform::SysPathForLocked(const std::string& ADevNode) {
+  auto LIt = FSysPaths.find(ADevNode);
+  if (LIt != FSysPaths.end()) return LIt->second;
+  // Not seen by discovery yet: ask udev by the node's device number.
+  struct stat LStat;
+  if (!FUdev || ::stat(ADevNode.c_str(), &LStat) != 0) return {};
+  udev_device* LDevice = udev_device_new_from_devnum(FUdev, 'c', LStat.st_rdev);
+  if (!LDevice) return {};
+  std::string LSysPath = udev_device_get_syspath(LDevice);
+  udev_device_unref(LDevice);
+  return LSysPath;
+}
+
+// ---- handles ----
+
+THidHandle TLinuxHidPlatform::Open(const std::string& APath, TOpenAccess AAccess) {
+  std::lock_guard<std::mutex> LGuard(FLock);
+  if (!FUdev) return kInvalidHandle;
+  const std::string LSysPath = SysPathForLocked(APath);
+  THidrawInfo LInfo;
+  if (LSysPath.empty() || !ReadHidrawInfo(FUdev, LSysPath, LInfo)) return kInvalidHandle;
+  int LFd = -1;
+  if (AAccess != TOpenAccess::QueryOnly) {
+    // A node the user may not open is still listed: the controller then
+    // asks for a query-only handle, which needs no access to the node.
+    LFd = ::open(APath.c_str(), OpenFlags(AAccess));
+    if (LFd < 0) return kInvalidHandle;
+  }
+  TReportLayout LLayout;
+  const bool LParsed = ParseReportDescriptor(ReadReportDescriptor(FUdev, LSysPath), LLayout);
+  const bool LPrepend = LParsed && !LLayout.UsesReportIds;
+  const THidHandle LId = FNextHandle++;
+  FFiles[LId] = std::make_shared<THidrawFile>(LFd, AAccess, LSysPath, LPrepend);
+  return LId;
+}
+
+void TLinuxHidPlatform::Close(THidHandle AHandle) {
+  std::shared_ptr<THidrawFile> LFile;
+  {
+    std::lock_guard<std::mutex> LGuard(FLock);
+    auto LIt = FFiles.find(AHandle);
+    if (LIt == FFiles.end()) return;
+    LFile = std::move(LIt->second);
+    FFiles.erase(LIt);
+  }
+  {
+    std::lock_guard<std::mutex> LFileGuard(LFile->Lock);
+    LFile->CompleteLocked(kErrorOperationAborted, 0);
+  }
+  if (FPump) FPump->Wake();  // the pump lets go; the descriptor closes with the last holder
+}
+
+std::shared_ptr<THidrawFile> TLinuxHidPlatform::FindLocked(THidHandle AHandle) const {
+  auto LIt = FFiles.find(AHandle);
+  return LIt == FFiles.end() ? nullptr : LIt->second;
+}
+
+bool TLinuxHidPlatform::InfoLocked(THidHandle AHandle, THidrawInfo& AOut) {
+  auto LFile = FindLocked(AHandle);
+  return LFile && ReadHidrawInfo(FUdev, LFile->SysPath, AOut);
+}
+
+// ---- identity and capabilities ----
+
+bool TLinuxHidPlatform::GetAttributes(THidHandle AHandle, THidAttributes& AOut) {
+  std::lock_guard<std::mutex> LGuard(FLock);
+  THidrawInfo LInfo;
+  if (!InfoLocked(AHandle, LInfo) || !LInfo.HasIds) return false;
+  AOut.VendorID = LInfo.VendorID;
+  AOut.ProductID = LInfo.ProductID;
+  AOut.VersionNumber = LInfo.Version;
+  return true;
+}
+
+bool TLinuxHidPlatform::GetManufacturerString(THidHandle AHandle, std::string& AOut) {
+  std::lock_guard<std::mutex> LGuard(FLock);
+  THidrawInfo LInfo;
+  if (!InfoLocked(AHandle, LInfo) || LInfo.Manufacturer.empty()) return false;
+  AOut = LInfo.Manufacturer;
+  return true;
+}
+
+bool TLinuxHidPlatform::GetProductString(THidHandle AHandle, std::string& AOut) {
+  std::lock_guard<std::mutex> LGuard(FLock);
+  THidrawInfo LInfo;
+  if (!InfoLocked(AHandle, LInfo) || LInfo.Product.empty()) return false;
+  AOut = LInfo.Product;
+  return true;
+}
+
+TPreparsedData TLinuxHidPlatform::GetPreparsedData(THidHandle AHandle) {
+  std::lock_guard<std::mutex> LGuard(FLock);
+  auto LFile = FindLocked(AHandle);
+  if (!LFile) return {};
+  auto LData = std::make_shared<TLayoutData>();
+  if (!ParseReportDescriptor(ReadReportDescriptor(FUdev, LFile->SysPath), LData->Layout)) return {};
+  return LData;
+}
+
+bool TLinuxHidPlatform::GetCaps(const TPreparsedData& AData, THidCaps& AOut) {
+  if (!AData) return false;
+  const TReportLayout& LLayout = static_cast<const TLayoutData*>(AData.get())->Layout;
+  AOut = THidCaps{};
+  AOut.UsagePage = LLayout.UsagePage;
+  AOut.Usage = LLayout.Usage;
+  AOut.InputReportByteLength = LLayout.InputReportByteLength;
+  AOut.OutputReportByteLength = LLayout.OutputReportByteLength;
+  AOut.FeatureReportByteLength = LLayout.FeatureReportByteLength;
+  return true;
+}
+
+bool TLinuxHidPlatform::SetNumInputBuffers(THidHandle AHandle, uint32_t ACount) {
+  std::lock_guard<std::mutex> LGuard(FLock);
+  // hidraw's queue length is fixed; the request is refused, and the
+  // length read back afterwards is the kernel's.
+  (void)ACount;
+  (void)FindLocked(AHandle);
+  return false;
+}
+
+bool TLinuxHidPlatform::GetNumInputBuffers(THidHandle AHandle, uint32_t& ACount) {
+  std::lock_guard<std::mutex> LGuard(FLock);
+  auto LFile = FindLocked(AHandle);
+  if (!LFile || LFile->Fd < 0) return false;
+  ACount = LFile->QueueLength;
+  return ACount >= kMinInputBuffers && ACount <= kMaxInputBuffers;
+}
+
+bool TLinuxHidPlatform::FlushQueue(THidHandle AHandle) {
+  std::shared_ptr<THidrawFile> LFile;
+  {
+    std::lock_guard<std::mutex> LGuard(FLock);
+    LFile = FindLocked(AHandle);
+  }
+  if (!LFile || LFile->Fd < 0) return false;
+  std::lock_guard<std::mutex> LFileGuard(LFile->Lock);
+  if (!LFile->ReadPending) LFile->Drain();  // never steal the report of a pending read
+  return true;
+}
+
+// ---- report I/O ----
+
+bool TLinuxHidPlatform::Write(THidHandle AHandle, const uint8_t* AData, uint32_t ALength,
+                              uint32_t& AWritten) {
+  std::shared_ptr<THidrawFile> LFile;
+  {
+    std::lock_guard<std::mutex> LGuard(FLock);
+    LFile = FindLocked(AHandle);
+  }
+  if (!LFile || LFile->Fd < 0 || LFile->Access == TOpenAccess::OverlappedRead) return false;
+  // hidraw takes the report ID (0 without IDs) in the first byte, as Windows does.
+  ssize_t LWritten;
+  do {
+    LWritten = ::write(LFile->Fd, AData, ALength);
+  } while (LWritten < 0 && errno == EINTR);
+  if (LWritten < 0) return false;
+  AWritten = static_cast<uint32_t>(LWritten);
+  return true;
+}
+
+bool TLinuxHidPlatform::StartRead(THidHandle AHandle, uint8_t* ABuffer, uint32_t ALength,
+                                  TReadCompletion ACompletion) {
+  std::shared_ptr<THidrawFile> LFile;
+  {
+    std::lock_guard<std::mutex> LGuard(FLock);
+    LFile = FindLocked(AHandle);
+  }
+  if (!LFile || LFile->Access != TOpenAccess::OverlappedRead || !ABuffer || ALength == 0) return false;
+  {
+    std::lock_guard<std::mutex> LFileGuard(LFile->Lock);
+    if (LFile->ReadPending) return false;
+    LFile->ReadPending = true;
+    LFile->ReadBuffer = ABuffer;
+    LFile->ReadLength = ALength;
+    LFile->ReadCompletion = std::move(ACompletion);
+    LFile->ReadQueue = CurrentThreadApcQueue();
+    // A report already queued is in the buffer when this call returns.
+    if (LFile->TryCompleteLocked()) return true;
+  }
+  Pump().Watch(LFile);
+  return true;
+}
+
+void TLinuxHidPlatform::CancelRead(THidHandle AHandle) {
+  std::shared_ptr<THidrawFile> LFile;
+  {
+    std::lock_guard<std::mutex> LGuard(FLock);
+    LFile = FindLocked(AHandle);
+  }
+  if (!LFile) return;
+  {
+    // The pump reads only under this lock: once it is released here,
+    // nothing writes into the cancelled read's buffer.
+    std::lock_guard<std::mutex> LFileGuard(LFile->Lock);
+    LFile->CompleteLocked(kErrorOperationAborted, 0);
+  }
+  if (FPump) FPump->Wake();
+}
+
+TReadPump& TLinuxHidPlatform::Pump() {
+  std::lock_guard<std::mutex> LGuard(FLock);
+  if (!FPump) FPump = std::make_unique<TReadPump>();
+  return *FPump;
+}
+
+bool TLinuxHidPlatform::AlertableWait(uint32_t ATimeoutMs) { return AlertableWaitOnCurrentThread(ATimeoutMs); }
+
+// ---- notifications ----
+
+void TLinuxHidPlatform::WatchChanges(TChangeNotify ANotify) {
+  UnwatchChanges();
+  IHidEventLoop* LLoop = EventLoop();
+  std::shared_ptr<TWatch> LWatch = std::make_shared<TWatch>();
+  LWatch->Notify = std::move(ANotify);
+  {
+    std::lock_guard<std::mutex> LGuard(FLock);
+    FWatch = LWatch;
+    if (!FUdev || !LLoop) return;
+    FMonitor = udev_monitor_new_from_netlink(FUdev, "udev");
+    if (FMonitor) {
+      udev_monitor_filter_add_match_subsystem_devtype(FMonitor, "hidraw", nullptr);
+      udev_monitor_enable_receiving(FMonitor);
+    }
+  }
+  if (FMonitor) {
+    FMonitorWatch = LLoop->WatchReadable(udev_monitor_get_fd(FMonitor), [this, LWatch] {
+      DrainMonitor();
+      TChangeNotify LNotify;
+      {
+        std::lock_guard<std::mutex> LGuard(LWatch->Lock);
+        LNotify = LWatch->Notify;
+      }
+      if (LNotify) LNotify(0);
+    });
+  }
+  LLoop->Post([LWatch] {
+    TChangeNotify LNotify;
+    {
+      std::lock_guard<std::mutex> LGuard(LWatch->Lock);
+      LNotify = LWatch->Notify;
+    }
+    if (LNotify) LNotify(kFirstPassLParam);
+  });
+}
+
+void TLinuxHidPlatform::DrainMonitor() {
+  std::lock_guard<std::mutex> LGuard(FLock);
+  if (!FMonitor) return;
+  while (udev_device* LDevice = udev_monitor_receive_device(FMonitor)) udev_device_unref(LDevice);
+}
+
+void TLinuxHidPlatform::UnwatchChanges() {
+  std::shared_ptr<TWatch> LWatch;
+  void* LMonitorWatch = nullptr;
+  {
+    std::lock_guard<std::mutex> LGuard(FLock);
+    LWatch.swap(FWatch);
+    std::swap(LMonitorWatch, FMonitorWatch);
+  }
+  if (LMonitorWatch && EventLoop()) EventLoop()->Unwatch(LMonitorWatch);
+  {
+    std::lock_guard<std::mutex> LGuard(FLock);
+    if (FMonitor) udev_monitor_unref(FMonitor);
+    FMonitor = nullptr;
+  }
+  if (!LWatch) return;
+  std::lock_guard<std::mutex> LGuard(LWatch->Lock);
+  LWatch->Notify = nullptr;
+}
+
+}  // namespace hid

@@ -1,0 +1,40 @@
+// The switch that puts the running application on the simulated bus:
+// KESTROVA_SIM lists the devices attached at start, comma-separated
+// ("board", "keyboard", "mouse"); options follow an item after colons
+// ("board:no-return:return-delay=3000") and go to the board's factory.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "SimBus.h"
+
+namespace sim {
+
+// Name of the environment variable.
+constexpr const char* kSimEnvironmentVariable = "KESTROVA_SIM";
+
+struct TSimDeviceSpec {
+  std::string Name;                  // "board", "keyboard" or "mouse"
+  std::vector<std::string> Options;  // what followed the name, split at colons
+};
+
+// Parses a device list; throws std::invalid_argument naming the offending
+// item for an unknown device or options on a device that takes none.
+std::vector<TSimDeviceSpec> ParseSimDeviceList(const std::string& AText);
+
+// Creates the board for a "board" item. The default makes the plain board
+// (identity only); the simulated loader installs its own factory.
+using TSimBoardFactory =
+    std::function<std::shared_ptr<TSimDevice>(const std::vector<std::string>& AOptions)>;
+void SetSimBoardFactory(TSimBoardFactory AFactory);  // empty restores the default
+std::shared_ptr<TSimDevice> MakeSimBoardFromOptions(const std::vector<std::string>& AOptions);
+
+// A bus with the listed devices plugged in; null when the variable is unset
+// or empty. Throws std::invalid_argument when the list is malformed.
+std::unique_ptr<TSimBus> CreateBusFromEnvironment();
+std::unique_ptr<TSimBus> CreateBusFromList(const std::string& AText);
+
+}  // namespace sim
