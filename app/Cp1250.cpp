@@ -35,41 +35,40 @@ constexpr std::array<char16_t, 128> kUpperHalf = {
 constexpr std::uint8_t kFirstUpperByte = 0x80;
 constexpr char32_t kReplacement = 0xFFFD;
 
+struct TSequenceShape {
+  size_t Length;      // bytes in the sequence, 0 for a byte that cannot lead one
+  char32_t LeadBits;  // payload bits of the lead byte
+  char32_t Minimum;   // smallest code point this length may carry (no overlong forms)
+};
+
+TSequenceShape ShapeOf(unsigned char ALead) {
+  if ((ALead & 0xE0) == 0xC0) return {2, ALead & 0x1Fu, 0x80};
+  if ((ALead & 0xF0) == 0xE0) return {3, ALead & 0x0Fu, 0x800};
+  if ((ALead & 0xF8) == 0xF0) return {4, ALead & 0x07u, 0x10000};
+  return {0, 0, 0};
+}
+
+bool IsScalarValue(char32_t ACode) {
+  return ACode <= 0x10FFFF && !(ACode >= 0xD800 && ACode <= 0xDFFF);
+}
+
 // Reads one UTF-8 character at APos and moves APos past it; a malformed,
 // overlong or surrogate sequence yields U+FFFD and skips one byte.
 char32_t NextCodePoint(std::string_view AText, size_t& APos) {
   const auto byteAt = [&](size_t i) { return static_cast<unsigned char>(AText[i]); };
-  const unsigned char lead = byteAt(APos);
-  if (lead < 0x80) {
-    ++APos;
-    return lead;
-  }
-  size_t length = 0;
-  char32_t code = 0;
-  char32_t minimum = 0;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2, code = lead & 0x1F, minimum = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3, code = lead & 0x0F, minimum = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4, code = lead & 0x07, minimum = 0x10000;
-  }
-  if (length == 0 || APos + length > AText.size()) {
-    ++APos;
-    return kReplacement;
-  }
-  for (size_t i = 1; i < length; ++i) {
-    if ((byteAt(APos + i) & 0xC0) != 0x80) {
-      ++APos;
-      return kReplacement;
-    }
+  if (byteAt(APos) < 0x80) return byteAt(APos++);
+  const TSequenceShape shape = ShapeOf(byteAt(APos));
+  char32_t code = shape.LeadBits;
+  bool valid = shape.Length != 0 && APos + shape.Length <= AText.size();
+  for (size_t i = 1; valid && i < shape.Length; ++i) {
+    valid = (byteAt(APos + i) & 0xC0) == 0x80;
     code = (code << 6) | (byteAt(APos + i) & 0x3F);
   }
-  if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+  if (!valid || code < shape.Minimum || !IsScalarValue(code)) {
     ++APos;
     return kReplacement;
   }
-  APos += length;
+  APos += shape.Length;
   return code;
 }
 

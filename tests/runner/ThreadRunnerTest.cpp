@@ -114,9 +114,7 @@ INSTANTIATE_TEST_SUITE_P(
         TFailureCase{"RaisingProcedure",
                      [](TThreadRunner*) { throw std::runtime_error("port gone"); },
                      "port gone"},
-        TFailureCase{"NoProcedure", TThreadProc{}, "Not assigned Proc method"},
-        TFailureCase{"LogicError",
-                     [](TThreadRunner*) { throw std::out_of_range("index 7"); }, "index 7"}),
+        TFailureCase{"NoProcedure", TThreadProc{}, "Not assigned Proc method"}),
     [](const auto& AInfo) { return std::string(AInfo.param.Label); });
 
 TEST_F(ThreadRunnerTest, ForeignThrowEndsBodyWithZeroAndIsKept) {
@@ -288,16 +286,6 @@ TEST_F(ThreadRunnerTest, RunnerMadeAfterShutdownIsNotRegistered) {
   runner->WaitFor();
   runner.reset();  // leaving a registry that is gone must be harmless
   ThreadRunnerModuleInit();
-}
-
-TEST_F(ThreadRunnerTest, CurrentThreadRunnerIsSetOnlyInsideTheBody) {
-  std::atomic<TThreadRunner*> seen{nullptr};
-  auto runner = std::make_unique<TThreadRunner>(
-      [&](TThreadRunner*) { seen = CurrentThreadRunner(); }, "w");
-  runner->Start();
-  runner->WaitFor();
-  EXPECT_EQ(seen.load(), runner.get());
-  EXPECT_EQ(CurrentThreadRunner(), nullptr);
 }
 
 #ifdef __linux__

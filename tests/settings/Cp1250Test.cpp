@@ -111,12 +111,4 @@ TEST(Cp1250Decode, UndefinedBytesBecomeReplacementCharacter) {
   EXPECT_EQ(Cp1250ToUtf8("\x8A\x9A\x81\xE8"), "Šš\xEF\xBF\xBD" "č");
 }
 
-TEST(Cp1250Decode, EveryDefinedByteSurvivesDecodeAndEncode) {
-  for (unsigned byte = 1; byte < 256; ++byte) {
-    const std::string input(1, static_cast<char>(byte));
-    if (!Cp1250ToUnicode(static_cast<std::uint8_t>(byte))) continue;
-    EXPECT_EQ(Utf8ToCp1250(Cp1250ToUtf8(input)), input) << "byte 0x" << std::hex << byte;
-  }
-}
-
 }  // namespace
