@@ -295,9 +295,11 @@ void TSimBoard::LeaveBus(bool AComeBack) {
     if (auto board = self.lock()) bus->Unplug(board.get());
   });
   if (!AComeBack) return;
-  FTimer.Schedule(kLeaveDelayMs + returnDelay, [self = weak_from_this(), bus]() {
-    auto board = self.lock();
-    if (!board) return;
+  // The trip holds the board: off the bus, nobody else may (a board that the
+  // environment plugged in belongs to the bus alone).
+  auto board = weak_from_this().lock();
+  if (!board) return;
+  FTimer.Schedule(kLeaveDelayMs + returnDelay, [board, bus]() {
     {
       std::lock_guard lock(board->FLock);
       board->FState = TBoardState::RamLoader;

@@ -45,7 +45,8 @@ class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoa
   explicit TSimBoard(TSimBoardOptions AOptions = {});
   ~TSimBoard() override;
 
-  // Plugs the board into ABus; the board comes back to this bus after Load PC.
+  // Plugs the board into ABus; the board comes back to this bus after Load PC,
+  // so the bus must outlive a trip that is under way.
   uint32_t PlugInto(TSimBus& ABus);
 
   uint32_t OnOutputReport(const uint8_t* AData, uint32_t ALength) override;
@@ -95,6 +96,10 @@ class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoa
   TSimBus* FHomeBus = nullptr;
   TSimTimer FTimer;  // last: its thread ends before the rest goes
 };
+
+// Makes MakeSimBoard the factory of the "board" item of the simulated
+// environment (KESTROVA_SIM).
+void InstallSimBoardFactory();
 
 // Builds a board from option words: "refuse-password", "no-return",
 // "return-delay=MS", "answer-delay=MS", "no-answer", "drop-after=N",

@@ -117,6 +117,8 @@ struct TErrorCase {
   const char* Message;
 };
 
+void PrintTo(const TErrorCase& ACase, std::ostream* AOut) { *AOut << ACase.Name; }
+
 class BslFlasherError : public BslFlasher, public ::testing::WithParamInterface<TErrorCase> {};
 
 TEST_P(BslFlasherError, StopsAtTheLineWithTheConvertedText) {

@@ -133,7 +133,11 @@ class TBench {
     Controller->CheckIn(Device);
     const auto deadline = std::chrono::steady_clock::now() + ALimit;
     while (std::chrono::steady_clock::now() < deadline) {
-      if (Attach()) return true;
+      if (Attach() && Device->OpenFile()) return true;
+      if (Device) {
+        Bsl.SetHidDev(nullptr);
+        Controller->CheckIn(Device);  // a device that cannot be opened is gone
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;

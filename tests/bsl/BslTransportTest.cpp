@@ -78,6 +78,8 @@ struct TPasswordCase {
   bool Accepted;
 };
 
+void PrintTo(const TPasswordCase& ACase, std::ostream* AOut) { *AOut << ACase.Name; }
+
 class BslPasswordAnswer : public BslTransport,
                           public ::testing::WithParamInterface<TPasswordCase> {};
 
@@ -155,6 +157,8 @@ struct TBlockCase {
   size_t Bytes;
   std::vector<size_t> Blocks;
 };
+
+void PrintTo(const TBlockCase& ACase, std::ostream* AOut) { *AOut << ACase.Bytes << " bytes"; }
 
 class BslBlockLimit : public BslTransport, public ::testing::WithParamInterface<TBlockCase> {};
 

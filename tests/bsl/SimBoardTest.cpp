@@ -5,6 +5,7 @@
 
 #include "BslTestBench.h"
 #include "SimBoard.h"
+#include "SimEnvironment.h"
 
 using namespace bsltest;
 using namespace std::chrono_literals;
@@ -212,6 +213,37 @@ TEST_F(SimBoardTest, ShortWriteSwitch) {
   Start({"short-write=20"});
   EXPECT_FALSE(Bench.Bsl.cmd_TxBslVersion());
   EXPECT_EQ(Bench.Texts(13), std::vector<std::string>{"tx-err - data written: 20"});
+}
+
+// Plugged in by the environment, the bus holds the only reference: the
+// board must still survive its trip and find its way back.
+TEST(SimBoardOwnership, BoardOwnedByTheBusAloneComesBack) {
+  TBench bench;
+  std::weak_ptr<TSimBoard> watch;
+  {
+    auto board = sim::MakeSimBoard({"return-delay=20"});
+    watch = board;
+    bench.Bus.Plug(board);
+  }
+  ASSERT_TRUE(bench.Attach());
+  TBsl_PasswordData password;
+  password.fill(0xFF);
+  bench.Bsl.cmd_SendPassword(password);  // wrong: erases
+  ASSERT_TRUE(bench.Bsl.cmd_SendPassword(password));
+  ASSERT_TRUE(bench.Bsl.cmd_WriteHexFast(0x2400, TBytes(16, 0x3C)));
+  bench.Bsl.cmd_LoadPC(0x2400);
+  ASSERT_TRUE(bench.Reattach(kReturnLimit));
+  ASSERT_FALSE(watch.expired());
+  EXPECT_EQ(watch.lock()->State(), TBoardState::RamLoader);
+}
+
+TEST(SimBoardOptions, EnvironmentBuildsTheLoaderBoard) {
+  sim::InstallSimBoardFactory();
+  auto bus = sim::CreateBusFromList("board:no-return:return-delay=20");
+  ASSERT_EQ(bus->Devices().size(), 1u);
+  EXPECT_NE(std::dynamic_pointer_cast<TSimBoard>(bus->Devices()[0]), nullptr);
+  EXPECT_THROW(sim::CreateBusFromList("board:warp"), std::invalid_argument);
+  sim::SetSimBoardFactory(nullptr);
 }
 
 TEST(SimBoardOptions, UnknownOrMalformedOptionsAreRefused) {

@@ -25,6 +25,8 @@ struct TKindCase {
   TTiTxtLineKind Kind;
 };
 
+void PrintTo(const TKindCase& ACase, std::ostream* AOut) { *AOut << '"' << ACase.Line << '"'; }
+
 class TiTxtLineKind : public ::testing::TestWithParam<TKindCase> {};
 
 TEST_P(TiTxtLineKind, FirstMatchingRuleWins) {
