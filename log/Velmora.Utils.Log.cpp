@@ -1,8 +1,10 @@
 #include "Velmora.Utils.Log.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QCoreApplication>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -23,10 +25,12 @@ constexpr auto kTimestampFormat = "[yyyy-MM-dd hh:mm:ss]";
 constexpr auto kPrefixFont = "Verdana";
 constexpr qreal kPrefixPoints = 6;
 constexpr qreal kMessagePoints = 10;
-// A visible view is redrawn at most this often while lines pour in: fast
-// enough to look live, and one paint covers hundreds of lines.
-constexpr int kRepaintDelayMs = 40;
-constexpr auto kRepaintTimerName = "logRepaintTimer";
+// A view's scroll range, scrolling and repaint follow its text this much
+// later: fast enough to look live, and one layout pass then covers every
+// line written meanwhile instead of one pass per line.
+constexpr int kRefreshDelayMs = 40;
+constexpr auto kRefreshTimerName = "logRefreshTimer";
+constexpr auto kScrollPending = "scrollPending";
 
 bool ApplicationEnding() {
   return gEnding.load() || QCoreApplication::instance() == nullptr ||
@@ -37,23 +41,32 @@ bool OnMainThread() {
   return QThread::currentThread() == QCoreApplication::instance()->thread();
 }
 
-// Holds back painting of a visible view; the timer paints once for all
-// lines written in the meantime.
-void DeferRepaint(QPlainTextEdit* re) {
-  if (!re->isVisible()) return;
-  QWidget* viewport = re->viewport();
-  auto* timer = re->findChild<QTimer*>(kRepaintTimerName, Qt::FindDirectChildrenOnly);
-  if (timer == nullptr) {
-    timer = new QTimer(re);
-    timer->setObjectName(kRepaintTimerName);
-    timer->setSingleShot(true);
-    timer->setInterval(kRepaintDelayMs);
-    QObject::connect(timer, &QTimer::timeout, viewport,
-                     [viewport] { viewport->setUpdatesEnabled(true); });
-  }
-  if (timer->isActive()) return;
-  viewport->setUpdatesEnabled(false);
-  timer->start();
+void RefreshView(QPlainTextEdit* re, bool AScroll) {
+  QAbstractTextDocumentLayout* layout = re->document()->documentLayout();
+  emit layout->documentSizeChanged(layout->documentSize());
+  emit layout->update();
+  if (AScroll) re->verticalScrollBar()->setValue(re->verticalScrollBar()->maximum());
+}
+
+QTimer* RefreshTimer(QPlainTextEdit* re) {
+  auto* timer = re->findChild<QTimer*>(kRefreshTimerName, Qt::FindDirectChildrenOnly);
+  if (timer != nullptr) return timer;
+  timer = new QTimer(re);
+  timer->setObjectName(kRefreshTimerName);
+  timer->setSingleShot(true);
+  timer->setInterval(kRefreshDelayMs);
+  QObject::connect(timer, &QTimer::timeout, re, [re, timer] {
+    const bool scroll = timer->property(kScrollPending).toBool();
+    timer->setProperty(kScrollPending, false);
+    RefreshView(re, scroll);
+  });
+  return timer;
+}
+
+void ScheduleRefresh(QPlainTextEdit* re, bool AScroll) {
+  QTimer* timer = RefreshTimer(re);
+  if (AScroll) timer->setProperty(kScrollPending, true);
+  if (!timer->isActive()) timer->start();
 }
 
 QTextCharFormat RunFormat(const QColor& AColor, const QString& AFamily, qreal APoints) {
@@ -123,15 +136,18 @@ void AppendLine(QPlainTextEdit* re, const QString& APrefix, const QString& AMsg,
 
 void WriteOnMainThread(QPlainTextEdit* re, const QString& msg, TColor color, bool scroll,
                        const QDateTime& timestamp, bool rewriteLast) {
-  DeferRepaint(re);
   const QTextCursor user = re->textCursor();
   const TSelection sel{user.anchor(), user.position()};
   const QString prefix =
       timestamp.isValid() ? timestamp.toString(kTimestampFormat) + QLatin1Char(' ') : QString();
-  if (rewriteLast) DeleteLastLine(*re->document());
-  AppendLine(re, prefix, msg, color);
-  if (scroll) re->verticalScrollBar()->setValue(re->verticalScrollBar()->maximum());
+  {
+    // The layout stays quiet while the text changes; the refresh speaks for it.
+    const QSignalBlocker quiet(re->document()->documentLayout());
+    if (rewriteLast) DeleteLastLine(*re->document());
+    AppendLine(re, prefix, msg, color);
+  }
   RestoreSelection(re, sel);
+  ScheduleRefresh(re, scroll);
 }
 
 }  // namespace

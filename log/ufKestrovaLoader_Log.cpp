@@ -94,8 +94,9 @@ void TfKestrovaLoader_Log::FormCreate() {
 
 void TfKestrovaLoader_Log::LogMsg(int32_t /*AID*/, TMessageType /*AType*/,
                                   const std::string& AMessage, TColor AColor) {
+  // The writer repaints the view on its short refresh timer, once for all
+  // lines that arrive in the meantime.
   LOGre(redtLog, QString::fromStdString(AMessage), AColor, true, true, false);
-  redtLog->viewport()->update();
 }
 
 QString TfKestrovaLoader_Log::SaveLogFile() {
