@@ -1,5 +1,6 @@
 #include "bsl_hid.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 

@@ -1,5 +1,6 @@
 #include "SimBoard.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "SimBus.h"
@@ -42,6 +43,8 @@ constexpr uint32_t kLoaderEntryOffset = 4;
 constexpr uint8_t kRamLoaderVersion[] = {0x00, 0x06, 0x00, 0x36};
 // The started code leaves the bus right after the USB transaction ends.
 constexpr uint32_t kLeaveDelayMs = 2;
+// Smallest answer report: ID, length, answer kind and one byte.
+constexpr size_t kMinAnswerReport = 4;
 
 uint32_t Address24(const std::vector<uint8_t>& ACore) {
   return ACore[1] | (ACore[2] << 8) | (static_cast<uint32_t>(ACore[3]) << 16);
@@ -234,7 +237,7 @@ void TSimBoard::LoadPC(uint32_t ATarget, TOutcome& AOut) {
 // ---- what goes out ----
 
 TSimBoard::TReport TSimBoard::Message(uint8_t ACode) const {
-  TReport report(InputReportLength, 0x00);
+  TReport report(std::max<size_t>(InputReportLength, kMinAnswerReport), 0x00);
   report[0] = kReportId;
   report[1] = 2;
   report[2] = kAnswerMessage;
@@ -244,11 +247,12 @@ TSimBoard::TReport TSimBoard::Message(uint8_t ACode) const {
 
 void TSimBoard::SendData(const std::vector<uint8_t>& AData, TOutcome& AOut) const {
   // Long answers go out in several reports, each as full as the report allows.
-  const size_t perReport = std::min<size_t>(InputReportLength, 2 + kLoaderBuffer) - 3;
+  const size_t length = std::max<size_t>(InputReportLength, kMinAnswerReport);
+  const size_t perReport = std::min<size_t>(length, 2 + kLoaderBuffer) - 3;
   size_t offset = 0;
   do {
     const size_t count = std::min(perReport, AData.size() - offset);
-    TReport report(InputReportLength, 0x00);
+    TReport report(length, 0x00);
     report[0] = kReportId;
     report[1] = static_cast<uint8_t>(1 + count);
     report[2] = kAnswerData;

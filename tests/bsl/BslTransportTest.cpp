@@ -146,11 +146,6 @@ TEST_F(BslTransport, FastWriteWithoutDataAndWideAddress) {
   EXPECT_TRUE(Bench.Texts(14).empty()) << "a fast write reads no answer";
 }
 
-TEST_F(BslTransport, SettingsRecordAddressLine) {
-  EXPECT_TRUE(Bench.Bsl.cmd_WriteHexFast(0xFE00, TBytes(41, 0x20)));
-  EXPECT_EQ(Bench.Texts(0), std::vector<std::string>{"ADR: 0000FE00h, 41"});
-}
-
 // A data block of up to 58 bytes fits one 64-byte report; a longer fast
 // write goes out in several reports, never beyond a report's end.
 struct TBlockCase {

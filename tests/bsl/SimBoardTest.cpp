@@ -66,14 +66,6 @@ class SimBoardTest : public ::testing::Test {
   uint32_t FirstID = 0;
 };
 
-TEST_F(SimBoardTest, ArrivesWithOldFirmwareAndLockedIdentity) {
-  Start();
-  EXPECT_EQ(Bench.Device->Attributes().VendorID, 0x2047);
-  EXPECT_EQ(Bench.Device->Attributes().ProductID, 0x0200);
-  EXPECT_NE(Board->ReadMemory(0xFFE0, 32), std::vector<uint8_t>(32, 0xFF));
-  EXPECT_FALSE(Board->Unlocked());
-}
-
 TEST_F(SimBoardTest, WrongPasswordErasesMainFlashButNotInformationMemory) {
   Start();
   Board->Preload(0x243F0, {0x01, 0x02});
@@ -183,14 +175,6 @@ TEST_F(SimBoardTest, RamLoaderFlashSemanticsAndCommands) {
   EXPECT_EQ(crc[3] | (crc[4] << 8), expected);
   EXPECT_EQ(Raw({0x15}), Message(0x00));
   EXPECT_EQ(Raw({0x42}), Message(0x07));
-}
-
-TEST_F(SimBoardTest, LongReadsAnswerInSeveralReports) {
-  Start();
-  EnterRamLoader();
-  ASSERT_TRUE(Bench.Reattach(kReturnLimit));
-  const auto first = Raw({0x18, 0x00, 0x25, 0x00, 100, 0x00});
-  EXPECT_EQ(first[1], 62) << "61 data bytes fill the first report";
 }
 
 TEST_F(SimBoardTest, RefusePasswordSwitch) {

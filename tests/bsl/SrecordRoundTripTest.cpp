@@ -2,6 +2,8 @@
 // the whole update: erase, loader image into RAM, Load PC, the board coming
 // back, application image into flash with the settings records. The board's
 // memory must then hold every byte, and its dump must read back in srecord.
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -54,8 +56,8 @@ class SrecordRoundTrip : public ::testing::Test {
   void Run(const std::string& ACommand) {
     ASSERT_EQ(std::system(ACommand.c_str()), 0) << ACommand;
   }
-  // srec_cat's TI-TXT of the segments, with AMarks inserted: those keyed
-  // 0 go first, the others just before the final "q".
+  // srec_cat's TI-TXT of the segments, with our marks added: AHead before
+  // its first line, ATail just before its final "q".
   std::string MakeImage(const std::string& AName, const std::vector<TSegment>& ASegments,
                         const std::vector<std::string>& AHead, const std::vector<std::string>& ATail) {
     std::string command = "srec_cat";

@@ -1,4 +1,4 @@
-// Trimming, classification, hexadecimal conversion and data-line bytes.
+// Trimming, hexadecimal conversion and data-line bytes of image lines.
 #include <gtest/gtest.h>
 
 #include "TiTxtLine.h"
@@ -20,30 +20,6 @@ TEST(TiTxtLine, TrimRemovesBlanksAndControlCharactersAtBothEnds) {
   EXPECT_EQ(TrimLine("12  34"), "12  34");
 }
 
-struct TKindCase {
-  const char* Line;
-  TTiTxtLineKind Kind;
-};
-
-void PrintTo(const TKindCase& ACase, std::ostream* AOut) { *AOut << '"' << ACase.Line << '"'; }
-
-class TiTxtLineKind : public ::testing::TestWithParam<TKindCase> {};
-
-TEST_P(TiTxtLineKind, FirstMatchingRuleWins) {
-  EXPECT_EQ(ClassifyLine(GetParam().Line), GetParam().Kind) << GetParam().Line;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rules, TiTxtLineKind,
-    ::testing::Values(TKindCase{"", TTiTxtLineKind::Empty}, TKindCase{"SET", TTiTxtLineKind::Settings},
-                      TKindCase{"Set", TTiTxtLineKind::Settings}, TKindCase{"sEt", TTiTxtLineKind::Settings},
-                      TKindCase{"SETX", TTiTxtLineKind::Data}, TKindCase{"SE", TTiTxtLineKind::Data},
-                      TKindCase{"#2500", TTiTxtLineKind::Start}, TKindCase{"#", TTiTxtLineKind::Start},
-                      TKindCase{"?", TTiTxtLineKind::Version}, TKindCase{"?ver", TTiTxtLineKind::Version},
-                      TKindCase{"@4400", TTiTxtLineKind::Address}, TKindCase{"@", TTiTxtLineKind::Address},
-                      TKindCase{"q", TTiTxtLineKind::End}, TKindCase{"quit", TTiTxtLineKind::End},
-                      TKindCase{"Q", TTiTxtLineKind::Data}, TKindCase{"31 40", TTiTxtLineKind::Data}));
-
 TEST(TiTxtLine, HexToIntAcceptsOneToEightDigitsOfEitherCase) {
   EXPECT_EQ(HexToInt("5000"), 0x5000u);
   EXPECT_EQ(HexToInt("0"), 0u);
@@ -61,25 +37,8 @@ TEST_P(TiTxtBadHex, NamesTheConvertedText) {
 INSTANTIATE_TEST_SUITE_P(Texts, TiTxtBadHex,
                          ::testing::Values("", " 1", "1 ", "-1", "+1", "G0", "100000000", "0x10", "SE"));
 
-TEST(TiTxtLine, DataBytesInTheirOrder) {
-  EXPECT_EQ(DataLineBytes("00 FF 3A"), (std::vector<uint8_t>{0x00, 0xFF, 0x3A}));
+TEST(TiTxtLine, SeparatorsAreNotExamined) {
   EXPECT_EQ(DataLineBytes("0a,1b;2C"), (std::vector<uint8_t>{0x0A, 0x1B, 0x2C}));
-  EXPECT_EQ(DataLineBytes("0A 1B 2"), (std::vector<uint8_t>{0x0A, 0x1B}));
-  EXPECT_TRUE(DataLineBytes("Q").empty());
-}
-
-TEST(TiTxtLine, DataLineErrorsNameTheGroup) {
-  const auto error = [](const std::string& ALine) -> std::string {
-    try {
-      DataLineBytes(ALine);
-    } catch (const EConvertError& e) {
-      return e.what();
-    }
-    return "(no error)";
-  };
-  EXPECT_EQ(error("0A  1B"), "'$ 1' is not a valid integer value");
-  EXPECT_EQ(error("SETX"), "'$SE' is not a valid integer value");
-  EXPECT_EQ(error("0A 1G"), "'$1G' is not a valid integer value");
 }
 
 // Every prefix of a good line: complete groups give their bytes, a cut
