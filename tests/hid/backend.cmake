@@ -1,1 +1,26 @@
+# Tests of the operating system's backend.
+if(WIN32)
+  add_executable(hid_win_tests WinBackendTest.cpp)
+  target_link_libraries(hid_win_tests PRIVATE kestrova_hid GTest::gtest GTest::gtest_main)
+  target_link_options(hid_win_tests PRIVATE -static)
+  add_test(NAME hid_win_tests COMMAND hid_win_tests)
+  return()
+endif()
 
+add_executable(hid_descriptor_tests ReportDescriptorTest.cpp)
+target_include_directories(hid_descriptor_tests PRIVATE ${PROJECT_SOURCE_DIR}/hid/linux)
+target_link_libraries(hid_descriptor_tests PRIVATE kestrova_hid GTest::gtest GTest::gmock GTest::gtest_main)
+gtest_discover_tests(hid_descriptor_tests)
+
+find_package(PkgConfig REQUIRED)
+find_program(UMOCKDEV_WRAPPER umockdev-wrapper)
+pkg_check_modules(UMOCKDEV IMPORTED_TARGET umockdev-1.0)
+if(UMOCKDEV_WRAPPER AND UMOCKDEV_FOUND)
+  add_executable(hid_linux_tests LinuxBackendTest.cpp)
+  target_link_libraries(hid_linux_tests PRIVATE kestrova_hid PkgConfig::UMOCKDEV GTest::gtest GTest::gmock
+                                                GTest::gtest_main)
+  # The wrapper preloads the library that redirects /sys and /dev.
+  add_test(NAME hid_linux_umockdev COMMAND ${UMOCKDEV_WRAPPER} $<TARGET_FILE:hid_linux_tests>)
+else()
+  message(WARNING "umockdev not found: the Linux backend tests are not built")
+endif()

@@ -1,0 +1,277 @@
+// The Linux backend for real, under umockdev: fake hidraw devices with
+// sysfs attributes, report descriptors and uevents. Runs under
+// umockdev-wrapper, which redirects /sys and /dev into the test bed; the
+// board's /dev/hidraw0 is a pseudo-terminal whose other end the test holds.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <umockdev.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "DescriptorFixtures.h"
+#include "JvHidControllerClass.h"
+#include "TestEventLoop.h"
+
+using ::testing::ElementsAre;
+
+namespace {
+
+// Long enough for a uevent to travel through the mocked netlink socket.
+constexpr int kEventWaitMs = 3000;
+
+struct TFakeDevice {
+  std::string UsbPort;  // "1-2"
+  int HidSequence;      // the kernel's running HID device number
+  uint16_t VendorID, ProductID;
+  const char* Manufacturer;
+  const char* Product;
+  const std::vector<uint8_t>* Descriptor;
+  int HidrawIndex;
+  bool WithNode;  // a pty-backed /dev node the test can talk through
+};
+
+std::string Hex(const std::vector<uint8_t>& AData) {
+  std::string LOut;
+  char LByte[3];
+  for (uint8_t LValue : AData) {
+    std::snprintf(LByte, sizeof LByte, "%02x", LValue);
+    LOut += LByte;
+  }
+  return LOut;
+}
+
+std::string HidName(const TFakeDevice& ADevice) {
+  char LName[32];
+  std::snprintf(LName, sizeof LName, "0003:%04X:%04X.%04X", ADevice.VendorID, ADevice.ProductID,
+                ADevice.HidSequence);
+  return LName;
+}
+
+std::string UsbPath(const TFakeDevice& ADevice) {
+  return "/sys/devices/pci0000:00/0000:00:14.0/usb1/" + ADevice.UsbPort;
+}
+
+std::string HidPath(const TFakeDevice& ADevice) {
+  return UsbPath(ADevice) + "/" + ADevice.UsbPort + ":1.0/" + HidName(ADevice);
+}
+
+std::string HidrawPath(const TFakeDevice& ADevice) {
+  return HidPath(ADevice) + "/hidraw/hidraw" + std::to_string(ADevice.HidrawIndex);
+}
+
+// A umockdev record: the node first, then its parents.
+std::string Record(const TFakeDevice& ADevice) {
+  char LIds[64];
+  std::snprintf(LIds, sizeof LIds, "0003:%08X:%08X", ADevice.VendorID, ADevice.ProductID);
+  const std::string LNode = "hidraw" + std::to_string(ADevice.HidrawIndex);
+  std::string LText;
+  LText += "P: " + HidrawPath(ADevice).substr(4) + "\n";
+  if (ADevice.WithNode) LText += "N: " + LNode + "\n";
+  LText += "E: DEVNAME=/dev/" + LNode + "\nE: SUBSYSTEM=hidraw\nE: MAJOR=241\nE: MINOR=" +
+           std::to_string(ADevice.HidrawIndex) + "\n\n";
+  LText += "P: " + HidPath(ADevice).substr(4) + "\nE: DRIVER=hid-generic\nE: HID_ID=" + LIds +
+           "\nE: HID_NAME=" + ADevice.Manufacturer + " " + ADevice.Product +
+           "\nE: SUBSYSTEM=hid\nH: report_descriptor=" + Hex(*ADevice.Descriptor) + "\n\n";
+  LText += "P: " + UsbPath(ADevice).substr(4) + "/" + ADevice.UsbPort +
+           ":1.0\nE: DEVTYPE=usb_interface\nE: SUBSYSTEM=usb\n\n";
+  char LUsbIds[64];
+  std::snprintf(LUsbIds, sizeof LUsbIds, "A: idVendor=%04x\nA: idProduct=%04x\n", ADevice.VendorID,
+                ADevice.ProductID);
+  LText += "P: " + UsbPath(ADevice).substr(4) + "\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\nA: manufacturer=" +
+           ADevice.Manufacturer + "\nA: product=" + ADevice.Product + "\nA: bcdDevice=0109\n" + LUsbIds + "\n";
+  return LText;
+}
+
+const TFakeDevice kBoard{"1-2", 1, 0x2047, 0x0200, "Texas Instruments", "MSP430 USB BSL", &kBslDatapipeDescriptor,
+                         0, true};
+const TFakeDevice kKeyboard{"1-3", 2, 0x046D, 0xC31C, "Logitech", "USB Keyboard", &kBootKeyboardDescriptor, 1,
+                            false};
+const TFakeDevice kMouse{"1-4", 3, 0x046D, 0xC077, "Logitech", "USB Optical Mouse", &kWheelMouseDescriptor, 2,
+                         false};
+
+class TLinuxBackend : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* LPreload = std::getenv("LD_PRELOAD");
+    if (!LPreload || !std::strstr(LPreload, "umockdev-preload")) GTEST_SKIP() << "run under umockdev-wrapper";
+    Bed = umockdev_testbed_new();
+  }
+
+  void TearDown() override {
+    Controller.reset();
+    if (Bed) g_object_unref(Bed);
+  }
+
+  void Add(const TFakeDevice& ADevice, bool AAnnounce) {
+    GError* LError = nullptr;
+    ASSERT_TRUE(umockdev_testbed_add_from_string(Bed, Record(ADevice).c_str(), &LError))
+        << (LError ? LError->message : "");
+    if (AAnnounce) umockdev_testbed_uevent(Bed, HidrawPath(ADevice).c_str(), "add");
+  }
+
+  void Remove(const TFakeDevice& ADevice) {
+    umockdev_testbed_uevent(Bed, HidrawPath(ADevice).c_str(), "remove");
+    umockdev_testbed_remove_device(Bed, HidrawPath(ADevice).c_str());
+    umockdev_testbed_remove_device(Bed, HidPath(ADevice).c_str());
+    umockdev_testbed_remove_device(Bed, (UsbPath(ADevice) + "/" + ADevice.UsbPort + ":1.0").c_str());
+    umockdev_testbed_remove_device(Bed, UsbPath(ADevice).c_str());
+    if (ADevice.WithNode) {
+      // The test bed leaves the node behind; the kernel would remove it.
+      gchar* LRoot = umockdev_testbed_get_root_dir(Bed);
+      ::unlink((std::string(LRoot) + "/dev/hidraw" + std::to_string(ADevice.HidrawIndex)).c_str());
+      g_free(LRoot);
+    }
+  }
+
+  void CreateController() {
+    Controller = std::make_unique<TJvHidDeviceController>();
+    Controller->OnArrival = [this](TJvHidDevice* D) { Events.push_back("arrival " + D->ProductName()); };
+    Controller->OnRemoval = [this](TJvHidDevice* D) { Events.push_back("removal " + D->ProductName()); };
+  }
+
+  void WaitForEvents(size_t ACount) {
+    Loop.RunFor(kEventWaitMs, [&] { return Events.size() >= ACount; });
+  }
+
+  UMockdevTestbed* Bed = nullptr;
+  TTestEventLoop Loop;
+  std::unique_ptr<TJvHidDeviceController> Controller;
+  std::vector<std::string> Events;
+};
+
+TEST_F(TLinuxBackend, DiscoveryListsDevicesTheUserCannotOpenWithTheirIdentity) {
+  Add(kBoard, false);
+  Add(kKeyboard, false);
+  CreateController();
+  Loop.RunPending();
+  EXPECT_THAT(Events, ::testing::UnorderedElementsAre("arrival MSP430 USB BSL", "arrival USB Keyboard"));
+  TJvHidDevice* LKeyboard = nullptr;
+  ASSERT_TRUE(Controller->CheckOutByID(LKeyboard, 0x046D, 0xC31C));
+  EXPECT_EQ(LKeyboard->VendorName(), "Logitech");
+  EXPECT_EQ(LKeyboard->Attributes().VersionNumber, 0x0109);
+  EXPECT_TRUE(LKeyboard->OpenFile());
+  EXPECT_FALSE(LKeyboard->HasReadWriteAccess()) << "its node cannot be opened: query only";
+  const hid::THidCaps LCaps = LKeyboard->Caps();
+  EXPECT_EQ(LCaps.InputReportByteLength, 9);
+  EXPECT_EQ(LCaps.OutputReportByteLength, 2);
+  EXPECT_EQ(LCaps.Usage, 0x06);
+  Controller->CheckIn(LKeyboard);
+}
+
+TEST_F(TLinuxBackend, ReportsTravelThroughTheHidrawNode) {
+  Add(kBoard, false);
+  CreateController();
+  Loop.RunPending();
+  TJvHidDevice* LBoard = nullptr;
+  ASSERT_TRUE(Controller->CheckOutByID(LBoard, 0x2047, 0x0200));
+  EXPECT_EQ(LBoard->Caps().OutputReportByteLength, 64);
+  const int LOtherEnd = umockdev_testbed_get_dev_fd(Bed, "/dev/hidraw0");
+  ASSERT_GE(LOtherEnd, 0);
+
+  std::vector<uint8_t> LReport(64, 0xAC);
+  LReport[0] = 0x3F;
+  LReport[1] = 0x01;
+  LReport[2] = 0x19;
+  uint32_t LWritten = 0;
+  ASSERT_TRUE(LBoard->WriteFile(LReport.data(), 64, LWritten));
+  EXPECT_EQ(LWritten, 64u);
+  EXPECT_TRUE(LBoard->HasReadWriteAccess());
+  std::vector<uint8_t> LSeen(64, 0);
+  pollfd LPoll{LOtherEnd, POLLIN, 0};
+  ASSERT_EQ(::poll(&LPoll, 1, kEventWaitMs), 1);
+  ASSERT_EQ(::read(LOtherEnd, LSeen.data(), LSeen.size()), 64);
+  EXPECT_EQ(LSeen, LReport);
+
+  // Nothing sent yet: the read stays outstanding; the answer completes it
+  // in the alertable wait.
+  std::vector<uint8_t> LReply(64, 0);
+  int LCalls = 0;
+  uint32_t LCount = 0;
+  ASSERT_TRUE(LBoard->ReadFileEx(LReply.data(), 64, [&](uint32_t AError, uint32_t ACount, const TJvOverlapped*) {
+    ++LCalls;
+    LCount = AError == 0 ? ACount : 0;
+  }));
+  EXPECT_FALSE(LBoard->WaitForRead(50));
+  std::vector<uint8_t> LAnswer(64, 0);
+  LAnswer[0] = 0x3F;
+  LAnswer[1] = 0x02;
+  LAnswer[2] = 0x3B;
+  ASSERT_EQ(::write(LOtherEnd, LAnswer.data(), LAnswer.size()), 64);
+  ASSERT_TRUE(LBoard->WaitForRead(kEventWaitMs));
+  EXPECT_EQ(LCalls, 1);
+  EXPECT_EQ(LCount, 64u);
+  EXPECT_EQ(LReply, LAnswer);
+
+  // A report already waiting is in the buffer when the read returns.
+  LAnswer[3] = 0x05;
+  ASSERT_EQ(::write(LOtherEnd, LAnswer.data(), LAnswer.size()), 64);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(LBoard->ReadFileEx(LReply.data(), 64, nullptr));
+  EXPECT_EQ(LReply, LAnswer);
+  EXPECT_TRUE(LBoard->WaitForRead(kEventWaitMs));
+
+  // Cancelled: a later report does not land in the buffer.
+  std::fill(LReply.begin(), LReply.end(), 0);
+  ASSERT_TRUE(LBoard->ReadFileEx(LReply.data(), 64, nullptr));
+  LBoard->CancelRead();
+  ASSERT_EQ(::write(LOtherEnd, LAnswer.data(), LAnswer.size()), 64);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(LReply, std::vector<uint8_t>(64, 0));
+  Controller->CheckIn(LBoard);
+}
+
+TEST_F(TLinuxBackend, MonitorReportsArrivalAndRemoval) {
+  Add(kKeyboard, false);
+  CreateController();
+  Loop.RunPending();
+  ASSERT_THAT(Events, ElementsAre("arrival USB Keyboard"));
+  Events.clear();
+  Controller->OnEnumerate = [](TJvHidDevice* D, int) {
+    D->ProductName();
+    return true;
+  };
+  Add(kMouse, true);
+  WaitForEvents(1);
+  EXPECT_THAT(Events, ElementsAre("arrival USB Optical Mouse"));
+  Controller->Enumerate();  // reads the names while the devices are here
+  Events.clear();
+  Remove(kMouse);
+  WaitForEvents(1);
+  EXPECT_THAT(Events, ElementsAre("removal USB Optical Mouse"));
+  EXPECT_EQ(Controller->Enumerate(), 1);
+}
+
+TEST_F(TLinuxBackend, ReplugUnderTheSameNodeNameGetsANewIdentity) {
+  Add(kKeyboard, false);
+  CreateController();
+  Controller->OnArrival = [this](TJvHidDevice* D) { Events.push_back("arrival " + D->VendorName()); };
+  Controller->OnRemoval = [this](TJvHidDevice* D) { Events.push_back("removal " + D->VendorName()); };
+  Loop.RunPending();
+  TJvHidDevice* LOld = nullptr;
+  ASSERT_TRUE(Controller->CheckOut(LOld));
+  const uint32_t LOldId = LOld->PnPInfo().FDeviceID;
+  EXPECT_EQ(LOld->VendorName(), "Logitech");
+  Events.clear();
+  Remove(kKeyboard);
+  TFakeDevice LAgain = kKeyboard;
+  LAgain.HidSequence = 9;  // the kernel numbers every new HID device
+  Add(LAgain, true);
+  WaitForEvents(2);
+  EXPECT_THAT(Events, ElementsAre("removal Logitech", "arrival Logitech"));
+  TJvHidDevice* LNew = nullptr;
+  ASSERT_TRUE(Controller->CheckOut(LNew));
+  EXPECT_NE(LNew->PnPInfo().FDeviceID, LOldId);
+  EXPECT_EQ(LNew->PnPInfo().FDevicePath, LOld->PnPInfo().FDevicePath);
+  EXPECT_FALSE(LOld->IsPluggedIn());
+  EXPECT_FALSE(LOld->OpenFile()) << "the old object never opens again";
+  Controller->CheckIn(LOld);
+  Controller->CheckIn(LNew);
+  EXPECT_EQ(Controller->NumCheckedInDevices(), 1);
+}
+
+}  // namespace
