@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -85,6 +86,19 @@ TEST_F(LogWindowTest, ClosingOnlyHidesAndCollectingGoesOn) {
   EXPECT_FALSE(w.isVisible());
   w.LogMsg(0, mtDebug, "after close", clBlack);
   EXPECT_TRUE(w.redtLog->document()->lastBlock().text().endsWith("] after close"));
+}
+
+TEST_F(LogWindowTest, WindowShownAfterALongHiddenRunShowsTheLatestLines) {
+  TfKestrovaLoader_Log w;
+  for (int i = 0; i < 500; ++i) w.LogMsg(2, mtDebug, "@4400 21 83 B2 40 80 5A 5C 01", clGray);
+  w.LogMsg(0, mtDebug, "last line", clBlack);
+  PumpUntil([] { return false; }, 100);
+  w.show();
+  QScrollBar* bar = w.redtLog->verticalScrollBar();
+  EXPECT_TRUE(PumpUntil([&] { return bar->maximum() > 400 && bar->value() == bar->maximum(); }))
+      << bar->value() << " of " << bar->maximum();
+  const QPoint bottomLeft(2, w.redtLog->viewport()->height() - 4);
+  EXPECT_EQ(w.redtLog->cursorForPosition(bottomLeft).block().text().right(9), "last line");
 }
 
 TEST_F(LogWindowTest, SaveCreatesMissingFolderAndNamesFileByTimeOfSaving) {

@@ -6,6 +6,7 @@
 #include <QScrollBar>
 #include <atomic>
 #include <memory>
+#include <ostream>
 #include <thread>
 
 #include "LogViewTestUtil.h"
@@ -53,6 +54,7 @@ struct TPrefixCase {
   const char* msg;
   const char* expected;
 };
+void PrintTo(const TPrefixCase& ACase, std::ostream* AOut) { *AOut << ACase.name; }
 
 class LogWriterPrefixTest : public LogWriterTest,
                             public ::testing::WithParamInterface<TPrefixCase> {};
@@ -123,6 +125,7 @@ struct TSelectionCase {
   int anchor;  // -1: end of the text
   int position;
 };
+void PrintTo(const TSelectionCase& ACase, std::ostream* AOut) { *AOut << ACase.name; }
 
 class LogWriterSelectionTest : public LogWriterTest,
                                public ::testing::WithParamInterface<TSelectionCase> {};
