@@ -95,13 +95,6 @@ TEST_F(LogWriterTest, LineHasBlackSmallVerdanaPrefixThenColouredMessageInViewFon
   EXPECT_FALSE(msg.font().bold() || msg.font().italic());
 }
 
-TEST_F(LogWriterTest, WithoutTimestampTheMessageIsTheOnlyRun) {
-  LOGre(view.get(), "alone", clGreen, true, QDateTime(), false);
-  const auto runs = Fragments(LastBlock());
-  ASSERT_EQ(runs.size(), 1u);
-  EXPECT_EQ(runs[0].charFormat().foreground().color(), QColor(0, 0x80, 0));
-}
-
 TEST_F(LogWriterTest, SystemGreyTextIsResolvedWhenTheLineIsWritten) {
   const QPalette saved = QApplication::palette();
   QPalette pal = saved;
@@ -168,15 +161,6 @@ TEST_F(LogWriterTest, RewriteLastReplacesTheLastLine) {
 TEST_F(LogWriterTest, RewriteLastOnAnEmptyViewWritesTheFirstLine) {
   Write("first", clRed, true, true);
   EXPECT_EQ(Lines(), QStringList({"", kStampText + "first"}));
-}
-
-TEST_F(LogWriterTest, RewriteLastOnlyTakesTheColourOfTheNewLine) {
-  Write("A", clGreen);
-  Write("B", clRed, true, true);
-  const auto runs = Fragments(LastBlock());
-  ASSERT_EQ(runs.size(), 2u);
-  EXPECT_EQ(runs[1].text(), "B");
-  EXPECT_EQ(runs[1].charFormat().foreground().color(), QColor(255, 0, 0));
 }
 
 TEST_F(LogWriterTest, ScrollFalseKeepsTheScrollPositionScrollTrueGoesToTheBottom) {
