@@ -5,6 +5,7 @@
 // update where each line is handed over by the waiting worker.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "AppFolder.h"
 #include "ufKestrovaLoader_Log.h"
@@ -19,8 +21,9 @@
 namespace {
 
 constexpr std::array<int, 5> kCheckpoints = {1000, 10000, 50000, 100000, 200000};
-// Lines measured just before each checkpoint.
-constexpr int kWindow = 1000;
+// Lines measured just before each checkpoint, in chunks.
+constexpr int kWindow = 2000;
+constexpr int kChunk = 100;
 
 struct TSample {
   std::string text;
@@ -39,44 +42,64 @@ std::array<TSample, 5> ImageLineSamples() {
            {"cmd_WriteHexFast address 0x4400, 16 bytes", clGrayText}}};
 }
 
+double Median(std::vector<double> AValues) {
+  std::sort(AValues.begin(), AValues.end());
+  return AValues[AValues.size() / 2];
+}
+
+void AppendOne(TfKestrovaLoader_Log& w, int ALine) {
+  static const auto samples = ImageLineSamples();
+  const TSample& s = samples[static_cast<size_t>(ALine) % samples.size()];
+  w.LogMsg(2, mtDebug, s.text, s.color);
+  QApplication::processEvents();
+}
+
+// Mean over the whole window (the periodic refresh included) and the
+// median of its chunks (less disturbed by other processes on the machine).
+void MeasureWindow(TfKestrovaLoader_Log& w, int& ALine, int ACheckpoint) {
+  const int first = std::max(ALine, ACheckpoint - kWindow);
+  for (; ALine < first; ++ALine) AppendOne(w, ALine);
+  std::vector<double> chunks;
+  QElapsedTimer total;
+  total.start();
+  while (ALine < ACheckpoint) {
+    const int end = std::min(ALine + kChunk, ACheckpoint);
+    const int count = end - ALine;
+    QElapsedTimer t;
+    t.start();
+    for (; ALine < end; ++ALine) AppendOne(w, ALine);
+    chunks.push_back(static_cast<double>(t.nsecsElapsed()) / 1000.0 / count);
+  }
+  std::printf("  %7d lines: mean %6.1f us/line, median of %zu chunks %6.1f us/line\n",
+              ACheckpoint,
+              static_cast<double>(total.nsecsElapsed()) / 1000.0 / (ACheckpoint - first),
+              chunks.size(), Median(chunks));
+  std::fflush(stdout);
+}
+
 void RunGrowth(const char* ATitle, bool AShown, int AMaxLines) {
   TfKestrovaLoader_Log w;
   if (AShown) {
     w.show();
     QApplication::processEvents();
   }
-  const auto samples = ImageLineSamples();
   std::printf("%s\n", ATitle);
   int line = 1;  // "Application start" is already there
   for (const int checkpoint : kCheckpoints) {
     if (checkpoint > AMaxLines) break;
-    const int first = std::max(line, checkpoint - kWindow);
-    QElapsedTimer t;
-    qint64 appendNs = 0;
-    for (; line < checkpoint; ++line) {
-      if (line == first) {
-        t.start();
-        appendNs = 0;
-      }
-      const TSample& s = samples[static_cast<size_t>(line) % samples.size()];
-      QElapsedTimer a;
-      a.start();
-      w.LogMsg(2, mtDebug, s.text, s.color);
-      appendNs += a.nsecsElapsed();
-      QApplication::processEvents();
-    }
-    const double lines = checkpoint - first;
-    std::printf("  %7d lines: %8.1f us/line, of which LogMsg %8.1f us\n", checkpoint,
-                static_cast<double>(t.nsecsElapsed()) / 1000.0 / lines,
-                static_cast<double>(appendNs) / 1000.0 / lines);
-    std::fflush(stdout);
+    MeasureWindow(w, line, checkpoint);
   }
   if (!AShown) {
     QElapsedTimer t;
     t.start();
     const QString path = w.SaveLogFile();
-    std::printf("  save %d lines as RTF: %.2f s (%s)\n", line,
-                static_cast<double>(t.nsecsElapsed()) / 1e9, qPrintable(path));
+    std::printf("  save %d lines as RTF: %.2f s, %lld bytes\n", line,
+                static_cast<double>(t.nsecsElapsed()) / 1e9, QFileInfo(path).size());
+    t.restart();
+    w.show();
+    QApplication::processEvents();
+    std::printf("  show the window after %d hidden lines: %.0f ms\n", line,
+                static_cast<double>(t.nsecsElapsed()) / 1e6);
   }
 }
 

@@ -150,6 +150,20 @@ void WriteOnMainThread(QPlainTextEdit* re, const QString& msg, TColor color, boo
   ScheduleRefresh(re, scroll);
 }
 
+// Local time to the second. Asking for local time makes the C library look
+// at the time-zone file every time; within one second the answer cannot
+// change, so each thread keeps its last one.
+QDateTime CurrentLocalSecond() {
+  thread_local qint64 cachedSecond = -1;
+  thread_local QDateTime cached;
+  const qint64 second = QDateTime::currentSecsSinceEpoch();
+  if (second != cachedSecond) {
+    cachedSecond = second;
+    cached = QDateTime::fromSecsSinceEpoch(second);
+  }
+  return cached;
+}
+
 }  // namespace
 
 void LOGre(QPlainTextEdit* re, const QString& msg, TColor color, bool scroll,
@@ -164,8 +178,7 @@ void LOGre(QPlainTextEdit* re, const QString& msg, TColor color, bool scroll,
 
 void LOGre(QPlainTextEdit* re, const QString& msg, TColor color, bool scroll, bool timestamp,
            bool rewriteLast) {
-  LOGre(re, msg, color, scroll, timestamp ? QDateTime::currentDateTime() : QDateTime(),
-        rewriteLast);
+  LOGre(re, msg, color, scroll, timestamp ? CurrentLocalSecond() : QDateTime(), rewriteLast);
 }
 
 void LogWriterInitialize() { gEnding.store(false); }
