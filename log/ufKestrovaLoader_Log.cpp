@@ -1,6 +1,5 @@
 #include "ufKestrovaLoader_Log.h"
 
-#include <QCloseEvent>
 #include <QDateTime>
 #include <QPalette>
 #include <QPlainTextEdit>
@@ -70,6 +69,8 @@ QPlainTextEdit* CreateLogView(QWidget* AParent) {
 
 TfKestrovaLoader_Log::TfKestrovaLoader_Log(QWidget* AParent) : QWidget(AParent, Qt::Window) {
   setWindowTitle(QString::fromLatin1(kCaption));
+  // Closing only hides the window (it is never deleted on close), and it
+  // never ends the application.
   setAttribute(Qt::WA_QuitOnClose, false);
   QPalette pal = palette();
   pal.setColor(QPalette::Window, ToQColor(clBtnFace));
@@ -106,9 +107,4 @@ QString TfKestrovaLoader_Log::SaveLogFile() {
                        QString::fromLatin1(kLogExtension);
   WriteFile(path, DocumentToRtf(*redtLog->document()));
   return path;
-}
-
-void TfKestrovaLoader_Log::closeEvent(QCloseEvent* AEvent) {
-  hide();
-  AEvent->ignore();
 }

@@ -28,9 +28,6 @@ class TfKestrovaLoader_Log : public QWidget {
 
   QPlainTextEdit* redtLog = nullptr;
 
- protected:
-  void closeEvent(QCloseEvent* AEvent) override;
-
  private:
   void FormCreate();
 };
