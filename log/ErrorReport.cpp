@@ -58,6 +58,8 @@ QString BugReportPath() {
     std::lock_guard<std::mutex> guard(SettingsLock());
     folder = BugReportFolder();
   }
+  // Before the application object exists its folder is unknown: no file then.
+  if (folder.empty() && !QCoreApplication::instance()) return {};
   QString path = folder.empty() ? AppFolder() : QString::fromStdString(folder);
   if (!path.endsWith('/')) path += '/';
   return path + kBugReportFileName;
@@ -68,10 +70,12 @@ void RecordReport(const std::string& AMessage) {
       QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss.zzz").toUtf8();
   const QByteArray report =
       FormatBugReport(time, ThreadDescription(), QByteArray::fromStdString(AMessage));
+  const QString path = BugReportPath();
+  if (path.isEmpty()) return;
   std::lock_guard<std::mutex> guard(FileLock());
-  if (!AppendBugReport(BugReportPath(), report)) {
+  if (!AppendBugReport(path, report)) {
     std::fprintf(stderr, "bug report could not be written to %s\n",
-                 BugReportPath().toLocal8Bit().constData());
+                 path.toLocal8Bit().constData());
   }
 }
 
