@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -193,13 +194,20 @@ TSyncThread::TSyncThread(QPlainTextEdit* Are, QString Amsg, TColor Acolor, bool 
       timestamp(std::move(Atimestamp)),
       rewriteLast(ArewriteLast) {}
 
-void TSyncThread::Start() { std::thread(&TSyncThread::Execute, this).detach(); }
+void TSyncThread::Start() {
+  try {
+    std::thread(&TSyncThread::Execute, this).detach();
+  } catch (const std::system_error&) {
+    // No thread to be had: the line is lost, the caller's work goes on.
+    delete this;
+  }
+}
 
 void TSyncThread::Execute() {
   // Waits until the main thread has run DoSync; an application that ends
   // first drops the request and releases the wait.
-  QMetaObject::invokeMethod(
-      QCoreApplication::instance(), [this] { DoSync(); }, Qt::BlockingQueuedConnection);
+  if (QCoreApplication* app = QCoreApplication::instance())
+    QMetaObject::invokeMethod(app, [this] { DoSync(); }, Qt::BlockingQueuedConnection);
   delete this;
 }
 
