@@ -8,7 +8,9 @@
 #include <umockdev.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -94,6 +96,28 @@ const TFakeDevice kKeyboard{"1-3", 2, 0x046D, 0xC31C, "Logitech", "USB Keyboard"
 const TFakeDevice kMouse{"1-4", 3, 0x046D, 0xC077, "Logitech", "USB Optical Mouse", &kWheelMouseDescriptor, 2,
                          false};
 
+// The test loop, also watching descriptors (the udev monitor).
+class TPollingEventLoop : public TTestEventLoop {
+ public:
+  // Runs posted work and readable-descriptor callbacks for AMs, or until
+  // AUntil returns true.
+  void RunFor(int AMs, const std::function<bool()>& AUntil) {
+    const auto LEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(AMs);
+    while (std::chrono::steady_clock::now() < LEnd) {
+      RunPending();
+      if (AUntil()) return;
+      std::vector<pollfd> LPolls;
+      for (const TWatch& LWatch : FWatches) LPolls.push_back({LWatch.Fd, POLLIN, 0});
+      if (::poll(LPolls.data(), LPolls.size(), 10) <= 0) continue;
+      size_t LIdx = 0;
+      std::vector<std::function<void()>> LReady;
+      for (const TWatch& LWatch : FWatches)
+        if (LPolls[LIdx++].revents & POLLIN) LReady.push_back(LWatch.Fn);
+      for (auto& LFn : LReady) Guarded(LFn);
+    }
+  }
+};
+
 class TLinuxBackend : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -139,7 +163,7 @@ class TLinuxBackend : public ::testing::Test {
   }
 
   UMockdevTestbed* Bed = nullptr;
-  TTestEventLoop Loop;
+  TPollingEventLoop Loop;
   std::unique_ptr<TJvHidDeviceController> Controller;
   std::vector<std::string> Events;
 };

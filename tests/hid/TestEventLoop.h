@@ -14,9 +14,6 @@
 
 #include "HidPlatform.h"
 
-#ifndef _WIN32
-#include <poll.h>
-#endif
 
 class TTestEventLoop : public hid::IHidEventLoop {
  public:
@@ -58,32 +55,10 @@ class TTestEventLoop : public hid::IHidEventLoop {
     return FPosted.size();
   }
 
-#ifndef _WIN32
-  // Runs posted work and readable-descriptor callbacks for AMs, or until
-  // AUntil returns true.
-  void RunFor(int AMs, const std::function<bool()>& AUntil = nullptr) {
-    const auto LEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(AMs);
-    while (std::chrono::steady_clock::now() < LEnd) {
-      RunPending();
-      if (AUntil && AUntil()) return;
-      std::vector<pollfd> LPolls;
-      for (const TWatch& LWatch : FWatches) LPolls.push_back({LWatch.Fd, POLLIN, 0});
-      if (LPolls.empty() || ::poll(LPolls.data(), LPolls.size(), 10) <= 0) {
-        if (LPolls.empty()) ::poll(nullptr, 0, 10);
-        continue;
-      }
-      size_t LIdx = 0;
-      std::vector<std::function<void()>> LReady;
-      for (const TWatch& LWatch : FWatches)
-        if (LPolls[LIdx++].revents & POLLIN) LReady.push_back(LWatch.Fn);
-      for (auto& LFn : LReady) Guarded(LFn);
-    }
-  }
-#endif
 
   std::vector<std::string> Errors;
 
- private:
+ protected:
   struct TWatch {
     int Fd;
     std::function<void()> Fn;
@@ -97,7 +72,9 @@ class TTestEventLoop : public hid::IHidEventLoop {
     }
   }
 
+  std::list<TWatch> FWatches;
+
+ private:
   std::mutex FLock;
   std::deque<std::function<void()>> FPosted;
-  std::list<TWatch> FWatches;
 };

@@ -1,0 +1,27 @@
+#include "JvSetupApi.h"
+
+#include "DllBinding.h"
+
+namespace hid::win {
+namespace {
+
+TSetupApi GSetupApi;
+TDllBinding GBinding(L"setupapi.dll");
+
+}  // namespace
+
+const TSetupApi& SetupApi() { return GSetupApi; }
+
+bool LoadSetupApi() {
+  return GBinding.Acquire({Bind("SetupDiGetClassDevsW", GSetupApi.GetClassDevsW),
+                           Bind("SetupDiEnumDeviceInterfaces", GSetupApi.EnumDeviceInterfaces),
+                           Bind("SetupDiGetDeviceInterfaceDetailW", GSetupApi.GetDeviceInterfaceDetailW),
+                           Bind("SetupDiGetDeviceRegistryPropertyW", GSetupApi.GetDeviceRegistryPropertyW),
+                           Bind("SetupDiDestroyDeviceInfoList", GSetupApi.DestroyDeviceInfoList)});
+}
+
+void UnloadSetupApi() { GBinding.Release(); }
+
+bool IsSetupApiLoaded() { return GBinding.Bound(); }
+
+}  // namespace hid::win

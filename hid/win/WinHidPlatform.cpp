@@ -1,0 +1,290 @@
+#include "WinHidPlatform.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "Hid.h"
+#include "JvSetupApi.h"
+
+namespace hid::win {
+namespace {
+
+// Flags of SetupDiGetClassDevsW: present devices, by interface class (0x12).
+constexpr DWORD kPresentInterfaces = DIGCF_PRESENT | DIGCF_DEVICEINTERFACE;
+// 254 UTF-16 code units (508 bytes): the longest USB string descriptor.
+constexpr ULONG kStringBufferBytes = 508;
+constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// The sizes SetupAPI checks are those of this build's own structures:
+// 28/28/6 on 32-bit Windows, 32/32/8 on x64.
+#ifdef _WIN64
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 32 && sizeof(SP_DEVINFO_DATA) == 32);
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) == 8);
+#endif
+static_assert(sizeof(HIDP_CAPS) == sizeof(THidCaps), "capabilities are copied as they are");
+static_assert(sizeof(HIDD_ATTRIBUTES) == 12);
+
+HANDLE AsHandle(THidHandle AHandle) { return reinterpret_cast<HANDLE>(AHandle); }
+
+std::string ToUtf8(const wchar_t* AText, int ALength) {
+  if (ALength <= 0) return {};
+  const int LBytes = ::WideCharToMultiByte(CP_UTF8, 0, AText, ALength, nullptr, 0, nullptr, nullptr);
+  std::string LOut(static_cast<size_t>(LBytes), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, AText, ALength, LOut.data(), LBytes, nullptr, nullptr);
+  return LOut;
+}
+
+std::wstring ToWide(const std::string& AText) {
+  if (AText.empty()) return {};
+  const int LChars = ::MultiByteToWideChar(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), nullptr, 0);
+  std::wstring LOut(static_cast<size_t>(LChars), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), LOut.data(), LChars);
+  return LOut;
+}
+
+GUID HidInterfaceClass() {
+  GUID LGuid;
+  HidApi().GetHidGuid(&LGuid);
+  return LGuid;
+}
+
+// One interface of the set: its path and its device instance.
+bool InterfaceAt(HDEVINFO ASet, const GUID& AClass, DWORD AIndex, bool& AEnd, TDiscoveredInterface& AOut) {
+  SP_DEVICE_INTERFACE_DATA LInterface{};
+  LInterface.cbSize = sizeof LInterface;
+  AEnd = !SetupApi().EnumDeviceInterfaces(ASet, nullptr, &AClass, AIndex, &LInterface);
+  if (AEnd) return false;
+  SP_DEVINFO_DATA LDevice{};
+  LDevice.cbSize = sizeof LDevice;
+  DWORD LSize = 0;
+  SetupApi().GetDeviceInterfaceDetailW(ASet, &LInterface, nullptr, 0, &LSize, &LDevice);
+  if (LSize == 0 || ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+  std::vector<uint8_t> LBuffer(LSize, 0);
+  auto* LDetail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(LBuffer.data());
+  LDetail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+  if (!SetupApi().GetDeviceInterfaceDetailW(ASet, &LInterface, LDetail, LSize, nullptr, &LDevice)) return false;
+  const size_t LPathChars = (LSize - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(wchar_t);
+  AOut.Path = ToUtf8(LDetail->DevicePath, static_cast<int>(::wcsnlen(LDetail->DevicePath, LPathChars)));
+  AOut.DeviceID = LDevice.DevInst;
+  return true;
+}
+
+void AccessFor(TOpenAccess AAccess, DWORD& ADesired, DWORD& AFlags) {
+  AFlags = 0;
+  switch (AAccess) {
+    case TOpenAccess::ReadWrite: ADesired = GENERIC_READ | GENERIC_WRITE; break;
+    case TOpenAccess::QueryOnly: ADesired = 0; break;
+    case TOpenAccess::OverlappedRead:
+      ADesired = GENERIC_READ;
+      AFlags = FILE_FLAG_OVERLAPPED;
+      break;
+    case TOpenAccess::OverlappedWrite:
+      ADesired = GENERIC_WRITE;
+      AFlags = FILE_FLAG_OVERLAPPED;
+      break;
+  }
+}
+
+using THidStringReader = BOOLEAN(__stdcall*)(HANDLE, PVOID, ULONG);
+
+bool ReadHidString(THidStringReader AReader, THidHandle AHandle, std::string& AOut) {
+  wchar_t LBuffer[kStringBufferBytes / sizeof(wchar_t)] = {};
+  if (!AReader(AsHandle(AHandle), LBuffer, kStringBufferBytes)) return false;
+  AOut = ToUtf8(LBuffer, static_cast<int>(::wcsnlen(LBuffer, kStringBufferBytes / sizeof(wchar_t))));
+  return true;
+}
+
+}  // namespace
+
+// One outstanding read. The record outlives the handle: it keeps itself
+// alive until the system has delivered its completion routine; a thread
+// cancelling it holds its own reference meanwhile.
+struct TWinHidPlatform::TRead {
+  OVERLAPPED Overlapped{};  // first member: the routine gets its address
+  TWinHidPlatform* Platform = nullptr;
+  THidHandle Handle = kInvalidHandle;
+  TReadCompletion Completion;
+  std::shared_ptr<TRead> Self;
+};
+
+// ---- binding and discovery ----
+
+bool TWinHidPlatform::Bind() {
+  if (!LoadSetupApi()) return false;
+  if (LoadHid()) return true;
+  UnloadSetupApi();
+  return false;
+}
+
+void TWinHidPlatform::Unbind() {
+  UnloadHid();
+  UnloadSetupApi();
+}
+
+std::string TWinHidPlatform::HidGuid() {
+  if (!IsHidLoaded()) return {};
+  const GUID LGuid = HidInterfaceClass();
+  char LText[40];
+  std::snprintf(LText, sizeof LText, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", LGuid.Data1,
+                LGuid.Data2, LGuid.Data3, LGuid.Data4[0], LGuid.Data4[1], LGuid.Data4[2], LGuid.Data4[3],
+                LGuid.Data4[4], LGuid.Data4[5], LGuid.Data4[6], LGuid.Data4[7]);
+  return LText;
+}
+
+bool TWinHidPlatform::Enumerate(std::vector<TDiscoveredInterface>& AOut) {
+  AOut.clear();
+  if (!IsSetupApiLoaded() || !IsHidLoaded()) return false;
+  const GUID LClass = HidInterfaceClass();
+  HDEVINFO LSet = SetupApi().GetClassDevsW(&LClass, nullptr, nullptr, kPresentInterfaces);
+  if (LSet == INVALID_HANDLE_VALUE) return false;
+  bool LEnd = false;
+  for (DWORD LIndex = 0; !LEnd; ++LIndex) {
+    TDiscoveredInterface LFound;
+    if (InterfaceAt(LSet, LClass, LIndex, LEnd, LFound)) AOut.push_back(std::move(LFound));
+  }
+  SetupApi().DestroyDeviceInfoList(LSet);
+  return true;
+}
+
+// ---- handles and queries ----
+
+THidHandle TWinHidPlatform::Open(const std::string& APath, TOpenAccess AAccess) {
+  DWORD LDesired, LFlags;
+  AccessFor(AAccess, LDesired, LFlags);
+  HANDLE LHandle = ::CreateFileW(ToWide(APath).c_str(), LDesired, kShareReadWrite, nullptr, OPEN_EXISTING,
+                                 LFlags, nullptr);
+  return reinterpret_cast<THidHandle>(LHandle);  // INVALID_HANDLE_VALUE is kInvalidHandle
+}
+
+void TWinHidPlatform::Close(THidHandle AHandle) {
+  CancelRead(AHandle);
+  ::CloseHandle(AsHandle(AHandle));
+}
+
+bool TWinHidPlatform::GetAttributes(THidHandle AHandle, THidAttributes& AOut) {
+  HIDD_ATTRIBUTES LAttributes{};
+  LAttributes.Size = sizeof LAttributes;
+  if (!HidApi().GetAttributes(AsHandle(AHandle), &LAttributes)) return false;
+  AOut.VendorID = LAttributes.VendorID;
+  AOut.ProductID = LAttributes.ProductID;
+  AOut.VersionNumber = LAttributes.VersionNumber;
+  return true;
+}
+
+bool TWinHidPlatform::GetManufacturerString(THidHandle AHandle, std::string& AOut) {
+  return ReadHidString(HidApi().GetManufacturerString, AHandle, AOut);
+}
+
+bool TWinHidPlatform::GetProductString(THidHandle AHandle, std::string& AOut) {
+  return ReadHidString(HidApi().GetProductString, AHandle, AOut);
+}
+
+TPreparsedData TWinHidPlatform::GetPreparsedData(THidHandle AHandle) {
+  PHIDP_PREPARSED_DATA LData = nullptr;
+  if (!HidApi().GetPreparsedData(AsHandle(AHandle), &LData) || !LData) return {};
+  const auto LFree = HidApi().FreePreparsedData;
+  return TPreparsedData(LData, [LFree](const void* AData) {
+    LFree(static_cast<PHIDP_PREPARSED_DATA>(const_cast<void*>(AData)));
+  });
+}
+
+bool TWinHidPlatform::GetCaps(const TPreparsedData& AData, THidCaps& AOut) {
+  HIDP_CAPS LCaps{};
+  auto* LData = static_cast<PHIDP_PREPARSED_DATA>(const_cast<void*>(AData.get()));
+  if (!LData || HidApi().GetCaps(LData, &LCaps) != HIDP_STATUS_SUCCESS) return false;
+  std::memcpy(static_cast<void*>(&AOut), &LCaps, sizeof AOut);  // same layout, checked above
+  return true;
+}
+
+bool TWinHidPlatform::SetNumInputBuffers(THidHandle AHandle, uint32_t ACount) {
+  return HidApi().SetNumInputBuffers(AsHandle(AHandle), ACount);
+}
+
+bool TWinHidPlatform::GetNumInputBuffers(THidHandle AHandle, uint32_t& ACount) {
+  ULONG LCount = 0;
+  if (!HidApi().GetNumInputBuffers(AsHandle(AHandle), &LCount)) return false;
+  ACount = LCount;
+  return true;
+}
+
+bool TWinHidPlatform::FlushQueue(THidHandle AHandle) { return HidApi().FlushQueue(AsHandle(AHandle)); }
+
+// ---- report I/O ----
+
+bool TWinHidPlatform::Write(THidHandle AHandle, const uint8_t* AData, uint32_t ALength, uint32_t& AWritten) {
+  DWORD LWritten = 0;
+  const BOOL LOk = ::WriteFile(AsHandle(AHandle), AData, ALength, &LWritten, nullptr);
+  AWritten = LWritten;
+  return LOk != FALSE;
+}
+
+void TWinHidPlatform::CancelIo(THidHandle AHandle) { ::CancelIoEx(AsHandle(AHandle), nullptr); }
+
+bool TWinHidPlatform::StartRead(THidHandle AHandle, uint8_t* ABuffer, uint32_t ALength,
+                                TReadCompletion ACompletion) {
+  std::lock_guard<std::mutex> LGuard(FLock);
+  if (FReads.count(AHandle)) return false;  // one read per handle
+  auto LRead = std::make_shared<TRead>();
+  LRead->Platform = this;
+  LRead->Handle = AHandle;
+  LRead->Completion = std::move(ACompletion);
+  if (!::ReadFileEx(AsHandle(AHandle), ABuffer, ALength, &LRead->Overlapped, &TWinHidPlatform::ReadDone))
+    return false;
+  LRead->Self = LRead;
+  FReads[AHandle] = std::move(LRead);
+  return true;
+}
+
+void CALLBACK TWinHidPlatform::ReadDone(DWORD AError, DWORD ACount, LPOVERLAPPED AOverlapped) {
+  auto* LRead = reinterpret_cast<TRead*>(AOverlapped);
+  std::shared_ptr<TRead> LKeep = std::move(LRead->Self);
+  LRead->Platform->Finished(LRead);
+  TReadCompletion LCompletion = std::move(LRead->Completion);
+  if (LCompletion) LCompletion(AError, ACount);
+}
+
+void TWinHidPlatform::Finished(TRead* ARead) {
+  std::lock_guard<std::mutex> LGuard(FLock);
+  auto LIt = FReads.find(ARead->Handle);
+  if (LIt != FReads.end() && LIt->second.get() == ARead) FReads.erase(LIt);
+}
+
+void TWinHidPlatform::CancelRead(THidHandle AHandle) {
+  std::shared_ptr<TRead> LRead;
+  {
+    std::lock_guard<std::mutex> LGuard(FLock);
+    auto LIt = FReads.find(AHandle);
+    if (LIt == FReads.end()) return;
+    LRead = std::move(LIt->second);
+    FReads.erase(LIt);
+  }
+  ::CancelIoEx(AsHandle(AHandle), &LRead->Overlapped);
+  // Wait until the system is done with the buffer (the read handle has only
+  // this one read, so the handle itself signals its end).
+  DWORD LCount = 0;
+  ::GetOverlappedResult(AsHandle(AHandle), &LRead->Overlapped, &LCount, TRUE);
+}
+
+bool TWinHidPlatform::AlertableWait(uint32_t ATimeoutMs) {
+  return ::SleepEx(ATimeoutMs, TRUE) == WAIT_IO_COMPLETION;
+}
+
+// ---- notifications ----
+
+void TWinHidPlatform::WatchChanges(TChangeNotify ANotify) {
+  FWindow.reset();
+  FWindow = std::make_unique<TNotifyWindow>(std::move(ANotify));
+}
+
+void TWinHidPlatform::UnwatchChanges() { FWindow.reset(); }
+
+}  // namespace hid::win
+
+namespace hid {
+
+IHidPlatform& OsPlatform() {
+  static win::TWinHidPlatform LPlatform;
+  return LPlatform;
+}
+
+}  // namespace hid

@@ -1,0 +1,53 @@
+// Windows backend: discovery through SetupAPI, identity, strings and
+// capabilities through HID.dll (both bound at run time), report I/O through
+// the file services, notifications through a hidden window.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "HidPlatform.h"
+#include "NotifyWindow.h"
+
+namespace hid::win {
+
+class TWinHidPlatform : public IHidPlatform {
+ public:
+  bool Bind() override;
+  void Unbind() override;
+  bool Enumerate(std::vector<TDiscoveredInterface>& AOut) override;
+  THidHandle Open(const std::string& APath, TOpenAccess AAccess) override;
+  void Close(THidHandle AHandle) override;
+  bool GetAttributes(THidHandle AHandle, THidAttributes& AOut) override;
+  bool GetManufacturerString(THidHandle AHandle, std::string& AOut) override;
+  bool GetProductString(THidHandle AHandle, std::string& AOut) override;
+  TPreparsedData GetPreparsedData(THidHandle AHandle) override;
+  bool GetCaps(const TPreparsedData& AData, THidCaps& AOut) override;
+  bool SetNumInputBuffers(THidHandle AHandle, uint32_t ACount) override;
+  bool GetNumInputBuffers(THidHandle AHandle, uint32_t& ACount) override;
+  bool FlushQueue(THidHandle AHandle) override;
+  bool Write(THidHandle AHandle, const uint8_t* AData, uint32_t ALength, uint32_t& AWritten) override;
+  bool StartRead(THidHandle AHandle, uint8_t* ABuffer, uint32_t ALength,
+                 TReadCompletion ACompletion) override;
+  void CancelRead(THidHandle AHandle) override;
+  bool AlertableWait(uint32_t ATimeoutMs) override;
+  void WatchChanges(TChangeNotify ANotify) override;
+  void UnwatchChanges() override;
+  void CancelIo(THidHandle AHandle) override;
+  std::string HidGuid() override;
+
+  struct TRead;
+
+ private:
+  static void CALLBACK ReadDone(DWORD AError, DWORD ACount, LPOVERLAPPED AOverlapped);
+  void Finished(TRead* ARead);
+
+  std::mutex FLock;
+  std::map<THidHandle, std::shared_ptr<TRead>> FReads;  // outstanding read per handle
+  std::unique_ptr<TNotifyWindow> FWindow;
+};
+
+}  // namespace hid::win

@@ -1,0 +1,235 @@
+// The Windows backend, run under Wine: run-time binding of SetupAPI and
+// HID.dll, a discovery pass started by the hidden window's first message,
+// attribute reading, the window's error guard, and the overlapped read
+// (ReadFileEx, SleepEx, CancelIoEx) on a named pipe standing in for a
+// device.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <dbt.h>
+
+#include <chrono>
+#include <cstdio>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "DllBinding.h"
+#include "JvHidControllerClass.h"
+#include "NotifyWindow.h"
+
+namespace {
+
+constexpr DWORD kPumpMs = 2000;  // Wine delivers posted messages well within this
+
+// Runs the thread's message loop until AUntil() or the time is up.
+template <class F>
+void PumpMessages(F AUntil) {
+  const DWORD LStart = ::GetTickCount();
+  while (!AUntil() && ::GetTickCount() - LStart < kPumpMs) {
+    MSG LMessage;
+    while (::PeekMessageW(&LMessage, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&LMessage);
+      ::DispatchMessageW(&LMessage);
+    }
+    ::Sleep(5);
+  }
+}
+
+TEST(TWinBinding, AllOrNothingAndCountedPerProcess) {
+  using TTick = DWORD(WINAPI*)();
+  TTick LTick = nullptr;
+  TTick LMissing = nullptr;
+  hid::win::TDllBinding LBroken(L"kernel32.dll");
+  EXPECT_FALSE(LBroken.Acquire({hid::win::Bind("GetTickCount", LTick), hid::win::Bind("NoSuchExport", LMissing)}));
+  EXPECT_EQ(LTick, nullptr) << "nothing of a partly bound library is used";
+  EXPECT_FALSE(LBroken.Bound());
+
+  hid::win::TDllBinding LGood(L"kernel32.dll");
+  ASSERT_TRUE(LGood.Acquire({hid::win::Bind("GetTickCount", LTick)}));
+  ASSERT_TRUE(LGood.Acquire({hid::win::Bind("GetTickCount", LTick)}));
+  ASSERT_NE(LTick, nullptr);
+  EXPECT_GT(LTick(), 0u);
+  LGood.Release();
+  EXPECT_TRUE(LGood.Bound()) << "one user left";
+  LGood.Release();
+  EXPECT_FALSE(LGood.Bound());
+  EXPECT_FALSE(hid::win::TDllBinding(L"no-such-library.dll").Acquire({}));
+}
+
+TEST(TWinPlatform, BindsSetupApiAndHidAndNamesTheHidClass) {
+  hid::IHidPlatform& LPlatform = hid::OsPlatform();
+  ASSERT_TRUE(LPlatform.Bind());
+  EXPECT_EQ(LPlatform.HidGuid(), "{4D1E55B2-F16F-11CF-88CB-001111000030}");
+  std::vector<hid::TDiscoveredInterface> LFound;
+  EXPECT_TRUE(LPlatform.Enumerate(LFound));
+  for (const auto& LInterface : LFound) {
+    EXPECT_FALSE(LInterface.Path.empty());
+    std::printf("interface %08X %s\n", static_cast<unsigned>(LInterface.DeviceID), LInterface.Path.c_str());
+  }
+  LPlatform.Unbind();
+}
+
+TEST(TWinController, FirstPassRunsFromTheWindowMessageAndReadsAttributes) {
+  std::vector<hid::TDiscoveredInterface> LExpected;
+  ASSERT_TRUE(hid::OsPlatform().Bind());
+  hid::OsPlatform().Enumerate(LExpected);
+  hid::OsPlatform().Unbind();
+
+  TJvHidDeviceController LController;
+  std::vector<std::string> LArrived;
+  LController.OnArrival = [&](TJvHidDevice* D) {
+    char LLine[128];
+    std::snprintf(LLine, sizeof LLine, "%04X:%04X %s / %s", D->Attributes().VendorID, D->Attributes().ProductID,
+                  D->VendorName().c_str(), D->ProductName().c_str());
+    LArrived.push_back(LLine);
+  };
+  EXPECT_TRUE(LArrived.empty()) << "the first pass waits for the message loop";
+  PumpMessages([&] { return LArrived.size() >= LExpected.size() && !LExpected.empty(); });
+  EXPECT_EQ(LArrived.size(), LExpected.size());
+  for (const std::string& LLine : LArrived) std::printf("arrival %s\n", LLine.c_str());
+  // The window passes the notification's lParam on: 0 with nothing
+  // changed raises nothing, -1 always counts as a change.
+  int LChanges = 0;
+  LController.SetOnDeviceChange([&](TJvHidDeviceController*) { ++LChanges; });
+  HWND LWindow = ::FindWindowW(L"KestrovaHidNotifyWindow", nullptr);
+  ASSERT_NE(LWindow, nullptr);
+  LChanges = 0;
+  ::SendMessageW(LWindow, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+  EXPECT_EQ(LChanges, 0);
+  ::SendMessageW(LWindow, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, -1);
+  EXPECT_EQ(LChanges, 1);
+  EXPECT_EQ(LArrived.size(), LExpected.size());
+  EXPECT_EQ(LController.Enumerate(), LExpected.empty() ? 0 : 1);
+  EXPECT_EQ(LController.NumCheckedInDevices(), static_cast<int>(LExpected.size()));
+  TJvHidDevice* LDevice = nullptr;
+  if (LController.CheckOut(LDevice)) {
+    const hid::THidCaps LCaps = LDevice->Caps();
+    std::printf("caps: usage %04X:%04X in %u out %u\n", LCaps.UsagePage, LCaps.Usage, LCaps.InputReportByteLength,
+                LCaps.OutputReportByteLength);
+    EXPECT_NE(LDevice->Attributes().VendorID | LDevice->Attributes().ProductID, 0);
+    LController.CheckIn(LDevice);
+  }
+}
+
+TEST(TWinNotifyWindow, ErrorsOfAPassGoToTheUnhandledErrorHandler) {
+  std::vector<std::string> LReported;
+  hid::SetUnhandledErrorHandler([&](const std::string& AMessage) { LReported.push_back(AMessage); });
+  std::vector<int32_t> LSeen;
+  {
+    hid::win::TNotifyWindow LWindow([&](int32_t ALParam) {
+      LSeen.push_back(ALParam);
+      throw EControllerError("Device cannot be opened");
+    });
+    ASSERT_NE(LWindow.Handle(), nullptr);
+    PumpMessages([&] { return !LReported.empty(); });
+  }
+  hid::SetUnhandledErrorHandler(nullptr);
+  ASSERT_EQ(LSeen.size(), 1u);
+  EXPECT_EQ(LSeen[0], -1);
+  ASSERT_EQ(LReported.size(), 1u);
+  EXPECT_EQ(LReported[0], "Device cannot be opened");
+}
+
+// ---- the overlapped read, on a named pipe ----
+
+class TWinRead : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Server = ::CreateNamedPipeW(kPipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT, 1,
+                                kReport, kReport, 0, nullptr);
+    ASSERT_NE(Server, INVALID_HANDLE_VALUE);
+    Read = hid::OsPlatform().Open("\\\\.\\pipe\\kestrova-hid-read-test", hid::TOpenAccess::OverlappedRead);
+    ASSERT_NE(Read, hid::kInvalidHandle);
+  }
+
+  void TearDown() override {
+    if (Read != hid::kInvalidHandle) hid::OsPlatform().Close(Read);
+    while (hid::OsPlatform().AlertableWait(0)) {
+    }
+    if (Server != INVALID_HANDLE_VALUE) ::CloseHandle(Server);
+  }
+
+  void Send(uint8_t AFill) {
+    std::vector<uint8_t> LReport(kReport, AFill);
+    DWORD LWritten = 0;
+    ASSERT_TRUE(::WriteFile(Server, LReport.data(), kReport, &LWritten, nullptr));
+  }
+
+  static constexpr const wchar_t* kPipe = L"\\\\.\\pipe\\kestrova-hid-read-test";
+  static constexpr DWORD kReport = 8;
+  HANDLE Server = INVALID_HANDLE_VALUE;
+  hid::THidHandle Read = hid::kInvalidHandle;
+};
+
+TEST_F(TWinRead, CompletesOnlyInTheAlertableWait) {
+  std::vector<uint8_t> LBuffer(kReport, 0);
+  int LCalls = 0;
+  uint32_t LError = 1, LCount = 0;
+  auto LDone = [&](uint32_t AError, uint32_t ACount) {
+    ++LCalls;
+    LError = AError;
+    LCount = ACount;
+  };
+  ASSERT_TRUE(hid::OsPlatform().StartRead(Read, LBuffer.data(), kReport, LDone));
+  EXPECT_FALSE(hid::OsPlatform().StartRead(Read, LBuffer.data(), kReport, LDone)) << "one read per handle";
+  EXPECT_FALSE(hid::OsPlatform().AlertableWait(20));
+  Send(0x5A);
+  ::Sleep(20);
+  EXPECT_EQ(LCalls, 0) << "not before the thread waits alertably";
+  EXPECT_TRUE(hid::OsPlatform().AlertableWait(1000));
+  EXPECT_EQ(LCalls, 1);
+  EXPECT_EQ(LError, 0u);
+  EXPECT_EQ(LCount, kReport);
+  EXPECT_EQ(LBuffer, std::vector<uint8_t>(kReport, 0x5A));
+}
+
+TEST_F(TWinRead, CancelledReadNeverWritesTheBufferAndReportsAbort) {
+  std::vector<uint8_t> LBuffer(kReport, 0);
+  int LCalls = 0;
+  uint32_t LError = 0;
+  ASSERT_TRUE(hid::OsPlatform().StartRead(Read, LBuffer.data(), kReport, [&](uint32_t AError, uint32_t) {
+    ++LCalls;
+    LError = AError;
+  }));
+  hid::OsPlatform().CancelRead(Read);
+  Send(0x77);
+  EXPECT_TRUE(hid::OsPlatform().AlertableWait(1000));
+  EXPECT_EQ(LCalls, 1);
+  EXPECT_EQ(LError, static_cast<uint32_t>(ERROR_OPERATION_ABORTED));
+  EXPECT_EQ(LBuffer, std::vector<uint8_t>(kReport, 0));
+  ASSERT_TRUE(hid::OsPlatform().StartRead(Read, LBuffer.data(), kReport, nullptr));
+  EXPECT_EQ(LBuffer, std::vector<uint8_t>(kReport, 0x77)) << "the data waited for the next read";
+}
+
+TEST_F(TWinRead, SynchronousWriteAndItsCancellationFromAnotherThread) {
+  std::vector<uint8_t> LReport(kReport, 0x3F);
+  uint32_t LWritten = 0;
+  EXPECT_FALSE(hid::OsPlatform().Write(Read, LReport.data(), kReport, LWritten)) << "opened for reading only";
+  hid::OsPlatform().Close(Read);
+  ::CloseHandle(Server);
+  Server = ::CreateNamedPipeW(L"\\\\.\\pipe\\kestrova-hid-write-test", PIPE_ACCESS_DUPLEX,
+                              PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, kReport, kReport, 0, nullptr);
+  ASSERT_NE(Server, INVALID_HANDLE_VALUE);
+  Read = hid::OsPlatform().Open("\\\\.\\pipe\\kestrova-hid-write-test", hid::TOpenAccess::ReadWrite);
+  ASSERT_NE(Read, hid::kInvalidHandle);
+  ASSERT_TRUE(hid::OsPlatform().Write(Read, LReport.data(), kReport, LWritten));
+  EXPECT_EQ(LWritten, kReport);
+  std::vector<uint8_t> LSeen(kReport, 0);
+  DWORD LRead = 0;
+  ASSERT_TRUE(::ReadFile(Server, LSeen.data(), kReport, &LRead, nullptr));
+  EXPECT_EQ(LSeen, LReport);
+  // A write the other side never takes blocks, until another thread
+  // aborts it the way an unplug does.
+  std::vector<uint8_t> LLarge(16 * kReport, 0xAC);
+  auto LWrite = std::async(std::launch::async, [&] {
+    uint32_t LCount = 0;
+    return hid::OsPlatform().Write(Read, LLarge.data(), static_cast<uint32_t>(LLarge.size()), LCount);
+  });
+  EXPECT_EQ(LWrite.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout)
+      << "the write should block";
+  hid::OsPlatform().CancelIo(Read);
+  ASSERT_EQ(LWrite.wait_for(std::chrono::milliseconds(kPumpMs)), std::future_status::ready);
+  EXPECT_FALSE(LWrite.get());
+}
+
+}  // namespace
