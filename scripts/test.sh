@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything with warnings as errors and runs every test under ctest.
+# Builds everything with warnings as errors and runs every test under ctest:
+# the native tree (the Linux HID backend under umockdev included), the HID
+# layer again under ThreadSanitizer, and the HID layer cross-built for
+# Windows with mingw-w64 and run under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -10,3 +13,39 @@ export QT_QPA_PLATFORM=offscreen
 cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_WERROR=ON
 cmake --build build/test -j "$jobs"
 ctest --test-dir build/test --output-on-failure -j "$jobs"
+
+# HID device access under ThreadSanitizer: the worker's check-out and
+# check-in against the main thread's passes, reads against unplugs.
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_WERROR=ON \
+  -DKESTROVA_GUI=OFF -DKESTROVA_ONLY="hid;sim" \
+  -DCMAKE_CXX_FLAGS="-fsanitize=thread" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread"
+cmake --build build/tsan -j "$jobs"
+TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/hid/tsan.supp" \
+  ctest --test-dir build/tsan --output-on-failure -j "$jobs"
+
+# HID device access for Windows: GoogleTest from Debian's sources, then the
+# hid and sim layers with their tests, run under Wine in a private prefix.
+toolchain="$PWD/cmake/mingw-w64.cmake"
+gtest_prefix="$PWD/build/mingw-gtest/install"
+if [ ! -f "$gtest_prefix/lib/cmake/GTest/GTestConfig.cmake" ]; then
+  cmake -S /usr/src/googletest -B build/mingw-gtest/build -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$gtest_prefix"
+  cmake --build build/mingw-gtest/build -j "$jobs"
+  cmake --install build/mingw-gtest/build
+fi
+export KESTROVA_WINEPREFIX="$PWD/build/wineprefix"
+if [ ! -f "$KESTROVA_WINEPREFIX/system.reg" ]; then
+  WINEPREFIX="$KESTROVA_WINEPREFIX" WINEDEBUG=-all /usr/lib/wine/wine64 wineboot -i
+  # Windows without a display: the hidden notification window still works.
+  WINEPREFIX="$KESTROVA_WINEPREFIX" WINEDEBUG=-all /usr/lib/wine/wine64 \
+    reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
+fi
+cmake -S . -B build/mingw -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_WERROR=ON \
+  -DKESTROVA_GUI=OFF -DKESTROVA_ONLY="hid;sim" \
+  -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DGTest_DIR="$gtest_prefix/lib/cmake/GTest"
+cmake --build build/mingw -j "$jobs"
+wine_status=0
+ctest --test-dir build/mingw --output-on-failure || wine_status=$?
+# Leave no Wine server behind.
+WINEPREFIX="$KESTROVA_WINEPREFIX" /usr/lib/wine/wineserver -k || true
+exit "$wine_status"

@@ -149,7 +149,8 @@ bool TWinHidPlatform::Enumerate(std::vector<TDiscoveredInterface>& AOut) {
 // ---- handles and queries ----
 
 THidHandle TWinHidPlatform::Open(const std::string& APath, TOpenAccess AAccess) {
-  DWORD LDesired, LFlags;
+  DWORD LDesired = 0;
+  DWORD LFlags = 0;
   AccessFor(AAccess, LDesired, LFlags);
   HANDLE LHandle = ::CreateFileW(ToWide(APath).c_str(), LDesired, kShareReadWrite, nullptr, OPEN_EXISTING,
                                  LFlags, nullptr);
