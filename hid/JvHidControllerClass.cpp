@@ -30,6 +30,7 @@ struct TJvPass {
   std::vector<TDeviceRef> Discover();
   TDeviceRef CreateDevice(const hid::TDiscoveredInterface& AInterface);
   bool RemoveGone(const std::vector<TDeviceRef>& AFound);
+  void DropIfFree(const TDeviceRef& AEntry);
   void DropKnown(std::vector<TDeviceRef>& AFound);
   bool AddArrivals(std::vector<TDeviceRef>& AFound);
   void Recount();
@@ -83,9 +84,14 @@ void TJvHidDeviceController::DeviceChangeNotified(int32_t ALParam) {
 void TJvPass::Run() {
   bool LChanged = d.LParam == kFirstPassLParam;
   std::vector<TDeviceRef> LFound = Discover();  // an error here leaves the list as it was
-  LChanged = RemoveGone(LFound) || LChanged;
-  DropKnown(LFound);
-  LChanged = AddArrivals(LFound) || LChanged;
+  try {
+    LChanged = RemoveGone(LFound) || LChanged;
+    DropKnown(LFound);
+    LChanged = AddArrivals(LFound) || LChanged;
+  } catch (...) {
+    Recount();  // a handler's error ends the pass, with the counters right
+    throw;
+  }
   Recount();
   if (LChanged && d.OnDeviceChange) d.OnDeviceChange(&C);
 }
@@ -136,23 +142,29 @@ bool TJvPass::RemoveGone(const std::vector<TDeviceRef>& AFound) {
         });
     if (LPresent) continue;
     LEntry->DoUnplug();
-    if (C.OnRemoval) {
-      hid_detail::TShowGuard LShow(LEntry->d->Enumerated);
-      C.OnRemoval(LEntry.get());
-    }
-    TDeviceRef LDestroyed;  // released after the lock
-    {
-      std::lock_guard<std::mutex> LGuard(d.Lock);
-      auto LPos = std::find(d.List.begin(), d.List.end(), LEntry);
-      if (LPos != d.List.end() && !LEntry->IsCheckedOut()) {
-        LDestroyed = std::move(*LPos);
-        d.List.erase(LPos);
-        LDestroyed->d->MyController = nullptr;
+    try {
+      if (C.OnRemoval) {
+        hid_detail::TShowGuard LShow(LEntry->d->Enumerated);
+        C.OnRemoval(LEntry.get());
       }
+    } catch (...) {
+      DropIfFree(LEntry);  // no unplugged entry stays behind unheld
+      throw;
     }
+    DropIfFree(LEntry);
     LChanged = true;
   }
   return LChanged;
+}
+
+void TJvPass::DropIfFree(const TDeviceRef& AEntry) {
+  TDeviceRef LDestroyed;  // released after the lock
+  std::lock_guard<std::mutex> LGuard(d.Lock);
+  auto LPos = std::find(d.List.begin(), d.List.end(), AEntry);
+  if (LPos == d.List.end() || AEntry->IsCheckedOut()) return;
+  LDestroyed = std::move(*LPos);
+  d.List.erase(LPos);
+  LDestroyed->d->MyController = nullptr;
 }
 
 void TJvPass::DropKnown(std::vector<TDeviceRef>& AFound) {

@@ -333,6 +333,25 @@ TEST_F(TControllerPass, DestructionUnplugsCheckedOutDevicesAndClosesEverything) 
   EXPECT_EQ(Loop.PendingCount(), 0u) << "nobody watches any more";
 }
 
+TEST_F(TControllerPass, HandlerErrorEndsThePassWithTheCountersRight) {
+  auto LKeyboard = sim::MakeSimKeyboard();
+  Bus->Plug(LKeyboard);
+  Create();
+  Loop.RunPending();
+  Controller->OnRemoval = [](TJvHidDevice*) { throw std::runtime_error("handler failed"); };
+  Bus->Unplug(LKeyboard.get());
+  Bus->Plug(sim::MakeSimMouse());
+  Loop.RunPending();
+  // The first pass ends in the removal handler: the keyboard is gone from
+  // the list all the same; the second pass brings the mouse.
+  EXPECT_EQ(Loop.Errors, std::vector<std::string>{"handler failed"});
+  EXPECT_EQ(Controller->NumCheckedInDevices(), 1);
+  EXPECT_EQ(Controller->NumUnpluggedDevices(), 0);
+  TJvHidDevice* LOnly = EntryAt(0);
+  ASSERT_NE(LOnly, nullptr);
+  EXPECT_EQ(LOnly->Attributes().ProductID, 0xC077);
+}
+
 TEST_F(TControllerPass, UnplugHandlerRunsOnceAndFollowsReassignment) {
   auto LBoard = sim::MakePlainSimBoard();
   Bus->Plug(LBoard);
