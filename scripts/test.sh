@@ -9,10 +9,12 @@ bash scripts/setup.sh
 
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
+# Every run prints its summary; the script fails at the end if one failed.
+status=0
 
 cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_WERROR=ON
 cmake --build build/test -j "$jobs"
-ctest --test-dir build/test --output-on-failure -j "$jobs"
+ctest --test-dir build/test --output-on-failure -j "$jobs" || status=1
 
 # HID device access under ThreadSanitizer: the worker's check-out and
 # check-in against the main thread's passes, reads against unplugs.
@@ -21,7 +23,7 @@ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_W
   -DCMAKE_CXX_FLAGS="-fsanitize=thread" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread"
 cmake --build build/tsan -j "$jobs"
 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/hid/tsan.supp" \
-  ctest --test-dir build/tsan --output-on-failure -j "$jobs"
+  ctest --test-dir build/tsan --output-on-failure -j "$jobs" || status=1
 
 # HID device access for Windows: GoogleTest from Debian's sources, then the
 # hid and sim layers with their tests, run under Wine in a private prefix.
@@ -44,8 +46,7 @@ cmake -S . -B build/mingw -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_
   -DKESTROVA_GUI=OFF -DKESTROVA_ONLY="hid;sim" \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DGTest_DIR="$gtest_prefix/lib/cmake/GTest"
 cmake --build build/mingw -j "$jobs"
-wine_status=0
-ctest --test-dir build/mingw --output-on-failure || wine_status=$?
+ctest --test-dir build/mingw --output-on-failure || status=1
 # Leave no Wine server behind.
 WINEPREFIX="$KESTROVA_WINEPREFIX" /usr/lib/wine/wineserver -k || true
-exit "$wine_status"
+exit "$status"
