@@ -42,6 +42,7 @@ int RunKestrovaSetup(int& argc, char** argv, const std::function<void()>& AOnSho
   TKestrovaApplication app(argc, argv);
   TQtHidEventLoop hidLoop;
   hid::SetEventLoop(&hidLoop);
+  hid::SetUnhandledErrorHandler([](const std::string& AMessage) { ReportError(AMessage); });
   std::unique_ptr<TSimSession> sim;
   GuardStep([&sim] { sim = TSimSession::FromEnvironment(); });
 

@@ -52,12 +52,6 @@ QLineEdit* MakeEdit(QWidget* AParent, const char* AText, int x, int y, int w, in
   return edit;
 }
 
-void SetTextColor(QWidget* AWidget, TColor AColor) {
-  QPalette palette = AWidget->palette();
-  palette.setColor(QPalette::WindowText, ToQColor(AColor));
-  AWidget->setPalette(palette);
-}
-
 void SetBaseColor(QWidget* AWidget, TColor AColor) {
   QPalette palette = AWidget->palette();
   palette.setColor(QPalette::Base, ToQColor(AColor));

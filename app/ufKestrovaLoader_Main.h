@@ -112,6 +112,7 @@ class TfKestrovaLoader_Main : public QWidget {
   bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
 
  private:
+  friend class TMainWindowProbe;  // tests
   void BuildControls();
   void BuildHeader();
   void BuildBottom();

@@ -71,21 +71,35 @@ bool TBsl::FlashFile(const std::string& AFileName) {
 bool TBsl::FlashHex(const std::vector<std::string>* Asl) {
   if (!Asl || !FHidDev) return false;
   uint32_t address = 0;
+  int unwritten = 0;  // data lines whose report could not be written
   const int count = static_cast<int>(Asl->size());
   for (int i = 0; i < static_cast<int>(Asl->size()); ++i) {
     if (fOnProgress) fOnProgress(count, i, std::string());
     const std::string line = TrimLine((*Asl)[static_cast<size_t>(i)]);
     LogMsg(2, mtDebug, "line:" + std::to_string(i) + ": " + line, clGray);
-    if (ClassifyLine(line) == TTiTxtLineKind::End) {
-      LogMsg(3, mtMessage, "Firmware update complete", clBlack);
-      return true;
-    }
-    FlashLine(line, address);
+    if (ClassifyLine(line) == TTiTxtLineKind::End) return EndOfImage(unwritten);
+    if (!FlashLine(line, address)) ++unwritten;
   }
   return false;
 }
 
-void TBsl::FlashLine(const std::string& ATrimmed, uint32_t& ACurrentAddress) {
+// An image whose data did not all reach the board is not a complete
+// update, even though its end line was reached (a board unplugged halfway
+// fails every later write).
+bool TBsl::EndOfImage(int AUnwrittenLines) {
+  if (AUnwrittenLines == 0) {
+    LogMsg(3, mtMessage, "Firmware update complete", clBlack);
+    return true;
+  }
+  LogMsg(3, mtMessage,
+         "Firmware update incomplete: " + std::to_string(AUnwrittenLines) +
+             " data lines were not written",
+         clRed);
+  return false;
+}
+
+// False only for a data line whose fast write failed.
+bool TBsl::FlashLine(const std::string& ATrimmed, uint32_t& ACurrentAddress) {
   switch (ClassifyLine(ATrimmed)) {
     case TTiTxtLineKind::Empty:
     case TTiTxtLineKind::End:
@@ -106,9 +120,10 @@ void TBsl::FlashLine(const std::string& ATrimmed, uint32_t& ACurrentAddress) {
       break;
     case TTiTxtLineKind::Data: {
       const TBytes bytes = DataLineBytes(ATrimmed);
-      cmd_WriteHexFast(static_cast<int>(ACurrentAddress), bytes);
+      const bool written = cmd_WriteHexFast(static_cast<int>(ACurrentAddress), bytes);
       ACurrentAddress += static_cast<uint32_t>(bytes.size());
-      break;
+      return written;
     }
   }
+  return true;
 }

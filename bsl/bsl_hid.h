@@ -67,7 +67,8 @@ class TBsl {
   bool BSL_SendCommand(uint8_t ACommand, const TBytes& AData, TBytes& ARXData);
   bool WriteFastBlock(uint32_t AAddress, const uint8_t* AData, size_t ACount);
   size_t MaxBlockLength();
-  void FlashLine(const std::string& ATrimmed, uint32_t& ACurrentAddress);
+  bool FlashLine(const std::string& ATrimmed, uint32_t& ACurrentAddress);
+  bool EndOfImage(int AUnwrittenLines);
 
   TJvHidDevice* FHidDev = nullptr;
   TLogMsg fonLogMsg;

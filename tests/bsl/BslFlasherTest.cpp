@@ -203,3 +203,25 @@ TEST_F(BslFlashFile, ConversionErrorSkipsTheEndLine) {
 }
 
 }  // namespace
+
+namespace {
+
+// A board that drops off the bus halfway: the writes after that fail, the
+// rest of the image is still gone through, and the end line must not be
+// taken for a complete update.
+TEST_F(BslFlasher, FailedDataWritesMakeTheImageIncomplete) {
+  Board->AcceptedBytes = 10;  // every report only partly written
+  EXPECT_FALSE(Bench.Bsl.FlashHex({"@4400", "01 02", "03 04", "q"}));
+  EXPECT_EQ(Bench.Texts(3), std::vector<std::string>{
+                                "Firmware update incomplete: 2 data lines were not written"});
+  EXPECT_EQ(Board->Written().size(), 2u) << "the flasher goes on after a failed write";
+}
+
+TEST_F(BslFlasher, UnpluggedBoardFailsTheRemainingLines) {
+  EXPECT_FALSE(Bench.Bsl.FlashHex({"@4400", "01 02"}));  // no end line: false anyway
+  Bench.Bus.Unplug(Board.get());
+  EXPECT_FALSE(Bench.Bsl.FlashHex({"@4400", "01 02", "SET", "q"}));
+  EXPECT_FALSE(Bench.Logged("Firmware update complete"));
+}
+
+}  // namespace
