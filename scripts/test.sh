@@ -9,12 +9,19 @@ bash scripts/setup.sh
 
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
-# Every run prints its summary; the script fails at the end if one failed.
+# Every run prints its summary; the script fails at the end if one failed,
+# and closes with the count over all runs.
 status=0
+summaries=$(mktemp)
+run_ctest() {
+  local rc=0
+  ctest "$@" 2>&1 | tee -a "$summaries" || rc=1
+  return $rc
+}
 
 cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_WERROR=ON
 cmake --build build/test -j "$jobs"
-ctest --test-dir build/test --output-on-failure -j "$jobs" || status=1
+run_ctest --test-dir build/test --output-on-failure -j "$jobs" || status=1
 
 # HID device access under ThreadSanitizer: the worker's check-out and
 # check-in against the main thread's passes, reads against unplugs.
@@ -23,7 +30,7 @@ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_W
   -DCMAKE_CXX_FLAGS="-fsanitize=thread" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread"
 cmake --build build/tsan -j "$jobs"
 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/hid/tsan.supp" \
-  ctest --test-dir build/tsan --output-on-failure -j "$jobs" || status=1
+  run_ctest --test-dir build/tsan --output-on-failure -j "$jobs" || status=1
 
 # HID device access for Windows: GoogleTest from Debian's sources, then the
 # hid and sim layers with their tests, run under Wine in a private prefix.
@@ -46,7 +53,12 @@ cmake -S . -B build/mingw -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_
   -DKESTROVA_GUI=OFF -DKESTROVA_ONLY="hid;sim" \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DGTest_DIR="$gtest_prefix/lib/cmake/GTest"
 cmake --build build/mingw -j "$jobs"
-ctest --test-dir build/mingw --output-on-failure || status=1
+run_ctest --test-dir build/mingw --output-on-failure || status=1
 # Leave no Wine server behind.
 WINEPREFIX="$KESTROVA_WINEPREFIX" /usr/lib/wine/wineserver -k || true
+
+# "N% tests passed, F tests failed out of T" of every run, added up.
+awk '/tests passed, [0-9]+ tests? failed out of/ { failed += $4; total += $NF }
+     END { printf "Total: %d passed, %d failed\n", total - failed, failed }' "$summaries"
+rm -f "$summaries"
 exit "$status"

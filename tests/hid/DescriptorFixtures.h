@@ -1,5 +1,5 @@
 // Report descriptors as devices send them. The keyboard is the boot
-// keyboard of the HID specification, which most keyboards ship unchanged;
+// keyboard of the USB HID class definition, which most keyboards ship unchanged;
 // the mouse a three-button wheel mouse; the loader's datapipe is the
 // vendor-defined 64-byte report 0x3F of the MSP430 USB bootstrap loader.
 #pragma once
