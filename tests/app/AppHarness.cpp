@@ -3,20 +3,31 @@
 #include <QCoreApplication>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QThread>
+#include <QEventLoop>
 
 #include "AppFolder.h"
 #include "ErrorReport.h"
 
 bool WaitUntil(const std::function<bool()>& APredicate, int ATimeoutMs) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!APredicate()) {
-    if (timer.elapsed() > ATimeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(1);
-  }
-  return true;
+  // A real event loop, as the application runs: posted hand-overs are
+  // handled the moment they arrive.
+  if (APredicate()) return true;
+  QEventLoop loop;
+  QTimer poll;
+  QElapsedTimer elapsed;
+  elapsed.start();
+  bool met = false;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (APredicate()) {
+      met = true;
+      loop.quit();
+    } else if (elapsed.elapsed() > ATimeoutMs) {
+      loop.quit();
+    }
+  });
+  poll.start(2);
+  loop.exec();
+  return met;
 }
 
 TBoxAnswerer::TBoxAnswerer(std::vector<QMessageBox::StandardButton> AAnswers)
