@@ -219,4 +219,20 @@ TEST_F(UpdateTest, BoardThatNeverComesBackEndsTheWaitAfterAMinuteOfItsClock) {
   ExpectIdleWindow();
 }
 
+// The product's own clock: the wait for a board that never comes back lasts
+// the full minute (the last attempt may come up to 500 ms after it).
+TEST_F(UpdateTest, BoardThatNeverComesBackIsWaitedForOnTheRealClock) {
+  Start("board:no-return");
+  WriteImages(LoaderImage(), FirmwareImage(nullptr));
+  app->Main().btnSave->click();
+  ASSERT_TRUE(app->WaitForLine("End flashing file \"" + app->Folder() + "kestrova.1.ldr.txt\"."));
+  const auto checkedIn = std::chrono::steady_clock::now();
+  ASSERT_TRUE(WaitUntil([this] { return app->Main().RunningUpdate() == nullptr; }, 90000));
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - checkedIn).count();
+  EXPECT_GE(seconds, 60.0);
+  EXPECT_LE(seconds, 62.0);
+  EXPECT_TRUE(boxes.Texts().isEmpty());
+}
+
 }  // namespace
