@@ -4,9 +4,8 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QStackedWidget>
 #include <memory>
 

@@ -15,10 +15,6 @@
 #include <vector>
 
 #include "AppHarness.h"
-#include "KestrovaApplication.h"
-#include "Orvik.ThreadRunner.h"
-#include "QtHidEventLoop.h"
-#include "Velmora.Utils.Log.h"
 
 namespace {
 
@@ -94,17 +90,11 @@ void RunOne(int ALines, bool AShown, double APauseMs) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  ThreadRunnerModuleInit();
-  LogWriterInitialize();
-  TKestrovaApplication app(argc, argv);
-  TQtHidEventLoop hidLoop;
-  hid::SetEventLoop(&hidLoop);
+  TAppProcess process(argc, argv);
   const double pause = MeasuredPauseMs();
   std::printf("update_bench: ms per application-image line by tenths of the image\n");
   std::printf("(the 1 ms progress pause measures %.3f ms here)\n", pause);
   for (bool shown : {false, true})
     for (int lines : {1000, 5000, 20000}) RunOne(lines, shown, pause);
-  hid::SetEventLoop(nullptr);
   return 0;
 }

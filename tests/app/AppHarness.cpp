@@ -7,6 +7,21 @@
 
 #include "AppFolder.h"
 #include "ErrorReport.h"
+#include "KestrovaApplication.h"
+#include "Orvik.ThreadRunner.h"
+#include "QtHidEventLoop.h"
+#include "Velmora.Utils.Log.h"
+
+TAppProcess::TAppProcess(int& argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  ThreadRunnerModuleInit();
+  LogWriterInitialize();
+  FApp = std::make_unique<TKestrovaApplication>(argc, argv);
+  FHidLoop = std::make_unique<TQtHidEventLoop>();
+  hid::SetEventLoop(FHidLoop.get());
+}
+
+TAppProcess::~TAppProcess() { hid::SetEventLoop(nullptr); }
 
 bool WaitUntil(const std::function<bool()>& APredicate, int ATimeoutMs) {
   // A real event loop, as the application runs: posted hand-overs are

@@ -27,6 +27,19 @@ class TMainWindowProbe {
   }
 };
 
+// What the application's start-up sets up once per process, offscreen:
+// the thread-runner registry, the log writer, the application object and
+// the HID layer's event loop.
+class TAppProcess {
+ public:
+  TAppProcess(int& argc, char** argv);
+  ~TAppProcess();
+
+ private:
+  std::unique_ptr<QApplication> FApp;
+  std::unique_ptr<hid::IHidEventLoop> FHidLoop;
+};
+
 // Processes events until APredicate holds or ATimeoutMs passed.
 bool WaitUntil(const std::function<bool()>& APredicate, int ATimeoutMs = 5000);
 

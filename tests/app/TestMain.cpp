@@ -2,20 +2,10 @@
 // program does.
 #include <gtest/gtest.h>
 
-#include "KestrovaApplication.h"
-#include "Orvik.ThreadRunner.h"
-#include "QtHidEventLoop.h"
-#include "Velmora.Utils.Log.h"
+#include "AppHarness.h"
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  ThreadRunnerModuleInit();
-  LogWriterInitialize();
-  TKestrovaApplication app(argc, argv);
-  TQtHidEventLoop hidLoop;
-  hid::SetEventLoop(&hidLoop);
+  TAppProcess process(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
-  const int result = RUN_ALL_TESTS();
-  hid::SetEventLoop(nullptr);
-  return result;
+  return RUN_ALL_TESTS();
 }
