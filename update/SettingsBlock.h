@@ -5,9 +5,12 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "LogUtils.h"
+#include "UpdateImage.h"
 
 namespace update {
 
@@ -32,5 +35,24 @@ TBytes SettingsRecord(const std::u16string& AText, int AMaxLength = kSettingsRec
 // Conversions at the edges: log lines and command lines are UTF-8.
 std::string Utf16ToUtf8(const std::u16string& AText);
 std::u16string Utf8ToUtf16(const std::string& AText);
+
+}  // namespace update
+
+class TBsl;
+
+namespace update {
+
+// Sends one record through ABsl with one fast write: true when the client
+// reports it sent. Nothing is sent without a client or device; an error
+// inside the client gives false.
+bool SaveTextToDev(TBsl* ABsl, const std::u16string& AText, int AMaxLength, uint32_t AAddress);
+
+// The settings callback's work: for each record, APause, the log line
+// "WRITE DATA [0xFE00]: <text>" (red), then SaveTextToDev. A record that
+// was not sent is not reported further. Returns the records as meant for
+// the board, for verification.
+std::vector<TImageRange> WriteSettingsBlock(
+    TBsl* ABsl, const TSettingsTexts& ATexts,
+    const std::function<void()>& APause, const TLogMsg& ALog);
 
 }  // namespace update
