@@ -1,8 +1,9 @@
 // Full firmware updates on the simulated board through the real main
 // window, offscreen, with application images of 1 000, 5 000 and 20 000
 // data lines. Prints the time per image line by tenths of the application
-// image, the share of the 1 ms progress pause, and the peak memory; first
-// with the service log window hidden, then shown.
+// image, the share of the 1 ms progress pause, what verification adds to
+// the update, and the peak memory; first with the service log window
+// hidden, then shown.
 #include <sys/resource.h>
 
 #include <QApplication>
@@ -10,11 +11,15 @@
 #include <QFile>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QMessageBox>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <thread>
 #include <vector>
 
 #include "AppHarness.h"
+#include "UpdateEngine.h"
 
 namespace {
 
@@ -33,6 +38,19 @@ void Write(const QString& APath, const QString& AText) {
   QFile f(APath);
   if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(AText.toLatin1());
 }
+
+// When the first message box of the run shows: the success box follows
+// verification at once.
+class TBoxShown : public QObject {
+ public:
+  TClock::time_point At{};
+  bool eventFilter(QObject* AObject, QEvent* AEvent) override {
+    if (AEvent->type() == QEvent::Show && At == TClock::time_point{} &&
+        qobject_cast<QMessageBox*>(AObject) != nullptr)
+      At = TClock::now();
+    return false;
+  }
+};
 
 long PeakMemoryKb() {
   rusage usage{};
@@ -62,8 +80,12 @@ void RunOne(int ALines, bool AShown, double APauseMs) {
     if (app.Main().pb2->maximum() == fwLines && AValue >= 1 && AValue <= fwLines) at[AValue] = TClock::now();
   });
   TBoxAnswerer boxes;
+  TBoxShown shown;
+  qApp->installEventFilter(&shown);
+  const auto clicked = TClock::now();
   app.Main().btnSave->click();
   WaitUntil([&] { return app.Main().RunningUpdate() == nullptr; }, 3600 * 1000);
+  qApp->removeEventFilter(&shown);
 
   // Step v runs from progress value v to v + 1. The settings line (the
   // step before the end line) holds three 100 ms pauses of its own: shown
@@ -81,9 +103,58 @@ void RunOne(int ALines, bool AShown, double APauseMs) {
     total += ms;
   }
   const double perLine = total / steps;
-  std::printf("  | mean %.3f ms/line, 1 ms pause %.0f%%, settings line %.0f ms, peak RSS %ld MB, %s\n",
-              perLine, 100.0 * APauseMs / perLine, stepMs(settingsStep), PeakMemoryKb() / 1024,
+  // Verification runs from the end line (the last progress step) to the
+  // success box; the same run without it would end that much earlier.
+  const double verifyMs = std::chrono::duration<double, std::milli>(shown.At - at[fwLines]).count();
+  const double updateMs = std::chrono::duration<double, std::milli>(shown.At - clicked).count();
+  std::printf("  | mean %.3f ms/line, 1 ms pause %.0f%%, settings line %.0f ms, "
+              "verification %.1f ms = %.2f%% of the update without it (%.0f ms), peak RSS %ld MB, %s\n",
+              perLine, 100.0 * APauseMs / perLine, stepMs(settingsStep), verifyMs,
+              100.0 * verifyMs / (updateMs - verifyMs), updateMs - verifyMs, PeakMemoryKb() / 1024,
               boxes.Texts().value(0).toStdString().c_str());
+  std::fflush(stdout);
+}
+
+// Drops everything: the engine alone, without the window's costs.
+class TQuietEvents : public update::IUpdateEvents {
+ public:
+  void Log(int32_t, TMessageType, const std::string&, TColor) override {}
+  void Progress(int, int, const std::string&) override {}
+  void Step(update::TUpdateStep) override {}
+  void Message(update::TUpdateMessage, const std::string&) override {}
+};
+
+// The same update twice on the engine alone, with and without
+// verification: the window's per-line costs left out, the ratio is an
+// upper bound of what verification adds in the window.
+void RunEngine(int ALines) {
+  double ms[2] = {0, 0};
+  for (bool verify : {false, true}) {
+    TAppHarness app("board:return-delay=200");
+    WaitUntil([&] { return app.LogLines().contains("  - VID: 2047, PID: 0200"); });
+    update::TUpdateOptions options;
+    options.LoaderFile = (app.Folder() + "kestrova.1.ldr.txt").toStdString();
+    options.FirmwareFile = (app.Folder() + "kestrova.2.fw.txt").toStdString();
+    Write(QString::fromStdString(options.LoaderFile), "@2500\n" + DataLines(64, 16) + "#2500\nq\n");
+    Write(QString::fromStdString(options.FirmwareFile), "@4400\n" + DataLines(ALines, 2) + "SET\nq\n");
+    options.Verify = verify;
+    options.SettingsPause = std::chrono::milliseconds(0);
+    update::TUpdateEngine engine(app.Main().HidCtl1, std::make_shared<TQuietEvents>(), options);
+    update::TUpdateOutcome outcome;
+    std::atomic<bool> done{false};
+    const auto start = TClock::now();
+    std::thread worker([&] {
+      outcome = engine.Run();
+      done = true;
+    });
+    WaitUntil([&] { return done.load(); }, 3600 * 1000);
+    worker.join();
+    ms[verify] = std::chrono::duration<double, std::milli>(TClock::now() - start).count();
+    std::printf("%6d lines, engine alone, verification %-3s: %.0f ms, %s%s\n", ALines,
+                verify ? "on" : "off", ms[verify], update::ResultName(outcome.Result),
+                outcome.Verified ? " (verified)" : "");
+  }
+  std::printf("%6d lines, engine alone: verification adds %.2f%%\n", ALines, 100.0 * (ms[1] - ms[0]) / ms[0]);
   std::fflush(stdout);
 }
 
@@ -96,5 +167,6 @@ int main(int argc, char** argv) {
   std::printf("(the 1 ms progress pause measures %.3f ms here)\n", pause);
   for (bool shown : {false, true})
     for (int lines : {1000, 5000, 20000}) RunOne(lines, shown, pause);
+  RunEngine(20000);
   return 0;
 }
