@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 
+#include "BslTestBench.h"
 #include "SimBoard.h"
 #include "SimBus.h"
 #include "UpdateEngine.h"
@@ -22,31 +23,7 @@ using namespace std::chrono_literals;
 using TMemory = std::map<uint32_t, uint8_t>;
 
 // Posted work runs when the engine pauses, on the engine's thread.
-class TPumpLoop : public hid::IHidEventLoop {
- public:
-  void Post(std::function<void()> AFn) override {
-    std::lock_guard<std::mutex> guard(FLock);
-    FWork.push_back(std::move(AFn));
-  }
-  void* WatchReadable(int, std::function<void()>) override { return nullptr; }
-  void Unwatch(void*) override {}
-  void Pump() {
-    for (;;) {
-      std::function<void()> work;
-      {
-        std::lock_guard<std::mutex> guard(FLock);
-        if (FWork.empty()) return;
-        work = std::move(FWork.front());
-        FWork.pop_front();
-      }
-      work();
-    }
-  }
-
- private:
-  std::mutex FLock;
-  std::deque<std::function<void()>> FWork;
-};
+using bsltest::TPumpLoop;
 
 class TRecordedEvents : public IUpdateEvents {
  public:
