@@ -262,6 +262,19 @@ std::vector<TTiTxtRange> TTiTxtImage::Ranges() const {
   return ranges;
 }
 
+std::vector<TTiTxtStep> TTiTxtImage::Steps() const {
+  std::vector<TTiTxtStep> steps;
+  for (const TTiTxtSection& section : Sections) {
+    for (const TTiTxtDataLine& line : section.Lines)
+      steps.push_back({TTiTxtLineKind::Data, line.Line, section.Address + line.Offset,
+                       section.Bytes.data() + line.Offset, line.Count});
+  }
+  for (const TTiTxtMark& mark : Marks) steps.push_back({mark.Kind, mark.Line, mark.Address, nullptr, 0});
+  std::sort(steps.begin(), steps.end(),
+            [](const TTiTxtStep& A, const TTiTxtStep& B) { return A.Line < B.Line; });
+  return steps;
+}
+
 void OverlayRange(std::vector<TTiTxtRange>& ARanges, uint32_t AAddress, const uint8_t* ABytes,
                   size_t ACount) {
   if (ACount == 0) return;
