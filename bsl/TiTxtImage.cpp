@@ -313,19 +313,21 @@ TTiTxtImage CheckTiTxtImage(const std::vector<std::string>& ALines, TTiTxtImageK
   return TImageChecker(AKind, AFileName).Check(ALines);
 }
 
-TTiTxtImage ReadTiTxtImage(const std::string& AFileName, TTiTxtImageKind AKind) {
+std::vector<std::string> ReadTiTxtImageLines(const std::string& AFileName) {
   if (!TiTxtFileExists(AFileName)) throw ETiTxtImageError(AFileName, 0, "the file does not exist");
   const long long size = TiTxtFileSize(AFileName);
   if (size > static_cast<long long>(kTiTxtMaxFileSize))
     throw ETiTxtImageError(AFileName, 0,
                            "the file is too large for an image (" + std::to_string(size) + " bytes)");
-  std::string text;
   try {
-    text = ReadTiTxtFile(AFileName);
+    return SplitTiTxtLines(ReadTiTxtFile(AFileName));
   } catch (const std::exception&) {
     throw ETiTxtImageError(AFileName, 0, "the file cannot be read");
   }
-  return CheckTiTxtImage(SplitTiTxtLines(text), AKind, AFileName);
+}
+
+TTiTxtImage ReadTiTxtImage(const std::string& AFileName, TTiTxtImageKind AKind) {
+  return CheckTiTxtImage(ReadTiTxtImageLines(AFileName), AKind, AFileName);
 }
 
 std::string ImageRefusalText(const ETiTxtImageError& AError) {

@@ -123,6 +123,11 @@ constexpr uint64_t kTiTxtMaxFileSize = 16u * 1024u * 1024u;
 TTiTxtImage CheckTiTxtImage(const std::vector<std::string>& ALines, TTiTxtImageKind AKind,
                             const std::string& AFileName);
 
+// The lines of AFileName as the flasher reads them, for a caller that
+// checks them and then flashes the very same lines. A missing, unreadable
+// or too large file raises ETiTxtImageError (line 0).
+std::vector<std::string> ReadTiTxtImageLines(const std::string& AFileName);
+
 // Reads AFileName and checks it; a missing, unreadable, empty or too large
 // file is refused the same way (line 0).
 TTiTxtImage ReadTiTxtImage(const std::string& AFileName, TTiTxtImageKind AKind);
