@@ -173,7 +173,7 @@ TEST_F(UpdateTest, ConversionErrorIsLoggedAsTheWorkersException) {
   Start("board");
   WriteImages("@25Z0\n" + LoaderImage(), FirmwareImage(nullptr));
   RunUpdate();
-  EXPECT_TRUE(app->LogLines().contains("Flash thread - Exception: line 1: '$25Z0' is not a valid integer value"));
+  EXPECT_TRUE(app->LogLines().contains("Flash thread - Exception: '$25Z0' is not a valid integer value"));
   EXPECT_EQ(app->Main().HidCtl1->NumCheckedOutDevices(), 0);
   ExpectIdleWindow();
 
