@@ -109,9 +109,9 @@ void InstallSimBoardFactory();
 // Builds a board from option words: "refuse-password", "no-return",
 // "return-delay=MS", "answer-delay=MS", "no-answer", "drop-after=N",
 // "short-write=N", "lose-write=N", "unknown-command=HH" (a command byte in
-// hexadecimal; may be given more than once), "firmware=PATH". An unknown
-// or malformed word, or a firmware file that cannot be read as TI-TXT,
-// raises std::invalid_argument.
+// hexadecimal; may be given more than once), "firmware=PATH". An unknown or malformed
+// word, or a firmware file that cannot be read as TI-TXT, raises
+// std::invalid_argument.
 std::shared_ptr<TSimBoard> MakeSimBoard(const std::vector<std::string>& AOptions);
 
 }  // namespace sim
