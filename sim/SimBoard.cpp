@@ -83,6 +83,7 @@ TSimBoard::TSimBoard(TSimBoardOptions AOptions) : FOptions(AOptions) {
   ProductID = kProductID;
   Manufacturer = "Texas Instruments";
   Product = "MSP430-USB Example";
+  FrameTimed = FOptions.FrameTimed;
   PreloadOldFirmware(FMemory);
 }
 

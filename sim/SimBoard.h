@@ -27,6 +27,7 @@ struct TSimBoardOptions {
   bool NoAnswer = false;               // answers are never sent
   uint32_t DropAfterReports = 0;       // leave the bus for good after N reports (0: never)
   std::optional<uint32_t> ShortWrite;  // accept only this many bytes of each report
+  bool FrameTimed = false;             // one 1 ms frame per report, as on the real wire
 };
 
 enum class TBoardState {
@@ -103,7 +104,7 @@ void InstallSimBoardFactory();
 
 // Builds a board from option words: "refuse-password", "no-return",
 // "return-delay=MS", "answer-delay=MS", "no-answer", "drop-after=N",
-// "short-write=N". An unknown or malformed word raises std::invalid_argument.
+// "short-write=N", "frame-timed". An unknown or malformed word raises std::invalid_argument.
 std::shared_ptr<TSimBoard> MakeSimBoard(const std::vector<std::string>& AOptions);
 
 }  // namespace sim
