@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <tuple>
 
+#include "BslVerify.h"
 #include "bsl_hid.h"
 
 namespace update {
@@ -34,8 +35,7 @@ constexpr uint16_t kBslProductID = 0x0200;
 const char* const kSuccess = "Firmware & Settings were sucesfully uploaded!";
 const char* const kLoaderFailure = "Bootloader upload failure!";
 const char* const kNotCorrect =
-    "The firmware on the board is not correct. Run the update again; do not use the board "
-    "until an update ends with success.";
+    "The firmware on the board is not correct. Run the update again.";
 
 // Thrown through the flasher when the update is cancelled: not an error.
 struct TCancelledSignal {};
@@ -222,9 +222,23 @@ bool TUpdateEngine::TRun::WaitForBoard() {
   return false;
 }
 
+// What the board now holds is compared with what was sent: the
+// application image and the settings records over it.
 TUpdateOutcome TUpdateEngine::TRun::Finish() {
   bool verified = false;
-  // Verification goes here.
+  if (E.FOptions.Verify) {
+    TVerifyPlan plan;
+    plan.AddImage(Firmware->Checked);
+    for (const TImageRange& record : SettingsSent) plan.Add(record.Address, record.Bytes);
+    const TVerifyOutcome check = VerifyWritten(*Bsl, plan);
+    if (check.Failed()) {
+      Events.Log(0, mtDebug, kNotCorrect, clRed);
+      Events.Step(TUpdateStep::VerifyFailed);
+      Events.Message(TUpdateMessage::VerifyFailed, kNotCorrect);
+      return End(TUpdateResult::VerifyFailed, kNotCorrect);
+    }
+    verified = check.Result == TVerifyResult::Ok;
+  }
   Bsl.reset();
   Events.Log(0, mtDebug, kSuccess, clGreen);
   Events.Step(TUpdateStep::FirmwareWritten);

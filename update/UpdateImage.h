@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "LogUtils.h"
+#include "TiTxtImage.h"
 
 namespace update {
 
@@ -16,16 +17,14 @@ enum class TImageRole {
 };
 
 // Consecutive bytes the image writes from Address on.
-struct TImageRange {
-  uint32_t Address = 0;
-  TBytes Bytes;
-};
+using TImageRange = TTiTxtRange;
 
 struct TUpdateImage {
   std::string FileName;
   TImageRole Role = TImageRole::Firmware;
   std::vector<std::string> Lines;   // as read, the flasher's input
   std::vector<TImageRange> Ranges;  // everything the image writes, merged, in address order
+  TTiTxtImage Checked;              // sections with their lines, marks, start and end line
 };
 
 // Why an image was refused; Line counts from 1 (0: the file as a whole).
