@@ -1,0 +1,50 @@
+#include "DeviceList.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr uint16_t kBslVendorID = 0x2047;  // TI
+constexpr uint16_t kBslProductID = 0x0200;  // the USB bootstrap loader
+
+std::string OrNone(const std::string& AText) { return AText.empty() ? "(none)" : AText; }
+
+// Opens the device as the update would; the reason when that fails.
+std::string OpenVerdict(TJvHidDevice& ADevice) {
+  errno = 0;
+  if (ADevice.OpenFile()) return "can be opened";
+  const int error = errno;
+  std::string reason = "cannot be opened for reading and writing";
+  if (error != 0) reason += std::string(": ") + std::strerror(error);
+  if (error == EACCES) reason += " (this user may not use the device node)";
+  if (error == EBUSY) reason += " (another program holds it)";
+  return reason;
+}
+
+}  // namespace
+
+int ListDevices(TJvHidDeviceController& AController, std::ostream& AOut) {
+  int count = 0;
+  bool loaderSeen = false;
+  AController.OnEnumerate = [&](TJvHidDevice* ADevice, int) {
+    const hid::THidAttributes& a = ADevice->Attributes();
+    char id[16];
+    std::snprintf(id, sizeof id, "%04X:%04X", a.VendorID, a.ProductID);
+    const bool loader = a.VendorID == kBslVendorID && a.ProductID == kBslProductID;
+    loaderSeen = loaderSeen || loader;
+    AOut << id << "  " << OrNone(ADevice->VendorName()) << " / " << OrNone(ADevice->ProductName())
+         << "  " << ADevice->PnPInfo().FDevicePath << "  " << OpenVerdict(*ADevice)
+         << (loader ? "  <- board under its loader" : "") << '\n';
+    ++count;
+    return true;
+  };
+  AController.Enumerate();
+  AController.OnEnumerate = nullptr;
+  if (count == 0) AOut << "No HID devices found.\n";
+  if (!loaderSeen)
+    AOut << "No board under its loader (2047:0200): connect it with its button pressed.\n";
+  return count;
+}
