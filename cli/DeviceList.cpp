@@ -14,8 +14,11 @@ std::string OrNone(const std::string& AText) { return AText.empty() ? "(none)" :
 
 // Opens the device as the update would; the reason when that fails.
 std::string OpenVerdict(TJvHidDevice& ADevice) {
+  ADevice.CloseFile();  // the names may have left a query-only handle open
   errno = 0;
-  if (ADevice.OpenFile()) return "can be opened";
+  // Without read and write access the device object falls back to a handle
+  // that only tells identity and names: no reports go through it.
+  if (ADevice.OpenFile() && ADevice.HasReadWriteAccess()) return "can be opened";
   const int error = errno;
   std::string reason = "cannot be opened for reading and writing";
   if (error != 0) reason += std::string(": ") + std::strerror(error);
