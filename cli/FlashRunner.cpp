@@ -41,6 +41,7 @@ bool IsDone(TJvHidDevice* ADevice) {
 // The engine's predicate: a board under its loader that this run has not
 // updated yet (FindMyDevice logs every device it looks at).
 bool FindNewBoard(TJvHidDevice* ADevice) { return update::FindMyDevice(ADevice) && !IsDone(ADevice); }
+bool FindNewBoardQuietly(TJvHidDevice* ADevice) { return IsLoaderBoard(ADevice) && !IsDone(ADevice); }
 
 // Data bytes written before each line of an image (index: 0-based line).
 std::vector<size_t> BytesBeforeLines(const update::TUpdateImage& AImage) {
@@ -143,8 +144,13 @@ struct TFlashRunner::TImpl {
   TExitCode Single();
   TExitCode Repeat();
   bool NewBoardPresent();
+  bool BoardCannotBeOpened(std::string& AReason);
   void MarkPresentBoardsDone();
-  TExitCode Fail(TExitCode ACode, const std::string& AText) {
+  TExitCode Fail(TExitCode ACode, std::string AText) {
+    // One line: texts written for a message box may hold several.
+    for (char& c : AText)
+      if (c == '\n') c = ' ';
+    while (!AText.empty() && (AText.back() == '.' || AText.back() == ' ')) AText.pop_back();
     if (Log) Log->Write("kestrova-flash: " + AText);
     const std::string advice = AdviceFor(ACode);
     Console.Err << "kestrova-flash: " << AText << (advice.empty() ? "" : "; " + advice)
@@ -164,6 +170,8 @@ TFlashRunner::~TFlashRunner() {
   if (d->Controller) d->Controller.reset();  // before the loop and the bus it uses
   d->Loop.reset();
 }
+
+void TFlashRunner::SetTiming(update::TUpdateTiming ATiming) { d->Update.Timing = std::move(ATiming); }
 
 TExitCode TFlashRunner::Run() {
   if (d->Options.Help) {
@@ -252,8 +260,21 @@ update::TUpdateOutcome TFlashRunner::TImpl::RunOne() {
   return outcome;
 }
 
+// A board that is there but cannot be opened is named with the system's
+// reason before the update starts (the update would see a silent board).
+bool TFlashRunner::TImpl::BoardCannotBeOpened(std::string& AReason) {
+  TJvHidDevice* device = nullptr;
+  if (!Controller->CheckOutByCallback(device, &FindNewBoardQuietly)) return false;
+  std::string reason;
+  const bool opened = CanOpenForReports(*device, reason);
+  AReason = "the board " + device->PnPInfo().FDevicePath + " " + reason;
+  Controller->CheckIn(device);
+  return !opened;
+}
+
 TExitCode TFlashRunner::TImpl::Single() {
   const auto start = TClock::now();
+  if (std::string reason; BoardCannotBeOpened(reason)) return Fail(TExitCode::CannotOpen, reason);
   const update::TUpdateOutcome outcome = RunOne();
   TExitCode code = ExitCodeFor(outcome.Result);
   if (code == TExitCode::Ok && !outcome.Verified) {
@@ -306,11 +327,16 @@ TExitCode TFlashRunner::TImpl::Repeat() {
     }
     ++boards;
     const auto start = TClock::now();
-    const update::TUpdateOutcome outcome = RunOne();
-    const bool ok = outcome.Result == update::TUpdateResult::Success && outcome.Verified;
-    updated += ok ? 1 : 0;
-    std::string result = ok ? "ok" : std::string("FAILED (") + update::ResultName(outcome.Result) + ")";
-    if (outcome.Result == update::TUpdateResult::Success && !outcome.Verified) result = "FAILED (not verified)";
+    std::string result, reason;
+    if (BoardCannotBeOpened(reason)) {
+      result = "FAILED (" + reason + ")";
+    } else {
+      const update::TUpdateOutcome outcome = RunOne();
+      const bool ok = outcome.Result == update::TUpdateResult::Success && outcome.Verified;
+      updated += ok ? 1 : 0;
+      result = ok ? "ok" : std::string("FAILED (") + update::ResultName(outcome.Result) + ")";
+      if (outcome.Result == update::TUpdateResult::Success && !outcome.Verified) result = "FAILED (not verified)";
+    }
     MarkPresentBoardsDone();
     Say("[" + Clock() + "] board " + std::to_string(boards) + ": " + result + " in " +
         Seconds(TClock::now() - start));

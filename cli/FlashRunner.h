@@ -10,6 +10,7 @@
 
 #include "CliOptions.h"
 #include "ExitCodes.h"
+#include "UpdateTiming.h"
 
 struct TCliConsole {
   std::ostream& Out;
@@ -28,6 +29,8 @@ class TFlashRunner {
   // Any thread, also a signal handler: the running update stops at its
   // next pause, a wait for the next board ends.
   void Interrupt() { FInterrupted.store(true); }
+  // The clock and sleep of the update (tests: a minute that takes no minute).
+  void SetTiming(update::TUpdateTiming ATiming);
 
  private:
   struct TImpl;
