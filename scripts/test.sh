@@ -32,8 +32,10 @@ cmake --build build/tsan -j "$jobs"
 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/hid/tsan.supp" \
   run_ctest --test-dir build/tsan --output-on-failure -j "$jobs" || status=1
 
-# HID device access for Windows: GoogleTest from Debian's sources, then the
-# hid and sim layers with their tests, run under Wine in a private prefix.
+# Windows: GoogleTest from Debian's sources, then the device layers, the
+# update engine and kestrova-flash, run under Wine in a private prefix: the
+# HID layer's tests, kestrova-flash's tests, and a complete update by
+# kestrova-flash.exe on the simulated bus compared byte for byte with the images.
 toolchain="$PWD/cmake/mingw-w64.cmake"
 gtest_prefix="$PWD/build/mingw-gtest/install"
 if [ ! -f "$gtest_prefix/lib/cmake/GTest/GTestConfig.cmake" ]; then
@@ -50,7 +52,7 @@ if [ ! -f "$KESTROVA_WINEPREFIX/system.reg" ]; then
     reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
 fi
 cmake -S . -B build/mingw -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_WERROR=ON \
-  -DKESTROVA_GUI=OFF -DKESTROVA_ONLY="hid;sim" \
+  -DKESTROVA_GUI=OFF -DKESTROVA_ONLY="hid;sim;bsl;update;cli" -DKESTROVA_TEST_ONLY="hid;sim;cli" \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DGTest_DIR="$gtest_prefix/lib/cmake/GTest"
 cmake --build build/mingw -j "$jobs"
 run_ctest --test-dir build/mingw --output-on-failure || status=1

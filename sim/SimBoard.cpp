@@ -93,6 +93,7 @@ TSimBoard::TSimBoard(TSimBoardOptions AOptions)
   ProductID = kProductID;
   Manufacturer = "Texas Instruments";
   Product = "MSP430-USB Example";
+  FrameTimed = FOptions.FrameTimed;
   if (FOptions.Firmware.empty())
     PreloadOldFirmware(FMemory);
   else

@@ -42,6 +42,8 @@ void ApplyOption(TSimBoardOptions& AOptions, const std::string& AWord) {
     AOptions.NoReturn = true;
   } else if (!hasValue && name == "no-answer") {
     AOptions.NoAnswer = true;
+  } else if (!hasValue && name == "frame-timed") {
+    AOptions.FrameTimed = true;
   } else if (hasValue && name == "return-delay") {
     AOptions.ReturnDelayMs = ParseCount(AWord, value);
   } else if (hasValue && name == "answer-delay") {
@@ -59,7 +61,7 @@ void ApplyOption(TSimBoardOptions& AOptions, const std::string& AWord) {
   } else {
     throw std::invalid_argument(
         "unknown simulated board option \"" + AWord +
-        "\" (known: refuse-password, no-return, no-answer, return-delay=MS, answer-delay=MS, "
+        "\" (known: refuse-password, no-return, no-answer, frame-timed, return-delay=MS, answer-delay=MS, "
         "drop-after=N, short-write=N, lose-write=N, unknown-command=HH, firmware=PATH)");
   }
 }

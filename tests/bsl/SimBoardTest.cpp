@@ -333,3 +333,9 @@ TEST(SimBoardFirmware, MalformedImageIsRefusedWithItsLine) {
 }
 
 }  // namespace
+
+TEST(SimBoardOptions, FrameTimedBoardAsksTheBusForFrames) {
+  EXPECT_TRUE(sim::MakeSimBoard({"frame-timed"})->FrameTimed);
+  EXPECT_FALSE(sim::MakeSimBoard({})->FrameTimed);
+  EXPECT_THROW(sim::MakeSimBoard({"frame-timed=2"}), std::invalid_argument);
+}
