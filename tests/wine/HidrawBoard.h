@@ -1,0 +1,75 @@
+// The simulated controller board on umockdev hidraw nodes: the board sits
+// on a simulated bus of its own, and a pump thread mirrors that bus into
+// the test bed. While the board is on the bus it has a hidraw node; its
+// answers go to the node's readers, and reports written to the node go to
+// the board. When the board leaves the bus (unplugged, or Load PC) the node
+// is removed; when it comes back (the RAM loader) it gets a new node, as
+// the kernel gives a re-enumerated device a new HID device.
+#pragma once
+
+#include <umockdev.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "HidrawNode.h"
+#include "SimBoard.h"
+#include "SimBus.h"
+
+namespace winetest {
+
+class THidrawBoard {
+ public:
+  THidrawBoard(UMockdevTestbed* ATestbed, std::shared_ptr<sim::TSimBoard> ABoard);
+  ~THidrawBoard();
+  THidrawBoard(const THidrawBoard&) = delete;
+  THidrawBoard& operator=(const THidrawBoard&) = delete;
+
+  // Plugs the board in and mirrors the bus until the object goes.
+  bool Start(std::string& AError);
+
+  // Plugs the board in or pulls it out, and waits until its node follows:
+  // the node's path after a plug, empty after an unplug.
+  std::string Plug();
+  std::string Unplug();
+  // The node of the board while it is on the bus, else empty.
+  std::string CurrentNode() const;
+  sim::TSimBoard& Board() { return *FBoard; }
+  // ioctls the nodes did not know, over all nodes so far.
+  std::vector<std::string> UnknownCalls() const;
+
+ private:
+  void Pump();
+  void Sync();
+  void AddNode(uint32_t ADeviceID);
+  void RemoveNode();
+  void StartRead();
+
+  UMockdevTestbed* FTestbed;
+  sim::TSimBus FBus;
+  std::shared_ptr<sim::TSimBoard> FBoard;
+
+  // Pump thread only.
+  std::unique_ptr<THidrawNode> FNode;
+  uint32_t FNodeDeviceID = 0;
+  hid::THidHandle FRead = hid::kInvalidHandle;
+  std::vector<uint8_t> FReadBuffer;
+  bool FReadDone = false;
+  int FNextIndex = 0;
+  std::vector<std::unique_ptr<THidrawNode>> FRetired;  // kept while clients may still call
+
+  mutable std::mutex FLock;
+  std::condition_variable FSynced;
+  std::string FCurrent;  // the node now present
+  std::vector<std::string> FUnknown;
+  std::string FError;
+  std::atomic<bool> FStop{false};
+  std::thread FThread;
+};
+
+}  // namespace winetest
