@@ -23,7 +23,7 @@ std::string Memory(THidrawBoard& ABoard, std::istringstream& AArgs) {
   if (!(AArgs >> std::hex >> LAddress >> std::dec >> LCount)) return "error: memory ADDR COUNT";
   std::string LOut;
   char LByte[3];
-  for (uint8_t LValue : ABoard.Board().ReadMemory(LAddress, LCount)) {
+  for (uint8_t LValue : ABoard.Board()->ReadMemory(LAddress, LCount)) {
     std::snprintf(LByte, sizeof LByte, "%02X", LValue);
     LOut += LByte;
   }
@@ -45,14 +45,15 @@ std::string RunBoardCommand(THidrawBoard& ABoard, const std::string& ACommand) {
   if (LName == "plug") return OrNone(ABoard.Plug());
   if (LName == "unplug") return OrNone(ABoard.Unplug());
   if (LName == "node") return OrNone(ABoard.CurrentNode());
-  if (LName == "state") return StateName(ABoard.Board().State());
+  if (LName == "reset") return OrNone(ABoard.Reset());
+  if (LName == "state") return StateName(ABoard.Board()->State());
   if (LName == "memory") return Memory(ABoard, LArgs);
-  if (LName == "reports") return std::to_string(ABoard.Board().ReportsReceived());
+  if (LName == "reports") return std::to_string(ABoard.Board()->ReportsReceived());
   if (LName == "unknown-ioctls") return Joined(ABoard.UnknownCalls());
   if (LName == "no-answer") {
     int LOn = 0;
     LArgs >> LOn;
-    ABoard.Board().SetNoAnswer(LOn != 0);
+    ABoard.Board()->SetNoAnswer(LOn != 0);
     return "ok";
   }
   return "error: unknown command " + LName;

@@ -4,6 +4,7 @@
 //
 //   plug | unplug        the board joins or leaves the bus; answer: its node or "none"
 //   node                 the board's node now, or "none"
+//   reset                a new board (resident loader, old firmware) in place of the old one
 //   state                "resident", "ram" or "away"
 //   memory ADDR COUNT    COUNT bytes from hexadecimal ADDR, as hexadecimal text
 //   no-answer 0|1        the board stops (1) or resumes (0) answering

@@ -23,12 +23,20 @@ constexpr auto kSyncWait = std::chrono::seconds(5);
 
 }  // namespace
 
-THidrawBoard::THidrawBoard(UMockdevTestbed* ATestbed, std::shared_ptr<sim::TSimBoard> ABoard)
-    : FTestbed(ATestbed), FBoard(std::move(ABoard)), FReadBuffer(kReportBytes) {}
+THidrawBoard::THidrawBoard(UMockdevTestbed* ATestbed, std::vector<std::string> ABoardWords)
+    : FTestbed(ATestbed),
+      FBoardWords(std::move(ABoardWords)),
+      FReadBuffer(kReportBytes),
+      FBoard(sim::MakeSimBoard(FBoardWords)) {}
 
 THidrawBoard::~THidrawBoard() {
   FStop = true;
   if (FThread.joinable()) FThread.join();
+}
+
+std::shared_ptr<sim::TSimBoard> THidrawBoard::Board() const {
+  std::lock_guard<std::mutex> LGuard(FLock);
+  return FBoard;
 }
 
 bool THidrawBoard::Start(std::string& AError) {
@@ -41,14 +49,25 @@ bool THidrawBoard::Start(std::string& AError) {
 }
 
 std::string THidrawBoard::Plug() {
-  if (!FBus.IsPlugged(FBoard.get())) FBoard->PlugInto(FBus);
+  const auto LBoard = Board();
+  if (!FBus.IsPlugged(LBoard.get())) LBoard->PlugInto(FBus);
   std::unique_lock<std::mutex> LGuard(FLock);
   FSynced.wait_for(LGuard, kSyncWait, [this] { return !FCurrent.empty(); });
   return FCurrent;
 }
 
+std::string THidrawBoard::Reset() {
+  Unplug();
+  {
+    std::lock_guard<std::mutex> LGuard(FLock);
+    FOldBoards.push_back(FBoard);
+    FBoard = sim::MakeSimBoard(FBoardWords);
+  }
+  return Plug();
+}
+
 std::string THidrawBoard::Unplug() {
-  FBus.Unplug(FBoard.get());
+  FBus.Unplug(Board().get());
   std::unique_lock<std::mutex> LGuard(FLock);
   FSynced.wait_for(LGuard, kSyncWait, [this] { return FCurrent.empty(); });
   return FCurrent;
@@ -78,25 +97,26 @@ void THidrawBoard::Pump() {
 }
 
 void THidrawBoard::Sync() {
-  const uint32_t LDeviceID = FBus.DeviceID(FBoard.get());  // 0 while off the bus
+  const auto LBoard = Board();
+  const uint32_t LDeviceID = FBus.DeviceID(LBoard.get());  // 0 while off the bus
   if (FNode && LDeviceID != FNodeDeviceID) RemoveNode();
-  if (!FNode && LDeviceID != 0) AddNode(LDeviceID);
+  if (!FNode && LDeviceID != 0) AddNode(*LBoard, LDeviceID);
   if (FNode && FReadDone) StartRead();
 }
 
-void THidrawBoard::AddNode(uint32_t ADeviceID) {
+void THidrawBoard::AddNode(sim::TSimBoard& ABoard, uint32_t ADeviceID) {
   THidrawIdentity LIdentity;
-  LIdentity.VendorID = FBoard->VendorID;
-  LIdentity.ProductID = FBoard->ProductID;
-  LIdentity.Version = FBoard->Version;
-  LIdentity.Manufacturer = FBoard->Manufacturer;
-  LIdentity.Product = FBoard->Product;
+  LIdentity.VendorID = ABoard.VendorID;
+  LIdentity.ProductID = ABoard.ProductID;
+  LIdentity.Version = ABoard.Version;
+  LIdentity.Manufacturer = ABoard.Manufacturer;
+  LIdentity.Product = ABoard.Product;
   LIdentity.Serial = "0000";
   LIdentity.Descriptor = kLoaderDescriptor;
   LIdentity.UsbPort = "1-2";
   LIdentity.HidSequence = FNextIndex + 1;
   LIdentity.HidrawIndex = FNextIndex++;
-  sim::TSimBoard* LBoard = FBoard.get();
+  sim::TSimBoard* LBoard = &ABoard;
   auto LNode = std::make_unique<THidrawNode>(FTestbed, LIdentity, [LBoard](const uint8_t* AData, size_t ALength) {
     return static_cast<int>(LBoard->OnOutputReport(AData, static_cast<uint32_t>(ALength)));
   });

@@ -25,7 +25,8 @@ namespace winetest {
 
 class THidrawBoard {
  public:
-  THidrawBoard(UMockdevTestbed* ATestbed, std::shared_ptr<sim::TSimBoard> ABoard);
+  // ABoardWords: the simulated board's options (sim::MakeSimBoard).
+  THidrawBoard(UMockdevTestbed* ATestbed, std::vector<std::string> ABoardWords);
   ~THidrawBoard();
   THidrawBoard(const THidrawBoard&) = delete;
   THidrawBoard& operator=(const THidrawBoard&) = delete;
@@ -39,20 +40,22 @@ class THidrawBoard {
   std::string Unplug();
   // The node of the board while it is on the bus, else empty.
   std::string CurrentNode() const;
-  sim::TSimBoard& Board() { return *FBoard; }
+  // A new board in place of the old one, freshly plugged in: its node.
+  std::string Reset();
+  std::shared_ptr<sim::TSimBoard> Board() const;
   // ioctls the nodes did not know, over all nodes so far.
   std::vector<std::string> UnknownCalls() const;
 
  private:
   void Pump();
   void Sync();
-  void AddNode(uint32_t ADeviceID);
+  void AddNode(sim::TSimBoard& ABoard, uint32_t ADeviceID);
   void RemoveNode();
   void StartRead();
 
   UMockdevTestbed* FTestbed;
+  const std::vector<std::string> FBoardWords;
   sim::TSimBus FBus;
-  std::shared_ptr<sim::TSimBoard> FBoard;
 
   // Pump thread only.
   std::unique_ptr<THidrawNode> FNode;
@@ -64,6 +67,8 @@ class THidrawBoard {
   std::vector<std::unique_ptr<THidrawNode>> FRetired;  // kept while clients may still call
 
   mutable std::mutex FLock;
+  std::shared_ptr<sim::TSimBoard> FBoard;
+  std::vector<std::shared_ptr<sim::TSimBoard>> FOldBoards;  // their nodes may still be written to
   std::condition_variable FSynced;
   std::string FCurrent;  // the node now present
   std::vector<std::string> FUnknown;

@@ -74,26 +74,27 @@ std::string THidrawNode::SysPath() const {
   return HidPath() + "/hidraw/hidraw" + std::to_string(FIdentity.HidrawIndex);
 }
 
-// A umockdev record: the node first, then its parents up to the USB device.
+// A umockdev record, parents first: the test bed announces each device as
+// it reads it, and a reader of the node's event looks at its parents.
 std::string THidrawNode::Record() const {
   const THidrawIdentity& I = FIdentity;
   const std::string LIndex = std::to_string(I.HidrawIndex);
   const std::string LIds = Format("0003:%08X:%08X", I.VendorID, I.ProductID);
   const std::string LProduct = Format("%x/%x/%x", I.VendorID, I.ProductID, I.Version);
   std::string LText;
-  LText += "P: " + SysPath().substr(4) + "\nN: hidraw" + LIndex + "\nE: DEVNAME=/dev/hidraw" + LIndex +
-           "\nE: SUBSYSTEM=hidraw\nE: MAJOR=241\nE: MINOR=" + LIndex + "\n\n";
-  LText += "P: " + HidPath().substr(4) + "\nE: DRIVER=hid-generic\nE: HID_ID=" + LIds + "\nE: HID_NAME=" +
-           I.Manufacturer + " " + I.Product + "\nE: HID_PHYS=usb-0000:00:14.0-" + I.UsbPort.substr(2) +
-           "/input0\nE: HID_UNIQ=" + I.Serial + "\nE: SUBSYSTEM=hid\nH: report_descriptor=" + Hex(I.Descriptor) +
-           "\n\n";
-  LText += "P: " + UsbPath().substr(4) + "/" + I.UsbPort +
-           ":1.0\nE: DEVTYPE=usb_interface\nE: DRIVER=usbhid\nE: PRODUCT=" + LProduct +
-           "\nE: SUBSYSTEM=usb\nA: bInterfaceClass=03\nA: bInterfaceNumber=00\n\n";
   LText += "P: " + UsbPath().substr(4) + "\nE: DEVTYPE=usb_device\nE: DRIVER=usb\nE: PRODUCT=" + LProduct +
            "\nE: SUBSYSTEM=usb\nA: manufacturer=" + I.Manufacturer + "\nA: product=" + I.Product +
            "\nA: serial=" + I.Serial + Format("\nA: bcdDevice=%04x\nA: idVendor=%04x", I.Version, I.VendorID) +
            Format("\nA: idProduct=%04x\n", I.ProductID) + "\n";
+  LText += "P: " + UsbPath().substr(4) + "/" + I.UsbPort +
+           ":1.0\nE: DEVTYPE=usb_interface\nE: DRIVER=usbhid\nE: PRODUCT=" + LProduct +
+           "\nE: SUBSYSTEM=usb\nA: bInterfaceClass=03\nA: bInterfaceNumber=00\n\n";
+  LText += "P: " + HidPath().substr(4) + "\nE: DRIVER=hid-generic\nE: HID_ID=" + LIds + "\nE: HID_NAME=" +
+           I.Manufacturer + " " + I.Product + "\nE: HID_PHYS=usb-0000:00:14.0-" + I.UsbPort.substr(2) +
+           "/input0\nE: HID_UNIQ=" + I.Serial + "\nE: SUBSYSTEM=hid\nH: report_descriptor=" + Hex(I.Descriptor) +
+           "\n\n";
+  LText += "P: " + SysPath().substr(4) + "\nN: hidraw" + LIndex + "\nE: DEVNAME=/dev/hidraw" + LIndex +
+           "\nE: SUBSYSTEM=hidraw\nE: MAJOR=241\nE: MINOR=" + LIndex + "\n";
   return LText;
 }
 
@@ -148,7 +149,10 @@ void THidrawNode::Remove() {
   }
   umockdev_testbed_uevent(FTestbed, SysPath().c_str(), "remove");
   umockdev_testbed_detach_ioctl(FTestbed, DevNode().c_str(), nullptr);
-  umockdev_testbed_remove_device(FTestbed, SysPath().c_str());
+  // The whole USB device goes, children first, as when the cable is pulled.
+  const std::string LInterface = UsbPath() + "/" + FIdentity.UsbPort + ":1.0";
+  for (const std::string& LPath : {SysPath(), HidPath(), LInterface, UsbPath()})
+    umockdev_testbed_remove_device(FTestbed, LPath.c_str());
 }
 
 void THidrawNode::QueueInputReport(const std::vector<uint8_t>& AReport) {

@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
   UMockdevTestbed* LTestbed = umockdev_testbed_new();  // sets UMOCKDEV_DIR for the program
   int LStatus = 125;
   {
-    winetest::THidrawBoard LBoard(LTestbed, sim::MakeSimBoard(LBoardWords));
+    winetest::THidrawBoard LBoard(LTestbed, LBoardWords);
     std::string LError;
     if (!LBoard.Start(LError)) {
       std::fprintf(stderr, "wine_hid_board: %s\n", LError.c_str());

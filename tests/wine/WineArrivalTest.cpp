@@ -1,0 +1,104 @@
+// Arrival and removal of the board while the Windows controller runs: the
+// system's WM_DEVICECHANGE broadcast reaches the controller's hidden
+// window, whose pass lists and drops the board. A top-level window of the
+// test's own records every WM_DEVICECHANGE the system sends, to show what
+// was delivered.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <dbt.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "JvHidControllerClass.h"
+#include "WineBus.h"
+
+namespace winetest {
+namespace {
+
+// A top-level window that records the device-change messages it gets.
+class TSpyWindow {
+ public:
+  TSpyWindow() {
+    static const ATOM LClass = [] {
+      WNDCLASSW LInfo{};
+      LInfo.lpfnWndProc = &TSpyWindow::Proc;
+      LInfo.hInstance = ::GetModuleHandleW(nullptr);
+      LInfo.lpszClassName = L"KestrovaTestSpyWindow";
+      return ::RegisterClassW(&LInfo);
+    }();
+    if (!LClass) return;
+    FWindow = ::CreateWindowExW(0, L"KestrovaTestSpyWindow", L"", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
+                                ::GetModuleHandleW(nullptr), nullptr);
+    ::SetWindowLongPtrW(FWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  }
+  ~TSpyWindow() {
+    if (FWindow) ::DestroyWindow(FWindow);
+  }
+  TSpyWindow(const TSpyWindow&) = delete;
+  TSpyWindow& operator=(const TSpyWindow&) = delete;
+
+  // "DBT_DEVNODES_CHANGED", "DBT_DEVICEARRIVAL", ... in the order received.
+  std::vector<std::string> Seen;
+
+ private:
+  static std::string Name(WPARAM AEvent) {
+    switch (AEvent) {
+      case DBT_DEVNODES_CHANGED: return "DBT_DEVNODES_CHANGED";
+      case DBT_DEVICEARRIVAL: return "DBT_DEVICEARRIVAL";
+      case DBT_DEVICEREMOVECOMPLETE: return "DBT_DEVICEREMOVECOMPLETE";
+      case DBT_DEVICEQUERYREMOVE: return "DBT_DEVICEQUERYREMOVE";
+      default: return "event " + std::to_string(AEvent);
+    }
+  }
+  static LRESULT CALLBACK Proc(HWND AWindow, UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
+    auto* LSelf = reinterpret_cast<TSpyWindow*>(::GetWindowLongPtrW(AWindow, GWLP_USERDATA));
+    if (LSelf && AMessage == WM_DEVICECHANGE) {
+      std::string LText = Name(AWParam);
+      const auto* LHeader = reinterpret_cast<const DEV_BROADCAST_HDR*>(ALParam);
+      if ((AWParam == DBT_DEVICEARRIVAL || AWParam == DBT_DEVICEREMOVECOMPLETE) && LHeader &&
+          LHeader->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE) {
+        const auto* LInterface = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(ALParam);
+        char LName[512];
+        ::WideCharToMultiByte(CP_UTF8, 0, LInterface->dbcc_name, -1, LName, sizeof LName, nullptr, nullptr);
+        LText += std::string(" ") + LName;
+      }
+      LSelf->Seen.push_back(LText);
+    }
+    return ::DefWindowProcW(AWindow, AMessage, AWParam, ALParam);
+  }
+  HWND FWindow = nullptr;
+};
+
+using TWineArrival = TWineBoardTest;
+
+TEST_F(TWineArrival, ExploreNotifications) {
+  TSpyWindow LSpy;
+  TJvHidDeviceController LController;
+  std::vector<std::string> LEvents;
+  int LChanges = 0;
+  LController.OnArrival = [&](TJvHidDevice* D) {
+    if (D->Attributes().VendorID == kBoardVendor) LEvents.push_back("arrival");
+  };
+  LController.OnRemoval = [&](TJvHidDevice* D) {
+    if (D->Attributes().VendorID == kBoardVendor) LEvents.push_back("removal");
+  };
+  ASSERT_TRUE(PumpUntil([&] { return !LEvents.empty(); }));
+  LController.SetOnDeviceChange([&](TJvHidDeviceController*) { ++LChanges; });
+  LChanges = 0;
+  LSpy.Seen.clear();
+  BoardCommand("unplug");
+  const bool LRemoved = PumpUntil([&] { return LEvents.size() >= 2; }, 5000);
+  std::printf("removed by itself: %d, changes %d\n", LRemoved, LChanges);
+  for (const auto& S : LSpy.Seen) std::printf("spy: %s\n", S.c_str());
+  LSpy.Seen.clear();
+  BoardCommand("plug");
+  const bool LArrived = PumpUntil([&] { return LEvents.size() >= 3; }, 5000);
+  std::printf("arrived by itself: %d, changes %d\n", LArrived, LChanges);
+  for (const auto& S : LSpy.Seen) std::printf("spy: %s\n", S.c_str());
+  for (const auto& S : LEvents) std::printf("event: %s\n", S.c_str());
+}
+
+}  // namespace
+}  // namespace winetest

@@ -1,0 +1,74 @@
+#include "WineBus.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace winetest {
+
+bool RunningOnWine() {
+  HMODULE LNtdll = ::GetModuleHandleW(L"ntdll.dll");
+  return LNtdll && ::GetProcAddress(LNtdll, "wine_get_version");
+}
+
+bool IsBoardPath(const std::string& APath) {
+  std::string LLower = APath;
+  std::transform(LLower.begin(), LLower.end(), LLower.begin(), [](unsigned char C) { return std::tolower(C); });
+  return LLower.rfind("\\\\?\\hid#vid_2047&pid_0200", 0) == 0;
+}
+
+std::vector<hid::TDiscoveredInterface> BoardInterfaces() {
+  std::vector<hid::TDiscoveredInterface> LAll, LBoards;
+  if (!hid::OsPlatform().Enumerate(LAll)) ADD_FAILURE() << "discovery failed";
+  for (const auto& LInterface : LAll)
+    if (IsBoardPath(LInterface.Path)) LBoards.push_back(LInterface);
+  return LBoards;
+}
+
+bool PumpUntil(const std::function<bool()>& AUntil, DWORD ATimeoutMs) {
+  const DWORD LStart = ::GetTickCount();
+  while (!AUntil()) {
+    if (::GetTickCount() - LStart > ATimeoutMs) return false;
+    MSG LMessage;
+    while (::PeekMessageW(&LMessage, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&LMessage);
+      ::DispatchMessageW(&LMessage);
+    }
+    ::SleepEx(10, TRUE);
+  }
+  return true;
+}
+
+bool WaitForBoardInterfaces(size_t ACount) {
+  return PumpUntil([&] { return BoardInterfaces().size() == ACount; });
+}
+
+bool ResetBoard() {
+  return BoardCommand("unplug") == "none" && WaitForBoardInterfaces(0) && BoardCommand("reset") != "none" &&
+         WaitForBoardInterfaces(1);
+}
+
+bool TWineWriteCount::Write(hid::THidHandle AHandle, const uint8_t* AData, uint32_t ALength, uint32_t& AWritten) {
+  const bool LOk = FBackend.Write(AHandle, AData, ALength, AWritten);
+  if (LOk && ALength > 0 && AData[0] != 0 && AWritten + 1 == ALength && RunningOnWine()) {
+    ++AWritten;
+    ++FCorrected;
+  }
+  return LOk;
+}
+
+bool TWineBoardTest::Linked = false;
+
+void TWineBoardTest::SetUpTestSuite() { Linked = !BoardCommand("node").empty(); }
+
+void TWineBoardTest::SetUp() {
+  if (!Linked) GTEST_SKIP() << "needs the board: run under wine_hid_board";
+  ASSERT_TRUE(hid::OsPlatform().Bind());
+  ASSERT_NE(BoardCommand("plug"), "none");
+  ASSERT_TRUE(WaitForBoardInterfaces(1)) << "Wine's bus does not show the board";
+}
+
+void TWineBoardTest::TearDown() {
+  if (Linked) hid::OsPlatform().Unbind();
+}
+
+}  // namespace winetest
