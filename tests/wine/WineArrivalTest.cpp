@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <dbt.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -73,31 +74,46 @@ class TSpyWindow {
 
 using TWineArrival = TWineBoardTest;
 
-TEST_F(TWineArrival, ExploreNotifications) {
+// Wine's plug-and-play service broadcasts DBT_DEVNODES_CHANGED to the
+// top-level windows when its udev bus adds or removes the board, as
+// Windows does: the controller follows with no help from the test.
+TEST_F(TWineArrival, BroadcastMakesTheRunningControllerDropAndListTheBoard) {
   TSpyWindow LSpy;
   TJvHidDeviceController LController;
   std::vector<std::string> LEvents;
   int LChanges = 0;
   LController.OnArrival = [&](TJvHidDevice* D) {
-    if (D->Attributes().VendorID == kBoardVendor) LEvents.push_back("arrival");
+    if (D->Attributes().VendorID == kBoardVendor) LEvents.push_back("arrival " + D->PnPInfo().FDevicePath);
   };
   LController.OnRemoval = [&](TJvHidDevice* D) {
-    if (D->Attributes().VendorID == kBoardVendor) LEvents.push_back("removal");
+    if (D->Attributes().VendorID == kBoardVendor) LEvents.push_back("removal " + D->PnPInfo().FDevicePath);
   };
-  ASSERT_TRUE(PumpUntil([&] { return !LEvents.empty(); }));
+  ASSERT_TRUE(PumpUntil([&] { return LEvents.size() == 1; })) << "the first pass lists the board";
+  const std::string LFirstPath = LEvents[0].substr(8);
   LController.SetOnDeviceChange([&](TJvHidDeviceController*) { ++LChanges; });
   LChanges = 0;
   LSpy.Seen.clear();
-  BoardCommand("unplug");
-  const bool LRemoved = PumpUntil([&] { return LEvents.size() >= 2; }, 5000);
-  std::printf("removed by itself: %d, changes %d\n", LRemoved, LChanges);
-  for (const auto& S : LSpy.Seen) std::printf("spy: %s\n", S.c_str());
+
+  ASSERT_EQ(BoardCommand("unplug"), "none");
+  EXPECT_TRUE(PumpUntil([&] { return LEvents.size() == 2; })) << "no pass after the board left";
+  for (const std::string& LSeen : LSpy.Seen) std::printf("removal broadcast: %s\n", LSeen.c_str());
+  EXPECT_NE(std::find(LSpy.Seen.begin(), LSpy.Seen.end(), "DBT_DEVNODES_CHANGED"), LSpy.Seen.end());
+  EXPECT_EQ(LController.NumCheckedInDevices() + LController.NumCheckedOutDevices(), 2) << "Wine's keyboard and mouse";
+  TJvHidDevice* LDevice = nullptr;
+  EXPECT_FALSE(LController.CheckOutByID(LDevice, kBoardVendor, kBoardProduct));
+
   LSpy.Seen.clear();
-  BoardCommand("plug");
-  const bool LArrived = PumpUntil([&] { return LEvents.size() >= 3; }, 5000);
-  std::printf("arrived by itself: %d, changes %d\n", LArrived, LChanges);
-  for (const auto& S : LSpy.Seen) std::printf("spy: %s\n", S.c_str());
-  for (const auto& S : LEvents) std::printf("event: %s\n", S.c_str());
+  ASSERT_NE(BoardCommand("plug"), "none");
+  EXPECT_TRUE(PumpUntil([&] { return LEvents.size() == 3; })) << "no pass after the board came";
+  for (const std::string& LSeen : LSpy.Seen) std::printf("arrival broadcast: %s\n", LSeen.c_str());
+  EXPECT_NE(std::find(LSpy.Seen.begin(), LSpy.Seen.end(), "DBT_DEVNODES_CHANGED"), LSpy.Seen.end());
+  EXPECT_EQ(LChanges, 2);
+  ASSERT_EQ(LEvents.size(), 3u);
+  EXPECT_EQ(LEvents[1], "removal " + LFirstPath);
+  EXPECT_EQ(LEvents[2].rfind("arrival ", 0), 0u);
+  ASSERT_TRUE(LController.CheckOutByID(LDevice, kBoardVendor, kBoardProduct));
+  EXPECT_TRUE(LDevice->IsPluggedIn());
+  LController.CheckIn(LDevice);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@ extern "C" {
 // clang-format on
 }
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -183,10 +184,20 @@ TEST_F(TWineBackend, FlushDropsTheAnswersQueuedOnTheReadHandle) {
   ASSERT_TRUE(WriteReport(*LWrite, kVersionQuery));
   ASSERT_TRUE(WriteReport(*LWrite, kVersionQuery));
   ::Sleep(kNoAnswerMs);
-  ASSERT_TRUE(hid::OsPlatform().FlushQueue(*LRead));
-  // ...and are gone: the read waits, and gets the next answer.
+  const bool LFlushed = hid::OsPlatform().FlushQueue(*LRead);
   std::vector<uint8_t> LAnswer(kBoardReport, 0);
   TReadResult LResult;
+  if (RunningOnWine()) {
+    // Wine 8's HID class driver has no IOCTL_HID_FLUSH_QUEUE: the call
+    // fails, and the answers are still there.
+    EXPECT_FALSE(LFlushed);
+    ASSERT_TRUE(hid::OsPlatform().StartRead(*LRead, LAnswer.data(), kBoardReport, LResult.Completion()));
+    ASSERT_TRUE(PumpUntil([&] { return LResult.Calls > 0; }, kBusWaitMs));
+    EXPECT_EQ(LAnswer[3], 0x04);
+    return;
+  }
+  ASSERT_TRUE(LFlushed);
+  // ...and are gone: the read waits, and gets the next answer.
   ASSERT_TRUE(hid::OsPlatform().StartRead(*LRead, LAnswer.data(), kBoardReport, LResult.Completion()));
   EXPECT_FALSE(PumpUntil([&] { return LResult.Calls > 0; }, kNoAnswerMs)) << "an answer survived the flush";
   ASSERT_TRUE(WriteReport(*LWrite, kShortPassword));
@@ -223,12 +234,15 @@ TEST_F(TWineBackend, ReadPendingWhenTheBoardLeavesEndsAndTheNextPassDropsTheBoar
   EXPECT_EQ(LError, RunningOnWine() ? static_cast<uint32_t>(ERROR_ACCESS_DENIED) : hid::kErrorDeviceNotConnected);
   EXPECT_EQ(LCount, 0u);
   EXPECT_EQ(LBuffer, std::vector<uint8_t>(kBoardReport, 0));
-  // The controller's next pass finds the board gone.
+  // The controller's next pass finds the board gone (Wine's broadcast may
+  // have run one already; the checked-out board is reported at each pass).
   ASSERT_TRUE(WaitForBoardInterfaces(0));
   HWND LWindow = ::FindWindowW(L"KestrovaHidNotifyWindow", nullptr);
   ASSERT_NE(LWindow, nullptr);
   ::SendMessageW(LWindow, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
-  EXPECT_EQ(LEvents, (std::vector<std::string>{"arrival", "removal"}));
+  ASSERT_GE(LEvents.size(), 2u);
+  EXPECT_EQ(LEvents[0], "arrival");
+  EXPECT_EQ(std::count(LEvents.begin(), LEvents.end(), "removal"), static_cast<long>(LEvents.size()) - 1);
   EXPECT_FALSE(LDevice->IsPluggedIn());
   uint32_t LWritten = 0;
   const std::vector<uint8_t> LReport = Report(kVersionQuery);
