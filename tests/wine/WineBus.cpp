@@ -63,8 +63,7 @@ void TWineBoardTest::SetUpTestSuite() { Linked = !BoardCommand("node").empty(); 
 void TWineBoardTest::SetUp() {
   if (!Linked) GTEST_SKIP() << "needs the board: run under wine_hid_board";
   ASSERT_TRUE(hid::OsPlatform().Bind());
-  ASSERT_NE(BoardCommand("plug"), "none");
-  ASSERT_TRUE(WaitForBoardInterfaces(1)) << "Wine's bus does not show the board";
+  ASSERT_TRUE(ResetBoard()) << "Wine's bus does not show a new board";
 }
 
 void TWineBoardTest::TearDown() {

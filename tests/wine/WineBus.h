@@ -89,8 +89,8 @@ class TWineWriteCount : public hid::IHidPlatform {
   int FCorrected = 0;
 };
 
-// The board is plugged in and shown by Wine's bus before each test; the
-// backend is bound for the test's duration.
+// Each test starts with a new board (resident loader, old firmware) shown
+// by Wine's bus; the backend is bound for the test's duration.
 class TWineBoardTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite();

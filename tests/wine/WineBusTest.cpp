@@ -175,7 +175,6 @@ TEST_F(TWineBackend, WrittenReportReachesTheBoardAndItsAnswerCompletesTheRead) {
 }
 
 TEST_F(TWineBackend, FlushDropsTheAnswersQueuedOnTheReadHandle) {
-  ASSERT_TRUE(ResetBoard());  // the short password erases the board
   THandle LWrite(hid::TOpenAccess::ReadWrite);
   THandle LRead(hid::TOpenAccess::OverlappedRead);
   ASSERT_NE(*LWrite, hid::kInvalidHandle);

@@ -48,7 +48,6 @@ struct TBoardEvents {
 using TWineLoader = TWineBoardTest;
 
 TEST_F(TWineLoader, PasswordsFastWriteLoadPcVersionAndReadBackThroughTheLoaderClient) {
-  ASSERT_TRUE(ResetBoard());
   TWineWriteCount LPlatform(hid::OsPlatform());
   TJvHidDeviceController LController(nullptr, &LPlatform);
   TBoardEvents LEvents;
