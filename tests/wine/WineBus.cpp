@@ -43,8 +43,17 @@ bool WaitForBoardInterfaces(size_t ACount) {
 }
 
 bool ResetBoard() {
-  return BoardCommand("unplug") == "none" && WaitForBoardInterfaces(0) && BoardCommand("reset") != "none" &&
-         WaitForBoardInterfaces(1);
+  if (BoardCommand("unplug") != "none") return false;
+  if (!WaitForBoardInterfaces(0)) {
+    ADD_FAILURE() << "Wine's bus still shows the board it lost";
+    return false;
+  }
+  if (BoardCommand("reset") == "none") return false;
+  if (!WaitForBoardInterfaces(1)) {
+    ADD_FAILURE() << "Wine's bus does not show the new board; it shows " << BoardInterfaces().size();
+    return false;
+  }
+  return true;
 }
 
 bool TWineWriteCount::Write(hid::THidHandle AHandle, const uint8_t* AData, uint32_t ALength, uint32_t& AWritten) {
