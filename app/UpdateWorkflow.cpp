@@ -1,10 +1,10 @@
-// The two-stage firmware update: unlock the resident loader, write the RAM
-// loader and start it, wait for the board to come back under it, write the
-// application image (the settings block goes in at its "SET" line).
+// The update button and the window's side of the two-stage firmware update:
+// the worker runs the update engine, and everything the engine reports
+// becomes a UI step, a log line or a message box on the main thread.
 #include <QFileInfo>
 #include <QLabel>
-#include <QMessageBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <memory>
@@ -13,37 +13,87 @@
 #include "MainThread.h"
 #include "Orvik.ThreadRunner.h"
 #include "SystemColors.h"
-#include "bsl_hid.h"
+#include "UpdateEngine.h"
 #include "ufKestrovaLoader_Main.h"
 
 namespace {
 
-using namespace std::chrono_literals;
-
-// Does not match a board that holds firmware, so its resident loader
-// erases the board.
-constexpr TBsl_PasswordData BSL_Default_Password_erase = {
-    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00};
-// The vector table of an erased board.
-constexpr TBsl_PasswordData BSL_Default_Password = {
-    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-
-constexpr auto kAfterPassword = 100ms;     // lets the loader finish the erase
-constexpr auto kPollInterval = 500ms;      // between attempts to find the board again
-constexpr auto kWaitForBoard = 60000ms;    // the board restarts within seconds
-
 const char* const kLoaderFile = "kestrova.1.ldr.txt";
 const char* const kFirmwareFile = "kestrova.2.fw.txt";
-const char* const kSuccess = "Firmware & Settings were sucesfully uploaded!";
-const char* const kLoaderFailure = "Bootloader upload failure!";
 
 constexpr TColor kStepGrey = clGrayText;
 
 }  // namespace
+
+// Hands what the engine reports to the window, on the main thread. The
+// worker may outlive the window: the window cuts the link when it goes,
+// and from then on everything is dropped. FWindow is read and written on
+// the main thread only.
+class TWindowUpdateEvents final : public update::IUpdateEvents {
+ public:
+  explicit TWindowUpdateEvents(TfKestrovaLoader_Main* AWindow) : FWindow(AWindow) {}
+
+  void Detach() { FWindow = nullptr; }
+
+  void Log(int32_t AID, TMessageType AType, const std::string& AMessage, TColor AColor) override {
+    OnWindow([&](TfKestrovaLoader_Main& w) { w.LogMsg(AID, AType, AMessage, AColor); });
+  }
+  void Progress(int ALinesCount, int AActualLine, const std::string& AMsg) override {
+    OnWindow([&](TfKestrovaLoader_Main& w) { w.BslFlashingFileBrogress(ALinesCount, AActualLine, AMsg); });
+  }
+  void Step(update::TUpdateStep AStep) override {
+    using S = update::TUpdateStep;
+    using U = TfKestrovaLoader_Main::TUiStep;
+    const U step = AStep == S::Started         ? U::A
+                   : AStep == S::LoaderWritten ? U::B
+                   : AStep == S::BoardBack     ? U::C
+                   : AStep == S::FirmwareWritten ? U::D
+                   : AStep == S::LoaderFailed  ? U::E
+                                               : U::Verify;
+    OnWindow([&](TfKestrovaLoader_Main& w) { w.UiStep(step); });
+  }
+  void Message(update::TUpdateMessage, const std::string& AText) override {
+    OnWindow([&](TfKestrovaLoader_Main& w) { w.ShowMessage(QString::fromStdString(AText)); });
+  }
+
+  // Steps 2 and 19 to 21 of the worker. None of them may keep the others
+  // from running.
+  void Lock(bool ALocked) {
+    Guarded([&](TfKestrovaLoader_Main& w) { w.EnDisSettingsComponents(!ALocked); });
+  }
+  void Finish(std::shared_ptr<update::TUpdateEngine>& AEngine) {
+    Guarded([&](TfKestrovaLoader_Main& w) { w.UiStep(TfKestrovaLoader_Main::TUiStep::F); });
+    // The engine's last reference goes on the main thread: the controller
+    // it may hold last belongs there.
+    RunOnMainThread([&] {
+      AEngine.reset();
+      if (FWindow != nullptr) FWindow->fTR.store(nullptr);
+    });
+  }
+
+ private:
+  template <class F>
+  void OnWindow(const F& ABody) {
+    RunOnMainThread([&] {
+      if (FWindow != nullptr) ABody(*FWindow);
+    });
+  }
+  template <class F>
+  void Guarded(const F& ABody) {
+    try {
+      OnWindow(ABody);
+    } catch (...) {
+    }
+  }
+
+  TfKestrovaLoader_Main* FWindow;
+};
+
+// What one worker holds: it outlives the window if need be.
+struct TfKestrovaLoader_Main::TUpdateJob {
+  std::shared_ptr<update::TUpdateEngine> Engine;
+  std::shared_ptr<TWindowUpdateEvents> Events;
+};
 
 void TfKestrovaLoader_Main::btnSaveClick() {
   if (fTR.load() != nullptr) return;  // one update at a time
@@ -58,75 +108,35 @@ void TfKestrovaLoader_Main::btnSaveClick() {
     ShowMessage("FW (application) file \"" + file_fw + "\" not found !");
     return;
   }
-  fSettingsCopy[0] = edtApn->text();
-  fSettingsCopy[1] = edtLogin->text();
-  fSettingsCopy[2] = edtPassword->text();
-  auto* runner = new TThreadRunner([this](TThreadRunner* Tr) { FlashThread(Tr); }, "Flash thread");
+  update::TUpdateOptions options;
+  options.LoaderFile = file_loader.toStdString();
+  options.FirmwareFile = file_fw.toStdString();
+  // The texts as they stand now; the worker never reads the entry fields.
+  options.Settings = {edtApn->text().toStdU16String(), edtLogin->text().toStdU16String(),
+                      edtPassword->text().toStdU16String()};
+  options.Timing = fTiming;
+  auto job = std::make_shared<TUpdateJob>();
+  job->Events = std::make_shared<TWindowUpdateEvents>(this);
+  job->Engine = std::make_shared<update::TUpdateEngine>(HidCtl1, job->Events, std::move(options));
+  fUpdate = job->Engine;
+  fUpdateEvents = job->Events;
+  auto* runner = new TThreadRunner([job](TThreadRunner* Tr) { FlashThread(Tr, job); }, "Flash thread");
   fTR.store(runner);
   runner->Start();
 }
 
-void TfKestrovaLoader_Main::FlashThread(TThreadRunner* Tr) {
+void TfKestrovaLoader_Main::FlashThread(TThreadRunner* Tr, const std::shared_ptr<TUpdateJob>& AJob) {
   Tr->FreeOnTerminate = true;
-  EnDisSettingsComponents(false);
-  std::unique_ptr<TBsl> bsl;
-  TJvHidDevice* dev = nullptr;
-  try {
-    LogMsg(0, mtDebug, "Flash thread - Start", clBlack);
-    UiStep(TUiStep::A);
-    if (HidCtl1->CheckOutByCallback(dev, FindMyDevice)) {
-      bsl = std::make_unique<TBsl>();
-      bsl->SetOnLogMsg([this](int32_t i, TMessageType t, const std::string& m, TColor c) { LogMsg(i, t, m, c); });
-      bsl->SetHidDev(dev);
-      bsl->SetOnSet([this](TBsl* b) { SetBeforeStart(b); });
-      bsl->SetOnProgress([this](int n, int i, const std::string& m) { BslFlashingFileBrogress(n, i, m); });
-
-      bsl->cmd_SendPassword(BSL_Default_Password_erase);
-      fTiming.Sleep(kAfterPassword);
-      bool ok = bsl->cmd_SendPassword(BSL_Default_Password);
-      fTiming.Sleep(kAfterPassword);
-      if (ok) ok = bsl->FlashFile(file_loader.toStdString());
-      if (!ok) {
-        UiStep(TUiStep::E);
-      } else {
-        UiStep(TUiStep::B);
-        dev = bsl->HidDev();
-        HidCtl1->CheckIn(dev);
-        bsl->SetHidDev(nullptr);
-        if (WaitForBoardAndFlash(*bsl, dev)) bsl.reset();
-      }
-    }
-  } catch (const std::exception& e) {
-    LogMsg(0, mtDebug, std::string("Flash thread - Exception: ") + e.what(), clRed);
-  }
-  bsl.reset();
-  if (dev != nullptr) HidCtl1->CheckIn(dev);
-  LogMsg(0, mtDebug, "Flash thread - End", clBlack);
-  EnDisSettingsComponents(true);
-  UiStep(TUiStep::F);
-  fTR.store(nullptr);
+  AJob->Events->Lock(true);
+  AJob->Engine->Run();  // logs Start, every step, any error, and End
+  AJob->Events->Lock(false);
+  AJob->Events->Finish(AJob->Engine);
 }
 
-// Stage 2: polls for the board under its new loader and writes the
-// application image. True when the image was written to its end line (the
-// success message has then been shown).
-bool TfKestrovaLoader_Main::WaitForBoardAndFlash(TBsl& ABsl, TJvHidDevice*& ADev) {
-  const auto timeout = fTiming.Now() + kWaitForBoard;
-  while (fTiming.Now() < timeout) {
-    fTiming.Sleep(kPollInterval);
-    if (!HidCtl1->CheckOutByCallback(ADev, FindMyDevice)) continue;
-    if (!ADev->OpenFile()) {
-      HidCtl1->CheckIn(ADev);
-      continue;
-    }
-    UiStep(TUiStep::C);
-    ABsl.SetHidDev(ADev);
-    ABsl.SetOnSet([this](TBsl* b) { SetBeforeStart(b); });
-    if (!ABsl.FlashFile(file_fw.toStdString())) return false;
-    UiStep(TUiStep::D);
-    return true;
-  }
-  return false;
+// Main thread, when the window goes while an update runs.
+void TfKestrovaLoader_Main::AbandonUpdate() {
+  if (auto engine = fUpdate.lock()) engine->Cancel();
+  if (fUpdateEvents) fUpdateEvents->Detach();
 }
 
 void TfKestrovaLoader_Main::UiStep(TUiStep AStep) {
@@ -143,18 +153,18 @@ void TfKestrovaLoader_Main::UiStep(TUiStep AStep) {
         SetStepColors(clGreen, clGreen, clBlue);
         break;
       case TUiStep::D:
-        LogMsg(0, mtDebug, kSuccess, clGreen);
         SetStepColors(clGreen, clGreen, clGreen);
-        ShowMessage(kSuccess);
         break;
       case TUiStep::E:
         SetStepColors(clRed, kStepGrey, kStepGrey);
         pnlMainUpdate->show();
-        ShowMessage(kLoaderFailure);
         break;
       case TUiStep::F:
         pgc1->setCurrentWidget(ts1);
         pnlMainUpdate->hide();
+        break;
+      case TUiStep::Verify:
+        SetStepColors(clGreen, clGreen, clRed);
         break;
     }
   });

@@ -4,7 +4,6 @@ add_library(kestrova_app STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/DeviceDetection.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/MainThread.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/QtHidEventLoop.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/SettingsBlock.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/SimSession.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/Startup.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/UpdateWorkflow.cpp
@@ -13,7 +12,7 @@ add_library(kestrova_app STATIC
 )
 target_include_directories(kestrova_app PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(kestrova_app PUBLIC
-  kestrova_settings kestrova_logview kestrova_errors kestrova_runner
+  kestrova_update kestrova_settings kestrova_logview kestrova_errors kestrova_runner
   kestrova_bsl kestrova_simboard kestrova_sim kestrova_hid kestrova_logmodel
   Qt6::Widgets)
 

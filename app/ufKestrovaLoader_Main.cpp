@@ -13,6 +13,7 @@
 
 #include "ErrorReport.h"
 #include "MainThread.h"
+#include "SettingsBlock.h"
 #include "SettingsFile.h"
 #include "SystemColors.h"
 #include "ufKestrovaLoader_Log.h"
@@ -24,7 +25,6 @@ namespace {
 constexpr int kClientWidth = 517;
 constexpr int kClientHeight = 506;
 constexpr int kFontPixels = 16;  // "Verdana", 16-pixel character height
-constexpr int kRecordText = 40;  // characters in one settings record of the board
 
 // Entry-field background: disabled = button face, enabled = window colour.
 constexpr TColor col[2] = {clBtnFace, clWindow};
@@ -76,17 +76,19 @@ TfKestrovaLoader_Main::TfKestrovaLoader_Main(QWidget* AParent) : QWidget(AParent
   InitPictures();
   fIsCtrlDown = [] { return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ControlModifier); };
   BuildControls();
-  HidCtl1 = std::make_unique<TJvHidDeviceController>(this);
+  HidCtl1 = std::make_shared<TJvHidDeviceController>(this);
   GuardStep([this] { FormCreate(); });
 }
 
 TfKestrovaLoader_Main::~TfKestrovaLoader_Main() {
   GuardStep([this] { FormDestroy(); });
-  if (fTR.load() != nullptr) {
-    // An abandoned update still borrows a device from the controller; the
-    // process ends right after the windows are gone, so leave it be.
-    (void)HidCtl1.release();
-  }
+  // An update that is still running keeps the controller and goes on
+  // without the window: it stops at its next pause, and nothing it reports
+  // reaches the window any more.
+  AbandonUpdate();
+  HidCtl1->OnArrival = nullptr;
+  HidCtl1->OnRemoval = nullptr;
+  HidCtl1->OnEnumerate = nullptr;
   if (fKestrovaLoader_Main == this) fKestrovaLoader_Main = nullptr;
 }
 
@@ -174,7 +176,7 @@ void TfKestrovaLoader_Main::BuildSettingsPage() {
   edtPassword = MakeEdit(grpSettings, "40817", 152, 102, 265, 26);
   // A settings record holds 40 characters; the fields take no more, so
   // nothing typed is cut off silently on the way to the board.
-  for (QLineEdit* e : {edtApn, edtLogin, edtPassword}) e->setMaxLength(kRecordText);
+  for (QLineEdit* e : {edtApn, edtLogin, edtPassword}) e->setMaxLength(update::kSettingsRecordText);
   btnSave = new QPushButton("Update FW && Save", grpSettings);
   btnSave->setGeometry(152, 142, 265, 33);
   connect(btnSave, &QPushButton::clicked, this, [this] { GuardStep([this] { btnSaveClick(); }); });

@@ -14,6 +14,7 @@
 
 #include "JvHidControllerClass.h"
 #include "LogUtils.h"
+#include "UpdateTiming.h"
 
 class QGroupBox;
 class QLabel;
@@ -21,8 +22,11 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QStackedWidget;
-class TBsl;
 class TThreadRunner;
+class TWindowUpdateEvents;
+namespace update {
+class TUpdateEngine;
+}
 
 class TfKestrovaLoader_Main : public QWidget {
   Q_OBJECT
@@ -53,22 +57,16 @@ class TfKestrovaLoader_Main : public QWidget {
   void LoadConfiguration();
   void SaveConfiguration();
 
-  // Firmware update.
+  // Firmware update: the button starts a worker that runs the update
+  // engine (update/) and shows what it reports.
   void btnSaveClick();
-  void FlashThread(TThreadRunner* Tr);
-  void SetBeforeStart(TBsl* ABsl);
-  bool SaveTextToDev(TBsl* ABsl, const QString& AText, int AMaxLength, int AAddress);
+  struct TUpdateJob;
+  static void FlashThread(TThreadRunner* Tr, const std::shared_ptr<TUpdateJob>& AJob);
 
   // Timing of the wait for the board's return; tests replace the clock and
   // the sleep so that a board that never comes back costs no real minute.
-  struct TUpdateTiming {
-    std::function<std::chrono::steady_clock::time_point()> Now = [] {
-      return std::chrono::steady_clock::now();
-    };
-    std::function<void(std::chrono::milliseconds)> Sleep = [](std::chrono::milliseconds d) {
-      std::this_thread::sleep_for(d);
-    };
-  };
+  // Each update takes a copy when it starts.
+  using TUpdateTiming = update::TUpdateTiming;
   TUpdateTiming fTiming;
 
   // The worker of a running update, or null. Written on the main thread at
@@ -104,7 +102,8 @@ class TfKestrovaLoader_Main : public QWidget {
   QLabel* lblStatusStep3 = nullptr;
   QProgressBar* pb2 = nullptr;
 
-  std::unique_ptr<TJvHidDeviceController> HidCtl1;
+  // Shared with a running update, which may outlive the window.
+  std::shared_ptr<TJvHidDeviceController> HidCtl1;
 
  protected:
   void showEvent(QShowEvent* AEvent) override;
@@ -113,6 +112,7 @@ class TfKestrovaLoader_Main : public QWidget {
 
  private:
   friend class TMainWindowProbe;  // tests
+  friend class TWindowUpdateEvents;
   void BuildControls();
   void BuildHeader();
   void BuildBottom();
@@ -120,18 +120,20 @@ class TfKestrovaLoader_Main : public QWidget {
   void BuildSettingsPage();
   void BuildUpdatePanel();
 
-  enum class TUiStep { A, B, C, D, E, F };
+  // A-F as the update goes; Verify: step 3 written but not correct.
+  enum class TUiStep { A, B, C, D, E, F, Verify };
   void UiStep(TUiStep AStep);
   void SetStepColors(TColor AStep1, TColor AStep2, TColor AStep3);
   void ShowMessage(const QString& AText);
-  bool WaitForBoardAndFlash(TBsl& ABsl, TJvHidDevice*& ADev);
+  void AbandonUpdate();
 
   std::atomic<TThreadRunner*> fTR{nullptr};
   QString file_loader;
   QString file_fw;
-  // The three settings texts as they stood when the update was started;
-  // the worker reads this copy, never the entry fields.
-  QString fSettingsCopy[3];
+  // The running update, to cancel it and cut it off from the window when
+  // the window goes; the worker holds the strong references.
+  std::weak_ptr<update::TUpdateEngine> fUpdate;
+  std::shared_ptr<TWindowUpdateEvents> fUpdateEvents;
 };
 
 // The main window, for the free functions that need it (FindMyDevice).

@@ -1,5 +1,7 @@
 #include "SimBus.h"
 
+#include "SimFrameClock.h"
+
 #include <algorithm>
 #include <cstring>
 #include <optional>
@@ -32,6 +34,8 @@ struct TSimBus::TSlot {
   std::shared_ptr<TSimDevice> Device;
   uint32_t DeviceID = 0;
   std::string Path;
+  // Frames of the two endpoints when the device is frame-timed, else null.
+  std::shared_ptr<TSimFrameClock> OutFrames, InFrames;
 };
 
 struct TSimBus::TPendingRead {
@@ -79,6 +83,10 @@ uint32_t TSimBus::PlugAs(std::shared_ptr<TSimDevice> ADevice, uint32_t ADeviceID
     LSlot->DeviceID = LId;
     LSlot->Path = "sim:hid#" + std::to_string(LId);
     LSlot->Device = std::move(ADevice);
+    if (LSlot->Device->FrameTimed) {
+      LSlot->OutFrames = std::make_shared<TSimFrameClock>();
+      LSlot->InFrames = std::make_shared<TSimFrameClock>();
+    }
     LSlot->Device->Bus = this;
     FSlots.push_back(std::move(LSlot));
   }
@@ -109,6 +117,14 @@ bool TSimBus::IsPlugged(const TSimDevice* ADevice) const {
 }
 
 void TSimBus::PushInputReport(TSimDevice* ADevice, std::vector<uint8_t> AReport) {
+  std::shared_ptr<TSimFrameClock> LFrames;
+  {
+    std::lock_guard<std::mutex> LGuard(FLock);
+    auto LSlot = FindSlotLocked(ADevice);
+    if (!LSlot) return;
+    LFrames = LSlot->InFrames;
+  }
+  if (LFrames) LFrames->WaitForFrame();  // the host polls the IN endpoint once a frame
   std::lock_guard<std::mutex> LGuard(FLock);
   auto LSlot = FindSlotLocked(ADevice);
   if (!LSlot) return;  // a device off the bus sends nothing
@@ -283,14 +299,17 @@ bool TSimBus::FlushQueue(hid::THidHandle AHandle) {
 bool TSimBus::Write(hid::THidHandle AHandle, const uint8_t* AData, uint32_t ALength,
                     uint32_t& AWritten) {
   std::shared_ptr<TSimDevice> LDevice;
+  std::shared_ptr<TSimFrameClock> LFrames;
   {
     std::lock_guard<std::mutex> LGuard(FLock);
     auto LHandle = LiveHandleLocked(AHandle);
     if (!LHandle || !CanWrite(LHandle->Access)) return false;
     LDevice = LHandle->Slot->Device;
+    LFrames = LHandle->Slot->OutFrames;
     // As on Windows, a write must be exactly one output report.
     if (LDevice->OutputReportLength == 0 || ALength != LDevice->OutputReportLength) return false;
   }
+  if (LFrames) LFrames->WaitForFrame();  // one OUT transaction per frame
   AWritten = LDevice->OnOutputReport(AData, ALength);  // no bus lock held
   return true;
 }

@@ -31,6 +31,10 @@ class TSimDevice {
   bool CanOpen = true;           // false: "Device cannot be opened"
   bool CanIdentify = true;       // false: "Device cannot be identified"
 
+  // Every report, either way, takes one 1 ms frame as on a full-speed
+  // interrupt endpoint (SimFrameClock.h); set before the device is plugged.
+  bool FrameTimed = false;
+
   // An output report written by the host (the whole report, ID byte
   // included). Called on the writing thread, with no bus lock held. Return
   // the number of bytes the device accepted (normally ALength).

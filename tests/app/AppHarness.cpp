@@ -82,6 +82,9 @@ TAppHarness::~TAppHarness() {
   fKestrovaLoader_Log = nullptr;
   delete fKestrovaLoader_Main;
   fKestrovaLoader_Main = nullptr;
+  // An update abandoned with the window stops at its next pause; the
+  // simulated bus it still talks to must outlive it, as in the application.
+  WaitUntil([] { return ThreadRunnerCount() == 0; }, 70000);
   FSim.reset();
   SetErrorPresenter(nullptr);
   SetAppFolderOverride(QString());

@@ -151,29 +151,38 @@ TEST_F(UpdateTest, RefusedPasswordShowsTheLoaderFailureAndNeverOpensTheImage) {
   ExpectIdleWindow();
 }
 
-TEST_F(UpdateTest, LoaderImageWithoutEndLineIsALoaderFailure) {
+// An image without its end line, or with a line that cannot be read, is
+// refused before anything goes to the board (the flasher never sees it).
+TEST_F(UpdateTest, LoaderImageWithoutEndLineIsRefusedBeforeTheBoardIsTouched) {
   Start("board:no-return");
   WriteImages(Section(kRamLoader, 16, 1, nullptr), FirmwareImage(nullptr));
   RunUpdate();
-  EXPECT_EQ(boxes.Texts(), QStringList{"Bootloader upload failure!"});
+  ASSERT_EQ(boxes.Texts().size(), 1);
+  EXPECT_TRUE(boxes.Texts()[0].contains("kestrova.1.ldr.txt"));
+  EXPECT_TRUE(boxes.Texts()[0].endsWith("The board was not changed."));
+  EXPECT_EQ(Board().ReportsReceived(), 0u);
   ExpectIdleWindow();
 }
 
-TEST_F(UpdateTest, FirmwareWithoutEndLineEndsQuietlyAndReleasesTheBoard) {
+TEST_F(UpdateTest, FirmwareWithoutEndLineIsRefusedAndReleasesNothing) {
   Start("board:return-delay=100");
   WriteImages(LoaderImage(), Section(kCode, 32, 5, nullptr));
   RunUpdate();
-  EXPECT_TRUE(boxes.Texts().isEmpty());
-  EXPECT_EQ(StepColor(app->Main().lblStatusStep3), ToQColor(clBlue));
+  ASSERT_EQ(boxes.Texts().size(), 1);
+  EXPECT_TRUE(boxes.Texts()[0].contains("kestrova.2.fw.txt"));
+  EXPECT_EQ(StepColor(app->Main().lblStatusStep1), ToQColor(clBlue));
+  EXPECT_EQ(Board().ReportsReceived(), 0u);
   EXPECT_EQ(app->Main().HidCtl1->NumCheckedOutDevices(), 0);
   ExpectIdleWindow();
 }
 
-TEST_F(UpdateTest, ConversionErrorIsLoggedAsTheWorkersException) {
+TEST_F(UpdateTest, UnreadableLineIsRefusedAndTheBoardStaysReadyForTheNextUpdate) {
   Start("board");
   WriteImages("@25Z0\n" + LoaderImage(), FirmwareImage(nullptr));
   RunUpdate();
-  EXPECT_TRUE(app->LogLines().contains("Flash thread - Exception: '$25Z0' is not a valid integer value"));
+  ASSERT_EQ(boxes.Texts().size(), 1);
+  EXPECT_TRUE(boxes.Texts()[0].contains("Line 1: "));
+  EXPECT_TRUE(app->LogLines().contains(boxes.Texts()[0].split('\n').first()));
   EXPECT_EQ(app->Main().HidCtl1->NumCheckedOutDevices(), 0);
   ExpectIdleWindow();
 
@@ -181,7 +190,7 @@ TEST_F(UpdateTest, ConversionErrorIsLoggedAsTheWorkersException) {
   TMemory expected;
   WriteImages(LoaderImage(), FirmwareImage(&expected));
   RunUpdate();
-  EXPECT_EQ(boxes.Texts(), QStringList{"Firmware & Settings were sucesfully uploaded!"});
+  EXPECT_EQ(boxes.Texts().last(), "Firmware & Settings were sucesfully uploaded!");
 }
 
 TEST_F(UpdateTest, BoardUnpluggedDuringTheApplicationImageIsNoSuccess) {

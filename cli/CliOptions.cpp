@@ -1,0 +1,110 @@
+#include "CliOptions.h"
+
+#include "ExitCodes.h"
+
+namespace {
+
+struct TValueOption {
+  const char* Name;
+  std::optional<std::string> TCliOptions::*Field;
+};
+
+constexpr TValueOption kOptionalValues[] = {
+    {"--apn", &TCliOptions::Apn},
+    {"--login", &TCliOptions::Login},
+    {"--password", &TCliOptions::Password},
+    {"--settings", &TCliOptions::SettingsFile},
+    {"--log", &TCliOptions::LogFile},
+};
+
+struct TFlag {
+  const char* Name;
+  bool TCliOptions::*Field;
+};
+
+constexpr TFlag kFlags[] = {
+    {"--quiet", &TCliOptions::Quiet}, {"--list", &TCliOptions::List},
+    {"--repeat", &TCliOptions::Repeat}, {"--fast", &TCliOptions::Fast},
+    {"--help", &TCliOptions::Help},
+};
+
+// Takes the value of ANname: after "=" in the argument, or the next argument.
+std::string TakeValue(const std::string& AName, const std::optional<std::string>& AInline,
+                      const std::vector<std::string>& AArgs, size_t& AIndex) {
+  if (AInline) {
+    if (AInline->empty() && AName != "--apn" && AName != "--login" && AName != "--password")
+      throw ECliUsage(AName + " needs a value");
+    return *AInline;
+  }
+  if (AIndex + 1 >= AArgs.size()) throw ECliUsage(AName + " needs a value");
+  return AArgs[++AIndex];
+}
+
+}  // namespace
+
+TCliOptions ParseCliOptions(const std::vector<std::string>& AArgs) {
+  TCliOptions options;
+  for (size_t i = 0; i < AArgs.size(); ++i) {
+    const std::string& arg = AArgs[i];
+    const size_t equals = arg.find('=');
+    const std::string name = arg.substr(0, equals);
+    std::optional<std::string> inlineValue;
+    if (equals != std::string::npos) inlineValue = arg.substr(equals + 1);
+    if (name == "-h") {
+      options.Help = true;
+      continue;
+    }
+    bool known = false;
+    for (const TFlag& flag : kFlags) {
+      if (name != flag.Name) continue;
+      if (inlineValue) throw ECliUsage(name + " takes no value");
+      options.*flag.Field = true;
+      known = true;
+    }
+    if (name == "--loader" || name == "--firmware") {
+      std::string& field = name == "--loader" ? options.LoaderFile : options.FirmwareFile;
+      field = TakeValue(name, inlineValue, AArgs, i);
+      if (field.empty()) throw ECliUsage(name + " needs a file name");
+      known = true;
+    }
+    for (const TValueOption& option : kOptionalValues) {
+      if (name != option.Name) continue;
+      if (options.*option.Field) throw ECliUsage(name + " is given twice");
+      options.*option.Field = TakeValue(name, inlineValue, AArgs, i);
+      known = true;
+    }
+    if (!known) throw ECliUsage("unknown argument \"" + arg + "\" (see --help)");
+  }
+  if (options.List && (options.Repeat || options.Fast))
+    throw ECliUsage("--list only lists devices; it cannot be combined with --repeat or --fast");
+  return options;
+}
+
+std::string CliHelpText() {
+  return "Usage: kestrova-flash [options]\n"
+         "Updates the firmware and the mobile-data settings of a weather-station board\n"
+         "connected by USB under its bootstrap loader (press the board's button while\n"
+         "connecting it).\n"
+         "\n"
+         "Images:\n"
+         "  --loader FILE      RAM loader image (default: kestrova.1.ldr.txt)\n"
+         "  --firmware FILE    application image (default: kestrova.2.fw.txt)\n"
+         "Settings written into the board (at most 40 characters each):\n"
+         "  --settings FILE    read apn, login and password from a settings file\n"
+         "  --apn TEXT         access point name (default \"internet\")\n"
+         "  --login TEXT       login (default \"user\")\n"
+         "  --password TEXT    password (default \"40817\")\n"
+         "                     given with --settings, these win over the file\n"
+         "Running:\n"
+         "  --fast             write full reports without pauses (always verified)\n"
+         "  --repeat           production: update one board after another until Ctrl-C\n"
+         "  --log FILE         write the full log with timestamps to FILE\n"
+         "  --quiet            no progress, only results and errors\n"
+         "  --list             list every HID device seen and whether it can be opened\n"
+         "  --help             this text\n"
+         "\n"
+         "The simulated bus: KESTROVA_SIM=board (see the README).\n"
+         "\n"
+         "Exit codes:\n" +
+         ExitCodeTable();
+}

@@ -1,0 +1,33 @@
+// The command line of kestrova-flash.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// A command line that cannot be used; the message says what is wrong.
+class ECliUsage : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct TCliOptions {
+  std::string LoaderFile = "kestrova.1.ldr.txt";   // in the current folder
+  std::string FirmwareFile = "kestrova.2.fw.txt";
+  std::optional<std::string> Apn, Login, Password;  // UTF-8
+  std::optional<std::string> SettingsFile;
+  std::optional<std::string> LogFile;
+  bool Quiet = false;
+  bool List = false;
+  bool Repeat = false;
+  bool Fast = false;
+  bool Help = false;
+};
+
+// Parses the arguments after the program name. "--name VALUE" and
+// "--name=VALUE" both work. Throws ECliUsage.
+TCliOptions ParseCliOptions(const std::vector<std::string>& AArgs);
+
+// The text of --help, exit codes included.
+std::string CliHelpText();

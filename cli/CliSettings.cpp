@@ -1,0 +1,39 @@
+#include "CliSettings.h"
+
+namespace {
+
+// What the window shows before any settings file was saved.
+constexpr const char* kDefaultApn = "internet";
+constexpr const char* kDefaultLogin = "user";
+constexpr const char* kDefaultPassword = "40817";
+constexpr const char* kNames[] = {"--apn", "--login", "--password"};
+
+void CheckRecordText(const char* AName, const std::u16string& AText) {
+  if (AText.size() > static_cast<size_t>(update::kSettingsRecordText))
+    throw ECliUsage(std::string(AName) + ": at most " + std::to_string(update::kSettingsRecordText) +
+                    " characters fit the board, the text has " + std::to_string(AText.size()));
+  for (char16_t c : AText)
+    if (c > 0xFF)
+      throw ECliUsage(std::string(AName) +
+                      ": the board stores only Latin-1 characters (up to U+00FF); the text has U+" +
+                      [c] {
+                        char hex[8];
+                        std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(c));
+                        return std::string(hex);
+                      }());
+}
+
+}  // namespace
+
+update::TSettingsTexts ResolveSettings(const TCliOptions& AOptions) {
+  std::array<std::string, 3> texts = {kDefaultApn, kDefaultLogin, kDefaultPassword};
+  if (AOptions.SettingsFile) ReadSettingsFile(*AOptions.SettingsFile, texts);
+  const std::optional<std::string>* given[] = {&AOptions.Apn, &AOptions.Login, &AOptions.Password};
+  update::TSettingsTexts result;
+  for (size_t i = 0; i < texts.size(); ++i) {
+    if (*given[i]) texts[i] = **given[i];
+    result[i] = update::Utf8ToUtf16(texts[i]);
+    CheckRecordText(kNames[i], result[i]);
+  }
+  return result;
+}

@@ -1,0 +1,15 @@
+// --list: every HID device the controller sees, with its identity, names,
+// node and whether it can be opened for the loader's report I/O.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "JvHidControllerClass.h"
+
+// Opens ADevice as the update would; false with the reason when it cannot
+// be opened for reading and writing.
+bool CanOpenForReports(TJvHidDevice& ADevice, std::string& AReason);
+
+// Writes one line per device; returns the number of devices.
+int ListDevices(TJvHidDeviceController& AController, std::ostream& AOut);

@@ -1,0 +1,27 @@
+// The exit codes of kestrova-flash: one per kind of failure, so that a
+// production script can tell what to do next.
+#pragma once
+
+#include <string>
+
+#include "UpdateEngine.h"
+
+enum class TExitCode : int {
+  Ok = 0,
+  Error = 1,            // an unexpected error (logged)
+  BadInput = 2,         // bad arguments, or an image or settings file refused
+  NoBoard = 3,          // no board under its loader
+  CannotOpen = 4,       // the board is there but cannot be opened
+  PasswordRefused = 5,  // the resident loader refused the password
+  BoardNotBack = 6,     // the board did not come back under the RAM loader
+  WriteFailed = 7,      // an image did not go to the board completely
+  VerifyFailed = 8,     // the board holds something else, or could not be checked
+  SomeFailed = 9,       // --repeat: at least one board failed
+  Interrupted = 130,    // Ctrl-C during an update (128 + SIGINT, as shells report it)
+};
+
+TExitCode ExitCodeFor(update::TUpdateResult AResult);
+// What the technician should do about an outcome, in one line.
+std::string AdviceFor(TExitCode ACode);
+// The table for --help and the README.
+std::string ExitCodeTable();

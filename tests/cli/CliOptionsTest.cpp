@@ -1,0 +1,99 @@
+// The command line and the settings texts of kestrova-flash.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "CliOptions.h"
+#include "CliSettings.h"
+#include "CliTestImages.h"
+#include "ExitCodes.h"
+
+using ::testing::HasSubstr;
+
+namespace {
+
+TCliOptions Parse(std::vector<std::string> AArgs) { return ParseCliOptions(AArgs); }
+
+std::string UsageError(std::vector<std::string> AArgs) {
+  try {
+    Parse(std::move(AArgs));
+  } catch (const ECliUsage& e) {
+    return e.what();
+  }
+  return "accepted";
+}
+
+}  // namespace
+
+TEST(CliOptions, DefaultsAreTheUsualImagesInTheCurrentFolder) {
+  const TCliOptions o = Parse({});
+  EXPECT_EQ(o.LoaderFile, "kestrova.1.ldr.txt");
+  EXPECT_EQ(o.FirmwareFile, "kestrova.2.fw.txt");
+  EXPECT_FALSE(o.Apn || o.Login || o.Password || o.SettingsFile || o.LogFile);
+  EXPECT_FALSE(o.Quiet || o.List || o.Repeat || o.Fast || o.Help);
+}
+
+TEST(CliOptions, ValuesFollowOrAreJoinedWithAnEqualsSign) {
+  const TCliOptions o = Parse({"--loader", "a.txt", "--firmware=b.txt", "--apn", "web.example", "--login=",
+                               "--password", "p w", "--log", "x.log", "--fast", "--repeat", "--quiet"});
+  EXPECT_EQ(o.LoaderFile, "a.txt");
+  EXPECT_EQ(o.FirmwareFile, "b.txt");
+  EXPECT_EQ(o.Apn, "web.example");
+  EXPECT_EQ(o.Login, "") << "an empty login is a value, not a missing one";
+  EXPECT_EQ(o.Password, "p w");
+  EXPECT_EQ(o.LogFile, "x.log");
+  EXPECT_TRUE(o.Fast && o.Repeat && o.Quiet);
+  EXPECT_TRUE(Parse({"-h"}).Help);
+}
+
+TEST(CliOptions, RefusesWhatItCannotUse) {
+  EXPECT_THAT(UsageError({"--loader"}), HasSubstr("--loader needs a value"));
+  EXPECT_THAT(UsageError({"--firmware="}), HasSubstr("--firmware needs a"));
+  EXPECT_THAT(UsageError({"--log="}), HasSubstr("--log needs a value"));
+  EXPECT_THAT(UsageError({"--fast=yes"}), HasSubstr("--fast takes no value"));
+  EXPECT_THAT(UsageError({"--apn", "a", "--apn", "b"}), HasSubstr("--apn is given twice"));
+  EXPECT_THAT(UsageError({"--fats"}), HasSubstr("unknown argument \"--fats\""));
+  EXPECT_THAT(UsageError({"kestrova.2.fw.txt"}), HasSubstr("unknown argument"));
+  EXPECT_THAT(UsageError({"--list", "--repeat"}), HasSubstr("--list only lists"));
+}
+
+TEST(CliOptions, HelpListsEveryExitCode) {
+  const std::string help = CliHelpText();
+  for (int code : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 130})
+    EXPECT_THAT(help, HasSubstr("\n  " + std::string(code < 10 ? "  " : code < 100 ? " " : "") +
+                                std::to_string(code) + "  "))
+        << code;
+}
+
+TEST(CliExitCodes, EveryOutcomeHasItsOwnCode) {
+  using update::TUpdateResult;
+  const TUpdateResult results[] = {TUpdateResult::Success, TUpdateResult::BadImage, TUpdateResult::NoBoard,
+                                   TUpdateResult::CannotOpen, TUpdateResult::PasswordRefused,
+                                   TUpdateResult::BoardNotBack, TUpdateResult::WriteFailed,
+                                   TUpdateResult::VerifyFailed, TUpdateResult::Error, TUpdateResult::Cancelled};
+  std::set<int> codes;
+  for (TUpdateResult r : results) codes.insert(static_cast<int>(ExitCodeFor(r)));
+  EXPECT_EQ(codes.size(), std::size(results));
+  EXPECT_EQ(ExitCodeFor(TUpdateResult::Success), TExitCode::Ok);
+}
+
+// ---- settings texts ----
+
+TEST(CliSettings, TextsMustFitTheirRecordExactly) {
+  TCliOptions o;
+  o.Apn = std::string(40, 'a');
+  EXPECT_EQ(ResolveSettings(o)[0].size(), 40u);
+  o.Apn = std::string(41, 'a');
+  EXPECT_THROW(ResolveSettings(o), ECliUsage);
+  o.Apn.reset();
+  o.Login = "\xC3\xA4";  // U+00E4: stored as 0xE4
+  EXPECT_EQ(ResolveSettings(o)[1], u"\u00E4");
+  o.Login = "\xC4\x8D";  // U+010D: the board would get 0x0D
+  try {
+    ResolveSettings(o);
+    FAIL() << "accepted";
+  } catch (const ECliUsage& e) {
+    EXPECT_THAT(e.what(), HasSubstr("U+010D"));
+  }
+}

@@ -1,0 +1,89 @@
+// Helper of the end-to-end update under Wine (wine_flash_e2e.sh), built for
+// the same target as kestrova-flash:
+//   FlashE2eImages write FOLDER                      the two images
+//   FlashE2eImages check DUMP FOLDER APN LOGIN PASS  the board's memory (as
+//     KESTROVA_SIM_DUMP wrote it) against the application image, byte for
+//     byte, and the three settings records against the texts
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "CliTestImages.h"
+#include "TiTxtLine.h"
+
+namespace {
+
+using TMemory = std::map<uint32_t, uint8_t>;
+
+constexpr uint32_t kSettingsAddress = 0xFE00;
+constexpr size_t kRecordSize = 41;
+
+// Address and data lines of a TI-TXT file; marks ("SET", "q") are skipped.
+TMemory ReadTiTxt(const std::string& AFile) {
+  std::ifstream in(AFile, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + AFile);
+  TMemory memory;
+  uint32_t address = 0;
+  std::string line;
+  while (std::getline(in, line)) {
+    const std::string trimmed = TrimLine(line);
+    switch (ClassifyLine(trimmed)) {
+      case TTiTxtLineKind::Address: address = HexToInt(trimmed.substr(1)); break;
+      case TTiTxtLineKind::Data:
+        for (uint8_t byte : DataLineBytes(trimmed)) memory[address++] = byte;
+        break;
+      case TTiTxtLineKind::End: return memory;
+      default: break;
+    }
+  }
+  return memory;
+}
+
+int Check(const std::string& ADump, const std::filesystem::path& AFolder, const char* const* ATexts) {
+  const TMemory board = ReadTiTxt(ADump);
+  const TMemory image = ReadTiTxt((AFolder / "kestrova.2.fw.txt").string());
+  auto expect = [&](uint32_t AAddress, uint8_t AByte) {
+    const auto it = board.find(AAddress);
+    const int held = it == board.end() ? 0xFF : it->second;  // the dump leaves out erased bytes
+    if (held == AByte) return true;
+    std::fprintf(stderr, "board memory at 0x%05X holds %02X, expected %02X\n", AAddress, held, AByte);
+    return false;
+  };
+  for (const auto& [address, byte] : image)
+    if (!expect(address, byte)) return 1;
+  for (uint32_t r = 0; r < 3; ++r) {
+    const std::string text = ATexts[r];
+    for (size_t i = 0; i < kRecordSize; ++i) {
+      const uint8_t byte = i == 0 ? static_cast<uint8_t>(text.size())
+                                  : i <= text.size() ? static_cast<uint8_t>(text[i - 1]) : 0;
+      if (!expect(kSettingsAddress + r * kRecordSize + static_cast<uint32_t>(i), byte)) return 1;
+    }
+  }
+  std::printf("board memory matches: %zu bytes of the application image and the 3 settings records\n",
+              image.size());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "write" && argc == 3) {
+      clitest::TImageFolder images(2000);
+      for (const char* name : {"kestrova.1.ldr.txt", "kestrova.2.fw.txt"})
+        std::filesystem::copy_file(images.Path / name, std::filesystem::path(argv[2]) / name,
+                                   std::filesystem::copy_options::overwrite_existing);
+      return 0;
+    }
+    if (mode == "check" && argc == 7) return Check(argv[2], argv[3], argv + 4);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+  std::fprintf(stderr, "usage: %s write FOLDER | check DUMP FOLDER APN LOGIN PASSWORD\n", argv[0]);
+  return 2;
+}

@@ -1,0 +1,268 @@
+// kestrova-flash on the simulated bus, in process: a complete update (line
+// by line and --fast) leaves the images on the board; every kind of failure
+// ends with its own exit code and one line on standard error; --repeat
+// updates boards plugged one after another and counts them.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "CliTestImages.h"
+#include "FlashRunner.h"
+#include "SimBoard.h"
+#include "SimBus.h"
+#include "TiTxtImage.h"
+
+using namespace std::chrono_literals;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+
+namespace {
+
+// Output written from the runner's two threads, read by the test.
+class TSyncText : public std::streambuf {
+ public:
+  std::string Text() {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FText;
+  }
+
+ protected:
+  int overflow(int AChar) override {
+    std::lock_guard<std::mutex> lock(FLock);
+    if (AChar != EOF) FText += static_cast<char>(AChar);
+    return AChar;
+  }
+  std::streamsize xsputn(const char* AText, std::streamsize ACount) override {
+    std::lock_guard<std::mutex> lock(FLock);
+    FText.append(AText, static_cast<size_t>(ACount));
+    return ACount;
+  }
+
+ private:
+  std::mutex FLock;
+  std::string FText;
+};
+
+// A minute of waiting that passes in a moment.
+update::TUpdateTiming VirtualTime() {
+  auto now = std::make_shared<std::atomic<int64_t>>(0);
+  update::TUpdateTiming timing;
+  timing.Now = [now] { return std::chrono::steady_clock::time_point(std::chrono::milliseconds(now->load())); };
+  timing.Sleep = [now](std::chrono::milliseconds d) {
+    now->fetch_add(d.count());
+    std::this_thread::sleep_for(1ms);
+  };
+  return timing;
+}
+
+class FlashRunnerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { hid::SetPlatformOverride(&Bus); }
+  void TearDown() override { hid::SetPlatformOverride(nullptr); }
+
+  std::shared_ptr<sim::TSimBoard> Board(std::vector<std::string> AOptions = {}) {
+    AOptions.push_back("return-delay=100");
+    return sim::MakeSimBoard(AOptions);
+  }
+  std::shared_ptr<sim::TSimBoard> Plug(std::vector<std::string> AOptions = {}) {
+    auto board = Board(std::move(AOptions));
+    board->PlugInto(Bus);
+    return board;
+  }
+  TCliOptions Options(std::vector<std::string> AArgs) {
+    AArgs.insert(AArgs.end(), {"--loader", Images.File("kestrova.1.ldr.txt"), "--firmware",
+                               Images.File("kestrova.2.fw.txt")});
+    return ParseCliOptions(AArgs);
+  }
+  TExitCode Run(std::vector<std::string> AArgs = {}, bool AVirtualTime = false) {
+    TFlashRunner runner(Options(std::move(AArgs)), {OutStream, ErrStream, false});
+    if (AVirtualTime) runner.SetTiming(VirtualTime());
+    return runner.Run();
+  }
+  // The board holds the application image and the settings records.
+  void ExpectFirmwareOn(const sim::TSimBoard& ABoard, const std::u16string& AApn = u"internet") {
+    const TTiTxtImage image = ReadTiTxtImage(Images.File("kestrova.2.fw.txt"), TTiTxtImageKind::Application);
+    for (const TTiTxtRange& range : image.Ranges())
+      EXPECT_EQ(ABoard.ReadMemory(range.Address, range.Bytes.size()), range.Bytes) << range.Address;
+    std::vector<uint8_t> record(41, 0);
+    record[0] = static_cast<uint8_t>(AApn.size());
+    for (size_t i = 0; i < AApn.size(); ++i) record[i + 1] = static_cast<uint8_t>(AApn[i]);
+    EXPECT_EQ(ABoard.ReadMemory(0xFE00, 41), record);
+  }
+  // Exactly one line on standard error, ending with the exit code.
+  void ExpectOneErrorLine(TExitCode ACode, const std::string& AFragment) {
+    const std::string err = Err.Text();
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_THAT(err, EndsWith("(exit code " + std::to_string(static_cast<int>(ACode)) + ")\n"));
+    EXPECT_THAT(err, HasSubstr(AFragment));
+  }
+  bool WaitForOutput(const std::string& AText, std::chrono::seconds ALimit = 20s) {
+    const auto deadline = std::chrono::steady_clock::now() + ALimit;
+    while (Out.Text().find(AText) == std::string::npos) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(10ms);
+    }
+    return true;
+  }
+
+  sim::TSimBus Bus;  // first: outlives every board's trip and the runner
+  clitest::TImageFolder Images;
+  TSyncText Out, Err;
+  std::ostream OutStream{&Out}, ErrStream{&Err};
+};
+
+}  // namespace
+
+TEST_F(FlashRunnerTest, LineByLineUpdateLeavesTheImagesOnTheBoard) {
+  auto board = Plug();
+  EXPECT_EQ(Run({"--apn", "web"}), TExitCode::Ok) << Err.Text();
+  ExpectFirmwareOn(*board, u"web");
+  EXPECT_THAT(Out.Text(), HasSubstr("3. Upload new firmware & settings\n"));
+  EXPECT_THAT(Out.Text(), HasSubstr("firmware: 100% (3232 of 3232 bytes)\n"));
+  EXPECT_THAT(Out.Text(), HasSubstr("Board updated and verified in"));
+  EXPECT_EQ(Err.Text(), "");
+}
+
+TEST_F(FlashRunnerTest, FastUpdateSendsFullReportsAndIsVerified) {
+  auto board = Plug();
+  const std::string log = Images.File("run.log");
+  EXPECT_EQ(Run({"--fast", "--log", log}), TExitCode::Ok) << Err.Text();
+  ExpectFirmwareOn(*board);
+  std::ifstream in(log);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // 3200 bytes from 0x4400 and 32 vector bytes: 56 + 1 reports; the loader's 1024: 18.
+  EXPECT_THAT(text, HasSubstr("3232 bytes in 57 fast writes."));
+  EXPECT_THAT(text, HasSubstr("1024 bytes in 18 fast writes."));
+  EXPECT_THAT(text, HasSubstr("] Firmware & Settings were sucesfully uploaded!\n"));
+}
+
+TEST_F(FlashRunnerTest, QuietPrintsNothingOnSuccess) {
+  Plug();
+  EXPECT_EQ(Run({"--quiet"}), TExitCode::Ok);
+  EXPECT_EQ(Out.Text(), "");
+  EXPECT_EQ(Err.Text(), "");
+}
+
+TEST_F(FlashRunnerTest, RefusedImageTouchesNoBoard) {
+  auto board = Plug();
+  Images.Write("kestrova.2.fw.txt", "@4400\n31 40 0\nq\n");
+  EXPECT_EQ(Run(), TExitCode::BadInput);
+  ExpectOneErrorLine(TExitCode::BadInput, "kestrova.2.fw.txt");
+  EXPECT_THAT(Err.Text(), HasSubstr("Line 2: data line"));
+  EXPECT_EQ(board->ReportsReceived(), 0u);
+}
+
+TEST_F(FlashRunnerTest, BadSettingsAreRefusedBeforeTheBoard) {
+  auto board = Plug();
+  EXPECT_EQ(Run({"--password", std::string(41, 'x')}), TExitCode::BadInput);
+  ExpectOneErrorLine(TExitCode::BadInput, "--password: at most 40 characters");
+  EXPECT_EQ(board->ReportsReceived(), 0u);
+}
+
+TEST_F(FlashRunnerTest, NoBoard) {
+  EXPECT_EQ(Run(), TExitCode::NoBoard);
+  ExpectOneErrorLine(TExitCode::NoBoard, "press its button");
+}
+
+TEST_F(FlashRunnerTest, BoardThatCannotBeOpened) {
+  auto board = Board();
+  board->CanOpenReadWrite = false;
+  board->PlugInto(Bus);
+  EXPECT_EQ(Run(), TExitCode::CannotOpen);
+  ExpectOneErrorLine(TExitCode::CannotOpen, "cannot be opened for reading and writing");
+  EXPECT_EQ(board->ReportsReceived(), 0u);
+}
+
+TEST_F(FlashRunnerTest, RefusedPassword) {
+  Plug({"refuse-password"});
+  EXPECT_EQ(Run(), TExitCode::PasswordRefused);
+  ExpectOneErrorLine(TExitCode::PasswordRefused, "refused the password");
+}
+
+TEST_F(FlashRunnerTest, BoardNotBackWithinTheMinute) {
+  Plug({"no-return"});
+  EXPECT_EQ(Run({}, true), TExitCode::BoardNotBack);
+  ExpectOneErrorLine(TExitCode::BoardNotBack, "did not come back");
+}
+
+TEST_F(FlashRunnerTest, BoardLostDuringTheFirmware) {
+  // Stage 1 takes 2 passwords, 64 loader lines and Load PC: report 100 is in stage 2.
+  Plug({"drop-after=100"});
+  EXPECT_EQ(Run(), TExitCode::WriteFailed);
+  ExpectOneErrorLine(TExitCode::WriteFailed, "firmware image was not written");
+}
+
+TEST_F(FlashRunnerTest, LostFastWriteFailsVerification) {
+  for (const char* mode : {"", "--fast"}) {
+    SCOPED_TRACE(mode);
+    sim::TSimBus bus;
+    hid::SetPlatformOverride(&bus);
+    auto board = Board({"lose-write=5"});
+    board->PlugInto(bus);
+    TSyncText err;
+    std::ostream errStream(&err);
+    std::vector<std::string> args;
+    if (*mode) args.push_back(mode);
+    TFlashRunner runner(Options(args), {OutStream, errStream, false});
+    EXPECT_EQ(runner.Run(), TExitCode::VerifyFailed);
+    EXPECT_THAT(err.Text(), HasSubstr("not correct"));
+    EXPECT_THAT(err.Text(), EndsWith("(exit code 8)\n"));
+  }
+}
+
+TEST_F(FlashRunnerTest, InterruptedWhileWaitingForTheBoard) {
+  auto board = Plug({"return-delay=400"});
+  TFlashRunner runner(Options({}), {OutStream, ErrStream, false});
+  std::thread stop([&] {
+    WaitForOutput("2. Wait for device");
+    runner.Interrupt();
+  });
+  EXPECT_EQ(runner.Run(), TExitCode::Interrupted);
+  stop.join();
+  ExpectOneErrorLine(TExitCode::Interrupted, "cancelled");
+  while (board->State() == sim::TBoardState::Away) std::this_thread::sleep_for(10ms);  // trip over
+}
+
+// ---- production mode ----
+
+TEST_F(FlashRunnerTest, RepeatUpdatesBoardsPluggedOneAfterAnother) {
+  TFlashRunner runner(Options({"--repeat", "--fast"}), {OutStream, ErrStream, false});
+  TExitCode code = TExitCode::Error;
+  std::thread run([&] { code = runner.Run(); });
+  std::vector<std::shared_ptr<sim::TSimBoard>> boards;
+  for (int i = 1; i <= 3; ++i) {
+    boards.push_back(Plug());
+    ASSERT_TRUE(WaitForOutput("board " + std::to_string(i) + ": ")) << Out.Text();
+    // The first board is unplugged; the second stays while the third comes.
+    if (i == 1) Bus.Unplug(boards.back().get());
+  }
+  runner.Interrupt();
+  run.join();
+  EXPECT_EQ(code, TExitCode::Ok) << Err.Text();
+  const std::string out = Out.Text();
+  for (int i = 1; i <= 3; ++i) EXPECT_THAT(out, HasSubstr("] board " + std::to_string(i) + ": ok in "));
+  EXPECT_THAT(out, HasSubstr("Totals: 3 boards, 3 updated, 0 failed.\n"));
+  for (const auto& board : boards) ExpectFirmwareOn(*board);
+  EXPECT_EQ(Err.Text(), "");
+}
+
+TEST_F(FlashRunnerTest, RepeatEndsNonZeroWhenABoardFailed) {
+  TFlashRunner runner(Options({"--repeat"}), {OutStream, ErrStream, false});
+  TExitCode code = TExitCode::Error;
+  std::thread run([&] { code = runner.Run(); });
+  const std::vector<std::vector<std::string>> options = {{}, {"refuse-password"}, {}};
+  for (size_t i = 0; i < options.size(); ++i) {
+    auto board = Plug(options[i]);
+    ASSERT_TRUE(WaitForOutput("board " + std::to_string(i + 1) + ": ")) << Out.Text();
+    Bus.Unplug(board.get());
+  }
+  runner.Interrupt();
+  run.join();
+  EXPECT_EQ(code, TExitCode::SomeFailed);
+  EXPECT_THAT(Out.Text(), HasSubstr("board 2: FAILED (password refused)"));
+  EXPECT_THAT(Out.Text(), HasSubstr("Totals: 3 boards, 2 updated, 1 failed.\n"));
+  ExpectOneErrorLine(TExitCode::SomeFailed, "1 of 3 boards failed");
+}

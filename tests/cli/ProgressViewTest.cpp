@@ -1,0 +1,49 @@
+// Progress on a terminal (one bar redrawn) and elsewhere (lines by tenths).
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "ProgressView.h"
+
+using namespace std::chrono_literals;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+TEST(ProgressBarText, ShowsBytesPercentRateAndTimeLeft) {
+  EXPECT_EQ(ProgressBarText("firmware", 65536, 131072, 2000ms),
+            "firmware [############............] 64.0 KiB / 128.0 KiB  50%  32.0 KiB/s  0:02 left");
+  EXPECT_EQ(ProgressBarText("loader", 0, 1024, 0ms), "loader [........................] 0.0 KiB / 1.0 KiB   0%")
+      << "no rate before the first byte";
+  EXPECT_EQ(ProgressBarText("loader", 2048, 1024, 10ms).substr(0, 33), "loader [########################]")
+      << "never past the end";
+  EXPECT_THAT(ProgressBarText("f", 1024, 1024 * 121, 1000ms), HasSubstr("2:00 left"));
+}
+
+TEST(ProgressView, PlainOutputGetsALinePerTenth) {
+  std::ostringstream out;
+  TProgressView view(out, false);
+  view.Begin("firmware", 1000);
+  for (size_t done : {5, 99, 100, 150, 550, 999, 1000}) view.Update(done);
+  view.Finish();
+  EXPECT_EQ(out.str(),
+            "firmware: 0% (0 of 1000 bytes)\n"
+            "firmware: 10% (100 of 1000 bytes)\n"
+            "firmware: 50% (550 of 1000 bytes)\n"
+            "firmware: 90% (999 of 1000 bytes)\n"
+            "firmware: 100% (1000 of 1000 bytes)\n");
+}
+
+TEST(ProgressView, TerminalRedrawsOneLineAndEndsIt) {
+  std::ostringstream out;
+  TProgressView view(out, true);
+  view.Begin("loader", 100);
+  view.Update(100);
+  view.Finish();
+  view.Line("2. Wait for device");
+  const std::string text = out.str();
+  EXPECT_EQ(text.front(), '\r');
+  EXPECT_THAT(text, HasSubstr("\rloader [########################] 0.1 KiB / 0.1 KiB 100%"));
+  EXPECT_THAT(text, Not(HasSubstr("loader: ")));
+  EXPECT_EQ(text.substr(text.size() - 20), "\n2. Wait for device\n") << "the bar's line is ended first";
+}

@@ -1,0 +1,56 @@
+// The settings records as the board receives them, and the text
+// conversions at the edges.
+#include <gtest/gtest.h>
+
+#include "SettingsBlock.h"
+
+namespace {
+
+using update::SettingsRecord;
+
+TEST(SettingsRecord, DefaultTextsGiveTheirRecords) {
+  const TBytes apn = SettingsRecord(u"internet");
+  ASSERT_EQ(apn.size(), 41u);
+  const TBytes head = {0x08, 0x69, 0x6E, 0x74, 0x65, 0x72, 0x6E, 0x65, 0x74};
+  EXPECT_TRUE(std::equal(head.begin(), head.end(), apn.begin()));
+  EXPECT_TRUE(std::all_of(apn.begin() + 9, apn.end(), [](uint8_t b) { return b == 0; }));
+  EXPECT_EQ(SettingsRecord(u""), TBytes(41, 0x00));
+}
+
+TEST(SettingsRecord, LengthsAroundTheCapacity) {
+  for (size_t length : {39u, 40u, 41u, 60u}) {
+    const std::u16string text(length, u'a');
+    const TBytes record = SettingsRecord(text);
+    ASSERT_EQ(record.size(), 41u) << length;
+    const size_t kept = std::min<size_t>(length, 40);
+    EXPECT_EQ(record[0], kept) << length;
+    EXPECT_EQ(std::count(record.begin() + 1, record.end(), 'a'), static_cast<long>(kept)) << length;
+  }
+}
+
+TEST(SettingsRecord, EachCodeUnitKeepsItsLowByte) {
+  const TBytes record = SettingsRecord(u"\u00E4\u010D");
+  EXPECT_EQ(record[0], 2);
+  EXPECT_EQ(record[1], 0xE4);
+  EXPECT_EQ(record[2], 0x0D);
+  EXPECT_TRUE(SettingsRecord(u"x", -1).empty());
+  EXPECT_EQ(SettingsRecord(u"abc", 2), (TBytes{2, 'a', 'b'}));
+}
+
+TEST(SettingsRecord, AddressesAdvanceByOneRecord) {
+  EXPECT_EQ(update::SettingsRecordAddress(0), 0xFE00u);
+  EXPECT_EQ(update::SettingsRecordAddress(1), 0xFE29u);
+  EXPECT_EQ(update::SettingsRecordAddress(2), 0xFE52u);
+}
+
+TEST(TextConversion, RoundTripsAndReplacesWhatIsNotText) {
+  const std::string utf8 = "a\xC3\xA4\xC4\x8D\xE2\x82\xAC\xF0\x9F\x98\x80";  // a ä č € 😀
+  const std::u16string utf16 = u"a\u00E4\u010D\u20AC\U0001F600";
+  EXPECT_EQ(update::Utf8ToUtf16(utf8), utf16);
+  EXPECT_EQ(update::Utf16ToUtf8(utf16), utf8);
+  EXPECT_EQ(update::Utf8ToUtf16("a\xFF" "b"), u"a\uFFFD" u"b");
+  EXPECT_EQ(update::Utf8ToUtf16("\xE2\x82"), u"\uFFFD\uFFFD");  // cut short
+  EXPECT_EQ(update::Utf16ToUtf8(std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");
+}
+
+}  // namespace

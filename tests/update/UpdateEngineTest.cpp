@@ -1,0 +1,309 @@
+// The update engine on the simulated bus and board, driven from the test's
+// thread: what it sends, what it reports, and how each run ends.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "SimBoard.h"
+#include "SimBus.h"
+#include "UpdateEngine.h"
+#include "bsl_hid.h"
+
+namespace {
+
+using namespace update;
+using namespace std::chrono_literals;
+using TMemory = std::map<uint32_t, uint8_t>;
+
+// Posted work runs when the engine pauses, on the engine's thread.
+class TPumpLoop : public hid::IHidEventLoop {
+ public:
+  void Post(std::function<void()> AFn) override {
+    std::lock_guard<std::mutex> guard(FLock);
+    FWork.push_back(std::move(AFn));
+  }
+  void* WatchReadable(int, std::function<void()>) override { return nullptr; }
+  void Unwatch(void*) override {}
+  void Pump() {
+    for (;;) {
+      std::function<void()> work;
+      {
+        std::lock_guard<std::mutex> guard(FLock);
+        if (FWork.empty()) return;
+        work = std::move(FWork.front());
+        FWork.pop_front();
+      }
+      work();
+    }
+  }
+
+ private:
+  std::mutex FLock;
+  std::deque<std::function<void()>> FWork;
+};
+
+class TRecordedEvents : public IUpdateEvents {
+ public:
+  void Log(int32_t, TMessageType, const std::string& AMessage, TColor AColor) override {
+    Lines.push_back({AMessage, AColor});
+  }
+  void Progress(int, int, const std::string&) override { ++ProgressCalls; }
+  void Step(TUpdateStep AStep) override { Steps.push_back(AStep); }
+  void Message(TUpdateMessage AKind, const std::string& AText) override {
+    Messages.push_back({AKind, AText});
+  }
+  bool Logged(const std::string& AText) const {
+    return std::any_of(Lines.begin(), Lines.end(), [&](const auto& l) { return l.first == AText; });
+  }
+  // The last line that begins with AText, or -1.
+  int IndexOf(const std::string& AText) const {
+    for (size_t i = Lines.size(); i-- > 0;)
+      if (Lines[i].first.rfind(AText, 0) == 0) return static_cast<int>(i);
+    return -1;
+  }
+
+  std::vector<std::pair<std::string, TColor>> Lines;
+  std::vector<TUpdateStep> Steps;
+  std::vector<std::pair<TUpdateMessage, std::string>> Messages;
+  int ProgressCalls = 0;
+};
+
+// One TI-TXT section of 16-byte lines, recorded in AMemory.
+std::string Section(uint32_t AAddress, int ABytes, uint8_t ASeed, TMemory* AMemory = nullptr) {
+  char text[16];
+  std::snprintf(text, sizeof text, "@%04X\n", AAddress);
+  std::string out = text;
+  for (int i = 0; i < ABytes; ++i) {
+    const auto b = static_cast<uint8_t>(ASeed + i * 7);
+    if (AMemory != nullptr) (*AMemory)[AAddress + static_cast<uint32_t>(i)] = b;
+    std::snprintf(text, sizeof text, "%02X", b);
+    out += text;
+    out += (i % 16 == 15 || i == ABytes - 1) ? "\n" : " ";
+  }
+  return out;
+}
+
+const std::string kLoader = Section(0x2500, 64, 0x11) + "#2500\nq\n";
+
+class UpdateEngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    hid::SetEventLoop(&Loop);
+    Controller = std::make_shared<TJvHidDeviceController>(nullptr, &Bus);
+    Controller->SetOnDeviceChange([](TJvHidDeviceController*) {});
+    Folder = std::filesystem::temp_directory_path() /
+             ("update_engine_" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+    std::filesystem::create_directories(Folder);
+    Options.LoaderFile = Write("loader.txt", kLoader);
+    Options.FirmwareFile = Write("fw.txt", Firmware(&Expected));
+    Options.Settings = {u"internet", u"user", u"40817"};
+    // A clock that each pause moves on at once; the board's own timers run
+    // on the real clock, so each pause also lets a little real time pass.
+    Options.Timing.Now = [this] { return std::chrono::steady_clock::time_point(Clock.load() * 1ms); };
+    Options.Timing.Sleep = [this](std::chrono::milliseconds d) {
+      if (d == 500ms) ++Polls;
+      Clock += d.count();
+      Loop.Pump();
+      std::this_thread::sleep_for(2ms);
+      Loop.Pump();
+    };
+  }
+  void TearDown() override {
+    Controller.reset();
+    Board.reset();
+    hid::SetEventLoop(nullptr);
+    std::filesystem::remove_all(Folder);
+  }
+
+  static std::string Firmware(TMemory* AMemory) {
+    return Section(0x4400, 160, 0x31, AMemory) + "SET\n" + Section(0xFFE0, 32, 0x80, AMemory) + "q\n";
+  }
+  std::string Write(const std::string& AName, const std::string& AText) {
+    std::ofstream(Folder / AName, std::ios::binary) << AText;
+    return (Folder / AName).string();
+  }
+  // The board with the option words of KESTROVA_SIM ("return-delay=20").
+  void Plug(const std::vector<std::string>& AOptions) {
+    Board = sim::MakeSimBoard(AOptions);
+    Board->PlugInto(Bus);
+    Loop.Pump();
+  }
+  TUpdateOutcome Run() {
+    Engine = std::make_shared<TUpdateEngine>(Controller, Events, Options);
+    return Engine->Run();
+  }
+  std::vector<uint8_t> Flash(uint32_t AFrom, uint32_t ATo) { return Board->ReadMemory(AFrom, ATo - AFrom); }
+
+  TPumpLoop Loop;
+  sim::TSimBus Bus;
+  std::shared_ptr<TJvHidDeviceController> Controller;
+  std::shared_ptr<sim::TSimBoard> Board;
+  std::shared_ptr<TRecordedEvents> Events = std::make_shared<TRecordedEvents>();
+  std::shared_ptr<TUpdateEngine> Engine;
+  TUpdateOptions Options;
+  TMemory Expected;
+  std::filesystem::path Folder;
+  std::atomic<int64_t> Clock{0};
+  int Polls = 0;
+};
+
+TEST_F(UpdateEngineTest, SuccessWritesVerifiesAndReportsEveryStep) {
+  Plug({"return-delay=20"});
+  const TUpdateOutcome outcome = Run();
+  EXPECT_EQ(outcome.Result, TUpdateResult::Success) << outcome.Text;
+  EXPECT_TRUE(outcome.Verified);
+  EXPECT_EQ(Events->Steps, (std::vector<TUpdateStep>{TUpdateStep::Started, TUpdateStep::LoaderWritten,
+                                                      TUpdateStep::BoardBack,
+                                                      TUpdateStep::FirmwareWritten}));
+  ASSERT_EQ(Events->Messages.size(), 1u);
+  EXPECT_EQ(Events->Messages[0].first, TUpdateMessage::Success);
+  EXPECT_EQ(Events->Messages[0].second, "Firmware & Settings were sucesfully uploaded!");
+
+  // Log order: settings, the application's end line, verification, success.
+  const int settings = Events->IndexOf("WRITE DATA [0xFE52]: 40817");
+  const int complete = Events->IndexOf("Firmware update complete");
+  const int verify = Events->IndexOf("VERIFY ");
+  const int success = Events->IndexOf("Firmware & Settings were sucesfully uploaded!");
+  EXPECT_TRUE(settings >= 0 && settings < complete && complete < verify && verify < success);
+  int verifyLines = 0;
+  for (const auto& [text, color] : Events->Lines)
+    if (text.rfind("VERIFY ", 0) == 0) {
+      ++verifyLines;
+      EXPECT_EQ(color, clGrayText) << text;
+    }
+  EXPECT_EQ(verifyLines, 3);  // 0x4400.., the settings block, the vectors
+  EXPECT_EQ(Events->Lines.front().first, "Flash thread - Start");
+  EXPECT_EQ(Events->Lines.back().first, "Flash thread - End");
+
+  for (const auto& [address, byte] : Expected) ASSERT_EQ(Flash(address, address + 1)[0], byte);
+  const std::vector<uint8_t> apn = Flash(0xFE00, 0xFE29);
+  EXPECT_EQ(apn[0], 8);
+  EXPECT_EQ(std::string(apn.begin() + 1, apn.begin() + 9), "internet");
+  EXPECT_EQ(Controller->NumCheckedOutDevices(), 0);
+}
+
+TEST_F(UpdateEngineTest, RefusedImageSendsNothing) {
+  Plug({});
+  Options.FirmwareFile = Write("fw.txt", "@4400\n31 40 0044\nq\n");
+  const TUpdateOutcome outcome = Run();
+  EXPECT_EQ(outcome.Result, TUpdateResult::BadImage);
+  EXPECT_EQ(outcome.Stage, TImageRole::Firmware);
+  EXPECT_EQ(Board->ReportsReceived(), 0u);
+  ASSERT_EQ(Events->Messages.size(), 1u);
+  EXPECT_EQ(Events->Messages[0].first, TUpdateMessage::ImageRefused);
+  EXPECT_NE(Events->Messages[0].second.find("fw.txt"), std::string::npos);
+  EXPECT_NE(Events->Messages[0].second.find("Line 2"), std::string::npos);
+  EXPECT_TRUE(Events->Logged(Events->Messages[0].second));
+  EXPECT_EQ(outcome.Text, Events->Messages[0].second);
+  EXPECT_EQ(Events->Steps, std::vector<TUpdateStep>{TUpdateStep::Started});
+}
+
+TEST_F(UpdateEngineTest, ImagesReadOnceAreUsedAsTheyAreForManyBoards) {
+  auto loader = std::make_shared<TUpdateImage>();
+  auto firmware = std::make_shared<TUpdateImage>();
+  TImageRefusal refusal;
+  ASSERT_TRUE(ReadImage(Options.LoaderFile, TImageRole::Loader, *loader, refusal));
+  ASSERT_TRUE(ReadImage(Options.FirmwareFile, TImageRole::Firmware, *firmware, refusal));
+  std::filesystem::remove(Options.LoaderFile);
+  std::filesystem::remove(Options.FirmwareFile);
+  Options.Loader = loader;
+  Options.Firmware = firmware;
+  for (int board = 0; board < 2; ++board) {
+    Plug({"return-delay=10"});
+    EXPECT_EQ(Run().Result, TUpdateResult::Success) << board;
+    Bus.Unplug(Board.get());
+    Loop.Pump();
+  }
+}
+
+TEST_F(UpdateEngineTest, EachWayOfFailingHasItsResult) {
+  {
+    SCOPED_TRACE("no board");
+    EXPECT_EQ(Run().Result, TUpdateResult::NoBoard);
+    EXPECT_TRUE(Events->Messages.empty());
+  }
+  {
+    SCOPED_TRACE("password refused");
+    Plug({"refuse-password"});
+    const TUpdateOutcome outcome = Run();
+    EXPECT_EQ(outcome.Result, TUpdateResult::PasswordRefused);
+    EXPECT_EQ(Events->Steps.back(), TUpdateStep::LoaderFailed);
+    EXPECT_EQ(Events->Messages.back().second, "Bootloader upload failure!");
+    Bus.Unplug(Board.get());
+  }
+  {
+    SCOPED_TRACE("board not back");
+    Plug({"no-return"});
+    Polls = 0;
+    const TUpdateOutcome outcome = Run();
+    EXPECT_EQ(outcome.Result, TUpdateResult::BoardNotBack);
+    EXPECT_EQ(outcome.Stage, TImageRole::Firmware);
+    EXPECT_EQ(Polls, 120);
+    EXPECT_EQ(Events->Steps.back(), TUpdateStep::LoaderWritten);
+  }
+  EXPECT_EQ(Controller->NumCheckedOutDevices(), 0);
+}
+
+TEST_F(UpdateEngineTest, AReplacedWriterGetsTheCheckedImagesAndDecidesTheWrite) {
+  Plug({"return-delay=10"});
+  std::vector<TImageRole> written;
+  Options.Writer = [&](TBsl& ABsl, const TUpdateImage& AImage) {
+    written.push_back(AImage.Role);
+    if (AImage.Role == TImageRole::Firmware) return false;
+    return ABsl.FlashHex(AImage.Lines);
+  };
+  const TUpdateOutcome outcome = Run();
+  EXPECT_EQ(outcome.Result, TUpdateResult::WriteFailed);
+  EXPECT_EQ(outcome.Stage, TImageRole::Firmware);
+  EXPECT_EQ(written, (std::vector<TImageRole>{TImageRole::Loader, TImageRole::Firmware}));
+  EXPECT_TRUE(Events->Messages.empty());  // an unwritten application image ends quietly
+  EXPECT_EQ(Controller->NumCheckedOutDevices(), 0);
+}
+
+TEST_F(UpdateEngineTest, AnyThrownObjectIsLoggedAndReleasesTheBoard) {
+  Plug({"return-delay=10"});
+  Options.Timing.Sleep = [](std::chrono::milliseconds) { throw 42; };
+  TUpdateOutcome outcome = Run();
+  EXPECT_EQ(outcome.Result, TUpdateResult::Error);
+  EXPECT_TRUE(Events->Logged("Flash thread - Exception: unknown error"));
+  EXPECT_EQ(Events->Lines.back().first, "Flash thread - End");
+  EXPECT_EQ(Controller->NumCheckedOutDevices(), 0);
+
+  Options.Timing.Sleep = [](std::chrono::milliseconds) { throw std::runtime_error("clock gone"); };
+  outcome = Run();
+  EXPECT_EQ(outcome.Result, TUpdateResult::Error);
+  EXPECT_EQ(outcome.Text, "clock gone");
+  EXPECT_TRUE(Events->Logged("Flash thread - Exception: clock gone"));
+  EXPECT_EQ(Controller->NumCheckedOutDevices(), 0);
+}
+
+TEST_F(UpdateEngineTest, CancelDuringTheWaitEndsAtTheNextPause) {
+  Plug({"no-return"});
+  auto sleep = Options.Timing.Sleep;
+  Options.Timing.Sleep = [this, sleep](std::chrono::milliseconds d) {
+    if (Polls == 3) Engine->Cancel();
+    sleep(d);
+  };
+  const TUpdateOutcome outcome = Run();
+  EXPECT_EQ(outcome.Result, TUpdateResult::Cancelled);
+  EXPECT_LE(Polls, 4);
+  EXPECT_EQ(Controller->NumCheckedOutDevices(), 0);
+  EXPECT_FALSE(Events->Logged("Flash thread - Exception: unknown error"));
+}
+
+TEST_F(UpdateEngineTest, WithoutVerificationNothingIsCompared) {
+  Plug({"return-delay=10"});
+  Options.Verify = false;
+  const TUpdateOutcome outcome = Run();
+  EXPECT_EQ(outcome.Result, TUpdateResult::Success);
+  EXPECT_FALSE(outcome.Verified);
+  EXPECT_EQ(Events->IndexOf("VERIFY "), -1);
+}
+
+}  // namespace

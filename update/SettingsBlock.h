@@ -1,0 +1,58 @@
+// The settings block of the board: three 41-byte records (length byte and
+// up to 40 characters, zero-filled) for the access point name, the login
+// and the password, at 0xFE00, 0xFE29 and 0xFE52.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "LogUtils.h"
+#include "UpdateImage.h"
+
+namespace update {
+
+constexpr uint32_t kSettingsAddress = 0xFE00;  // first record; the block ends at 0xFE7A
+constexpr int kSettingsRecordText = 40;        // characters per record, after the length byte
+constexpr int kSettingsRecordSize = kSettingsRecordText + 1;
+constexpr int kSettingsRecords = 3;
+
+// Access point name, login, password, as typed (UTF-16 code units).
+using TSettingsTexts = std::array<std::u16string, kSettingsRecords>;
+
+// Address of record AIndex (0 to 2).
+constexpr uint32_t SettingsRecordAddress(int AIndex) {
+  return kSettingsAddress + static_cast<uint32_t>(AIndex * kSettingsRecordSize);
+}
+
+// One record of AMaxLength + 1 bytes: the length, then the low 8 bits of
+// each code unit, zero-filled. A longer text is cut to AMaxLength and the
+// length byte says so. AMaxLength below 0 gives an empty buffer.
+TBytes SettingsRecord(const std::u16string& AText, int AMaxLength = kSettingsRecordText);
+
+// Conversions at the edges: log lines and command lines are UTF-8.
+std::string Utf16ToUtf8(const std::u16string& AText);
+std::u16string Utf8ToUtf16(const std::string& AText);
+
+}  // namespace update
+
+class TBsl;
+
+namespace update {
+
+// Sends one record through ABsl with one fast write: true when the client
+// reports it sent. Nothing is sent without a client or device; an error
+// inside the client gives false.
+bool SaveTextToDev(TBsl* ABsl, const std::u16string& AText, int AMaxLength, uint32_t AAddress);
+
+// The settings callback's work: for each record, APause, the log line
+// "WRITE DATA [0xFE00]: <text>" (red), then SaveTextToDev. A record that
+// was not sent is not reported further. Returns the records as meant for
+// the board, for verification.
+std::vector<TImageRange> WriteSettingsBlock(
+    TBsl* ABsl, const TSettingsTexts& ATexts,
+    const std::function<void()>& APause, const TLogMsg& ALog);
+
+}  // namespace update
