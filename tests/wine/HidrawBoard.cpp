@@ -23,9 +23,10 @@ constexpr auto kSyncWait = std::chrono::seconds(5);
 
 }  // namespace
 
-THidrawBoard::THidrawBoard(UMockdevTestbed* ATestbed, std::vector<std::string> ABoardWords)
+THidrawBoard::THidrawBoard(UMockdevTestbed* ATestbed, std::vector<std::string> ABoardWords, bool AWineWriteCount)
     : FTestbed(ATestbed),
       FBoardWords(std::move(ABoardWords)),
+      FWineWriteCount(AWineWriteCount),
       FReadBuffer(kReportBytes),
       FBoard(sim::MakeSimBoard(FBoardWords)) {}
 
@@ -117,8 +118,10 @@ void THidrawBoard::AddNode(sim::TSimBoard& ABoard, uint32_t ADeviceID) {
   LIdentity.HidSequence = FNextIndex + 1;
   LIdentity.HidrawIndex = FNextIndex++;
   sim::TSimBoard* LBoard = &ABoard;
-  auto LNode = std::make_unique<THidrawNode>(FTestbed, LIdentity, [LBoard](const uint8_t* AData, size_t ALength) {
-    return static_cast<int>(LBoard->OnOutputReport(AData, static_cast<uint32_t>(ALength)));
+  const bool LWineCount = FWineWriteCount;
+  auto LNode = std::make_unique<THidrawNode>(FTestbed, LIdentity, [LBoard, LWineCount](const uint8_t* AData, size_t ALength) {
+    const uint32_t LTaken = LBoard->OnOutputReport(AData, static_cast<uint32_t>(ALength));
+    return static_cast<int>(LTaken + (LWineCount && ALength > 0 && AData[0] != 0 ? 1 : 0));
   });
   std::string LError;
   if (!LNode->Add(LError)) {
@@ -133,6 +136,7 @@ void THidrawBoard::AddNode(sim::TSimBoard& ABoard, uint32_t ADeviceID) {
   FNodeDeviceID = ADeviceID;
   StartRead();
   FCurrent = FNode->DevNode();
+  std::printf("[board] %s added\n", FCurrent.c_str());
   FSynced.notify_all();
 }
 
@@ -144,6 +148,7 @@ void THidrawBoard::RemoveNode() {
   std::lock_guard<std::mutex> LGuard(FLock);
   for (const std::string& LCall : FNode->UnknownCalls()) FUnknown.push_back(LCall);
   FRetired.push_back(std::move(FNode));
+  std::printf("[board] %s removed\n", FCurrent.c_str());
   FCurrent.clear();
   FSynced.notify_all();
 }

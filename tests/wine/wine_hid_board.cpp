@@ -2,14 +2,17 @@
 // board on a umockdev hidraw node, which Wine's HID bus (its udev backend)
 // turns into a Windows HID device:
 //
-//   wine_hid_board [--board WORDS] COMMAND [ARGS...]
+//   wine_hid_board [--board WORDS] [--dump FILE] [--wine-write-count] COMMAND [ARGS...]
 //
 // COMMAND runs with the umockdev preload and the test bed's directory in
 // its environment (as this program itself), typically cmake/wine-run.sh and a test program. Lines
 // "@@board <command>" on its standard output are commands to the board
 // (BoardCommands.h), answered on its standard input; every other line is
 // passed through. WORDS are the simulated board's options, comma-separated
-// ("answer-delay=5,no-return"). The Wine server of KESTROVA_WINEPREFIX is
+// ("answer-delay=5,no-return"). With --dump, the board's memory is written
+// to FILE as TI-TXT when the program has ended. --wine-write-count puts
+// back the byte Wine 8 takes off the count of every write (HidrawBoard.h),
+// for a whole program that checks it. The Wine server of KESTROVA_WINEPREFIX is
 // stopped before and after: its drivers must see this test bed and no other.
 // The exit status is the program's.
 #include <spawn.h>
@@ -97,6 +100,15 @@ void Converse(winetest::THidrawBoard& ABoard, FILE* AFromProgram, FILE* AToProgr
   std::free(LLine);
 }
 
+bool WriteDump(const sim::TSimBoard& ABoard, const std::string& AFile) {
+  FILE* LOut = std::fopen(AFile.c_str(), "wb");
+  const std::string LText = ABoard.DumpTiTxt();
+  const bool LOk = LOut && std::fwrite(LText.data(), 1, LText.size(), LOut) == LText.size();
+  if (LOut && std::fclose(LOut) != 0) return false;
+  if (!LOk) std::fprintf(stderr, "wine_hid_board: cannot write %s\n", AFile.c_str());
+  return LOk;
+}
+
 int RunProgram(winetest::THidrawBoard& ABoard, const std::vector<std::string>& ACommand) {
   int LOut[2], LIn[2];
   if (::pipe(LOut) != 0 || ::pipe(LIn) != 0) return 125;
@@ -127,13 +139,21 @@ int RunProgram(winetest::THidrawBoard& ABoard, const std::vector<std::string>& A
 
 int main(int argc, char** argv) {
   std::vector<std::string> LBoardWords;
+  std::string LDump;
+  bool LWineWriteCount = false;
   int LFirst = 1;
-  if (argc > 2 && std::strcmp(argv[1], "--board") == 0) {
-    LBoardWords = SplitWords(argv[2]);
-    LFirst = 3;
+  for (; LFirst + 1 < argc; ++LFirst) {
+    if (std::strcmp(argv[LFirst], "--board") == 0)
+      LBoardWords = SplitWords(argv[++LFirst]);
+    else if (std::strcmp(argv[LFirst], "--dump") == 0)
+      LDump = argv[++LFirst];
+    else if (std::strcmp(argv[LFirst], "--wine-write-count") == 0)
+      LWineWriteCount = true;
+    else
+      break;
   }
   if (LFirst >= argc) {
-    std::fprintf(stderr, "usage: wine_hid_board [--board WORDS] COMMAND [ARGS...]\n");
+    std::fprintf(stderr, "usage: wine_hid_board [--board WORDS] [--dump FILE] [--wine-write-count] COMMAND [ARGS...]\n");
     return 2;
   }
   // The test bed's uevents are sent through libudev, which must see the
@@ -150,7 +170,7 @@ int main(int argc, char** argv) {
   UMockdevTestbed* LTestbed = umockdev_testbed_new();  // sets UMOCKDEV_DIR for the program
   int LStatus = 125;
   {
-    winetest::THidrawBoard LBoard(LTestbed, LBoardWords);
+    winetest::THidrawBoard LBoard(LTestbed, LBoardWords, LWineWriteCount);
     std::string LError;
     if (!LBoard.Start(LError)) {
       std::fprintf(stderr, "wine_hid_board: %s\n", LError.c_str());
@@ -158,6 +178,7 @@ int main(int argc, char** argv) {
       StopWineServer();
       LStatus = RunProgram(LBoard, std::vector<std::string>(argv + LFirst, argv + argc));
       StopWineServer();
+      if (!LDump.empty() && !WriteDump(*LBoard.Board(), LDump)) LStatus = 125;
       std::printf("[board] unknown hidraw calls: %s\n", winetest::RunBoardCommand(LBoard, "unknown-ioctls").c_str());
     }
   }
