@@ -1,5 +1,7 @@
 #include "BoardCommands.h"
 
+#include "HexText.h"
+
 #include <cstdio>
 #include <sstream>
 
@@ -21,13 +23,7 @@ std::string Memory(THidrawBoard& ABoard, std::istringstream& AArgs) {
   uint32_t LAddress = 0;
   size_t LCount = 0;
   if (!(AArgs >> std::hex >> LAddress >> std::dec >> LCount)) return "error: memory ADDR COUNT";
-  std::string LOut;
-  char LByte[3];
-  for (uint8_t LValue : ABoard.Board()->ReadMemory(LAddress, LCount)) {
-    std::snprintf(LByte, sizeof LByte, "%02X", LValue);
-    LOut += LByte;
-  }
-  return LOut;
+  return HexText(ABoard.Board()->ReadMemory(LAddress, LCount), true);
 }
 
 std::string Joined(const std::vector<std::string>& AItems) {

@@ -1,5 +1,7 @@
 #include "HidrawNode.h"
 
+#include "HexText.h"
+
 #include <fcntl.h>
 #include <linux/hidraw.h>
 #include <linux/input.h>
@@ -18,16 +20,6 @@ namespace {
 // The node's ioctl number without its size field, for the calls that carry
 // the caller's buffer length in it.
 constexpr unsigned long kSizeMask = static_cast<unsigned long>(_IOC_SIZEMASK) << _IOC_SIZESHIFT;
-
-std::string Hex(const std::vector<uint8_t>& AData) {
-  std::string LOut;
-  char LByte[3];
-  for (uint8_t LValue : AData) {
-    std::snprintf(LByte, sizeof LByte, "%02x", LValue);
-    LOut += LByte;
-  }
-  return LOut;
-}
 
 std::string Format(const char* AFormat, unsigned AValue1, unsigned AValue2 = 0, unsigned AValue3 = 0) {
   char LText[96];
@@ -91,7 +83,7 @@ std::string THidrawNode::Record() const {
            "\nE: SUBSYSTEM=usb\nA: bInterfaceClass=03\nA: bInterfaceNumber=00\n\n";
   LText += "P: " + HidPath().substr(4) + "\nE: DRIVER=hid-generic\nE: HID_ID=" + LIds + "\nE: HID_NAME=" +
            I.Manufacturer + " " + I.Product + "\nE: HID_PHYS=usb-0000:00:14.0-" + I.UsbPort.substr(2) +
-           "/input0\nE: HID_UNIQ=" + I.Serial + "\nE: SUBSYSTEM=hid\nH: report_descriptor=" + Hex(I.Descriptor) +
+           "/input0\nE: HID_UNIQ=" + I.Serial + "\nE: SUBSYSTEM=hid\nH: report_descriptor=" + HexText(I.Descriptor, false) +
            "\n\n";
   LText += "P: " + SysPath().substr(4) + "\nN: hidraw" + LIndex + "\nE: DEVNAME=/dev/hidraw" + LIndex +
            "\nE: SUBSYSTEM=hidraw\nE: MAJOR=241\nE: MINOR=" + LIndex + "\n";

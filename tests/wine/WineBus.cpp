@@ -72,6 +72,9 @@ void TWineBoardTest::SetUpTestSuite() { Linked = !BoardCommand("node").empty(); 
 void TWineBoardTest::SetUp() {
   if (!Linked) GTEST_SKIP() << "needs the board: run under wine_hid_board";
   ASSERT_TRUE(hid::OsPlatform().Bind());
+  // Wine may still be setting up the board it found at its start: pulling
+  // it out meanwhile leaves Wine's bus without the next one.
+  ASSERT_TRUE(WaitForBoardInterfaces(1)) << "Wine's bus does not show the board";
   ASSERT_TRUE(ResetBoard()) << "Wine's bus does not show a new board";
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "HexText.h"
 #include "JvHidControllerClass.h"
 #include "WineBus.h"
 #include "bsl_hid.h"
@@ -21,16 +22,6 @@ namespace {
 constexpr uint32_t kImageStart = 0x2500;  // in RAM (0x2400-0x43FF)
 constexpr size_t kImageLength = 150;      // three fast writes of at most 58 bytes
 constexpr size_t kReadBack = 50;          // one answer report
-
-std::string Hex(const std::vector<uint8_t>& AData) {
-  std::string LOut;
-  char LByte[3];
-  for (uint8_t LValue : AData) {
-    std::snprintf(LByte, sizeof LByte, "%02X", LValue);
-    LOut += LByte;
-  }
-  return LOut;
-}
 
 // The board's events in the controller, by path.
 struct TBoardEvents {
@@ -73,7 +64,7 @@ TEST_F(TWineLoader, PasswordsFastWriteLoadPcVersionAndReadBackThroughTheLoaderCl
   const int LReportsBefore = std::stoi(BoardCommand("reports"));
   EXPECT_TRUE(LBsl.cmd_WriteHexFast(kImageStart, LImage));
   EXPECT_EQ(std::stoi(BoardCommand("reports")), LReportsBefore + 3) << "58 bytes a report";
-  EXPECT_EQ(BoardCommand("memory 2500 150"), Hex(LImage));
+  EXPECT_EQ(BoardCommand("memory 2500 150"), HexText(LImage, true));
 
   // Load PC into the image: the board leaves and comes back as a new
   // device with the RAM loader; the broadcasts drive the controller.
