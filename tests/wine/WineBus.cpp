@@ -65,9 +65,33 @@ bool TWineWriteCount::Write(hid::THidHandle AHandle, const uint8_t* AData, uint3
   return LOk;
 }
 
+namespace {
+
+bool PlugAndPlayServiceRunning() {
+  SC_HANDLE LManager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (!LManager) return false;
+  SC_HANDLE LService = ::OpenServiceW(LManager, L"PlugPlay", SERVICE_QUERY_STATUS);
+  SERVICE_STATUS LStatus{};
+  const bool LRunning = LService && ::QueryServiceStatus(LService, &LStatus) && LStatus.dwCurrentState == SERVICE_RUNNING;
+  if (LService) ::CloseServiceHandle(LService);
+  ::CloseServiceHandle(LManager);
+  return LRunning;
+}
+
+}  // namespace
+
 bool TWineBoardTest::Linked = false;
 
-void TWineBoardTest::SetUpTestSuite() { Linked = !BoardCommand("node").empty(); }
+void TWineBoardTest::SetUpTestSuite() {
+  Linked = !BoardCommand("node").empty();
+  // A board pulled out while Wine's plug-and-play service is still
+  // starting leaves Wine's bus without the next one: wait for the service,
+  // then a moment for the devices it announces.
+  if (Linked && RunningOnWine()) {
+    PumpUntil(PlugAndPlayServiceRunning);
+    ::Sleep(kStartSettleMs);
+  }
+}
 
 void TWineBoardTest::SetUp() {
   if (!Linked) GTEST_SKIP() << "needs the board: run under wine_hid_board";

@@ -22,6 +22,8 @@ constexpr uint32_t kBoardReport = 64;  // report ID included
 constexpr uint8_t kBoardReportId = 0x3F;
 // Wine's bus turns a udev event into a device within a second or two.
 constexpr DWORD kBusWaitMs = 10000;
+// After Wine's start, before the first board leaves (WineBus.cpp).
+constexpr DWORD kStartSettleMs = 1000;
 
 bool RunningOnWine();
 // "\\?\hid#vid_2047&pid_0200..." in any letter case.

@@ -174,6 +174,29 @@ TEST_F(TWineBackend, WrittenReportReachesTheBoardAndItsAnswerCompletesTheRead) {
             (std::vector<uint8_t>{kBoardReportId, 0x02, 0x3B, 0x04}));
 }
 
+TEST_F(TWineBackend, CancelledReadEndsAbortedAndTheAnswerWaitsForTheNextRead) {
+  THandle LWrite(hid::TOpenAccess::ReadWrite);
+  THandle LRead(hid::TOpenAccess::OverlappedRead);
+  ASSERT_NE(*LWrite, hid::kInvalidHandle);
+  ASSERT_NE(*LRead, hid::kInvalidHandle);
+  std::vector<uint8_t> LBuffer(kBoardReport, 0);
+  TReadResult LResult;
+  ASSERT_TRUE(hid::OsPlatform().StartRead(*LRead, LBuffer.data(), kBoardReport, LResult.Completion()));
+  hid::OsPlatform().CancelRead(*LRead);
+  ASSERT_TRUE(WriteReport(*LWrite, kVersionQuery));
+  ASSERT_TRUE(PumpUntil([&] { return LResult.Calls > 0; }, kBusWaitMs));
+  EXPECT_EQ(LResult.Error, static_cast<uint32_t>(ERROR_OPERATION_ABORTED));
+  EXPECT_EQ(LResult.Count, 0u);
+  ::SleepEx(kNoAnswerMs, TRUE);
+  EXPECT_EQ(LResult.Calls, 1);
+  EXPECT_EQ(LBuffer, std::vector<uint8_t>(kBoardReport, 0)) << "the answer went into a cancelled read";
+  TReadResult LNext;
+  ASSERT_TRUE(hid::OsPlatform().StartRead(*LRead, LBuffer.data(), kBoardReport, LNext.Completion()));
+  ASSERT_TRUE(PumpUntil([&] { return LNext.Calls > 0; }, kBusWaitMs));
+  EXPECT_EQ(LNext.Error, 0u);
+  EXPECT_EQ(LBuffer[3], 0x04) << "the answer waited for the next read";
+}
+
 TEST_F(TWineBackend, FlushDropsTheAnswersQueuedOnTheReadHandle) {
   THandle LWrite(hid::TOpenAccess::ReadWrite);
   THandle LRead(hid::TOpenAccess::OverlappedRead);
