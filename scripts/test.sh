@@ -53,7 +53,7 @@ if [ ! -f "$KESTROVA_WINEPREFIX/system.reg" ]; then
 fi
 # Wine's HID bus starts its udev backend (hidraw nodes, here the board on
 # umockdev) only when its SDL backend is switched off.
-if ! grep -q '^"Enable SDL"=dword:00000000' "$KESTROVA_WINEPREFIX/system.reg"; then
+if ! grep -qs '^"Enable SDL"=dword:00000000' "$KESTROVA_WINEPREFIX/system.reg"; then
   WINEPREFIX="$KESTROVA_WINEPREFIX" WINEDEBUG=-all /usr/lib/wine/wine64 \
     reg add 'HKLM\System\CurrentControlSet\Services\winebus' /v 'Enable SDL' /t REG_DWORD /d 0 /f
   WINEPREFIX="$KESTROVA_WINEPREFIX" /usr/lib/wine/wineserver -w
