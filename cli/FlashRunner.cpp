@@ -285,7 +285,8 @@ TExitCode TFlashRunner::TImpl::Single() {
     return code;
   }
   if (code != TExitCode::Ok) {
-    const std::string text = outcome.Text.empty() ? update::ResultName(outcome.Result) : outcome.Text;
+    std::string text = outcome.Text.empty() ? update::ResultName(outcome.Result) : outcome.Text;
+    if (outcome.Result == update::TUpdateResult::Cancelled) text = "interrupted by Ctrl-C during the update";
     return Fail(code, text);
   }
   if (!Options.Quiet) Say("Board updated and verified in " + Seconds(TClock::now() - start) + ".");
@@ -343,7 +344,7 @@ TExitCode TFlashRunner::TImpl::Repeat() {
     if (!Interrupted.load()) Say("Unplug the board and connect the next one (Ctrl-C ends)...");
   }
   const int failed = boards - updated;
-  Say("Totals: " + std::to_string(boards) + " boards, " + std::to_string(updated) + " updated, " +
+  Say("Totals: " + std::to_string(boards) + (boards == 1 ? " board, " : " boards, ") + std::to_string(updated) + " updated, " +
       std::to_string(failed) + " failed.");
   if (failed > 0) return Fail(TExitCode::SomeFailed, std::to_string(failed) + " of " + std::to_string(boards) + " boards failed");
   return TExitCode::Ok;

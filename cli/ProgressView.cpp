@@ -52,6 +52,7 @@ void TProgressView::Begin(const std::string& APhase, size_t ATotal) {
   FTenths = -1;
   FStart = TClock::now();
   FLastDraw = TClock::time_point{};
+  FDrawn = 0;
   FOpen = true;
   Draw(0);
 }
@@ -86,7 +87,13 @@ void TProgressView::Draw(size_t ADone) {
   if (FTerminal) {
     if (now - FLastDraw < kRedraw && ADone < FTotal) return;
     FLastDraw = now;
-    FOut << '\r' << ProgressBarText(FPhase, ADone, FTotal, elapsed) << "\x1b[K";  // clear the rest
+    // Blanks over what a longer earlier line left (no escape sequences:
+    // a Windows console shows them as they are).
+    std::string text = ProgressBarText(FPhase, ADone, FTotal, elapsed);
+    const size_t length = text.size();
+    if (length < FDrawn) text.append(FDrawn - length, ' ');
+    FDrawn = length;
+    FOut << '\r' << text;
     FOut.flush();
     return;
   }

@@ -33,6 +33,7 @@ class TProgressView {
   std::string FPhase;
   size_t FTotal = 0;
   size_t FDone = 0;
-  int FTenths = -1;  // last tenth printed as a plain line
+  int FTenths = -1;   // last tenth printed as a plain line
+  size_t FDrawn = 0;  // length of the bar line on the terminal
   TClock::time_point FStart, FLastDraw;
 };

@@ -32,10 +32,12 @@ cmake --build build/tsan -j "$jobs"
 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/hid/tsan.supp" \
   run_ctest --test-dir build/tsan --output-on-failure -j "$jobs" || status=1
 
-# HID device access for Windows: GoogleTest from Debian's sources, then the
-# hid and sim layers with their tests, run under Wine in a private prefix;
-# the backend's tests on Wine's HID bus run in front of the simulated board
-# on a umockdev hidraw node (tests/wine).
+# Windows: GoogleTest from Debian's sources, then the device layers, the
+# update engine and kestrova-flash, run under Wine in a private prefix: the
+# HID layer's tests, kestrova-flash's tests, and a complete update by
+# kestrova-flash.exe on the simulated bus compared byte for byte with the images.
+# The Windows backend's tests on Wine's HID bus and one more complete update
+# run in front of the simulated board on a umockdev hidraw node (tests/wine).
 toolchain="$PWD/cmake/mingw-w64.cmake"
 gtest_prefix="$PWD/build/mingw-gtest/install"
 if [ ! -f "$gtest_prefix/lib/cmake/GTest/GTestConfig.cmake" ]; then
@@ -59,7 +61,7 @@ if ! grep -qs '^"Enable SDL"=dword:00000000' "$KESTROVA_WINEPREFIX/system.reg"; 
   WINEPREFIX="$KESTROVA_WINEPREFIX" /usr/lib/wine/wineserver -w
 fi
 cmake -S . -B build/mingw -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_WERROR=ON \
-  -DKESTROVA_GUI=OFF -DKESTROVA_ONLY="hid;sim;wine" \
+  -DKESTROVA_GUI=OFF -DKESTROVA_ONLY="hid;sim;bsl;update;cli;wine" -DKESTROVA_TEST_ONLY="hid;sim;cli;wine" \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DGTest_DIR="$gtest_prefix/lib/cmake/GTest" \
   -DKESTROVA_WINE_BOARD="$PWD/build/test/tests/wine/wine_hid_board"
 cmake --build build/mingw -j "$jobs"

@@ -12,6 +12,8 @@
 #include "LogUtils.h"
 #include "UpdateImage.h"
 
+class TBsl;
+
 namespace update {
 
 constexpr uint32_t kSettingsAddress = 0xFE00;  // first record; the block ends at 0xFE7A
@@ -35,12 +37,6 @@ TBytes SettingsRecord(const std::u16string& AText, int AMaxLength = kSettingsRec
 // Conversions at the edges: log lines and command lines are UTF-8.
 std::string Utf16ToUtf8(const std::u16string& AText);
 std::u16string Utf8ToUtf16(const std::string& AText);
-
-}  // namespace update
-
-class TBsl;
-
-namespace update {
 
 // Sends one record through ABsl with one fast write: true when the client
 // reports it sent. Nothing is sent without a client or device; an error

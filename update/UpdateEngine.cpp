@@ -120,9 +120,12 @@ TUpdateOutcome TUpdateEngine::TRun::Update() {
   if (!ReadImages(outcome)) return outcome;
   if (E.Cancelled()) return End(TUpdateResult::Cancelled);
   if (!CheckOut()) return End(TUpdateResult::NoBoard, "No board under its loader was found.");
-  // Whether the board can be opened for reading and writing is known from
-  // here on; a board that cannot ends the update as CannotOpen with the
-  // HID layer's reason (TUpdateMessage::CannotOpen).
+  std::string why;
+  if (E.FOptions.CanOpen && !E.FOptions.CanOpen(Dev, why)) {
+    Events.Log(0, mtDebug, why, clRed);
+    Events.Message(TUpdateMessage::CannotOpen, why);
+    return End(TUpdateResult::CannotOpen, why);
+  }
   Connect();
 
   Bsl->cmd_SendPassword(BSL_Default_Password_erase);

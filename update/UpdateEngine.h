@@ -104,6 +104,10 @@ struct TUpdateOptions {
   std::chrono::milliseconds SettingsPause{100};  // before each settings record
   // Picks the board at check-out; null: FindMyDevice.
   TJvHidCheckCallback Predicate = nullptr;
+  // Asked right after the check-out, before anything is sent: false with
+  // the technician's text (device node, the system's reason, the fix) in
+  // AWhy ends the update as CannotOpen. Empty: the first write finds out.
+  std::function<bool(TJvHidDevice* ADev, std::string& AWhy)> CanOpen;
   // Begins the engine's own log lines: "<Name> - Start", "- End", "- Exception: ".
   std::string Name = "Flash thread";
 };

@@ -1,7 +1,5 @@
 #include "UpdateImage.h"
 
-#include "TiTxtFile.h"
-
 namespace update {
 
 namespace {
@@ -14,27 +12,13 @@ TImageRefusal RefusalOf(const ETiTxtImageError& AError) {
   return {AError.FileName(), AError.Line(), AError.Reason()};
 }
 
-// The file's lines, kept for the flasher: what is checked is what is sent.
-std::vector<std::string> ReadLines(const std::string& AFileName) {
-  if (!TiTxtFileExists(AFileName)) throw ETiTxtImageError(AFileName, 0, "the file does not exist");
-  const long long size = TiTxtFileSize(AFileName);
-  if (size > static_cast<long long>(kTiTxtMaxFileSize))
-    throw ETiTxtImageError(AFileName, 0,
-                           "the file is too large for an image (" + std::to_string(size) + " bytes)");
-  try {
-    return SplitTiTxtLines(ReadTiTxtFile(AFileName));
-  } catch (const std::exception&) {
-    throw ETiTxtImageError(AFileName, 0, "the file cannot be read");
-  }
-}
-
 }  // namespace
 
 bool ReadImage(const std::string& AFileName, TImageRole ARole, TUpdateImage& AImage,
                TImageRefusal& ARefusal) {
   std::vector<std::string> lines;
   try {
-    lines = ReadLines(AFileName);
+    lines = ReadTiTxtImageLines(AFileName);  // what is checked is what is sent
   } catch (const ETiTxtImageError& e) {
     ARefusal = RefusalOf(e);
     return false;

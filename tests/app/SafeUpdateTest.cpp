@@ -8,7 +8,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextDocument>
 
 #include "AppHarness.h"
 #include "Orvik.ThreadRunner.h"
@@ -32,6 +36,7 @@ const QString kFirmware = Section(0x4400, 160, 0x31) + "SET\n" + Section(0xFFE0,
 class SafeUpdateTest : public ::testing::Test {
  protected:
   void Start(const std::string& ASimList) {
+    app.reset();  // one window at a time
     app = std::make_unique<TAppHarness>(ASimList);
     ASSERT_TRUE(app->WaitForLine("  - VID: 2047, PID: 0200"));
   }
@@ -84,6 +89,85 @@ TEST_F(SafeUpdateTest, GoodImageIsVerifiedBeforeTheSuccessLine) {
   EXPECT_LT(complete, firstVerify);
   EXPECT_LT(lastVerify, success);
   EXPECT_EQ(StepColor(app->Main().lblStatusStep3), ToQColor(clGreen));
+  ExpectIdleWindow();
+}
+
+// The colour of the log line that begins with AText, as shown.
+QColor LogColor(const QString& AText) {
+  for (QTextBlock b = fKestrovaLoader_Log->redtLog->document()->begin(); b.isValid(); b = b.next()) {
+    const int at = b.text().indexOf(AText);
+    if (at < 0) continue;
+    for (auto it = b.begin(); !it.atEnd(); ++it)
+      if (it.fragment().position() - b.position() + it.fragment().length() > at)
+        return it.fragment().charFormat().foreground().color();
+  }
+  return {};
+}
+
+// A refused image: the file, its line and the reason in one box and in red
+// in the log; the board (holding an older firmware) receives nothing.
+TEST_F(SafeUpdateTest, RefusedImagesLeaveTheOldFirmwareByteForByte) {
+  struct TCase {
+    const char* What;
+    QString Loader, Firmware;
+    const char* File;
+    int Line;
+    const char* Reason;
+  };
+  const TCase cases[] = {
+      {"odd digit", kLoader, "@4400\n31 40 0\nq\n", "kestrova.2.fw.txt", 2, "is not hexadecimal byte pairs"},
+      {"bad separator", kLoader, "@4400\n31,40\nq\n", "kestrova.2.fw.txt", 2, "is not hexadecimal byte pairs"},
+      {"address past 0xFFFFF", kLoader, "@4400\n00\n@100000\n00\nq\n", "kestrova.2.fw.txt", 3,
+       "beyond the last address"},
+      {"loader without start", Section(0x2500, 64, 0x11) + "q\n", kFirmware, "kestrova.1.ldr.txt", 6,
+       "the loader has no start line"},
+      {"settings records", kLoader, "@FE00\n01\nq\n", "kestrova.2.fw.txt", 2, "writes into the settings records"},
+      {"no end line", kLoader, Section(0x4400, 32, 5), "kestrova.2.fw.txt", 3, "without the end line"},
+  };
+  QTemporaryDir oldDir;
+  const QString old = oldDir.path() + "/old.txt";
+  {
+    QFile f(old);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write((Section(0x4400, 256, 0x5A) + Section(0xFFE0, 32, 0x77) + "q\n").toUtf8());
+  }
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    Start("board:firmware=" + old.toStdString());
+    const std::vector<uint8_t> before = Board().ReadMemory(0x1800, 0x24400 - 0x1800);
+    ASSERT_EQ(before[0x4400 - 0x1800], 0x5A);
+    WriteImages(c.Loader, c.Firmware);
+    const int shown = boxes.Texts().size();
+    RunUpdate();
+    ASSERT_EQ(boxes.Texts().size(), shown + 1);
+    const QString text = boxes.Texts().last();
+    EXPECT_TRUE(text.contains(app->Folder() + c.File)) << text.toStdString();
+    EXPECT_TRUE(text.contains(QString("Line %1: ").arg(c.Line))) << text.toStdString();
+    EXPECT_TRUE(text.contains(c.Reason)) << text.toStdString();
+    EXPECT_TRUE(text.endsWith("The board was not changed."));
+    const QString first = text.split('\n').first();
+    EXPECT_TRUE(app->LogLines().contains(first));
+    EXPECT_EQ(LogColor(first), ToQColor(clRed));
+    EXPECT_EQ(Board().ReportsReceived(), 0u);
+    EXPECT_TRUE(Board().ReadMemory(0x1800, 0x24400 - 0x1800) == before);
+    ExpectIdleWindow();
+  }
+}
+
+// A report lost on the bus in the application image: verification finds
+// it, and the update says so instead of reporting success.
+TEST_F(SafeUpdateTest, LostWriteEndsWithTheVerificationBoxNeverSuccess) {
+  Start("board:return-delay=50:lose-write=3");
+  WriteImages(kLoader, kFirmware);
+  RunUpdate();
+  EXPECT_EQ(boxes.Texts(), QStringList{"The firmware on the board is not correct. Run the update again."});
+  const QStringList lines = app->LogLines();
+  EXPECT_FALSE(lines.contains("Firmware & Settings were sucesfully uploaded!"));
+  const QStringList mismatch = lines.filter(QRegularExpression("^VERIFY 00004400h-0000449Fh: CRC on the board "));
+  ASSERT_EQ(mismatch.size(), 1) << lines.join('\n').toStdString();
+  EXPECT_EQ(LogColor(mismatch[0]), ToQColor(clRed));
+  EXPECT_EQ(StepColor(app->Main().lblStatusStep1), ToQColor(clGreen));
+  EXPECT_EQ(StepColor(app->Main().lblStatusStep3), ToQColor(clRed));
   ExpectIdleWindow();
 }
 

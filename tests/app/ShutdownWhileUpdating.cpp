@@ -30,6 +30,15 @@ void Verdict() {
   std::fflush(stdout);
 }
 
+// How long after the worker started the technician presses Exit (the
+// loader stage takes about 0.2 s, then the wait begins);
+// KESTROVA_EXIT_DELAY_MS sets it for repeated runs.
+int ExitDelayMs() {
+  bool ok = false;
+  const int value = qEnvironmentVariableIntValue("KESTROVA_EXIT_DELAY_MS", &ok);
+  return ok ? value : 1500;
+}
+
 void WriteImage(const QString& AName, const char* AText) {
   QFile f(gFolder + "/" + AName);
   if (f.open(QIODevice::WriteOnly)) f.write(AText);
@@ -64,7 +73,7 @@ int main(int argc, char** argv) {
         w.btnSave->click();  // the board is there: start the update
       } else if (w.RunningUpdate() != nullptr && !w.btnSave->isEnabled()) {
         poll->stop();
-        QTimer::singleShot(1500, &w, [&w] { w.btnExit->click(); });  // during the wait
+        QTimer::singleShot(ExitDelayMs(), &w, [&w] { w.btnExit->click(); });  // during the wait
       }
     });
     poll->start(50);

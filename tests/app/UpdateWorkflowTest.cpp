@@ -164,7 +164,7 @@ TEST_F(UpdateTest, LoaderImageWithoutEndLineIsRefusedBeforeTheBoardIsTouched) {
   ExpectIdleWindow();
 }
 
-TEST_F(UpdateTest, FirmwareWithoutEndLineIsRefusedAndReleasesNothing) {
+TEST_F(UpdateTest, FirmwareWithoutEndLineIsRefusedWithNothingSent) {
   Start("board:return-delay=100");
   WriteImages(LoaderImage(), Section(kCode, 32, 5, nullptr));
   RunUpdate();

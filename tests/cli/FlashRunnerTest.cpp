@@ -222,7 +222,7 @@ TEST_F(FlashRunnerTest, InterruptedWhileWaitingForTheBoard) {
   });
   EXPECT_EQ(runner.Run(), TExitCode::Interrupted);
   stop.join();
-  ExpectOneErrorLine(TExitCode::Interrupted, "cancelled");
+  ExpectOneErrorLine(TExitCode::Interrupted, "interrupted by Ctrl-C during the update");
   while (board->State() == sim::TBoardState::Away) std::this_thread::sleep_for(10ms);  // trip over
 }
 

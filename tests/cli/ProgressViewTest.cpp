@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <thread>
 
 #include "ProgressView.h"
 
@@ -34,6 +35,20 @@ TEST(ProgressView, PlainOutputGetsALinePerTenth) {
             "firmware: 100% (1000 of 1000 bytes)\n");
 }
 
+TEST(ProgressView, ShorterRedrawBlanksWhatTheLongerLineLeft) {
+  std::ostringstream out;
+  TProgressView view(out, true);
+  view.Begin("firmware", 1000000);
+  std::this_thread::sleep_for(150ms);
+  view.Update(200000);  // about 1300 KiB/s
+  std::this_thread::sleep_for(1400ms);
+  view.Update(210000);  // about 130 KiB/s: one digit less
+  const std::string text = out.str();
+  const size_t last = text.rfind('\r');
+  const size_t previous = text.rfind('\r', last - 1);
+  EXPECT_GE(text.size() - last, last - previous) << "the new line must cover the old one";
+}
+
 TEST(ProgressView, TerminalRedrawsOneLineAndEndsIt) {
   std::ostringstream out;
   TProgressView view(out, true);
@@ -45,5 +60,6 @@ TEST(ProgressView, TerminalRedrawsOneLineAndEndsIt) {
   EXPECT_EQ(text.front(), '\r');
   EXPECT_THAT(text, HasSubstr("\rloader [########################] 0.1 KiB / 0.1 KiB 100%"));
   EXPECT_THAT(text, Not(HasSubstr("loader: ")));
+  EXPECT_THAT(text, Not(HasSubstr("\x1b"))) << "Windows consoles print escape sequences as they are";
   EXPECT_EQ(text.substr(text.size() - 20), "\n2. Wait for device\n") << "the bar's line is ended first";
 }

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 
+#include "BslTestBench.h"
 #include "SimBoard.h"
 #include "SimBus.h"
 #include "UpdateEngine.h"
@@ -22,31 +23,7 @@ using namespace std::chrono_literals;
 using TMemory = std::map<uint32_t, uint8_t>;
 
 // Posted work runs when the engine pauses, on the engine's thread.
-class TPumpLoop : public hid::IHidEventLoop {
- public:
-  void Post(std::function<void()> AFn) override {
-    std::lock_guard<std::mutex> guard(FLock);
-    FWork.push_back(std::move(AFn));
-  }
-  void* WatchReadable(int, std::function<void()>) override { return nullptr; }
-  void Unwatch(void*) override {}
-  void Pump() {
-    for (;;) {
-      std::function<void()> work;
-      {
-        std::lock_guard<std::mutex> guard(FLock);
-        if (FWork.empty()) return;
-        work = std::move(FWork.front());
-        FWork.pop_front();
-      }
-      work();
-    }
-  }
-
- private:
-  std::mutex FLock;
-  std::deque<std::function<void()>> FWork;
-};
+using bsltest::TPumpLoop;
 
 class TRecordedEvents : public IUpdateEvents {
  public:
@@ -248,6 +225,50 @@ TEST_F(UpdateEngineTest, EachWayOfFailingHasItsResult) {
     EXPECT_EQ(Events->Steps.back(), TUpdateStep::LoaderWritten);
   }
   EXPECT_EQ(Controller->NumCheckedOutDevices(), 0);
+}
+
+TEST_F(UpdateEngineTest, BoardThatCannotBeOpenedIsToldAndGetsNothing) {
+  Plug({});
+  Options.CanOpen = [](TJvHidDevice*, std::string& AWhy) {
+    AWhy = "/dev/hidraw7: permission denied";
+    return false;
+  };
+  const TUpdateOutcome outcome = Run();
+  EXPECT_EQ(outcome.Result, TUpdateResult::CannotOpen);
+  EXPECT_EQ(outcome.Text, "/dev/hidraw7: permission denied");
+  ASSERT_EQ(Events->Messages.size(), 1u);
+  EXPECT_EQ(Events->Messages[0].first, TUpdateMessage::CannotOpen);
+  EXPECT_TRUE(Events->Logged("/dev/hidraw7: permission denied"));
+  EXPECT_EQ(Board->ReportsReceived(), 0u);
+  EXPECT_EQ(Controller->NumCheckedOutDevices(), 0);
+}
+
+// A report lost on the bus anywhere in what stage 2 sends, the settings
+// records included, is found by verification.
+TEST_F(UpdateEngineTest, LostWriteIsFoundWhereverItLands) {
+  // Fast writes of stage 2: 10 code lines, 3 settings records, 2 vector lines.
+  for (int lost : {1, 10, 11, 13, 15}) {
+    SCOPED_TRACE(lost);
+    Plug({"return-delay=10", "lose-write=" + std::to_string(lost)});
+    Events = std::make_shared<TRecordedEvents>();
+    const TUpdateOutcome outcome = Run();
+    EXPECT_EQ(outcome.Result, TUpdateResult::VerifyFailed);
+    EXPECT_EQ(Events->Steps.back(), TUpdateStep::VerifyFailed);
+    ASSERT_EQ(Events->Messages.size(), 1u);
+    EXPECT_EQ(Events->Messages[0].first, TUpdateMessage::VerifyFailed);
+    EXPECT_FALSE(Events->Logged("Firmware & Settings were sucesfully uploaded!"));
+    EXPECT_EQ(Controller->NumCheckedOutDevices(), 0);
+    Bus.Unplug(Board.get());
+    Loop.Pump();
+  }
+}
+
+TEST_F(UpdateEngineTest, LoaderThatCannotCheckMemoryIsWrittenButNotVerified) {
+  Plug({"return-delay=10", "unknown-command=16", "unknown-command=18"});
+  const TUpdateOutcome outcome = Run();
+  EXPECT_EQ(outcome.Result, TUpdateResult::Success);
+  EXPECT_FALSE(outcome.Verified);
+  EXPECT_EQ(Events->Messages.back().first, TUpdateMessage::Success);
 }
 
 TEST_F(UpdateEngineTest, AReplacedWriterGetsTheCheckedImagesAndDecidesTheWrite) {
