@@ -99,6 +99,7 @@ TEST_F(TWineBackend, AttributesStringsPreparsedDataAndCapabilities) {
   ASSERT_TRUE(LBackend.GetAttributes(*LHandle, LAttributes));
   EXPECT_EQ(LAttributes.VendorID, kBoardVendor);
   EXPECT_EQ(LAttributes.ProductID, kBoardProduct);
+  EXPECT_EQ(LAttributes.VersionNumber, 0x0100) << "the board's bcdDevice";
   // Wine names the manufacturer after its hidraw bus and the product after
   // the kernel's HID name; Windows takes both from the USB strings.
   std::string LManufacturer, LProduct;
