@@ -36,6 +36,8 @@ TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/hid/tsan.supp" \
 # update engine and kestrova-flash, run under Wine in a private prefix: the
 # HID layer's tests, kestrova-flash's tests, and a complete update by
 # kestrova-flash.exe on the simulated bus compared byte for byte with the images.
+# The Windows backend's tests on Wine's HID bus and one more complete update
+# run in front of the simulated board on a umockdev hidraw node (tests/wine).
 toolchain="$PWD/cmake/mingw-w64.cmake"
 gtest_prefix="$PWD/build/mingw-gtest/install"
 if [ ! -f "$gtest_prefix/lib/cmake/GTest/GTestConfig.cmake" ]; then
@@ -51,9 +53,17 @@ if [ ! -f "$KESTROVA_WINEPREFIX/system.reg" ]; then
   WINEPREFIX="$KESTROVA_WINEPREFIX" WINEDEBUG=-all /usr/lib/wine/wine64 \
     reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
 fi
+# Wine's HID bus starts its udev backend (hidraw nodes, here the board on
+# umockdev) only when its SDL backend is switched off.
+if ! grep -qs '^"Enable SDL"=dword:00000000' "$KESTROVA_WINEPREFIX/system.reg"; then
+  WINEPREFIX="$KESTROVA_WINEPREFIX" WINEDEBUG=-all /usr/lib/wine/wine64 \
+    reg add 'HKLM\System\CurrentControlSet\Services\winebus' /v 'Enable SDL' /t REG_DWORD /d 0 /f
+  WINEPREFIX="$KESTROVA_WINEPREFIX" /usr/lib/wine/wineserver -w
+fi
 cmake -S . -B build/mingw -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_WERROR=ON \
-  -DKESTROVA_GUI=OFF -DKESTROVA_ONLY="hid;sim;bsl;update;cli" -DKESTROVA_TEST_ONLY="hid;sim;cli" \
-  -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DGTest_DIR="$gtest_prefix/lib/cmake/GTest"
+  -DKESTROVA_GUI=OFF -DKESTROVA_ONLY="hid;sim;bsl;update;cli;wine" -DKESTROVA_TEST_ONLY="hid;sim;cli;wine" \
+  -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DGTest_DIR="$gtest_prefix/lib/cmake/GTest" \
+  -DKESTROVA_WINE_BOARD="$PWD/build/test/tests/wine/wine_hid_board"
 cmake --build build/mingw -j "$jobs"
 run_ctest --test-dir build/mingw --output-on-failure || status=1
 # Leave no Wine server behind.
