@@ -8,18 +8,21 @@
 #include <umockdev.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "DescriptorFixtures.h"
+#include "DeviceOpenError.h"
 #include "JvHidControllerClass.h"
 #include "TestEventLoop.h"
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -296,6 +299,133 @@ TEST_F(TLinuxBackend, ReplugUnderTheSameNodeNameGetsANewIdentity) {
   Controller->CheckIn(LOld);
   Controller->CheckIn(LNew);
   EXPECT_EQ(Controller->NumCheckedInDevices(), 1);
+}
+
+TEST_F(TLinuxBackend, ShortReadBuffersAndLongWritesFailAndSayWhy) {
+  Add(kBoard, false);
+  CreateController();
+  Loop.RunPending();
+  TJvHidDevice* LBoard = nullptr;
+  ASSERT_TRUE(Controller->CheckOutByID(LBoard, 0x2047, 0x0200));
+  const int LOtherEnd = umockdev_testbed_get_dev_fd(Bed, "/dev/hidraw0");
+  ASSERT_GE(LOtherEnd, 0);
+
+  std::vector<uint8_t> LReport(65, 0xAC);
+  uint32_t LWritten = 0;
+  EXPECT_FALSE(LBoard->WriteFile(LReport.data(), 65, LWritten));
+  EXPECT_THAT(LBoard->LastError().Reason, HasSubstr("65 bytes is longer than the output report of 64 bytes"));
+  EXPECT_EQ(LBoard->LastError().DevicePath, "/dev/hidraw0");
+  pollfd LPoll{LOtherEnd, POLLIN, 0};
+  EXPECT_EQ(::poll(&LPoll, 1, 50), 0) << "nothing of the long write reached the device";
+  EXPECT_TRUE(LBoard->WriteFile(LReport.data(), 64, LWritten)) << "one report is fine";
+  EXPECT_EQ(::read(LOtherEnd, LReport.data(), 64), 64);
+
+  std::vector<uint8_t> LAnswer(64, 0x3F);
+  ASSERT_EQ(::write(LOtherEnd, LAnswer.data(), LAnswer.size()), 64);
+  std::vector<uint8_t> LShort(63, 0);
+  EXPECT_FALSE(LBoard->ReadFileEx(LShort.data(), 63, nullptr));
+  EXPECT_THAT(LBoard->LastError().Reason, HasSubstr("63 bytes is shorter than the input report of 64 bytes"));
+  EXPECT_EQ(LShort, std::vector<uint8_t>(63, 0)) << "no cut report";
+  std::vector<uint8_t> LWhole(64, 0);
+  ASSERT_TRUE(LBoard->ReadFileEx(LWhole.data(), 64, nullptr));
+  EXPECT_EQ(LWhole, LAnswer) << "the report waited for a buffer that holds it";
+  EXPECT_TRUE(LBoard->WaitForRead(kEventWaitMs));
+  Controller->CheckIn(LBoard);
+}
+
+TEST_F(TLinuxBackend, UnplugWakesAWriteBlockedOnADeviceThatStoppedReading) {
+  Add(kBoard, false);
+  CreateController();
+  Loop.RunPending();
+  TJvHidDevice* LBoard = nullptr;
+  ASSERT_TRUE(Controller->CheckOutByID(LBoard, 0x2047, 0x0200));
+  const int LOtherEnd = umockdev_testbed_get_dev_fd(Bed, "/dev/hidraw0");
+  ASSERT_GE(LOtherEnd, 0);
+
+  // The worker writes until the node takes no more (nobody reads the other end).
+  std::atomic<int> LWrites{0};
+  std::atomic<bool> LDone{false};
+  std::chrono::steady_clock::time_point LReturned;
+  TJvHidDeviceError LError;
+  std::thread LWorker([&] {
+    std::vector<uint8_t> LReport(64, 0xAC);
+    uint32_t LWritten = 0;
+    while (LBoard->WriteFile(LReport.data(), 64, LWritten)) ++LWrites;
+    LReturned = std::chrono::steady_clock::now();
+    LError = LBoard->LastError();
+    LDone = true;
+  });
+  int LSeen = -1;
+  while (LSeen != LWrites.load()) {
+    LSeen = LWrites;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  ASSERT_FALSE(LDone) << "the worker is blocked in a write";
+  // Should the unplug not wake it, the other end is drained after 2 s so
+  // the test ends with a failure instead of hanging.
+  std::thread LRescue([&] {
+    std::vector<uint8_t> LSink(4096);
+    const auto LEnd = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (!LDone && std::chrono::steady_clock::now() < LEnd) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    while (!LDone) {
+      if (::read(LOtherEnd, LSink.data(), LSink.size()) <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+
+  Remove(kBoard);
+  const auto LStart = std::chrono::steady_clock::now();
+  // A new handler runs a pass at once, here on the main thread.
+  Controller->SetOnDeviceChange([](TJvHidDeviceController*) {});
+  const auto LPassEnd = std::chrono::steady_clock::now();
+  LRescue.join();
+  LWorker.join();
+  ASSERT_THAT(Events, ElementsAre("arrival MSP430 USB BSL", "removal MSP430 USB BSL"));
+  EXPECT_LT(LPassEnd - LStart, std::chrono::milliseconds(100)) << "the main thread waited for the worker";
+  EXPECT_LT(LReturned - LStart, std::chrono::milliseconds(100)) << "the blocked write was not woken";
+  EXPECT_EQ(LError.Code, hid::kErrorDeviceNotConnected) << LError.Reason;
+  Controller->CheckIn(LBoard);
+}
+
+TEST_F(TLinuxBackend, AnObjectWhoseNodeNameWasReusedOpensNothing) {
+  Add(kBoard, false);
+  CreateController();
+  Loop.RunPending();
+  TJvHidDevice* LOld = nullptr;
+  ASSERT_TRUE(Controller->CheckOutByID(LOld, 0x2047, 0x0200));
+  ASSERT_TRUE(LOld->OpenReadWrite());
+  LOld->CloseFile();
+  // The board leaves and another device gets hidraw0; the discovery of a
+  // pass has seen the new device, its removals have not run yet.
+  Remove(kBoard);
+  TFakeDevice LOther = kBoard;
+  LOther.UsbPort = "1-5";
+  LOther.HidSequence = 7;
+  LOther.Product = "Other Loader";
+  LOther.WithNode = false;  // the test bed makes a node name once; a plain file stands in
+  Add(LOther, false);
+  gchar* LRoot = umockdev_testbed_get_root_dir(Bed);
+  const std::string LNode = std::string(LRoot) + "/dev/hidraw0";
+  g_free(LRoot);
+  std::FILE* LFile = std::fopen(LNode.c_str(), "w");
+  ASSERT_NE(LFile, nullptr);
+  std::fclose(LFile);
+  std::vector<hid::TDiscoveredInterface> LFound;
+  ASSERT_TRUE(hid::OsPlatform().Enumerate(LFound));
+  ASSERT_EQ(LFound.size(), 1u);
+  EXPECT_EQ(LFound[0].Path, "/dev/hidraw0");
+  EXPECT_NE(LFound[0].DeviceID, LOld->PnPInfo().FDeviceID);
+
+  EXPECT_FALSE(LOld->OpenFile());
+  EXPECT_FALSE(LOld->OpenReadWrite());
+  EXPECT_THAT(LOld->LastError().Reason, HasSubstr("/dev/hidraw0 now belongs to another device"));
+  EXPECT_FALSE(LOld->OpenFileEx(omhRead));
+  Controller->SetOnDeviceChange([](TJvHidDeviceController*) {});
+  EXPECT_THAT(Events, ElementsAre("arrival MSP430 USB BSL", "removal MSP430 USB BSL", "arrival Other Loader"));
+  Controller->CheckIn(LOld);
+  TJvHidDevice* LNew = nullptr;
+  ASSERT_TRUE(Controller->CheckOutByID(LNew, 0x2047, 0x0200));
+  EXPECT_TRUE(LNew->OpenReadWrite()) << "the device that owns the node now opens";
+  Controller->CheckIn(LNew);
 }
 
 }  // namespace
