@@ -57,6 +57,7 @@ hid::THidHandle TJvHidDevice::TImpl::OpenSynchronous() {
 }
 
 bool TJvHidDevice::TImpl::OpenFileLocked() {
+  if (!Accessible() && FileHandle == hid::kInvalidHandle) RecordNotUsable();
   if (Accessible() && FileHandle == hid::kInvalidHandle) {
     FileHandle = OpenSynchronous();
     if (FileHandle != hid::kInvalidHandle) {
