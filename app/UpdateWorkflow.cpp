@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "AppFolder.h"
+#include "DeviceOpenError.h"
 #include "MainThread.h"
 #include "Orvik.ThreadRunner.h"
 #include "SystemColors.h"
@@ -74,7 +75,7 @@ void TfKestrovaLoader_Main::FlashThread(TThreadRunner* Tr) {
   try {
     LogMsg(0, mtDebug, "Flash thread - Start", clBlack);
     UiStep(TUiStep::A);
-    if (HidCtl1->CheckOutByCallback(dev, FindMyDevice)) {
+    if (HidCtl1->CheckOutByCallback(dev, FindMyDevice) && BoardUsable(dev)) {
       bsl = std::make_unique<TBsl>();
       bsl->SetOnLogMsg([this](int32_t i, TMessageType t, const std::string& m, TColor c) { LogMsg(i, t, m, c); });
       bsl->SetHidDev(dev);
@@ -105,6 +106,17 @@ void TfKestrovaLoader_Main::FlashThread(TThreadRunner* Tr) {
   EnDisSettingsComponents(true);
   UiStep(TUiStep::F);
   fTR.store(nullptr);
+}
+
+// A board that is listed but cannot be opened for reading and writing (no
+// permission, used by another program, gone) is not talked to: the
+// technician learns where it is, why it failed and what to do.
+bool TfKestrovaLoader_Main::BoardUsable(TJvHidDevice* ADev) {
+  if (ADev->OpenReadWrite()) return true;
+  const std::string text = DeviceOpenErrorText(ADev->LastError());
+  LogMsg(0, mtDebug, text, clRed);
+  RunOnMainThread([&] { ShowMessage(QString::fromStdString(text)); });
+  return false;
 }
 
 // Stage 2: polls for the board under its new loader and writes the

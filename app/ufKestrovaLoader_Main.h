@@ -125,6 +125,7 @@ class TfKestrovaLoader_Main : public QWidget {
   void SetStepColors(TColor AStep1, TColor AStep2, TColor AStep3);
   void ShowMessage(const QString& AText);
   bool WaitForBoardAndFlash(TBsl& ABsl, TJvHidDevice*& ADev);
+  bool BoardUsable(TJvHidDevice* ADev);
 
   std::atomic<TThreadRunner*> fTR{nullptr};
   QString file_loader;
