@@ -5,6 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <umockdev.h>
 #include <unistd.h>
 
@@ -426,6 +428,100 @@ TEST_F(TLinuxBackend, AnObjectWhoseNodeNameWasReusedOpensNothing) {
   ASSERT_TRUE(Controller->CheckOutByID(LNew, 0x2047, 0x0200));
   EXPECT_TRUE(LNew->OpenReadWrite()) << "the device that owns the node now opens";
   Controller->CheckIn(LNew);
+}
+
+// ---- a technician who is not root ----
+
+// Set for the copy of this program that runs as the unprivileged user.
+const char* const kAsUserEnv = "KESTROVA_HID_AS_USER";
+constexpr const char* kUser = "nobody";
+
+bool IsBoard(TJvHidDevice* ADevice) {
+  return ADevice->Attributes().VendorID == 0x2047 && ADevice->Attributes().ProductID == 0x0200;
+}
+
+// Runs the AsUser case of this program as kUser in the same test bed (the
+// preload library and UMOCKDEV_DIR are inherited); returns what it printed.
+std::string RunAsUser(const char* AExpect, int& AStatus) {
+  char LSelf[4096];
+  const ssize_t LLength = ::readlink("/proc/self/exe", LSelf, sizeof LSelf - 1);
+  if (LLength <= 0) return "no /proc/self/exe";
+  LSelf[LLength] = 0;
+  const std::string LCommand = std::string("env ") + kAsUserEnv + "=" + AExpect + " timeout 20 setpriv --reuid=" + kUser +
+                               " --regid=nogroup --clear-groups " + LSelf +
+                               " --gtest_filter=TLinuxBackendAsUser.* 2>&1";
+  std::FILE* LPipe = ::popen(LCommand.c_str(), "r");
+  if (!LPipe) return "popen failed";
+  std::string LOut;
+  char LBuffer[512];
+  while (std::fgets(LBuffer, sizeof LBuffer, LPipe)) LOut += LBuffer;
+  AStatus = ::pclose(LPipe);
+  return LOut;
+}
+
+TEST_F(TLinuxBackend, AUserWhoMayNotOpenTheNodeIsToldWhereWhyAndHowAndTheRulesAclLetsHimIn) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop privileges";
+  if (::system("command -v setpriv >/dev/null && command -v setfacl >/dev/null") != 0)
+    GTEST_SKIP() << "setpriv and setfacl (util-linux, acl) are needed";
+  // The board's node as a plain file of root's: the test bed's
+  // pseudo-terminals live on devpts, which keeps no ACLs, and answer only
+  // root through the test bed's ioctl socket.
+  TFakeDevice LBoard = kBoard;
+  LBoard.WithNode = false;
+  Add(LBoard, false);
+  gchar* LRoot = umockdev_testbed_get_root_dir(Bed);
+  const std::string LRootDir = LRoot;
+  g_free(LRoot);
+  // The unprivileged copy must see the test bed and reach its sockets.
+  ASSERT_EQ(::system(("chmod -R a+rwX " + LRootDir).c_str()), 0);
+  const std::string LNode = LRootDir + "/dev/hidraw0";
+  ::mkdir((LRootDir + "/dev").c_str(), 0755);
+  std::FILE* LFile = std::fopen(LNode.c_str(), "w");
+  ASSERT_NE(LFile, nullptr);
+  std::fclose(LFile);
+  ASSERT_EQ(::chmod(LNode.c_str(), 0600), 0);
+  struct stat LStat;
+
+  int LStatus = -1;
+  const std::string LDenied = RunAsUser("denied", LStatus);
+  EXPECT_EQ(LStatus, 0) << LDenied;
+  EXPECT_THAT(LDenied, HasSubstr("The board was found at /dev/hidraw0 but cannot be opened for reading and writing.\n"
+                                 "Reason: Permission denied (error 13).\n"
+                                 "Install the udev rule 70-kestrova-bsl.rules"));
+  EXPECT_THAT(LDenied, HasSubstr("sudo sh packaging/udev/install-udev-rule.sh"));
+  ASSERT_EQ(::stat(LNode.c_str(), &LStat), 0);
+  EXPECT_EQ(LStat.st_size, 0) << "no report reached the board";
+
+  // What the rule's uaccess tag does for the user at the seat: an ACL entry.
+  ASSERT_EQ(::system(("setfacl -m u:" + std::string(kUser) + ":rw " + LNode).c_str()), 0);
+  const std::string LGranted = RunAsUser("granted", LStatus);
+  EXPECT_EQ(LStatus, 0) << LGranted;
+  EXPECT_THAT(LGranted, HasSubstr("[  PASSED  ] 1 test"));
+  ASSERT_EQ(::stat(LNode.c_str(), &LStat), 0);
+  EXPECT_EQ(LStat.st_size, 64) << "the user's report reached the board";
+}
+
+// Runs only as the unprivileged copy started above.
+TEST(TLinuxBackendAsUser, OpensTheBoardOnlyWithAccess) {
+  const char* LExpect = std::getenv(kAsUserEnv);
+  if (!LExpect) GTEST_SKIP() << "started by the test above only";
+  ASSERT_NE(::geteuid(), 0u);
+  TPollingEventLoop LLoop;
+  TJvHidDeviceController LController;
+  LLoop.RunPending();
+  TJvHidDevice* LBoard = nullptr;
+  ASSERT_TRUE(LController.CheckOutByCallback(LBoard, IsBoard)) << "listed without access to its node";
+  if (std::strcmp(LExpect, "denied") == 0) {
+    EXPECT_FALSE(LBoard->OpenReadWrite());
+    std::printf("%s\n", DeviceOpenErrorText(LBoard->LastError()).c_str());
+  } else {
+    ASSERT_TRUE(LBoard->OpenReadWrite()) << DeviceOpenErrorText(LBoard->LastError());
+    std::vector<uint8_t> LReport(64, 0xAC);
+    LReport[0] = 0x3F;
+    uint32_t LWritten = 0;
+    EXPECT_TRUE(LBoard->WriteFile(LReport.data(), 64, LWritten));
+  }
+  LController.CheckIn(LBoard);
 }
 
 }  // namespace
