@@ -102,8 +102,18 @@ void TJvHidDevice::TImpl::CloseFileLocked(std::unique_lock<std::mutex>& ALock) {
 
 void TJvHidDevice::TImpl::CloseReadLocked(std::unique_lock<std::mutex>& ALock) {
   // An outstanding read is aborted first; its completion still reaches the
-  // thread that started it, so that thread learns the read failed.
-  if (ReadHandle != hid::kInvalidHandle) Platform->CancelRead(ReadHandle);
+  // thread that started it, so that thread learns the read failed. The
+  // platform may wait there until the read let go of its buffer: not under
+  // the lock, which the main thread's unplug needs.
+  if (ReadHandle != hid::kInvalidHandle) {
+    const hid::THidHandle LHandle = ReadHandle;
+    ++Users;  // keeps the handle open meanwhile
+    ALock.unlock();
+    Platform->CancelRead(LHandle);
+    ALock.lock();
+    --Users;
+    Idle.notify_all();
+  }
   CloseLocked(ALock, ReadHandle);
   NumOverlappedBuffers = 0;
 }
