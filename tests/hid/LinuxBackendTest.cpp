@@ -157,12 +157,9 @@ TEST_F(TLinuxBackend, ReplugUnderTheSameNodeNameGetsANewIdentity) {
 }
 
 TEST_F(TLinuxBackend, ShortReadBuffersAndLongWritesFailAndSayWhy) {
-  Add(kBoard, false);
-  CreateController();
-  Loop.RunPending();
-  TJvHidDevice* LBoard = nullptr;
-  ASSERT_TRUE(Controller->CheckOutByID(LBoard, 0x2047, 0x0200));
-  const int LOtherEnd = umockdev_testbed_get_dev_fd(Bed, "/dev/hidraw0");
+  int LOtherEnd = -1;
+  TJvHidDevice* LBoard = BoardCheckedOut(LOtherEnd);
+  ASSERT_NE(LBoard, nullptr);
   ASSERT_GE(LOtherEnd, 0);
 
   std::vector<uint8_t> LReport(65, 0xAC);
@@ -189,12 +186,9 @@ TEST_F(TLinuxBackend, ShortReadBuffersAndLongWritesFailAndSayWhy) {
 }
 
 TEST_F(TLinuxBackend, UnplugWakesAWriteBlockedOnADeviceThatStoppedReading) {
-  Add(kBoard, false);
-  CreateController();
-  Loop.RunPending();
-  TJvHidDevice* LBoard = nullptr;
-  ASSERT_TRUE(Controller->CheckOutByID(LBoard, 0x2047, 0x0200));
-  const int LOtherEnd = umockdev_testbed_get_dev_fd(Bed, "/dev/hidraw0");
+  int LOtherEnd = -1;
+  TJvHidDevice* LBoard = BoardCheckedOut(LOtherEnd);
+  ASSERT_NE(LBoard, nullptr);
   ASSERT_GE(LOtherEnd, 0);
 
   // The worker writes until the node takes no more (nobody reads the other end).

@@ -158,6 +158,18 @@ class TLinuxBackend : public ::testing::Test {
     Controller->OnRemoval = [this](TJvHidDevice* D) { Events.push_back("removal " + D->ProductName()); };
   }
 
+  // The board plugged in, listed and checked out; AOtherEnd: the other end
+  // of its node.
+  TJvHidDevice* BoardCheckedOut(int& AOtherEnd) {
+    Add(kBoard, false);
+    CreateController();
+    Loop.RunPending();
+    TJvHidDevice* LBoard = nullptr;
+    if (!Controller->CheckOutByID(LBoard, 0x2047, 0x0200)) return nullptr;
+    AOtherEnd = umockdev_testbed_get_dev_fd(Bed, "/dev/hidraw0");
+    return LBoard;
+  }
+
   void WaitForEvents(size_t ACount) {
     Loop.RunFor(kEventWaitMs, [&] { return Events.size() >= ACount; });
   }
