@@ -395,6 +395,7 @@ void TLinuxHidPlatform::WatchChanges(TChangeNotify ANotify) {
   IHidEventLoop* LLoop = EventLoop();
   std::shared_ptr<TWatch> LWatch = std::make_shared<TWatch>();
   LWatch->Notify = std::move(ANotify);
+  int LMonitorFd = -1;
   {
     std::lock_guard<std::mutex> LGuard(FLock);
     FWatch = LWatch;
@@ -403,10 +404,12 @@ void TLinuxHidPlatform::WatchChanges(TChangeNotify ANotify) {
     if (FMonitor) {
       udev_monitor_filter_add_match_subsystem_devtype(FMonitor, "hidraw", nullptr);
       udev_monitor_enable_receiving(FMonitor);
+      LMonitorFd = udev_monitor_get_fd(FMonitor);
     }
   }
-  if (FMonitor) {
-    FMonitorWatch = LLoop->WatchReadable(udev_monitor_get_fd(FMonitor), [this, LWatch] {
+  if (LMonitorFd >= 0) {
+    // Not under the lock: a loop may run the callback from inside.
+    void* LMonitorWatch = LLoop->WatchReadable(LMonitorFd, [this, LWatch] {
       DrainMonitor();
       TChangeNotify LNotify;
       {
@@ -415,6 +418,8 @@ void TLinuxHidPlatform::WatchChanges(TChangeNotify ANotify) {
       }
       if (LNotify) LNotify(0);
     });
+    std::lock_guard<std::mutex> LGuard(FLock);
+    FMonitorWatch = LMonitorWatch;
   }
   LLoop->Post([LWatch] {
     TChangeNotify LNotify;

@@ -19,6 +19,7 @@
 
 #include "DeviceOpenError.h"
 #include "JvHidControllerClass.h"
+#include "LinuxHidPlatform.h"
 #include "UmockdevBed.h"
 
 using ::testing::ElementsAre;
@@ -275,6 +276,36 @@ TEST_F(TLinuxBackend, AnObjectWhoseNodeNameWasReusedOpensNothing) {
   ASSERT_TRUE(Controller->CheckOutByID(LNew, 0x2047, 0x0200));
   EXPECT_TRUE(LNew->OpenReadWrite()) << "the device that owns the node now opens";
   Controller->CheckIn(LNew);
+}
+
+TEST_F(TLinuxBackend, TheFirstReadStartsItsPumpWhileAnotherThreadCloses) {
+  // A platform of its own, so that this read is its first: the pump is
+  // created now, while the other thread's close looks for it (ThreadSanitizer
+  // watches this case).
+  Add(kBoard, false);
+  hid::TLinuxHidPlatform LPlatform;
+  ASSERT_TRUE(LPlatform.Bind());
+  std::vector<hid::TDiscoveredInterface> LFound;
+  ASSERT_TRUE(LPlatform.Enumerate(LFound));
+  ASSERT_EQ(LFound.size(), 1u);
+  const hid::THidHandle LRead = LPlatform.OpenInterface(LFound[0], hid::TOpenAccess::OverlappedRead);
+  std::vector<hid::THidHandle> LOthers;
+  for (int LIdx = 0; LIdx < 20; ++LIdx)
+    LOthers.push_back(LPlatform.OpenInterface(LFound[0], hid::TOpenAccess::ReadWrite));
+  ASSERT_NE(LRead, hid::kInvalidHandle);
+  std::vector<uint8_t> LBuffer(64, 0);
+  std::atomic<bool> LGo{false};
+  std::thread LCloser([&] {
+    while (!LGo) std::this_thread::yield();
+    for (hid::THidHandle LHandle : LOthers) LPlatform.Close(LHandle);
+  });
+  LGo = true;
+  EXPECT_TRUE(LPlatform.StartRead(LRead, LBuffer.data(), 64, nullptr));
+  LCloser.join();
+  LPlatform.CancelRead(LRead);
+  LPlatform.AlertableWait(0);
+  LPlatform.Close(LRead);
+  LPlatform.Unbind();
 }
 
 // ---- a technician who is not root ----

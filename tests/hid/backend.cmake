@@ -32,6 +32,7 @@ find_program(UMOCKDEV_WRAPPER umockdev-wrapper)
 pkg_check_modules(UMOCKDEV IMPORTED_TARGET umockdev-1.0)
 if(UMOCKDEV_WRAPPER AND UMOCKDEV_FOUND)
   add_executable(hid_linux_tests LinuxBackendTest.cpp)
+  target_include_directories(hid_linux_tests PRIVATE ${PROJECT_SOURCE_DIR}/hid/linux)
   target_link_libraries(hid_linux_tests PRIVATE kestrova_hid PkgConfig::UMOCKDEV GTest::gtest GTest::gmock
                                                 GTest::gtest_main)
   # The wrapper preloads the library that redirects /sys and /dev.
