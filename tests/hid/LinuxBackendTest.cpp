@@ -192,6 +192,12 @@ TEST_F(TLinuxBackend, UnplugWakesAWriteBlockedOnADeviceThatStoppedReading) {
   ASSERT_NE(LBoard, nullptr);
   ASSERT_GE(LOtherEnd, 0);
 
+  // A read waits for an answer that never comes.
+  std::vector<uint8_t> LReply(64, 0);
+  uint32_t LReadError = 0;
+  ASSERT_TRUE(LBoard->ReadFileEx(LReply.data(), 64, [&](uint32_t AError, uint32_t, const TJvOverlapped*) {
+    LReadError = AError;
+  }));
   // The worker writes until the node takes no more (nobody reads the other end).
   std::atomic<int> LWrites{0};
   std::atomic<bool> LDone{false};
@@ -233,6 +239,8 @@ TEST_F(TLinuxBackend, UnplugWakesAWriteBlockedOnADeviceThatStoppedReading) {
   EXPECT_LT(LPassEnd - LStart, std::chrono::milliseconds(100)) << "the main thread waited for the worker";
   EXPECT_LT(LReturned - LStart, std::chrono::milliseconds(100)) << "the blocked write was not woken";
   EXPECT_EQ(LError.Code, hid::kErrorDeviceNotConnected) << LError.Reason;
+  EXPECT_TRUE(LBoard->WaitForRead(0)) << "the pending read ended too";
+  EXPECT_EQ(LReadError, hid::kErrorDeviceNotConnected);
   Controller->CheckIn(LBoard);
 }
 
