@@ -10,6 +10,7 @@
 #include "Orvik.ThreadRunner.h"
 #include "QtHidEventLoop.h"
 #include "SimSession.h"
+#include "SingleInstance.h"
 #include "Velmora.Utils.Log.h"
 #include "ufKestrovaLoader_Log.h"
 #include "ufKestrovaLoader_Main.h"
@@ -40,6 +41,14 @@ int RunKestrovaSetup(int& argc, char** argv, const std::function<void()>& AOnSho
   ThreadRunnerModuleInit();
   LogWriterInitialize();
   TKestrovaApplication app(argc, argv);
+  TSingleInstance instance;
+  if (!instance.Acquire()) {
+    // Before anything reads or writes the settings or log files.
+    ShowAlreadyRunning();
+    LogWriterShutdown();
+    ThreadRunnerModuleShutdown();
+    return EXIT_FAILURE;
+  }
   TQtHidEventLoop hidLoop;
   hid::SetEventLoop(&hidLoop);
   hid::SetUnhandledErrorHandler([](const std::string& AMessage) { ReportError(AMessage); });

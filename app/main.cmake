@@ -5,6 +5,7 @@ add_library(kestrova_app STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/MainThread.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/QtHidEventLoop.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/SimSession.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/SingleInstance.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/Startup.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/UpdateWorkflow.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/ufKestrovaLoader_Main.cpp

@@ -55,6 +55,11 @@ void TBsl::LogMsg(int32_t AID, TMessageType AType, const std::string& AMessage, 
   if (fonLogMsg) fonLogMsg(AID, AType, AMessage, AColor);
 }
 
+std::string TBsl::DeviceErrorText() const {
+  const TJvHidDeviceError error = FHidDev->LastError();
+  return error.DevicePath + ": " + error.Reason + " (error " + std::to_string(error.Code) + ")";
+}
+
 bool TBsl::OpenHidDev() {
   // Queue lengths of the synchronous and the read handle: room for every
   // answer a burst of commands can leave behind.
@@ -66,7 +71,11 @@ bool TBsl::OpenHidDev() {
 }
 
 bool TBsl::SndPacket(const TBytes& ATxData) {
-  if (!FHidDev || !FHidDev->OpenFile()) return false;
+  if (!FHidDev) return false;
+  if (!FHidDev->OpenFile()) {
+    LogMsg(13, mtDebug, "tx-err - " + DeviceErrorText(), clRed);
+    return false;
+  }
   const size_t length = FHidDev->Caps().OutputReportByteLength;
   const size_t count = ATxData.size();
   if (count > kMaxCoreLength || kReportHeader + count > length) {
@@ -84,11 +93,12 @@ bool TBsl::SndPacket(const TBytes& ATxData) {
          "tx[" + std::to_string(length) + "/" + std::to_string(count) + "]: " + BytesToHex(report),
          clBlue);
   uint32_t written = 0;
-  const bool ok = FHidDev->WriteFile(report.data(), static_cast<uint32_t>(length), written) &&
-                  written == length;
+  const bool sent = FHidDev->WriteFile(report.data(), static_cast<uint32_t>(length), written);
+  const bool ok = sent && written == length;
   LogMsg(13, mtDebug,
          std::string(ok ? "tx-ok" : "tx-err") + " - data written: " + std::to_string(written),
          clBlack);
+  if (!sent) LogMsg(13, mtDebug, "tx-err - " + DeviceErrorText(), clRed);
   return ok;
 }
 
@@ -101,7 +111,10 @@ bool TBsl::RcvPacket(TBytes& ARxData) {
       [this](uint32_t AErrorCode, uint32_t ACount, const TJvOverlapped* AOvl) {
         Dummy(AErrorCode, ACount, AOvl);
       });
-  if (!started) return false;
+  if (!started) {
+    LogMsg(14, mtDebug, "rx-err - " + DeviceErrorText(), clRed);
+    return false;
+  }
   // Wait for the answer; a read still outstanding afterwards is cancelled so
   // that it never fills this buffer after it is gone, nor takes the answer
   // meant for a later command.

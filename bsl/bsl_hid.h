@@ -65,6 +65,8 @@ class TBsl {
   bool RcvPacket(TBytes& ARxData);
   void Dummy(uint32_t ErrorCode, uint32_t Count, const TJvOverlapped* Ovl);
   void LogMsg(int32_t AID, TMessageType AType, const std::string& AMessage, TColor AColor);
+  // The device's path and why its last write or read failed, for the log.
+  std::string DeviceErrorText() const;
 
   bool BSL_SendCommand(uint8_t ACommand, const TBytes& AData);
   bool BSL_SendCommand(uint8_t ACommand, const TBytes& AData, TBytes& ARXData);

@@ -1,8 +1,6 @@
 #include "DeviceList.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 namespace {
@@ -15,17 +13,12 @@ std::string OrNone(const std::string& AText) { return AText.empty() ? "(none)" :
 }  // namespace
 
 bool CanOpenForReports(TJvHidDevice& ADevice, std::string& AReason) {
-  ADevice.CloseFile();  // the names may have left a query-only handle open
-  errno = 0;
-  // Without read and write access the device object falls back to a handle
-  // that only tells identity and names: no reports go through it.
-  if (ADevice.OpenFile() && ADevice.HasReadWriteAccess()) return true;
-  const int error = errno;
-  std::string reason = "cannot be opened for reading and writing";
-  if (error != 0) reason += std::string(": ") + std::strerror(error);
-  if (error == EACCES) reason += " (this user may not use the device node)";
-  if (error == EBUSY) reason += " (another program holds it)";
-  AReason = reason;
+  if (ADevice.OpenReadWrite()) return true;
+  const TJvHidDeviceError error = ADevice.LastError();
+  AReason = "cannot be opened for reading and writing: " +
+            (error.Reason.empty() ? std::string("unknown reason") : error.Reason) + " (error " +
+            std::to_string(error.Code) + ")";
+  if (!error.Hint.empty()) AReason += ". " + error.Hint;
   return false;
 }
 

@@ -25,6 +25,17 @@ IHidPlatform& CurrentPlatform() {
 
 void SetPlatformOverride(IHidPlatform* APlatform) { GPlatformOverride.store(APlatform); }
 
+namespace {
+thread_local TSystemError GLastError;
+}  // namespace
+
+void SetLastSystemError(uint32_t ACode, std::string AText) {
+  GLastError.Code = ACode;
+  GLastError.Text = std::move(AText);
+}
+
+TSystemError LastSystemError() { return GLastError; }
+
 void SetEventLoop(IHidEventLoop* ALoop) { GEventLoop.store(ALoop); }
 
 IHidEventLoop* EventLoop() { return GEventLoop.load(); }

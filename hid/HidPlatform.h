@@ -69,6 +69,17 @@ using TReadCompletion = std::function<void(uint32_t AErrorCode, uint32_t ACount)
 constexpr uint32_t kErrorOperationAborted = 995;   // ERROR_OPERATION_ABORTED
 constexpr uint32_t kErrorDeviceNotConnected = 1167;  // ERROR_DEVICE_NOT_CONNECTED
 
+// Why the calling thread's last failed platform call failed: the system's
+// error number (errno on Linux, GetLastError on Windows) and its text.
+struct TSystemError {
+  uint32_t Code = 0;
+  std::string Text;
+};
+// Backends record the reason of every failing open, write and read start
+// here; it is per thread, as errno and GetLastError are.
+void SetLastSystemError(uint32_t ACode, std::string AText);
+TSystemError LastSystemError();
+
 // Device-change notification: lParam of the message (-1 for the first pass).
 using TChangeNotify = std::function<void(int32_t ALParam)>;
 
@@ -85,6 +96,12 @@ class IHidPlatform {
   virtual bool Enumerate(std::vector<TDiscoveredInterface>& AOut) = 0;
 
   virtual THidHandle Open(const std::string& APath, TOpenAccess AAccess) = 0;
+  // Opens the interface that discovery found, and nothing else: a backend
+  // whose paths are reused by later devices refuses a path that now leads
+  // to another device.
+  virtual THidHandle OpenInterface(const TDiscoveredInterface& AInterface, TOpenAccess AAccess) {
+    return Open(AInterface.Path, AAccess);
+  }
   virtual void Close(THidHandle AHandle) = 0;
 
   virtual bool GetAttributes(THidHandle AHandle, THidAttributes& AOut) = 0;
@@ -129,6 +146,12 @@ class IHidPlatform {
   // The HID device-interface class in registry form; empty when the
   // platform has none (the controller then shows the fixed value).
   virtual std::string HidGuid() { return {}; }
+  // What the technician can do about a device that could not be opened for
+  // reading and writing with the error ACode; empty when there is no advice.
+  virtual std::string OpenFailureHint(uint32_t ACode) {
+    (void)ACode;
+    return {};
+  }
 };
 
 // The platform the controller uses unless it is given one: the override when

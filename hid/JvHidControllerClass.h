@@ -34,6 +34,15 @@ struct TJvHidPnPInfo {
 
 enum TJvHidOpenExMode { omhRead, omhWrite };
 
+// Why the last open, write or read of a device failed: the device's path,
+// the system's error number and text, and what the technician can do.
+struct TJvHidDeviceError {
+  std::string DevicePath;
+  uint32_t Code = 0;
+  std::string Reason;
+  std::string Hint;  // empty when the platform has no advice
+};
+
 // Completion record of an overlapped read; hEvent carries the identity of
 // the device object that started the read.
 struct TJvOverlapped {
@@ -65,6 +74,11 @@ class TJvHidDevice {
   void CloseFile();
   bool OpenFileEx(TJvHidOpenExMode Mode);
   void CloseFileEx(TJvHidOpenExMode Mode);
+  // Opens the synchronous handle with read and write access (reopening a
+  // query-only handle); false, with LastError filled, when the device
+  // cannot be used for report I/O.
+  bool OpenReadWrite();
+  TJvHidDeviceError LastError() const;
 
   const hid::THidAttributes& Attributes() const;
   hid::THidCaps Caps();

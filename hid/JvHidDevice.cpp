@@ -21,14 +21,43 @@ bool TJvHidDevice::TImpl::Accessible() const {
   return IsPluggedIn && (IsCheckedOut || Enumerated > 0);
 }
 
+void TJvHidDevice::TImpl::RecordError(uint32_t ACode, const std::string& AReason) {
+  LastError.DevicePath = PnPInfo->FDevicePath;
+  LastError.Code = ACode;
+  LastError.Reason = AReason;
+  LastError.Hint = Platform->OpenFailureHint(ACode);
+}
+
+void TJvHidDevice::TImpl::RecordError() {
+  const hid::TSystemError LError = hid::LastSystemError();
+  RecordError(LError.Code, LError.Text);
+}
+
+void TJvHidDevice::TImpl::RecordNotUsable() {
+  if (!IsPluggedIn)
+    RecordError(hid::kErrorDeviceNotConnected, "The device is not connected.");
+  else
+    RecordError(0, "The device is neither checked out nor shown to a handler.");
+}
+
+hid::THidHandle TJvHidDevice::TImpl::OpenHandle(hid::TOpenAccess AAccess) {
+  hid::SetLastSystemError(0, {});
+  const hid::THidHandle LHandle = Platform->OpenInterface({PnPInfo->FDevicePath, PnPInfo->FDeviceID}, AAccess);
+  if (LHandle == hid::kInvalidHandle) RecordError();
+  return LHandle;
+}
+
 hid::THidHandle TJvHidDevice::TImpl::OpenSynchronous() {
-  hid::THidHandle LHandle = Platform->Open(PnPInfo->FDevicePath, hid::TOpenAccess::ReadWrite);
+  hid::THidHandle LHandle = OpenHandle(hid::TOpenAccess::ReadWrite);
   HasReadWriteAccess = LHandle != hid::kInvalidHandle;
-  if (!HasReadWriteAccess) LHandle = Platform->Open(PnPInfo->FDevicePath, hid::TOpenAccess::QueryOnly);
+  // The reason read-write access was refused stays the device's last error.
+  if (!HasReadWriteAccess) LHandle = Platform->OpenInterface({PnPInfo->FDevicePath, PnPInfo->FDeviceID},
+                                                             hid::TOpenAccess::QueryOnly);
   return LHandle;
 }
 
 bool TJvHidDevice::TImpl::OpenFileLocked() {
+  if (!Accessible() && FileHandle == hid::kInvalidHandle) RecordNotUsable();
   if (Accessible() && FileHandle == hid::kInvalidHandle) {
     FileHandle = OpenSynchronous();
     if (FileHandle != hid::kInvalidHandle) {
@@ -42,7 +71,7 @@ bool TJvHidDevice::TImpl::OpenFileLocked() {
 bool TJvHidDevice::TImpl::OpenReadLocked() {
   if (!Accessible()) return false;
   if (ReadHandle == hid::kInvalidHandle) {
-    ReadHandle = Platform->Open(PnPInfo->FDevicePath, hid::TOpenAccess::OverlappedRead);
+    ReadHandle = OpenHandle(hid::TOpenAccess::OverlappedRead);
     if (ReadHandle != hid::kInvalidHandle) {
       if (NumOverlappedBuffers != 0) Platform->SetNumInputBuffers(ReadHandle, NumOverlappedBuffers);
       if (!Platform->GetNumInputBuffers(ReadHandle, NumOverlappedBuffers)) NumOverlappedBuffers = 0;
@@ -54,7 +83,7 @@ bool TJvHidDevice::TImpl::OpenReadLocked() {
 bool TJvHidDevice::TImpl::OpenWriteLocked() {
   if (!Accessible()) return false;
   if (WriteHandle == hid::kInvalidHandle)
-    WriteHandle = Platform->Open(PnPInfo->FDevicePath, hid::TOpenAccess::OverlappedWrite);
+    WriteHandle = OpenHandle(hid::TOpenAccess::OverlappedWrite);
   return WriteHandle != hid::kInvalidHandle;
 }
 
@@ -73,8 +102,18 @@ void TJvHidDevice::TImpl::CloseFileLocked(std::unique_lock<std::mutex>& ALock) {
 
 void TJvHidDevice::TImpl::CloseReadLocked(std::unique_lock<std::mutex>& ALock) {
   // An outstanding read is aborted first; its completion still reaches the
-  // thread that started it, so that thread learns the read failed.
-  if (ReadHandle != hid::kInvalidHandle) Platform->CancelRead(ReadHandle);
+  // thread that started it, so that thread learns the read failed. The
+  // platform may wait there until the read let go of its buffer: not under
+  // the lock, which the main thread's unplug needs.
+  if (ReadHandle != hid::kInvalidHandle) {
+    const hid::THidHandle LHandle = ReadHandle;
+    ++Users;  // keeps the handle open meanwhile
+    ALock.unlock();
+    Platform->CancelRead(LHandle);
+    ALock.lock();
+    --Users;
+    Idle.notify_all();
+  }
   CloseLocked(ALock, ReadHandle);
   NumOverlappedBuffers = 0;
 }
@@ -153,6 +192,21 @@ bool TJvHidDevice::OpenFileEx(TJvHidOpenExMode Mode) {
   return Mode == omhRead ? d->OpenReadLocked() : d->OpenWriteLocked();
 }
 
+bool TJvHidDevice::OpenReadWrite() {
+  std::unique_lock<std::mutex> LLock(d->Lock);
+  if (!d->Accessible()) {
+    d->RecordNotUsable();
+    return false;
+  }
+  if (d->FileHandle != hid::kInvalidHandle && !d->HasReadWriteAccess) d->CloseFileLocked(LLock);
+  return d->OpenFileLocked() && d->HasReadWriteAccess;
+}
+
+TJvHidDeviceError TJvHidDevice::LastError() const {
+  std::lock_guard<std::mutex> LGuard(d->Lock);
+  return d->LastError;
+}
+
 void TJvHidDevice::CloseFileEx(TJvHidOpenExMode Mode) {
   std::unique_lock<std::mutex> LLock(d->Lock);
   if (Mode == omhRead)
@@ -194,16 +248,25 @@ bool TJvHidDevice::WriteFile(const uint8_t* Report, uint32_t ToWrite, uint32_t& 
   hid::THidHandle LHandle;
   {
     std::lock_guard<std::mutex> LGuard(d->Lock);
-    if (!d->OpenFileLocked() || !d->IsPluggedIn) return false;
+    if (!d->OpenFileLocked() || !d->IsPluggedIn) {
+      if (!d->Accessible()) d->RecordNotUsable();
+      return false;
+    }
     LHandle = d->FileHandle;
     ++d->Users;  // the handle stays open until this write is over
   }
   uint32_t LWritten = 0;
+  hid::SetLastSystemError(0, {});
   bool LOk = d->Platform->Write(LHandle, Report, ToWrite, LWritten);
   {
     std::lock_guard<std::mutex> LGuard(d->Lock);
     --d->Users;
-    if (!d->IsPluggedIn) LOk = false;  // unplugged under the write: it did not reach the device
+    if (!d->IsPluggedIn) {
+      LOk = false;  // unplugged under the write: it did not reach the device
+      d->RecordNotUsable();
+    } else if (!LOk) {
+      d->RecordError();
+    }
   }
   d->Idle.notify_all();
   BytesWritten = LWritten;
@@ -212,12 +275,18 @@ bool TJvHidDevice::WriteFile(const uint8_t* Report, uint32_t ToWrite, uint32_t& 
 
 bool TJvHidDevice::ReadFileEx(uint8_t* Report, uint32_t ToRead, TJvReadCallback CallBack) {
   std::lock_guard<std::mutex> LGuard(d->Lock);
-  if (!d->OpenReadLocked() || !d->IsPluggedIn) return false;
+  if (!d->OpenReadLocked() || !d->IsPluggedIn) {
+    if (!d->Accessible()) d->RecordNotUsable();
+    return false;
+  }
   std::shared_ptr<TJvReadState> LState = d->Read;
   uint64_t LSequence;
   {
     std::lock_guard<std::mutex> LReadGuard(LState->Lock);
-    if (LState->Pending) return false;  // the completion record is still in use
+    if (LState->Pending) {  // the completion record is still in use
+      d->RecordError(0, "A read is already outstanding on this device.");
+      return false;
+    }
     LState->Pending = true;
     LSequence = ++LState->Sequence;
     LState->Thread = std::this_thread::get_id();
@@ -236,7 +305,9 @@ bool TJvHidDevice::ReadFileEx(uint8_t* Report, uint32_t ToRead, TJvReadCallback 
     }
     if (CallBack) CallBack(AError, ACount, &LOvl);
   };
+  hid::SetLastSystemError(0, {});
   if (d->Platform->StartRead(d->ReadHandle, Report, ToRead, LCompletion)) return true;
+  d->RecordError();
   std::lock_guard<std::mutex> LReadGuard(LState->Lock);
   LState->Pending = false;
   return false;
@@ -275,9 +346,21 @@ void TJvHidDevice::CancelRead() {
     if (!LState->Pending) return;
     LStarter = LState->Thread;
   }
+  hid::THidHandle LHandle;
   {
     std::lock_guard<std::mutex> LGuard(d->Lock);
-    if (d->ReadHandle != hid::kInvalidHandle) d->Platform->CancelRead(d->ReadHandle);
+    LHandle = d->ReadHandle;
+    if (LHandle != hid::kInvalidHandle) ++d->Users;  // kept open, without holding the lock
+  }
+  if (LHandle != hid::kInvalidHandle) {
+    // A platform may wait here until the read has let go of its buffer;
+    // an unplug on the main thread must not wait behind that.
+    d->Platform->CancelRead(LHandle);
+    {
+      std::lock_guard<std::mutex> LGuard(d->Lock);
+      --d->Users;
+    }
+    d->Idle.notify_all();
   }
   if (LStarter == std::this_thread::get_id()) {
     // Deliver the abort completion here and now.

@@ -52,6 +52,8 @@ struct TJvHidDevice::TImpl {
   uint32_t NumInputBuffers = 0;
   uint32_t NumOverlappedBuffers = 0;
 
+  TJvHidDeviceError LastError;
+
   TJvHidPlugEvent OnUnplug;
   bool UnplugFromController = false;  // OnUnplug is the controller's handler
 
@@ -61,7 +63,13 @@ struct TJvHidDevice::TImpl {
 
   // The helpers below expect Lock to be held by the caller (ALock).
   bool Accessible() const;
+  hid::THidHandle OpenHandle(hid::TOpenAccess AAccess);  // records why it failed
   hid::THidHandle OpenSynchronous();  // read-write, else query only
+  // Records the calling thread's last platform error (or, with ACode, the
+  // given one) as the device's last error.
+  void RecordError();
+  void RecordError(uint32_t ACode, const std::string& AReason);
+  void RecordNotUsable();  // unplugged, or not checked out
   bool OpenFileLocked();
   bool OpenReadLocked();
   bool OpenWriteLocked();

@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev libgl-dev
   libpugixml-dev libudev-dev
   libgtest-dev googletest
-  umockdev libumockdev-dev
+  umockdev libumockdev-dev acl
   srecord unrtf
   xvfb xauth x11-apps imagemagick
   g++-mingw-w64-x86-64-posix wine64

@@ -19,6 +19,18 @@ constexpr uint32_t kMaxInputBuffers = 512;
 // ranges make a handle and a device ID hard to mix up in a trace.
 constexpr uint32_t kFirstDeviceID = 0x1000;
 constexpr hid::THidHandle kFirstHandle = 0x100;
+// The Windows errors the bus answers with, and their system texts.
+constexpr uint32_t kErrorFileNotFound = 2;         // ERROR_FILE_NOT_FOUND
+constexpr uint32_t kErrorAccessDenied = 5;         // ERROR_ACCESS_DENIED
+constexpr uint32_t kErrorInvalidHandle = 6;        // ERROR_INVALID_HANDLE
+constexpr uint32_t kErrorInvalidUserBuffer = 1784;  // ERROR_INVALID_USER_BUFFER
+
+void SetInvalidHandle() { hid::SetLastSystemError(kErrorInvalidHandle, "The handle is invalid."); }
+
+void SetLengthError(const std::string& AWhat) {
+  hid::SetLastSystemError(kErrorInvalidUserBuffer,
+                          "The supplied user buffer is not valid for the requested operation: " + AWhat);
+}
 
 bool CanRead(hid::TOpenAccess AAccess) {
   return AAccess == hid::TOpenAccess::ReadWrite || AAccess == hid::TOpenAccess::OverlappedRead;
@@ -204,9 +216,14 @@ bool TSimBus::Enumerate(std::vector<hid::TDiscoveredInterface>& AOut) {
 hid::THidHandle TSimBus::Open(const std::string& APath, hid::TOpenAccess AAccess) {
   std::lock_guard<std::mutex> LGuard(FLock);
   auto LSlot = std::find_if(FSlots.begin(), FSlots.end(), [&](const auto& S) { return S->Path == APath; });
-  if (LSlot == FSlots.end() || !(*LSlot)->Device->CanOpen) return hid::kInvalidHandle;
-  if (AAccess != hid::TOpenAccess::QueryOnly && !(*LSlot)->Device->CanOpenReadWrite)
+  if (LSlot == FSlots.end() || !(*LSlot)->Device->CanOpen) {
+    hid::SetLastSystemError(kErrorFileNotFound, "The system cannot find the file specified.");
     return hid::kInvalidHandle;
+  }
+  if (AAccess != hid::TOpenAccess::QueryOnly && !(*LSlot)->Device->CanOpenReadWrite) {
+    hid::SetLastSystemError(kErrorAccessDenied, "Access is denied.");
+    return hid::kInvalidHandle;
+  }
   auto LHandle = std::make_shared<THandle>();
   LHandle->Slot = *LSlot;
   LHandle->Access = AAccess;
@@ -302,12 +319,23 @@ bool TSimBus::Write(hid::THidHandle AHandle, const uint8_t* AData, uint32_t ALen
   std::shared_ptr<TSimFrameClock> LFrames;
   {
     std::lock_guard<std::mutex> LGuard(FLock);
-    auto LHandle = LiveHandleLocked(AHandle);
-    if (!LHandle || !CanWrite(LHandle->Access)) return false;
+    auto LHandle = FindHandleLocked(AHandle);
+    if (!LHandle || !CanWrite(LHandle->Access)) {
+      SetInvalidHandle();
+      return false;
+    }
+    if (LHandle->Dead) {
+      hid::SetLastSystemError(hid::kErrorDeviceNotConnected, "The device is not connected.");
+      return false;
+    }
     LDevice = LHandle->Slot->Device;
     LFrames = LHandle->Slot->OutFrames;
     // As on Windows, a write must be exactly one output report.
-    if (LDevice->OutputReportLength == 0 || ALength != LDevice->OutputReportLength) return false;
+    if (LDevice->OutputReportLength == 0 || ALength != LDevice->OutputReportLength) {
+      SetLengthError("a write of " + std::to_string(ALength) + " bytes is not the output report of " +
+                     std::to_string(LDevice->OutputReportLength) + " bytes");
+      return false;
+    }
   }
   if (LFrames) LFrames->WaitForFrame();  // one OUT transaction per frame
   AWritten = LDevice->OnOutputReport(AData, ALength);  // no bus lock held
@@ -318,8 +346,15 @@ bool TSimBus::StartRead(hid::THidHandle AHandle, uint8_t* ABuffer, uint32_t ALen
                         hid::TReadCompletion ACompletion) {
   std::lock_guard<std::mutex> LGuard(FLock);
   auto LHandle = LiveHandleLocked(AHandle);
-  if (!LHandle || LHandle->Access != hid::TOpenAccess::OverlappedRead || LHandle->Read) return false;
-  if (!ABuffer || ALength < LHandle->Slot->Device->InputReportLength) return false;
+  if (!LHandle || LHandle->Access != hid::TOpenAccess::OverlappedRead || LHandle->Read) {
+    SetInvalidHandle();
+    return false;
+  }
+  if (!ABuffer || ALength < LHandle->Slot->Device->InputReportLength) {
+    SetLengthError("a read buffer of " + std::to_string(ALength) + " bytes is shorter than the input report of " +
+                   std::to_string(LHandle->Slot->Device->InputReportLength) + " bytes");
+    return false;
+  }
   LHandle->Read = TPendingRead{ABuffer, ALength, std::move(ACompletion), hid::CurrentThreadApcQueue()};
   if (!LHandle->Reports.empty()) {
     std::vector<uint8_t> LReport = std::move(LHandle->Reports.front());
@@ -347,6 +382,11 @@ void TSimBus::CompleteRead(THandle& AHandle, uint32_t AError, const std::vector<
   LRead.Queue->Queue([LCompletion = std::move(LRead.Completion), AError, LCount] {
     if (LCompletion) LCompletion(AError, LCount);
   });
+}
+
+std::string TSimBus::OpenFailureHint(uint32_t ACode) {
+  if (ACode == kErrorAccessDenied) return "Close every other program that uses the board, then try again.";
+  return "Connect the board again, press its button and try again.";
 }
 
 bool TSimBus::AlertableWait(uint32_t ATimeoutMs) { return hid::AlertableWaitOnCurrentThread(ATimeoutMs); }

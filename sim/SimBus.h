@@ -70,6 +70,7 @@ class TSimBus : public hid::IHidPlatform {
   bool AlertableWait(uint32_t ATimeoutMs) override;
   void WatchChanges(hid::TChangeNotify ANotify) override;
   void UnwatchChanges() override;
+  std::string OpenFailureHint(uint32_t ACode) override;
 
  private:
   struct TSlot;

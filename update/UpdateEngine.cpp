@@ -4,6 +4,7 @@
 #include <tuple>
 
 #include "BslVerify.h"
+#include "DeviceOpenError.h"
 #include "bsl_hid.h"
 
 namespace update {
@@ -65,6 +66,12 @@ const char* ResultName(TUpdateResult AResult) {
     case TUpdateResult::Cancelled: return "cancelled";
   }
   return "?";
+}
+
+bool OpensForReports(TJvHidDevice* ADev, std::string& AWhy) {
+  if (ADev->OpenReadWrite()) return true;
+  AWhy = DeviceOpenErrorText(ADev->LastError());
+  return false;
 }
 
 bool FindMyDevice(TJvHidDevice* AHidDev) {

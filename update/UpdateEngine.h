@@ -89,6 +89,11 @@ struct TUpdateOutcome {
 // fast write per data line (TBsl::FlashHex).
 using TImageWriter = std::function<bool(TBsl& ABsl, const TUpdateImage& AImage)>;
 
+// Opens the board for reading and writing; when it cannot be (no
+// permission, held by another program, gone), AWhy names the device, the
+// system's reason and the fix.
+bool OpensForReports(TJvHidDevice* ADev, std::string& AWhy);
+
 struct TUpdateOptions {
   std::string LoaderFile;
   std::string FirmwareFile;
@@ -107,7 +112,7 @@ struct TUpdateOptions {
   // Asked right after the check-out, before anything is sent: false with
   // the technician's text (device node, the system's reason, the fix) in
   // AWhy ends the update as CannotOpen. Empty: the first write finds out.
-  std::function<bool(TJvHidDevice* ADev, std::string& AWhy)> CanOpen;
+  std::function<bool(TJvHidDevice* ADev, std::string& AWhy)> CanOpen = &OpensForReports;
   // Begins the engine's own log lines: "<Name> - Start", "- End", "- Exception: ".
   std::string Name = "Flash thread";
 };

@@ -2,9 +2,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 namespace hid {
 namespace {
@@ -16,21 +19,41 @@ constexpr size_t kMaxReport = 16384;
 
 }  // namespace
 
-THidrawFile::THidrawFile(int AFd, TOpenAccess AAccess, std::string ASysPath, bool APrependReportId)
+void SetErrnoError(int AErrno, const std::string& AWhat) {
+  char LText[128];
+  const char* LMessage = ::strerror_r(AErrno, LText, sizeof LText);
+  SetLastSystemError(static_cast<uint32_t>(AErrno), AWhat.empty() ? LMessage : AWhat + ": " + LMessage);
+}
+
+void SetNotConnectedError() { SetLastSystemError(kErrorDeviceNotConnected, "The device is not connected."); }
+
+THidrawFile::THidrawFile(int AFd, TOpenAccess AAccess, std::string ASysPath, bool APrependReportId,
+                         TReportLengths ALengths)
     : Fd(AFd),
       Access(AAccess),
       SysPath(std::move(ASysPath)),
       PrependReportId(APrependReportId),
-      QueueLength(kKernelQueueLength) {}
+      Lengths(ALengths),
+      QueueLength(kKernelQueueLength) {
+  if (Fd >= 0) FCancelFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
 
 THidrawFile::~THidrawFile() {
   if (Fd >= 0) ::close(Fd);
+  if (FCancelFd >= 0) ::close(FCancelFd);
 }
 
 bool THidrawFile::TryCompleteLocked() {
   if (!ReadPending) return false;
+  if (FCancelled) {
+    CompleteLocked(kErrorDeviceNotConnected, 0);
+    return true;
+  }
   uint8_t* LTarget = ReadBuffer;
   size_t LRoom = ReadLength;
+  // One report at most: a node that is a stream underneath (a test's
+  // pseudo-terminal) must not run two reports together.
+  if (Lengths.Known && Lengths.Input > 0) LRoom = std::min<size_t>(LRoom, Lengths.Input);
   if (PrependReportId && LRoom > 0) {
     ++LTarget;
     --LRoom;
@@ -68,6 +91,40 @@ void THidrawFile::Drain() {
   while (::poll(&LPoll, 1, 0) > 0 && (LPoll.revents & POLLIN)) {
     if (::read(Fd, LScratch, sizeof LScratch) <= 0) return;
   }
+}
+
+bool THidrawFile::WriteReport(const uint8_t* AData, uint32_t ALength, uint32_t& AWritten) {
+  for (;;) {
+    if (FCancelled) {
+      SetNotConnectedError();
+      return false;
+    }
+    const ssize_t LWritten = ::write(Fd, AData, ALength);
+    if (LWritten >= 0) {
+      AWritten = static_cast<uint32_t>(LWritten);
+      return true;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN) {
+      SetErrnoError(errno, "write");
+      return false;
+    }
+    pollfd LPolls[2] = {{Fd, POLLOUT, 0}, {FCancelFd, POLLIN, 0}};
+    if (::poll(LPolls, 2, -1) < 0 && errno != EINTR) {
+      SetErrnoError(errno, "poll");
+      return false;
+    }
+  }
+}
+
+void THidrawFile::Cancel() {
+  FCancelled = true;
+  if (FCancelFd >= 0) {
+    const uint64_t LOne = 1;
+    [[maybe_unused]] ssize_t LIgnored = ::write(FCancelFd, &LOne, sizeof LOne);
+  }
+  std::lock_guard<std::mutex> LGuard(Lock);
+  CompleteLocked(kErrorDeviceNotConnected, 0);
 }
 
 }  // namespace hid

@@ -14,6 +14,11 @@
 namespace hid {
 namespace {
 
+// The rule that gives the logged-in user the board's node, and the
+// command that installs it (README: "Using the board without root").
+constexpr const char* kUdevRuleName = "70-kestrova-bsl.rules";
+constexpr const char* kUdevInstallCommand = "sudo sh packaging/udev/install-udev-rule.sh";
+
 // lParam of the first notification after watching starts.
 constexpr int32_t kFirstPassLParam = -1;
 // Windows accepts 2 to 512 input buffers; the same range is checked here,
@@ -23,9 +28,10 @@ constexpr uint32_t kMaxInputBuffers = 512;
 
 int OpenFlags(TOpenAccess AAccess) {
   switch (AAccess) {
-    case TOpenAccess::ReadWrite: return O_RDWR | O_CLOEXEC;
+    // Writes wait in poll, where an unplug can wake them.
+    case TOpenAccess::ReadWrite: return O_RDWR | O_NONBLOCK | O_CLOEXEC;
     case TOpenAccess::OverlappedRead: return O_RDONLY | O_NONBLOCK | O_CLOEXEC;
-    case TOpenAccess::OverlappedWrite: return O_WRONLY | O_CLOEXEC;
+    case TOpenAccess::OverlappedWrite: return O_WRONLY | O_NONBLOCK | O_CLOEXEC;
     case TOpenAccess::QueryOnly: break;
   }
   return -1;
@@ -85,7 +91,7 @@ bool TLinuxHidPlatform::Enumerate(std::vector<TDiscoveredInterface>& AOut) {
 
 uint32_t TLinuxHidPlatform::IdentityLocked(const std::string& AKey) {
   auto [LIt, LNew] = FIdentities.try_emplace(AKey, FNextIdentity);
-  if (LNew) ++FNextIdentity;
+  if (LNew) FIdentityKeys[FNextIdentity++] = AKey;
   return LIt->second;
 }
 
@@ -109,20 +115,56 @@ THidHandle TLinuxHidPlatform::Open(const std::string& APath, TOpenAccess AAccess
   if (!FUdev) return kInvalidHandle;
   const std::string LSysPath = SysPathForLocked(APath);
   THidrawInfo LInfo;
-  if (LSysPath.empty() || !ReadHidrawInfo(FUdev, LSysPath, LInfo)) return kInvalidHandle;
+  if (LSysPath.empty() || !ReadHidrawInfo(FUdev, LSysPath, LInfo)) {
+    SetErrnoError(ENODEV, APath);
+    return kInvalidHandle;
+  }
   int LFd = -1;
   if (AAccess != TOpenAccess::QueryOnly) {
     // A node the user may not open is still listed: the controller then
     // asks for a query-only handle, which needs no access to the node.
     LFd = ::open(APath.c_str(), OpenFlags(AAccess));
-    if (LFd < 0) return kInvalidHandle;
+    if (LFd < 0) {
+      SetErrnoError(errno, "");
+      return kInvalidHandle;
+    }
   }
   TReportLayout LLayout;
   const bool LParsed = ParseReportDescriptor(ReadReportDescriptor(FUdev, LSysPath), LLayout);
   const bool LPrepend = LParsed && !LLayout.UsesReportIds;
+  const TReportLengths LLengths{LParsed, LLayout.InputReportByteLength, LLayout.OutputReportByteLength};
   const THidHandle LId = FNextHandle++;
-  FFiles[LId] = std::make_shared<THidrawFile>(LFd, AAccess, LSysPath, LPrepend);
+  FFiles[LId] = std::make_shared<THidrawFile>(LFd, AAccess, LSysPath, LPrepend, LLengths);
   return LId;
+}
+
+std::string TLinuxHidPlatform::NodeIdentityLocked(const std::string& APath) {
+  // The node's name leads to its entry under the hidraw class, whose HID
+  // parent is the device that has the node now.
+  const std::string LName = APath.substr(APath.find_last_of('/') + 1);
+  udev_device* LDevice = udev_device_new_from_subsystem_sysname(FUdev, "hidraw", LName.c_str());
+  if (!LDevice) return {};
+  THidrawInfo LInfo;
+  const bool LFound = ReadHidrawInfo(FUdev, udev_device_get_syspath(LDevice), LInfo);
+  udev_device_unref(LDevice);
+  return LFound && LInfo.DevNode == APath ? LInfo.IdentityKey : std::string();
+}
+
+THidHandle TLinuxHidPlatform::OpenInterface(const TDiscoveredInterface& AInterface, TOpenAccess AAccess) {
+  const THidHandle LHandle = Open(AInterface.Path, AAccess);
+  if (LHandle == kInvalidHandle) return LHandle;
+  // hidrawN names are reused: the node must still be the device discovery
+  // saw (the HID device's name carries the kernel's plug-in sequence).
+  bool LSame = true;
+  {
+    std::lock_guard<std::mutex> LGuard(FLock);
+    auto LKey = FIdentityKeys.find(AInterface.DeviceID);
+    if (LKey != FIdentityKeys.end()) LSame = NodeIdentityLocked(AInterface.Path) == LKey->second;
+  }
+  if (LSame) return LHandle;
+  Close(LHandle);
+  SetLastSystemError(ENODEV, AInterface.Path + " now belongs to another device");
+  return kInvalidHandle;
 }
 
 void TLinuxHidPlatform::Close(THidHandle AHandle) {
@@ -138,7 +180,7 @@ void TLinuxHidPlatform::Close(THidHandle AHandle) {
     std::lock_guard<std::mutex> LFileGuard(LFile->Lock);
     LFile->CompleteLocked(kErrorOperationAborted, 0);
   }
-  if (FPump) FPump->Wake();  // the pump lets go; the descriptor closes with the last holder
+  WakePump();  // the pump lets go; the descriptor closes with the last holder
 }
 
 std::shared_ptr<THidrawFile> TLinuxHidPlatform::FindLocked(THidHandle AHandle) const {
@@ -238,15 +280,19 @@ bool TLinuxHidPlatform::Write(THidHandle AHandle, const uint8_t* AData, uint32_t
     std::lock_guard<std::mutex> LGuard(FLock);
     LFile = FindLocked(AHandle);
   }
-  if (!LFile || LFile->Fd < 0 || LFile->Access == TOpenAccess::OverlappedRead) return false;
+  if (!LFile || LFile->Fd < 0 || LFile->Access == TOpenAccess::OverlappedRead) {
+    SetErrnoError(EBADF, "write");
+    return false;
+  }
+  // hidraw sends whatever it gets; Windows refuses more than one report.
+  if (LFile->Lengths.Known && ALength > LFile->Lengths.Output) {
+    SetLastSystemError(EMSGSIZE, "a write of " + std::to_string(ALength) +
+                                     " bytes is longer than the output report of " +
+                                     std::to_string(LFile->Lengths.Output) + " bytes");
+    return false;
+  }
   // hidraw takes the report ID (0 without IDs) in the first byte, as Windows does.
-  ssize_t LWritten;
-  do {
-    LWritten = ::write(LFile->Fd, AData, ALength);
-  } while (LWritten < 0 && errno == EINTR);
-  if (LWritten < 0) return false;
-  AWritten = static_cast<uint32_t>(LWritten);
-  return true;
+  return LFile->WriteReport(AData, ALength, AWritten);
 }
 
 bool TLinuxHidPlatform::StartRead(THidHandle AHandle, uint8_t* ABuffer, uint32_t ALength,
@@ -256,10 +302,24 @@ bool TLinuxHidPlatform::StartRead(THidHandle AHandle, uint8_t* ABuffer, uint32_t
     std::lock_guard<std::mutex> LGuard(FLock);
     LFile = FindLocked(AHandle);
   }
-  if (!LFile || LFile->Access != TOpenAccess::OverlappedRead || !ABuffer || ALength == 0) return false;
+  if (!LFile || LFile->Access != TOpenAccess::OverlappedRead || !ABuffer || ALength == 0) {
+    SetErrnoError(EBADF, "read");
+    return false;
+  }
+  // hidraw would cut the report to the buffer without a word; Windows
+  // refuses the read.
+  if (LFile->Lengths.Known && ALength < LFile->Lengths.Input) {
+    SetLastSystemError(EMSGSIZE, "a read buffer of " + std::to_string(ALength) +
+                                     " bytes is shorter than the input report of " +
+                                     std::to_string(LFile->Lengths.Input) + " bytes");
+    return false;
+  }
   {
     std::lock_guard<std::mutex> LFileGuard(LFile->Lock);
-    if (LFile->ReadPending) return false;
+    if (LFile->ReadPending) {
+      SetErrnoError(EBUSY, "read");
+      return false;
+    }
     LFile->ReadPending = true;
     LFile->ReadBuffer = ABuffer;
     LFile->ReadLength = ALength;
@@ -285,13 +345,45 @@ void TLinuxHidPlatform::CancelRead(THidHandle AHandle) {
     std::lock_guard<std::mutex> LFileGuard(LFile->Lock);
     LFile->CompleteLocked(kErrorOperationAborted, 0);
   }
-  if (FPump) FPump->Wake();
+  WakePump();
+}
+
+void TLinuxHidPlatform::CancelIo(THidHandle AHandle) {
+  std::shared_ptr<THidrawFile> LFile;
+  {
+    std::lock_guard<std::mutex> LGuard(FLock);
+    LFile = FindLocked(AHandle);
+  }
+  if (!LFile) return;
+  LFile->Cancel();
+  WakePump();
+}
+
+std::string TLinuxHidPlatform::OpenFailureHint(uint32_t ACode) {
+  switch (ACode) {
+    case EACCES:
+    case EPERM:
+      return std::string("Install the udev rule ") + kUdevRuleName + " that lets the logged-in user use the board: " +
+             kUdevInstallCommand + " (in the configurator's folder), then connect the board again.";
+    case EBUSY: return "Close the other program that uses the board, then try again.";
+    default: return "Connect the board again, press its button and try again.";
+  }
 }
 
 TReadPump& TLinuxHidPlatform::Pump() {
   std::lock_guard<std::mutex> LGuard(FLock);
   if (!FPump) FPump = std::make_unique<TReadPump>();
   return *FPump;
+}
+
+void TLinuxHidPlatform::WakePump() {
+  TReadPump* LPump;
+  {
+    // Created by the first read on a worker; read here on any thread.
+    std::lock_guard<std::mutex> LGuard(FLock);
+    LPump = FPump.get();
+  }
+  if (LPump) LPump->Wake();  // lives until the platform goes
 }
 
 bool TLinuxHidPlatform::AlertableWait(uint32_t ATimeoutMs) { return AlertableWaitOnCurrentThread(ATimeoutMs); }
@@ -303,6 +395,7 @@ void TLinuxHidPlatform::WatchChanges(TChangeNotify ANotify) {
   IHidEventLoop* LLoop = EventLoop();
   std::shared_ptr<TWatch> LWatch = std::make_shared<TWatch>();
   LWatch->Notify = std::move(ANotify);
+  int LMonitorFd = -1;
   {
     std::lock_guard<std::mutex> LGuard(FLock);
     FWatch = LWatch;
@@ -311,10 +404,12 @@ void TLinuxHidPlatform::WatchChanges(TChangeNotify ANotify) {
     if (FMonitor) {
       udev_monitor_filter_add_match_subsystem_devtype(FMonitor, "hidraw", nullptr);
       udev_monitor_enable_receiving(FMonitor);
+      LMonitorFd = udev_monitor_get_fd(FMonitor);
     }
   }
-  if (FMonitor) {
-    FMonitorWatch = LLoop->WatchReadable(udev_monitor_get_fd(FMonitor), [this, LWatch] {
+  if (LMonitorFd >= 0) {
+    // Not under the lock: a loop may run the callback from inside.
+    void* LMonitorWatch = LLoop->WatchReadable(LMonitorFd, [this, LWatch] {
       DrainMonitor();
       TChangeNotify LNotify;
       {
@@ -323,6 +418,8 @@ void TLinuxHidPlatform::WatchChanges(TChangeNotify ANotify) {
       }
       if (LNotify) LNotify(0);
     });
+    std::lock_guard<std::mutex> LGuard(FLock);
+    FMonitorWatch = LMonitorWatch;
   }
   LLoop->Post([LWatch] {
     TChangeNotify LNotify;

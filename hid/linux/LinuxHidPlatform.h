@@ -26,6 +26,7 @@ class TLinuxHidPlatform : public IHidPlatform {
   void Unbind() override;
   bool Enumerate(std::vector<TDiscoveredInterface>& AOut) override;
   THidHandle Open(const std::string& APath, TOpenAccess AAccess) override;
+  THidHandle OpenInterface(const TDiscoveredInterface& AInterface, TOpenAccess AAccess) override;
   void Close(THidHandle AHandle) override;
   bool GetAttributes(THidHandle AHandle, THidAttributes& AOut) override;
   bool GetManufacturerString(THidHandle AHandle, std::string& AOut) override;
@@ -42,6 +43,8 @@ class TLinuxHidPlatform : public IHidPlatform {
   bool AlertableWait(uint32_t ATimeoutMs) override;
   void WatchChanges(TChangeNotify ANotify) override;
   void UnwatchChanges() override;
+  void CancelIo(THidHandle AHandle) override;
+  std::string OpenFailureHint(uint32_t ACode) override;
 
  private:
   struct TWatch;
@@ -50,6 +53,10 @@ class TLinuxHidPlatform : public IHidPlatform {
   bool InfoLocked(THidHandle AHandle, struct THidrawInfo& AOut);
   uint32_t IdentityLocked(const std::string& AKey);
   TReadPump& Pump();
+  void WakePump();
+  // The identity key of the device whose node APath is now, from its
+  // device number; empty when the node is gone.
+  std::string NodeIdentityLocked(const std::string& APath);
   void DrainMonitor();
 
   mutable std::mutex FLock;  // everything below; libudev contexts are not thread-safe
@@ -57,6 +64,7 @@ class TLinuxHidPlatform : public IHidPlatform {
   udev* FUdev = nullptr;
   std::map<std::string, std::string> FSysPaths;  // device node -> sysfs path, from discovery
   std::map<std::string, uint32_t> FIdentities;   // identity key -> DeviceID
+  std::map<uint32_t, std::string> FIdentityKeys; // DeviceID -> identity key
   uint32_t FNextIdentity = 1;
   std::map<THidHandle, std::shared_ptr<THidrawFile>> FFiles;
   THidHandle FNextHandle = 1;

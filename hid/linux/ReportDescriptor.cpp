@@ -19,7 +19,12 @@ constexpr uint8_t kTagReportCount = 0x9, kTagPush = 0xA, kTagPop = 0xB;
 // Local items.
 constexpr uint8_t kTagUsage = 0x0;
 
-constexpr uint32_t kBitsPerByte = 8;
+constexpr uint64_t kBitsPerByte = 8;
+// Report lengths are 16-bit fields of the capabilities, ID byte included.
+constexpr uint64_t kMaxReportBytes = 0xFFFF;
+constexpr uint64_t kMaxReportBits = (kMaxReportBytes - 1) * kBitsPerByte;
+// Long items: prefix, data size, tag, then the data (HID 1.11, 6.2.2.3).
+constexpr size_t kLongItemHeader = 3;
 
 struct TGlobals {
   uint32_t UsagePage = 0;
@@ -28,13 +33,24 @@ struct TGlobals {
   uint32_t ReportId = 0;
 };
 
-// Bits per report ID for one kind of report.
-using TReportBits = std::map<uint32_t, uint32_t>;
+// Bits per report ID for one kind of report; never above kMaxReportBits.
+using TReportBits = std::map<uint32_t, uint64_t>;
+
+// Adds a main item's fields to its report; false when the report would no
+// longer fit the 16-bit length.
+bool AddBits(TReportBits& AReports, const TGlobals& AGlobals) {
+  const uint64_t LBits = uint64_t{AGlobals.ReportSize} * AGlobals.ReportCount;  // < 2^64
+  uint64_t& LTotal = AReports[AGlobals.ReportId];
+  if (LBits > kMaxReportBits - LTotal) return false;
+  LTotal += LBits;
+  return true;
+}
 
 uint16_t LongestReport(const TReportBits& ABits) {
-  uint32_t LLongest = 0;
+  uint64_t LLongest = 0;
   for (const auto& [LId, LBits] : ABits) LLongest = std::max(LLongest, (LBits + kBitsPerByte - 1) / kBitsPerByte);
-  // The report-ID byte (or the 0 byte Windows adds without IDs) counts too.
+  // The report-ID byte (or the 0 byte Windows adds without IDs) counts
+  // too; AddBits kept the sum within 16 bits.
   return ABits.empty() ? 0 : static_cast<uint16_t>(LLongest + 1);
 }
 
@@ -58,13 +74,14 @@ bool ParseReportDescriptor(const uint8_t* AData, size_t ALength, TReportLayout& 
   for (size_t LPos = 0; LPos < ALength;) {
     const uint8_t LPrefix = AData[LPos];
     if (LPrefix == kLongItemPrefix) {
-      if (LPos + 1 >= ALength) return false;
-      LPos += 3 + AData[LPos + 1];  // prefix, size, tag, data
+      // No long item tags are defined; skip it whole, or refuse it cut.
+      if (ALength - LPos < kLongItemHeader || ALength - LPos - kLongItemHeader < AData[LPos + 1]) return false;
+      LPos += kLongItemHeader + AData[LPos + 1];
       continue;
     }
     const size_t LSizeCode = LPrefix & 0x3;
     const size_t LSize = LSizeCode == 3 ? 4 : LSizeCode;
-    if (LPos + 1 + LSize > ALength) return false;
+    if (ALength - LPos - 1 < LSize) return false;
     const uint32_t LValue = ItemValue(AData + LPos + 1, LSize);
     const uint8_t LType = (LPrefix >> 2) & 0x3;
     const uint8_t LTag = LPrefix >> 4;
@@ -91,11 +108,16 @@ bool ParseReportDescriptor(const uint8_t* AData, size_t ALength, TReportLayout& 
       // A 4-byte usage carries its own page in the high half.
       if (LTag == kTagUsage) LLastUsage = LSize == 4 ? (LValue & 0xFFFF) : LValue;
     } else if (LType == itMain) {
-      const uint32_t LBits = LGlobals.ReportSize * LGlobals.ReportCount;
       switch (LTag) {
-        case kTagInput: LInput[LGlobals.ReportId] += LBits; break;
-        case kTagOutput: LOutput[LGlobals.ReportId] += LBits; break;
-        case kTagFeature: LFeature[LGlobals.ReportId] += LBits; break;
+        case kTagInput:
+          if (!AddBits(LInput, LGlobals)) return false;
+          break;
+        case kTagOutput:
+          if (!AddBits(LOutput, LGlobals)) return false;
+          break;
+        case kTagFeature:
+          if (!AddBits(LFeature, LGlobals)) return false;
+          break;
         case kTagCollection:
           if (LDepth == 0 && !LHaveTopLevel) {
             AOut.UsagePage = static_cast<uint16_t>(LGlobals.UsagePage);

@@ -19,8 +19,9 @@ struct TReportLayout {
   bool UsesReportIds = false;  // reads from hidraw then carry the ID byte
 };
 
-// False for a malformed descriptor (truncated item, unbalanced collection,
-// pop without push).
+// False for a malformed descriptor (truncated short or long item at any
+// depth, unbalanced collection, pop without push) and for one whose report
+// would be longer than a 16-bit length can say.
 bool ParseReportDescriptor(const uint8_t* AData, size_t ALength, TReportLayout& AOut);
 inline bool ParseReportDescriptor(const std::vector<uint8_t>& AData, TReportLayout& AOut) {
   return ParseReportDescriptor(AData.data(), AData.size(), AOut);

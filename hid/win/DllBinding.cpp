@@ -8,7 +8,9 @@ bool TDllBinding::Acquire(std::initializer_list<TDllFunction> AFunctions) {
     ++FUsers;
     return true;
   }
-  HMODULE LModule = ::LoadLibraryW(FLibrary);
+  // From the system folder only: a library of the same name beside the
+  // program (or in the current folder) is never taken.
+  HMODULE LModule = ::LoadLibraryExW(FLibrary, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (!LModule) return false;
   for (const TDllFunction& LFunction : AFunctions) {
     FARPROC LAddress = ::GetProcAddress(LModule, LFunction.Name);

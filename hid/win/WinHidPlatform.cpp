@@ -42,6 +42,21 @@ std::wstring ToWide(const std::string& AText) {
   return LOut;
 }
 
+std::string ToUtf8Text(const std::wstring& AText) { return ToUtf8(AText.data(), static_cast<int>(AText.size())); }
+
+// GetLastError and the system's text for it, as the calling thread's last error.
+void RecordLastError() {
+  const DWORD LCode = ::GetLastError();
+  wchar_t* LText = nullptr;
+  const DWORD LLength = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, LCode, 0,
+      reinterpret_cast<wchar_t*>(&LText), 0, nullptr);
+  std::wstring LMessage(LText ? LText : L"", LLength);
+  if (LText) ::LocalFree(LText);
+  while (!LMessage.empty() && (LMessage.back() == L'\n' || LMessage.back() == L'\r')) LMessage.pop_back();
+  SetLastSystemError(LCode, ToUtf8Text(LMessage));
+}
+
 GUID HidInterfaceClass() {
   GUID LGuid;
   HidApi().GetHidGuid(&LGuid);
@@ -154,6 +169,7 @@ THidHandle TWinHidPlatform::Open(const std::string& APath, TOpenAccess AAccess) 
   AccessFor(AAccess, LDesired, LFlags);
   HANDLE LHandle = ::CreateFileW(ToWide(APath).c_str(), LDesired, kShareReadWrite, nullptr, OPEN_EXISTING,
                                  LFlags, nullptr);
+  if (LHandle == INVALID_HANDLE_VALUE) RecordLastError();
   return reinterpret_cast<THidHandle>(LHandle);  // INVALID_HANDLE_VALUE is kInvalidHandle
 }
 
@@ -215,11 +231,18 @@ bool TWinHidPlatform::FlushQueue(THidHandle AHandle) { return HidApi().FlushQueu
 bool TWinHidPlatform::Write(THidHandle AHandle, const uint8_t* AData, uint32_t ALength, uint32_t& AWritten) {
   DWORD LWritten = 0;
   const BOOL LOk = ::WriteFile(AsHandle(AHandle), AData, ALength, &LWritten, nullptr);
+  if (!LOk) RecordLastError();  // more than one report: the HID class driver refuses it
   AWritten = LWritten;
   return LOk != FALSE;
 }
 
 void TWinHidPlatform::CancelIo(THidHandle AHandle) { ::CancelIoEx(AsHandle(AHandle), nullptr); }
+
+std::string TWinHidPlatform::OpenFailureHint(uint32_t ACode) {
+  if (ACode == ERROR_ACCESS_DENIED || ACode == ERROR_SHARING_VIOLATION)
+    return "Close every other program that uses the board, then try again.";
+  return "Connect the board again, press its button and try again.";
+}
 
 bool TWinHidPlatform::StartRead(THidHandle AHandle, uint8_t* ABuffer, uint32_t ALength,
                                 TReadCompletion ACompletion) {
@@ -229,8 +252,10 @@ bool TWinHidPlatform::StartRead(THidHandle AHandle, uint8_t* ABuffer, uint32_t A
   LRead->Platform = this;
   LRead->Handle = AHandle;
   LRead->Completion = std::move(ACompletion);
-  if (!::ReadFileEx(AsHandle(AHandle), ABuffer, ALength, &LRead->Overlapped, &TWinHidPlatform::ReadDone))
+  if (!::ReadFileEx(AsHandle(AHandle), ABuffer, ALength, &LRead->Overlapped, &TWinHidPlatform::ReadDone)) {
+    RecordLastError();  // a buffer shorter than the input report is refused here
     return false;
+  }
   LRead->Self = LRead;
   FReads[AHandle] = std::move(LRead);
   return true;

@@ -37,6 +37,7 @@ class TWinHidPlatform : public IHidPlatform {
   void WatchChanges(TChangeNotify ANotify) override;
   void UnwatchChanges() override;
   void CancelIo(THidHandle AHandle) override;
+  std::string OpenFailureHint(uint32_t ACode) override;
   std::string HidGuid() override;
 
   struct TRead;

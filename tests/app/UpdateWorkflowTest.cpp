@@ -245,3 +245,20 @@ TEST_F(UpdateTest, BoardThatNeverComesBackIsWaitedForOnTheRealClock) {
 }
 
 }  // namespace
+
+TEST_F(UpdateTest, ABoardThatCannotBeOpenedIsNamedWithReasonAndFixAndGetsNoReport) {
+  Start("board");
+  WriteImages(LoaderImage(), FirmwareImage(nullptr));
+  Board().CanOpenReadWrite = false;  // as a node the user may not open
+  RunUpdate();
+  const std::string path = "sim:hid#" + std::to_string(app->Sim().Bus().DeviceID(&Board()));
+  const QString expected = QString::fromStdString(
+      "The board was found at " + path + " but cannot be opened for reading and writing.\n"
+      "Reason: Access is denied. (error 5).\n"
+      "Close every other program that uses the board, then try again.");
+  EXPECT_EQ(boxes.Texts(), QStringList{expected});
+  EXPECT_TRUE(app->LogLines().contains(expected.split('\n').first()));
+  EXPECT_EQ(Board().ReportsReceived(), 0u) << "no report was sent";
+  EXPECT_EQ(app->Main().HidCtl1->NumCheckedOutDevices(), 0);
+  ExpectIdleWindow();
+}

@@ -249,3 +249,21 @@ TEST(BslOpenHidDev, SetsQueuesChecksOutAndOpens) {
 }
 
 }  // namespace
+
+TEST_F(BslTransport, AWriteTheDeviceRefusesIsLoggedWithTheSystemsReason) {
+  EXPECT_TRUE(Bench.Bsl.cmd_TxBslVersion());  // the handle is open from here on
+  Bench.Bus.Unplug(Board.get());
+  EXPECT_FALSE(Bench.Bsl.cmd_TxBslVersion());
+  const std::vector<std::string> texts = Bench.Texts(13);
+  ASSERT_GE(texts.size(), 2u);
+  EXPECT_EQ(std::vector<std::string>(texts.end() - 2, texts.end()),
+            (std::vector<std::string>{"tx-err - data written: 0", "tx-err - " + Bench.Device->PnPInfo().FDevicePath +
+                                                                     ": The device is not connected. (error 1167)"}));
+}
+
+TEST_F(BslTransport, ADeviceThatCannotBeOpenedIsLoggedWithTheSystemsReason) {
+  Bench.Bus.Unplug(Board.get());
+  EXPECT_FALSE(Bench.Bsl.cmd_TxBslVersion());
+  EXPECT_EQ(Bench.Texts(13), std::vector<std::string>{"tx-err - " + Bench.Device->PnPInfo().FDevicePath +
+                                                      ": The system cannot find the file specified. (error 2)"});
+}

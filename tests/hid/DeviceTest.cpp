@@ -8,6 +8,7 @@
 #include <future>
 #include <thread>
 
+#include "DeviceOpenError.h"
 #include "SimFixture.h"
 
 namespace {
@@ -328,4 +329,43 @@ TEST_F(TSimControllerTest, UnplugDuringAWriteMakesTheWriteFailAndWaitsForIt) {
   uint8_t LByte = 0;
   EXPECT_FALSE(LDevice->WriteFile(&LByte, 1, LWritten));
   Controller->CheckIn(LDevice);
+}
+
+TEST_F(TDevice, ShortReadBuffersAndLongWritesFailAndSayWhy) {
+  std::vector<uint8_t> LLong(kReportLength + 1, 0xAC);
+  uint32_t LWritten = 0;
+  EXPECT_FALSE(Held->WriteFile(LLong.data(), kReportLength + 1, LWritten));
+  EXPECT_THAT(Held->LastError().Reason, ::testing::HasSubstr("a write of 65 bytes is not the output report of 64"));
+  EXPECT_TRUE(Held->WriteFile(LLong.data(), kReportLength, LWritten));
+  ASSERT_TRUE(Held->OpenFileEx(omhRead));  // reports reach open read handles only
+  Bus->PushInputReport(Board.get(), Report(0x3F));
+  std::vector<uint8_t> LShort(kReportLength - 1, 0);
+  EXPECT_FALSE(Held->ReadFileEx(LShort.data(), kReportLength - 1, nullptr));
+  EXPECT_THAT(Held->LastError().Reason,
+              ::testing::HasSubstr("a read buffer of 63 bytes is shorter than the input report of 64 bytes"));
+  EXPECT_FALSE(Held->ReadPending());
+  std::vector<uint8_t> LWhole(kReportLength, 0);
+  ASSERT_TRUE(Held->ReadFileEx(LWhole.data(), kReportLength, nullptr));
+  EXPECT_EQ(LWhole, Report(0x3F)) << "the report waited for a buffer that holds it";
+  EXPECT_TRUE(Held->WaitForRead(100));
+}
+
+TEST_F(TDevice, ABoardThatCannotBeOpenedForWritingSaysWhereWhyAndWhatToDo) {
+  Controller->CheckIn(Held);
+  Board->CanOpenReadWrite = false;
+  ASSERT_TRUE(Controller->CheckOutByID(Held, sim::kBslVendorID, sim::kBslProductID));
+  EXPECT_FALSE(Held->OpenReadWrite());
+  EXPECT_TRUE(Held->OpenFile()) << "still identified through a query-only handle";
+  EXPECT_FALSE(Held->OpenReadWrite()) << "the query-only handle does not count";
+  const TJvHidDeviceError LError = Held->LastError();
+  EXPECT_EQ(LError.DevicePath, Held->PnPInfo().FDevicePath);
+  EXPECT_EQ(LError.Code, 5u);
+  EXPECT_EQ(LError.Reason, "Access is denied.");
+  EXPECT_EQ(DeviceOpenErrorText(LError), "The board was found at " + Held->PnPInfo().FDevicePath +
+                                             " but cannot be opened for reading and writing.\n"
+                                             "Reason: Access is denied. (error 5).\n" + LError.Hint);
+  EXPECT_FALSE(LError.Hint.empty());
+  Board->CanOpenReadWrite = true;
+  EXPECT_TRUE(Held->OpenReadWrite()) << "reopened with read and write access";
+  EXPECT_TRUE(Held->HasReadWriteAccess());
 }

@@ -1,172 +1,31 @@
-// The Linux backend for real, under umockdev: fake hidraw devices with
-// sysfs attributes, report descriptors and uevents. Runs under
-// umockdev-wrapper, which redirects /sys and /dev into the test bed; the
-// board's /dev/hidraw0 is a pseudo-terminal whose other end the test holds.
+// The Linux backend for real, under umockdev (UmockdevBed.h): discovery,
+// report I/O through the board's node, notifications, unplug and reuse of
+// node names, a user without access to the node.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <umockdev.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
-#include "DescriptorFixtures.h"
+#include "DeviceOpenError.h"
 #include "JvHidControllerClass.h"
-#include "TestEventLoop.h"
+#include "LinuxHidPlatform.h"
+#include "UmockdevBed.h"
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 
 namespace {
-
-// Long enough for a uevent to travel through the mocked netlink socket.
-constexpr int kEventWaitMs = 3000;
-
-struct TFakeDevice {
-  std::string UsbPort;  // "1-2"
-  int HidSequence;      // the kernel's running HID device number
-  uint16_t VendorID, ProductID;
-  const char* Manufacturer;
-  const char* Product;
-  const std::vector<uint8_t>* Descriptor;
-  int HidrawIndex;
-  bool WithNode;  // a pty-backed /dev node the test can talk through
-};
-
-std::string Hex(const std::vector<uint8_t>& AData) {
-  std::string LOut;
-  char LByte[3];
-  for (uint8_t LValue : AData) {
-    std::snprintf(LByte, sizeof LByte, "%02x", LValue);
-    LOut += LByte;
-  }
-  return LOut;
-}
-
-std::string HidName(const TFakeDevice& ADevice) {
-  char LName[32];
-  std::snprintf(LName, sizeof LName, "0003:%04X:%04X.%04X", ADevice.VendorID, ADevice.ProductID,
-                ADevice.HidSequence);
-  return LName;
-}
-
-std::string UsbPath(const TFakeDevice& ADevice) {
-  return "/sys/devices/pci0000:00/0000:00:14.0/usb1/" + ADevice.UsbPort;
-}
-
-std::string HidPath(const TFakeDevice& ADevice) {
-  return UsbPath(ADevice) + "/" + ADevice.UsbPort + ":1.0/" + HidName(ADevice);
-}
-
-std::string HidrawPath(const TFakeDevice& ADevice) {
-  return HidPath(ADevice) + "/hidraw/hidraw" + std::to_string(ADevice.HidrawIndex);
-}
-
-// A umockdev record: the node first, then its parents.
-std::string Record(const TFakeDevice& ADevice) {
-  char LIds[64];
-  std::snprintf(LIds, sizeof LIds, "0003:%08X:%08X", ADevice.VendorID, ADevice.ProductID);
-  const std::string LNode = "hidraw" + std::to_string(ADevice.HidrawIndex);
-  std::string LText;
-  LText += "P: " + HidrawPath(ADevice).substr(4) + "\n";
-  if (ADevice.WithNode) LText += "N: " + LNode + "\n";
-  LText += "E: DEVNAME=/dev/" + LNode + "\nE: SUBSYSTEM=hidraw\nE: MAJOR=241\nE: MINOR=" +
-           std::to_string(ADevice.HidrawIndex) + "\n\n";
-  LText += "P: " + HidPath(ADevice).substr(4) + "\nE: DRIVER=hid-generic\nE: HID_ID=" + LIds +
-           "\nE: HID_NAME=" + ADevice.Manufacturer + " " + ADevice.Product +
-           "\nE: SUBSYSTEM=hid\nH: report_descriptor=" + Hex(*ADevice.Descriptor) + "\n\n";
-  LText += "P: " + UsbPath(ADevice).substr(4) + "/" + ADevice.UsbPort +
-           ":1.0\nE: DEVTYPE=usb_interface\nE: SUBSYSTEM=usb\n\n";
-  char LUsbIds[64];
-  std::snprintf(LUsbIds, sizeof LUsbIds, "A: idVendor=%04x\nA: idProduct=%04x\n", ADevice.VendorID,
-                ADevice.ProductID);
-  LText += "P: " + UsbPath(ADevice).substr(4) + "\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\nA: manufacturer=" +
-           ADevice.Manufacturer + "\nA: product=" + ADevice.Product + "\nA: bcdDevice=0109\n" + LUsbIds + "\n";
-  return LText;
-}
-
-const TFakeDevice kBoard{"1-2", 1, 0x2047, 0x0200, "Texas Instruments", "MSP430 USB BSL", &kBslDatapipeDescriptor,
-                         0, true};
-const TFakeDevice kKeyboard{"1-3", 2, 0x046D, 0xC31C, "Logitech", "USB Keyboard", &kBootKeyboardDescriptor, 1,
-                            false};
-const TFakeDevice kMouse{"1-4", 3, 0x046D, 0xC077, "Logitech", "USB Optical Mouse", &kWheelMouseDescriptor, 2,
-                         false};
-
-// The test loop, also watching descriptors (the udev monitor).
-class TPollingEventLoop : public TTestEventLoop {
- public:
-  // Runs posted work and readable-descriptor callbacks for AMs, or until
-  // AUntil returns true.
-  void RunFor(int AMs, const std::function<bool()>& AUntil) {
-    const auto LEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(AMs);
-    while (std::chrono::steady_clock::now() < LEnd) {
-      RunPending();
-      if (AUntil()) return;
-      std::vector<pollfd> LPolls;
-      for (const TWatch& LWatch : FWatches) LPolls.push_back({LWatch.Fd, POLLIN, 0});
-      if (::poll(LPolls.data(), LPolls.size(), 10) <= 0) continue;
-      size_t LIdx = 0;
-      std::vector<std::function<void()>> LReady;
-      for (const TWatch& LWatch : FWatches)
-        if (LPolls[LIdx++].revents & POLLIN) LReady.push_back(LWatch.Fn);
-      for (auto& LFn : LReady) Guarded(LFn);
-    }
-  }
-};
-
-class TLinuxBackend : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const char* LPreload = std::getenv("LD_PRELOAD");
-    if (!LPreload || !std::strstr(LPreload, "umockdev-preload")) GTEST_SKIP() << "run under umockdev-wrapper";
-    Bed = umockdev_testbed_new();
-  }
-
-  void TearDown() override {
-    Controller.reset();
-    if (Bed) g_object_unref(Bed);
-  }
-
-  void Add(const TFakeDevice& ADevice, bool AAnnounce) {
-    GError* LError = nullptr;
-    ASSERT_TRUE(umockdev_testbed_add_from_string(Bed, Record(ADevice).c_str(), &LError))
-        << (LError ? LError->message : "");
-    if (AAnnounce) umockdev_testbed_uevent(Bed, HidrawPath(ADevice).c_str(), "add");
-  }
-
-  void Remove(const TFakeDevice& ADevice) {
-    umockdev_testbed_uevent(Bed, HidrawPath(ADevice).c_str(), "remove");
-    umockdev_testbed_remove_device(Bed, HidrawPath(ADevice).c_str());
-    umockdev_testbed_remove_device(Bed, HidPath(ADevice).c_str());
-    umockdev_testbed_remove_device(Bed, (UsbPath(ADevice) + "/" + ADevice.UsbPort + ":1.0").c_str());
-    umockdev_testbed_remove_device(Bed, UsbPath(ADevice).c_str());
-    if (ADevice.WithNode) {
-      // The test bed leaves the node behind; the kernel would remove it.
-      gchar* LRoot = umockdev_testbed_get_root_dir(Bed);
-      ::unlink((std::string(LRoot) + "/dev/hidraw" + std::to_string(ADevice.HidrawIndex)).c_str());
-      g_free(LRoot);
-    }
-  }
-
-  void CreateController() {
-    Controller = std::make_unique<TJvHidDeviceController>();
-    Controller->OnArrival = [this](TJvHidDevice* D) { Events.push_back("arrival " + D->ProductName()); };
-    Controller->OnRemoval = [this](TJvHidDevice* D) { Events.push_back("removal " + D->ProductName()); };
-  }
-
-  void WaitForEvents(size_t ACount) {
-    Loop.RunFor(kEventWaitMs, [&] { return Events.size() >= ACount; });
-  }
-
-  UMockdevTestbed* Bed = nullptr;
-  TPollingEventLoop Loop;
-  std::unique_ptr<TJvHidDeviceController> Controller;
-  std::vector<std::string> Events;
-};
 
 TEST_F(TLinuxBackend, DiscoveryListsDevicesTheUserCannotOpenWithTheirIdentity) {
   Add(kBoard, false);
@@ -296,6 +155,259 @@ TEST_F(TLinuxBackend, ReplugUnderTheSameNodeNameGetsANewIdentity) {
   Controller->CheckIn(LOld);
   Controller->CheckIn(LNew);
   EXPECT_EQ(Controller->NumCheckedInDevices(), 1);
+}
+
+TEST_F(TLinuxBackend, ShortReadBuffersAndLongWritesFailAndSayWhy) {
+  int LOtherEnd = -1;
+  TJvHidDevice* LBoard = BoardCheckedOut(LOtherEnd);
+  ASSERT_NE(LBoard, nullptr);
+  ASSERT_GE(LOtherEnd, 0);
+
+  std::vector<uint8_t> LReport(65, 0xAC);
+  uint32_t LWritten = 0;
+  EXPECT_FALSE(LBoard->WriteFile(LReport.data(), 65, LWritten));
+  EXPECT_THAT(LBoard->LastError().Reason, HasSubstr("65 bytes is longer than the output report of 64 bytes"));
+  EXPECT_EQ(LBoard->LastError().DevicePath, "/dev/hidraw0");
+  pollfd LPoll{LOtherEnd, POLLIN, 0};
+  EXPECT_EQ(::poll(&LPoll, 1, 50), 0) << "nothing of the long write reached the device";
+  EXPECT_TRUE(LBoard->WriteFile(LReport.data(), 64, LWritten)) << "one report is fine";
+  EXPECT_EQ(::read(LOtherEnd, LReport.data(), 64), 64);
+
+  std::vector<uint8_t> LAnswer(64, 0x3F);
+  ASSERT_EQ(::write(LOtherEnd, LAnswer.data(), LAnswer.size()), 64);
+  std::vector<uint8_t> LShort(63, 0);
+  EXPECT_FALSE(LBoard->ReadFileEx(LShort.data(), 63, nullptr));
+  EXPECT_THAT(LBoard->LastError().Reason, HasSubstr("63 bytes is shorter than the input report of 64 bytes"));
+  EXPECT_EQ(LShort, std::vector<uint8_t>(63, 0)) << "no cut report";
+  std::vector<uint8_t> LWhole(64, 0);
+  ASSERT_TRUE(LBoard->ReadFileEx(LWhole.data(), 64, nullptr));
+  EXPECT_EQ(LWhole, LAnswer) << "the report waited for a buffer that holds it";
+  EXPECT_TRUE(LBoard->WaitForRead(kEventWaitMs));
+  Controller->CheckIn(LBoard);
+}
+
+TEST_F(TLinuxBackend, UnplugWakesAWriteBlockedOnADeviceThatStoppedReading) {
+  int LOtherEnd = -1;
+  TJvHidDevice* LBoard = BoardCheckedOut(LOtherEnd);
+  ASSERT_NE(LBoard, nullptr);
+  ASSERT_GE(LOtherEnd, 0);
+
+  // A read waits for an answer that never comes.
+  std::vector<uint8_t> LReply(64, 0);
+  uint32_t LReadError = 0;
+  ASSERT_TRUE(LBoard->ReadFileEx(LReply.data(), 64, [&](uint32_t AError, uint32_t, const TJvOverlapped*) {
+    LReadError = AError;
+  }));
+  // The worker writes until the node takes no more (nobody reads the other end).
+  std::atomic<int> LWrites{0};
+  std::atomic<bool> LDone{false};
+  std::chrono::steady_clock::time_point LReturned;
+  TJvHidDeviceError LError;
+  std::thread LWorker([&] {
+    std::vector<uint8_t> LReport(64, 0xAC);
+    uint32_t LWritten = 0;
+    while (LBoard->WriteFile(LReport.data(), 64, LWritten)) ++LWrites;
+    LReturned = std::chrono::steady_clock::now();
+    LError = LBoard->LastError();
+    LDone = true;
+  });
+  int LSeen = -1;
+  while (LSeen != LWrites.load()) {
+    LSeen = LWrites;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  ASSERT_FALSE(LDone) << "the worker is blocked in a write";
+  // Should the unplug not wake it, the other end is drained after 2 s so
+  // the test ends with a failure instead of hanging.
+  std::thread LRescue([&] {
+    std::vector<uint8_t> LSink(4096);
+    const auto LEnd = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (!LDone && std::chrono::steady_clock::now() < LEnd) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    while (!LDone) {
+      if (::read(LOtherEnd, LSink.data(), LSink.size()) <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+
+  Remove(kBoard);
+  const auto LStart = std::chrono::steady_clock::now();
+  // A new handler runs a pass at once, here on the main thread.
+  Controller->SetOnDeviceChange([](TJvHidDeviceController*) {});
+  const auto LPassEnd = std::chrono::steady_clock::now();
+  LRescue.join();
+  LWorker.join();
+  ASSERT_THAT(Events, ElementsAre("arrival MSP430 USB BSL", "removal MSP430 USB BSL"));
+  EXPECT_LT(LPassEnd - LStart, std::chrono::milliseconds(100)) << "the main thread waited for the worker";
+  EXPECT_LT(LReturned - LStart, std::chrono::milliseconds(100)) << "the blocked write was not woken";
+  EXPECT_EQ(LError.Code, hid::kErrorDeviceNotConnected) << LError.Reason;
+  EXPECT_TRUE(LBoard->WaitForRead(0)) << "the pending read ended too";
+  EXPECT_EQ(LReadError, hid::kErrorDeviceNotConnected);
+  Controller->CheckIn(LBoard);
+}
+
+TEST_F(TLinuxBackend, AnObjectWhoseNodeNameWasReusedOpensNothing) {
+  Add(kBoard, false);
+  CreateController();
+  Loop.RunPending();
+  TJvHidDevice* LOld = nullptr;
+  ASSERT_TRUE(Controller->CheckOutByID(LOld, 0x2047, 0x0200));
+  ASSERT_TRUE(LOld->OpenReadWrite());
+  LOld->CloseFile();
+  // The board leaves and another device gets hidraw0; the discovery of a
+  // pass has seen the new device, its removals have not run yet.
+  Remove(kBoard);
+  TFakeDevice LOther = kBoard;
+  LOther.UsbPort = "1-5";
+  LOther.HidSequence = 7;
+  LOther.Product = "Other Loader";
+  LOther.WithNode = false;  // the test bed makes a node name once; a plain file stands in
+  Add(LOther, false);
+  gchar* LRoot = umockdev_testbed_get_root_dir(Bed);
+  const std::string LNode = std::string(LRoot) + "/dev/hidraw0";
+  g_free(LRoot);
+  std::FILE* LFile = std::fopen(LNode.c_str(), "w");
+  ASSERT_NE(LFile, nullptr);
+  std::fclose(LFile);
+  std::vector<hid::TDiscoveredInterface> LFound;
+  ASSERT_TRUE(hid::OsPlatform().Enumerate(LFound));
+  ASSERT_EQ(LFound.size(), 1u);
+  EXPECT_EQ(LFound[0].Path, "/dev/hidraw0");
+  EXPECT_NE(LFound[0].DeviceID, LOld->PnPInfo().FDeviceID);
+
+  EXPECT_FALSE(LOld->OpenFile());
+  EXPECT_FALSE(LOld->OpenReadWrite());
+  EXPECT_THAT(LOld->LastError().Reason, HasSubstr("/dev/hidraw0 now belongs to another device"));
+  EXPECT_FALSE(LOld->OpenFileEx(omhRead));
+  Controller->SetOnDeviceChange([](TJvHidDeviceController*) {});
+  EXPECT_THAT(Events, ElementsAre("arrival MSP430 USB BSL", "removal MSP430 USB BSL", "arrival Other Loader"));
+  Controller->CheckIn(LOld);
+  TJvHidDevice* LNew = nullptr;
+  ASSERT_TRUE(Controller->CheckOutByID(LNew, 0x2047, 0x0200));
+  EXPECT_TRUE(LNew->OpenReadWrite()) << "the device that owns the node now opens";
+  Controller->CheckIn(LNew);
+}
+
+TEST_F(TLinuxBackend, TheFirstReadStartsItsPumpWhileAnotherThreadCloses) {
+  // A platform of its own, so that this read is its first: the pump is
+  // created now, while the other thread's close looks for it (ThreadSanitizer
+  // watches this case).
+  Add(kBoard, false);
+  hid::TLinuxHidPlatform LPlatform;
+  ASSERT_TRUE(LPlatform.Bind());
+  std::vector<hid::TDiscoveredInterface> LFound;
+  ASSERT_TRUE(LPlatform.Enumerate(LFound));
+  ASSERT_EQ(LFound.size(), 1u);
+  const hid::THidHandle LRead = LPlatform.OpenInterface(LFound[0], hid::TOpenAccess::OverlappedRead);
+  std::vector<hid::THidHandle> LOthers;
+  for (int LIdx = 0; LIdx < 20; ++LIdx)
+    LOthers.push_back(LPlatform.OpenInterface(LFound[0], hid::TOpenAccess::ReadWrite));
+  ASSERT_NE(LRead, hid::kInvalidHandle);
+  std::vector<uint8_t> LBuffer(64, 0);
+  std::atomic<bool> LGo{false};
+  std::thread LCloser([&] {
+    while (!LGo) std::this_thread::yield();
+    for (hid::THidHandle LHandle : LOthers) LPlatform.Close(LHandle);
+  });
+  LGo = true;
+  EXPECT_TRUE(LPlatform.StartRead(LRead, LBuffer.data(), 64, nullptr));
+  LCloser.join();
+  LPlatform.CancelRead(LRead);
+  LPlatform.AlertableWait(0);
+  LPlatform.Close(LRead);
+  LPlatform.Unbind();
+}
+
+// ---- a technician who is not root ----
+
+// Set for the copy of this program that runs as the unprivileged user.
+const char* const kAsUserEnv = "KESTROVA_HID_AS_USER";
+constexpr const char* kUser = "nobody";
+
+bool IsBoard(TJvHidDevice* ADevice) {
+  return ADevice->Attributes().VendorID == 0x2047 && ADevice->Attributes().ProductID == 0x0200;
+}
+
+// Runs the AsUser case of this program as kUser in the same test bed (the
+// preload library and UMOCKDEV_DIR are inherited); returns what it printed.
+std::string RunAsUser(const char* AExpect, int& AStatus) {
+  char LSelf[4096];
+  const ssize_t LLength = ::readlink("/proc/self/exe", LSelf, sizeof LSelf - 1);
+  if (LLength <= 0) return "no /proc/self/exe";
+  LSelf[LLength] = 0;
+  const std::string LCommand = std::string("env ") + kAsUserEnv + "=" + AExpect + " timeout 20 setpriv --reuid=" + kUser +
+                               " --regid=nogroup --clear-groups " + LSelf +
+                               " --gtest_filter=TLinuxBackendAsUser.* 2>&1";
+  std::FILE* LPipe = ::popen(LCommand.c_str(), "r");
+  if (!LPipe) return "popen failed";
+  std::string LOut;
+  char LBuffer[512];
+  while (std::fgets(LBuffer, sizeof LBuffer, LPipe)) LOut += LBuffer;
+  AStatus = ::pclose(LPipe);
+  return LOut;
+}
+
+TEST_F(TLinuxBackend, AUserWhoMayNotOpenTheNodeIsToldWhereWhyAndHowAndTheRulesAclLetsHimIn) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop privileges";
+  if (::system("command -v setpriv >/dev/null && command -v setfacl >/dev/null") != 0)
+    GTEST_SKIP() << "setpriv and setfacl (util-linux, acl) are needed";
+  // The board's node as a plain file of root's: the test bed's
+  // pseudo-terminals live on devpts, which keeps no ACLs, and answer only
+  // root through the test bed's ioctl socket.
+  TFakeDevice LBoard = kBoard;
+  LBoard.WithNode = false;
+  Add(LBoard, false);
+  gchar* LRoot = umockdev_testbed_get_root_dir(Bed);
+  const std::string LRootDir = LRoot;
+  g_free(LRoot);
+  // The unprivileged copy must see the test bed and reach its sockets.
+  ASSERT_EQ(::system(("chmod -R a+rwX " + LRootDir).c_str()), 0);
+  const std::string LNode = LRootDir + "/dev/hidraw0";
+  ::mkdir((LRootDir + "/dev").c_str(), 0755);
+  std::FILE* LFile = std::fopen(LNode.c_str(), "w");
+  ASSERT_NE(LFile, nullptr);
+  std::fclose(LFile);
+  ASSERT_EQ(::chmod(LNode.c_str(), 0600), 0);
+  struct stat LStat;
+
+  int LStatus = -1;
+  const std::string LDenied = RunAsUser("denied", LStatus);
+  EXPECT_EQ(LStatus, 0) << LDenied;
+  EXPECT_THAT(LDenied, HasSubstr("The board was found at /dev/hidraw0 but cannot be opened for reading and writing.\n"
+                                 "Reason: Permission denied (error 13).\n"
+                                 "Install the udev rule 70-kestrova-bsl.rules"));
+  EXPECT_THAT(LDenied, HasSubstr("sudo sh packaging/udev/install-udev-rule.sh"));
+  ASSERT_EQ(::stat(LNode.c_str(), &LStat), 0);
+  EXPECT_EQ(LStat.st_size, 0) << "no report reached the board";
+
+  // What the rule's uaccess tag does for the user at the seat: an ACL entry.
+  ASSERT_EQ(::system(("setfacl -m u:" + std::string(kUser) + ":rw " + LNode).c_str()), 0);
+  const std::string LGranted = RunAsUser("granted", LStatus);
+  EXPECT_EQ(LStatus, 0) << LGranted;
+  EXPECT_THAT(LGranted, HasSubstr("[  PASSED  ] 1 test"));
+  ASSERT_EQ(::stat(LNode.c_str(), &LStat), 0);
+  EXPECT_EQ(LStat.st_size, 64) << "the user's report reached the board";
+}
+
+// Runs only as the unprivileged copy started above.
+TEST(TLinuxBackendAsUser, OpensTheBoardOnlyWithAccess) {
+  const char* LExpect = std::getenv(kAsUserEnv);
+  if (!LExpect) GTEST_SKIP() << "started by the test above only";
+  ASSERT_NE(::geteuid(), 0u);
+  TPollingEventLoop LLoop;
+  TJvHidDeviceController LController;
+  LLoop.RunPending();
+  TJvHidDevice* LBoard = nullptr;
+  ASSERT_TRUE(LController.CheckOutByCallback(LBoard, IsBoard)) << "listed without access to its node";
+  if (std::strcmp(LExpect, "denied") == 0) {
+    EXPECT_FALSE(LBoard->OpenReadWrite());
+    std::printf("%s\n", DeviceOpenErrorText(LBoard->LastError()).c_str());
+  } else {
+    ASSERT_TRUE(LBoard->OpenReadWrite()) << DeviceOpenErrorText(LBoard->LastError());
+    std::vector<uint8_t> LReport(64, 0xAC);
+    LReport[0] = 0x3F;
+    uint32_t LWritten = 0;
+    EXPECT_TRUE(LBoard->WriteFile(LReport.data(), 64, LWritten));
+  }
+  LController.CheckIn(LBoard);
 }
 
 }  // namespace

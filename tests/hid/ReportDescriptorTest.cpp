@@ -85,4 +85,79 @@ TEST(TDescriptorItems, MalformedDescriptorsAreRejected) {
   EXPECT_EQ(LLayout.InputReportByteLength, 0);
 }
 
+// One application collection with one input item of ASize bits x ACount.
+std::vector<uint8_t> OneInputItem(uint32_t ASize, uint32_t ACount) {
+  std::vector<uint8_t> LData = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x77};  // report size, 4 bytes
+  for (int LByte = 0; LByte < 4; ++LByte) LData.push_back(static_cast<uint8_t>(ASize >> (8 * LByte)));
+  LData.push_back(0x97);  // report count, 4 bytes
+  for (int LByte = 0; LByte < 4; ++LByte) LData.push_back(static_cast<uint8_t>(ACount >> (8 * LByte)));
+  LData.insert(LData.end(), {0x81, 0x02, 0xC0});
+  return LData;
+}
+
+struct TSizeCase {
+  const char* Name;
+  uint32_t Size, Count;
+  bool Accepted;
+  uint16_t Input;
+};
+
+class TDescriptorSizes : public ::testing::TestWithParam<TSizeCase> {};
+
+TEST_P(TDescriptorSizes, LengthsThatDoNotFitSixteenBitsAreRefused) {
+  const TSizeCase& LCase = GetParam();
+  hid::TReportLayout LLayout;
+  EXPECT_EQ(hid::ParseReportDescriptor(OneInputItem(LCase.Size, LCase.Count), LLayout), LCase.Accepted);
+  if (LCase.Accepted) {
+    EXPECT_EQ(LLayout.InputReportByteLength, LCase.Input);
+  }
+}
+
+// The ID byte counts: 65534 data bytes are the longest report there is.
+INSTANTIATE_TEST_SUITE_P(
+    Limits, TDescriptorSizes,
+    ::testing::Values(TSizeCase{"Bytes65533", 8, 65533, true, 65534}, TSizeCase{"Bytes65534", 8, 65534, true, 65535},
+                      TSizeCase{"Bytes65535CutToZeroBefore", 8, 65535, false, 0},
+                      TSizeCase{"Bits524272", 1, 524272, true, 65535}, TSizeCase{"Bits524273", 1, 524273, false, 0},
+                      TSizeCase{"ProductWrapsIn32Bits", 0x10000, 0x10000, false, 0},
+                      TSizeCase{"LargestFields", 0xFFFFFFFF, 0xFFFFFFFF, false, 0}),
+    [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+TEST(TDescriptorSizes, ItemsThatFitAloneButNotTogetherAreRefused) {
+  // Two inputs of 40000 bytes each into the same report.
+  std::vector<uint8_t> LData = OneInputItem(8, 40000);
+  LData.insert(LData.end() - 1, {0x81, 0x02});
+  hid::TReportLayout LLayout;
+  EXPECT_FALSE(hid::ParseReportDescriptor(LData, LLayout));
+  LData = OneInputItem(8, 30000);
+  LData.insert(LData.end() - 1, {0x81, 0x02});
+  ASSERT_TRUE(hid::ParseReportDescriptor(LData, LLayout));
+  EXPECT_EQ(LLayout.InputReportByteLength, 60001);
+}
+
+TEST(TDescriptorItems, LongItemsAreSkippedWholeOrRefusedWhenCut) {
+  // A long item with 3 data bytes, at top level and inside the collection.
+  const std::vector<uint8_t> LLong = {0xFE, 0x03, 0xF0, 0x11, 0x22, 0x33};
+  const std::vector<uint8_t>& LBsl = kBslDatapipeDescriptor;
+  const std::vector<std::pair<const char*, size_t>> LPlaces = {{"top level", 0}, {"inside the collection", 7}};
+  for (const auto& [LWhere, LAt] : LPlaces) {
+    std::vector<uint8_t> LWhole = LBsl;
+    LWhole.insert(LWhole.begin() + static_cast<long>(LAt), LLong.begin(), LLong.end());
+    hid::TReportLayout LLayout;
+    ASSERT_TRUE(hid::ParseReportDescriptor(LWhole, LLayout)) << LWhere;
+    EXPECT_EQ(LLayout.InputReportByteLength, 64) << LWhere;
+    // The item's size says more than is left: cut after 1 to 5 of its bytes.
+    for (size_t LKept = 1; LKept < LLong.size(); ++LKept) {
+      std::vector<uint8_t> LCut(LBsl.begin(), LBsl.begin() + static_cast<long>(LAt));
+      LCut.insert(LCut.end(), LLong.begin(), LLong.begin() + static_cast<long>(LKept));
+      EXPECT_FALSE(hid::ParseReportDescriptor(LCut, LLayout)) << LWhere << ", " << LKept << " bytes of it";
+    }
+  }
+  // At the very end, after a complete descriptor.
+  std::vector<uint8_t> LTrailing = LBsl;
+  LTrailing.insert(LTrailing.end(), {0xFE, 0x03, 0xF0, 0x11});
+  hid::TReportLayout LLayout;
+  EXPECT_FALSE(hid::ParseReportDescriptor(LTrailing, LLayout));
+}
+
 }  // namespace

@@ -6,6 +6,19 @@ if(WIN32)
   target_link_libraries(hid_win_tests PRIVATE kestrova_hid GTest::gtest GTest::gtest_main)
   target_link_options(hid_win_tests PRIVATE -static)
   add_test(NAME hid_win_tests COMMAND hid_win_tests)
+
+  # A stranger's hid.dll beside the test programs; the binding must not take it.
+  add_library(planted_hid SHARED PlantedHid.cpp)
+  set_target_properties(planted_hid PROPERTIES PREFIX "" OUTPUT_NAME hid
+                        RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  target_link_options(planted_hid PRIVATE -static)
+  add_executable(hid_win_dll_tests WinDllSearchTest.cpp)
+  target_include_directories(hid_win_dll_tests PRIVATE ${PROJECT_SOURCE_DIR}/hid/win)
+  target_compile_definitions(hid_win_dll_tests PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
+  target_link_libraries(hid_win_dll_tests PRIVATE kestrova_hid GTest::gtest GTest::gtest_main)
+  target_link_options(hid_win_dll_tests PRIVATE -static)
+  add_dependencies(hid_win_dll_tests planted_hid)
+  add_test(NAME hid_win_dll_tests COMMAND hid_win_dll_tests)
   return()
 endif()
 
@@ -19,10 +32,20 @@ find_program(UMOCKDEV_WRAPPER umockdev-wrapper)
 pkg_check_modules(UMOCKDEV IMPORTED_TARGET umockdev-1.0)
 if(UMOCKDEV_WRAPPER AND UMOCKDEV_FOUND)
   add_executable(hid_linux_tests LinuxBackendTest.cpp)
+  target_include_directories(hid_linux_tests PRIVATE ${PROJECT_SOURCE_DIR}/hid/linux)
   target_link_libraries(hid_linux_tests PRIVATE kestrova_hid PkgConfig::UMOCKDEV GTest::gtest GTest::gmock
                                                 GTest::gtest_main)
   # The wrapper preloads the library that redirects /sys and /dev.
   add_test(NAME hid_linux_umockdev COMMAND ${UMOCKDEV_WRAPPER} $<TARGET_FILE:hid_linux_tests>)
+  # A whole update through hidraw nodes, with the loader client and the
+  # simulated board's protocol behind the nodes.
+  if(TARGET kestrova_bsl AND TARGET kestrova_simboard)
+    add_executable(hid_linux_update_tests LinuxUpdateTest.cpp)
+    target_link_libraries(hid_linux_update_tests PRIVATE kestrova_bsl kestrova_simboard kestrova_hid
+                                                         PkgConfig::UMOCKDEV GTest::gtest GTest::gmock GTest::gtest_main)
+    add_test(NAME hid_linux_update_umockdev COMMAND ${UMOCKDEV_WRAPPER} $<TARGET_FILE:hid_linux_update_tests>)
+    set_tests_properties(hid_linux_update_umockdev PROPERTIES TIMEOUT 180)
+  endif()
 else()
   message(WARNING "umockdev not found: the Linux backend tests are not built")
 endif()

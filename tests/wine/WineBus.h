@@ -83,6 +83,7 @@ class TWineWriteCount : public hid::IHidPlatform {
   void UnwatchChanges() override { FBackend.UnwatchChanges(); }
   void CancelIo(hid::THidHandle AHandle) override { FBackend.CancelIo(AHandle); }
   std::string HidGuid() override { return FBackend.HidGuid(); }
+  std::string OpenFailureHint(uint32_t ACode) override { return FBackend.OpenFailureHint(ACode); }
 
   int Corrected() const { return FCorrected; }
 
