@@ -22,7 +22,7 @@ bool EqualsNoCase(const std::string& AText, const char* AWord) {
   return i == AText.size();
 }
 
-// Each data group is two digits and one separator.
+// Each data group is two digits and one blank.
 constexpr size_t kGroupWidth = 3;
 
 }  // namespace
@@ -62,9 +62,26 @@ uint32_t HexToInt(const std::string& AText) {
   return static_cast<uint32_t>(value);
 }
 
+bool ParseDataLine(const std::string& ATrimmed, std::vector<uint8_t>& ABytes) {
+  ABytes.clear();
+  ABytes.reserve((ATrimmed.size() + 1) / kGroupWidth);
+  for (size_t pos = 0;; pos += kGroupWidth) {
+    if (pos + 2 > ATrimmed.size()) break;  // a lone digit, or nothing after a blank
+    const int high = HexDigit(ATrimmed[pos]);
+    const int low = HexDigit(ATrimmed[pos + 1]);
+    if (high < 0 || low < 0) break;
+    ABytes.push_back(static_cast<uint8_t>(high << 4 | low));
+    if (pos + 2 == ATrimmed.size()) return true;
+    const char separator = ATrimmed[pos + 2];
+    if (separator != ' ' && separator != '\t') break;
+  }
+  ABytes.clear();
+  return false;
+}
+
 std::vector<uint8_t> DataLineBytes(const std::string& ATrimmed) {
   std::vector<uint8_t> bytes;
-  for (size_t pos = 0; pos + 2 <= ATrimmed.size(); pos += kGroupWidth)
-    bytes.push_back(static_cast<uint8_t>(HexToInt(ATrimmed.substr(pos, 2))));
+  if (!ParseDataLine(ATrimmed, bytes))
+    throw EConvertError("'" + ATrimmed + "' is not a valid data line");
   return bytes;
 }

@@ -35,6 +35,15 @@ TTiTxtLineKind ClassifyLine(const std::string& ATrimmed);
 // (empty, a blank, a sign, more than 32 bits) raises EConvertError.
 uint32_t HexToInt(const std::string& AText);
 
-// Bytes of a data line: groups of two hex digits and one separator that is
-// skipped unexamined; a final group shorter than two characters is ignored.
+// The MSP430's 20-bit address space ends below this address.
+constexpr uint32_t kTiTxtAddressLimit = 0x100000;
+
+// Bytes of a data line, read exactly: one or more pairs of hexadecimal
+// digits with one blank (space or tab) between two pairs. False, with
+// ABytes cleared, for anything else: another separator, a missing one, two
+// blanks, an odd digit, any other character.
+bool ParseDataLine(const std::string& ATrimmed, std::vector<uint8_t>& ABytes);
+
+// As ParseDataLine; a line that is not read exactly raises EConvertError
+// "'<line>' is not a valid data line".
 std::vector<uint8_t> DataLineBytes(const std::string& ATrimmed);

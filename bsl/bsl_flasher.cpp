@@ -1,66 +1,13 @@
 // The TI-TXT image flasher of TBsl: one fast write per data line, plus the
 // system's start ("#"), version ("?") and settings ("SET") marks.
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <cstdio>
 
+#include "TiTxtFile.h"
 #include "bsl_hid.h"
 
-namespace {
-
-// Lines end in CR LF, LF or CR; a final line end opens no extra line.
-std::vector<std::string> SplitLines(const std::string& AText) {
-  std::vector<std::string> lines;
-  std::string line;
-  bool open = false;
-  for (size_t i = 0; i < AText.size(); ++i) {
-    const char c = AText[i];
-    if (c == '\r' || c == '\n') {
-      if (c == '\r' && i + 1 < AText.size() && AText[i + 1] == '\n') ++i;
-      lines.push_back(line);
-      line.clear();
-      open = false;
-    } else {
-      line += c;
-      open = true;
-    }
-  }
-  if (open) lines.push_back(line);
-  return lines;
-}
-
-// File names are UTF-8 on every platform.
-std::filesystem::path Utf8Path(const std::string& AFileName) {
-  return std::filesystem::path(std::u8string(AFileName.begin(), AFileName.end()));
-}
-
-std::string ReadWholeFile(const std::string& AFileName) {
-  std::ifstream in(Utf8Path(AFileName), std::ios::binary);
-  std::ostringstream text;
-  if (in) text << in.rdbuf();
-  if (!in || in.bad()) {
-    throw std::runtime_error("Cannot read file \"" + AFileName + "\": " +
-                             std::strerror(errno));
-  }
-  std::string content = text.str();
-  static const std::string kUtf8Bom = "\xEF\xBB\xBF";
-  if (content.compare(0, kUtf8Bom.size(), kUtf8Bom) == 0) content.erase(0, kUtf8Bom.size());
-  return content;
-}
-
-bool ImageFileExists(const std::string& AFileName) {
-  std::error_code error;
-  const auto status = std::filesystem::status(Utf8Path(AFileName), error);  // follows links
-  return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
-}
-
-}  // namespace
-
 bool TBsl::FlashFile(const std::string& AFileName) {
-  if (!ImageFileExists(AFileName)) return false;
-  const std::vector<std::string> lines = SplitLines(ReadWholeFile(AFileName));
+  if (!TiTxtFileExists(AFileName)) return false;
+  const std::vector<std::string> lines = SplitTiTxtLines(ReadTiTxtFile(AFileName));
   if (lines.empty()) return false;
   LogMsg(0, mtDebug, "Begin flashing file \"" + AFileName + "\".", clBlack);
   const bool result = FlashHex(&lines);
@@ -78,10 +25,33 @@ bool TBsl::FlashHex(const std::vector<std::string>* Asl) {
     const std::string line = TrimLine((*Asl)[static_cast<size_t>(i)]);
     LogMsg(2, mtDebug, "line:" + std::to_string(i) + ": " + line, clGray);
     if (ClassifyLine(line) == TTiTxtLineKind::End) return EndOfImage(unwritten);
-    if (!FlashLine(line, address)) ++unwritten;
+    try {
+      if (!FlashLine(line, address)) ++unwritten;
+    } catch (const EConvertError& e) {
+      throw EConvertError("line " + std::to_string(i + 1) + ": " + e.what());
+    }
   }
   return false;
 }
+
+namespace {
+
+std::string Hex8h(uint32_t AValue) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08Xh", static_cast<unsigned>(AValue));
+  return text;
+}
+
+// The address of an address or start line, inside the 20-bit address space.
+uint32_t LineAddress(const std::string& ATrimmed) {
+  const uint32_t address = HexToInt(ATrimmed.substr(1));
+  if (address >= kTiTxtAddressLimit)
+    throw EConvertError("address " + Hex8h(address) + " is beyond the last address " +
+                        Hex8h(kTiTxtAddressLimit - 1));
+  return address;
+}
+
+}  // namespace
 
 // An image whose data did not all reach the board is not a complete
 // update, even though its end line was reached (a board unplugged halfway
@@ -108,7 +78,7 @@ bool TBsl::FlashLine(const std::string& ATrimmed, uint32_t& ACurrentAddress) {
       if (fonSet) fonSet(this);
       break;
     case TTiTxtLineKind::Start:
-      ACurrentAddress = HexToInt(ATrimmed.substr(1));
+      ACurrentAddress = LineAddress(ATrimmed);
       cmd_LoadPC(static_cast<int>(ACurrentAddress));
       break;
     case TTiTxtLineKind::Version:
@@ -116,10 +86,13 @@ bool TBsl::FlashLine(const std::string& ATrimmed, uint32_t& ACurrentAddress) {
       cmd_TxBslVersion();
       break;
     case TTiTxtLineKind::Address:
-      ACurrentAddress = HexToInt(ATrimmed.substr(1));
+      ACurrentAddress = LineAddress(ATrimmed);
       break;
     case TTiTxtLineKind::Data: {
       const TBytes bytes = DataLineBytes(ATrimmed);
+      if (ACurrentAddress + bytes.size() > kTiTxtAddressLimit)
+        throw EConvertError("data at " + Hex8h(ACurrentAddress) + " run past the last address " +
+                            Hex8h(kTiTxtAddressLimit - 1));
       const bool written = cmd_WriteHexFast(static_cast<int>(ACurrentAddress), bytes);
       ACurrentAddress += static_cast<uint32_t>(bytes.size());
       return written;

@@ -15,6 +15,7 @@ constexpr size_t kFastHeader = 1 + kAddressBytes;  // command byte and address
 
 constexpr uint8_t kCmdRxDataBlock = 0x10;
 constexpr uint8_t kCmdRxPassword = 0x11;
+constexpr uint8_t kCmdCrcCheck = 0x16;
 constexpr uint8_t kCmdLoadPC = 0x17;
 constexpr uint8_t kCmdTxDataBlock = 0x18;
 constexpr uint8_t kCmdTxBslVersion = 0x19;
@@ -29,6 +30,15 @@ constexpr uint32_t kLoadPCOffset = 4;
 void AppendAddress(TBytes& AOut, uint32_t AAddress) {
   for (size_t i = 0; i < kAddressBytes; ++i)
     AOut.push_back(static_cast<uint8_t>(AAddress >> (8 * i)));
+}
+
+// Address, then a 16-bit length, least significant byte first.
+TBytes AddressAndLength(int AAddress, int ALength) {
+  TBytes data;
+  AppendAddress(data, static_cast<uint32_t>(AAddress));
+  data.push_back(static_cast<uint8_t>(ALength));
+  data.push_back(static_cast<uint8_t>(ALength >> 8));
+  return data;
 }
 
 std::string Hex8(uint32_t AValue) {
@@ -181,11 +191,11 @@ bool TBsl::cmd_WriteHexFast(int AAddress, const TBytes& AData) {
 }
 
 bool TBsl::cmd_ReadHex(int AAddress, int ALenght, TBytes& ARxData) {
-  TBytes data;
-  AppendAddress(data, static_cast<uint32_t>(AAddress));
-  data.push_back(static_cast<uint8_t>(ALenght));
-  data.push_back(static_cast<uint8_t>(ALenght >> 8));
-  return BSL_SendCommand(kCmdTxDataBlock, data, ARxData);
+  return BSL_SendCommand(kCmdTxDataBlock, AddressAndLength(AAddress, ALenght), ARxData);
+}
+
+bool TBsl::cmd_CrcCheck(int AAddress, int ALength, TBytes& ARxData) {
+  return BSL_SendCommand(kCmdCrcCheck, AddressAndLength(AAddress, ALength), ARxData);
 }
 
 bool TBsl::cmd_LoadPC(int AAddress) {

@@ -50,6 +50,9 @@ class TBsl {
   bool cmd_WriteHex(int AAddress, const TBytes& AData, TBytes& ARxData);
   bool cmd_WriteHexFast(int AAddress, const TBytes& AData);
   bool cmd_ReadHex(int AAddress, int ALenght, TBytes& ARxData);
+  // CRC Check (0x16): the loader's CRC-CCITT over ALength bytes from
+  // AAddress; the answer (data 3A, CRC low byte first) goes to ARxData.
+  bool cmd_CrcCheck(int AAddress, int ALength, TBytes& ARxData);
   bool cmd_LoadPC(int AAddress);
 
   // Image flasher: true when the image's end line was reached.

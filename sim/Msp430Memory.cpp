@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <stdexcept>
+
+#include "TiTxtLine.h"
 
 namespace sim {
 
@@ -94,6 +97,31 @@ void TMsp430Memory::MassErase() {
 void TMsp430Memory::Preload(uint32_t AAddress, const std::vector<uint8_t>& ABytes) {
   for (size_t i = 0; i < ABytes.size() && AAddress + i < FBytes.size(); ++i)
     FBytes[AAddress + i] = ABytes[i];
+}
+
+void TMsp430Memory::PreloadTiTxt(const std::vector<std::string>& ALines) {
+  uint32_t address = 0;
+  std::vector<uint8_t> bytes;
+  for (size_t i = 0; i < ALines.size(); ++i) {
+    const std::string line = TrimLine(ALines[i]);
+    const auto refuse = [i](const std::string& AWhat) {
+      return std::invalid_argument("line " + std::to_string(i + 1) + ": " + AWhat);
+    };
+    const TTiTxtLineKind kind = ClassifyLine(line);
+    if (kind == TTiTxtLineKind::End) return;
+    if (kind == TTiTxtLineKind::Address) {
+      try {
+        address = HexToInt(line.substr(1));
+      } catch (const EConvertError& e) {
+        throw refuse(e.what());
+      }
+    } else if (kind == TTiTxtLineKind::Data) {
+      if (!ParseDataLine(line, bytes)) throw refuse("'" + line + "' is not a valid data line");
+      if (address + bytes.size() > FBytes.size()) throw refuse("data beyond the memory");
+      Preload(address, bytes);
+      address += static_cast<uint32_t>(bytes.size());
+    }
+  }
 }
 
 uint16_t TMsp430Memory::Crc(uint32_t AAddress, size_t ACount) const {

@@ -56,6 +56,11 @@ class TMsp430Memory {
   // written as is, whatever the area.
   void Preload(uint32_t AAddress, const std::vector<uint8_t>& ABytes);
 
+  // Preloads every data line of a TI-TXT image (address, data and end
+  // lines; the system's marks are skipped). A line that is not read exactly
+  // raises std::invalid_argument naming its 1-based number.
+  void PreloadTiTxt(const std::vector<std::string>& ALines);
+
   // CRC-CCITT (polynomial 0x1021, seed 0xFFFF) as the loader computes it.
   uint16_t Crc(uint32_t AAddress, size_t ACount) const;
 

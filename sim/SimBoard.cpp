@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "SimBus.h"
+#include "TiTxtFile.h"
 
 namespace sim {
 
@@ -37,8 +38,6 @@ constexpr uint8_t kMsgTooLong = 0x08;
 
 constexpr size_t kAddressBytes = 3;  // 24-bit addresses, least significant first
 constexpr size_t kLengthBytes = 2;
-// Load PC into a loader image lands 4 bytes past its start: its entry.
-constexpr uint32_t kLoaderEntryOffset = 4;
 // The RAM loader's version: vendor TI, interpreter, full API, USB peripheral.
 constexpr uint8_t kRamLoaderVersion[] = {0x00, 0x06, 0x00, 0x36};
 // The started code leaves the bus right after the USB transaction ends.
@@ -76,14 +75,28 @@ void PreloadOldFirmware(TMsp430Memory& AMemory) {
   AMemory.Preload(TMsp430Memory::kInfoStart, {0x4B, 0x53, 0x54, 0x01, 0x20, 0x26, 0x12, 0x09});
 }
 
+// The flash as an older firmware image left it.
+void PreloadFirmwareFile(TMsp430Memory& AMemory, const std::string& AFileName) {
+  try {
+    AMemory.PreloadTiTxt(SplitTiTxtLines(ReadTiTxtFile(AFileName)));
+  } catch (const std::exception& e) {
+    throw std::invalid_argument("simulated board firmware \"" + AFileName + "\": " + e.what());
+  }
+}
+
 }  // namespace
 
-TSimBoard::TSimBoard(TSimBoardOptions AOptions) : FOptions(AOptions) {
+TSimBoard::TSimBoard(TSimBoardOptions AOptions)
+    : FOptions(std::move(AOptions)),
+      FLoaderWritten(TMsp430Memory::kRamEnd - TMsp430Memory::kRamStart, false) {
   VendorID = kVendorID;
   ProductID = kProductID;
   Manufacturer = "Texas Instruments";
   Product = "MSP430-USB Example";
-  PreloadOldFirmware(FMemory);
+  if (FOptions.Firmware.empty())
+    PreloadOldFirmware(FMemory);
+  else
+    PreloadFirmwareFile(FMemory, FOptions.Firmware);
 }
 
 TSimBoard::~TSimBoard() = default;
@@ -174,6 +187,11 @@ void TSimBoard::RunResident(const std::vector<uint8_t>& ACore, TOutcome& AOut) {
 
 void TSimBoard::RunRamLoader(const std::vector<uint8_t>& ACore, TOutcome& AOut) {
   const uint8_t command = ACore[0];
+  const auto& unknown = FOptions.UnknownCommands;
+  if (std::find(unknown.begin(), unknown.end(), command) != unknown.end()) {
+    AOut.Answers.push_back(Message(kMsgUnknownCommand));  // a loader built without it
+    return;
+  }
   const bool address = HasAddress(ACore);
   const bool range = ACore.size() >= 1 + kAddressBytes + kLengthBytes;
   if (command == kRxDataBlock && address) {
@@ -184,7 +202,9 @@ void TSimBoard::RunRamLoader(const std::vector<uint8_t>& ACore, TOutcome& AOut) 
       case TProgramResult::Refused: AOut.Answers.push_back(Message(kMsgFlashFail)); break;
     }
   } else if (command == kRxDataBlockFast && address) {
-    WriteFast(Address24(ACore), ACore, false);
+    // A report lost on the bus: accepted without an answer, as always, but
+    // never stored.
+    if (++FRamFastWrites != FOptions.LoseWrite) WriteFast(Address24(ACore), ACore, false);
   } else if (command == kEraseSegment && address) {
     AOut.Answers.push_back(Message(FMemory.EraseSegment(Address24(ACore)) ? kMsgSuccess : kMsgFlashFail));
   } else if (command == kToggleInfoA) {
@@ -215,20 +235,18 @@ void TSimBoard::WriteFast(uint32_t AAddress, const std::vector<uint8_t>& ACore, 
   if (ARamOnly) {
     // The resident loader writes RAM only; anything else is dropped whole.
     if (AAddress < TMsp430Memory::kRamStart || end > TMsp430Memory::kRamEnd) return;
-    if (count > 0) {
-      FImageStart = std::min(FImageStart.value_or(AAddress), AAddress);
-      FImageEnd = std::max(FImageEnd, end);
-    }
+    for (uint32_t at = AAddress; at < end; ++at) FLoaderWritten[at - TMsp430Memory::kRamStart] = true;
   }
   FMemory.Program(AAddress, ACore.data() + 1 + kAddressBytes, count);
 }
 
 void TSimBoard::LoadPC(uint32_t ATarget, TOutcome& AOut) {
-  // The loader jumps away and the board leaves the bus. Only a jump to the
-  // entry of the loader image written into RAM brings it back, unlocked,
+  // The loader jumps away and the board leaves the bus. Only a jump into
+  // the loader image written into RAM (its start line's address + 4, which
+  // the client sends, wherever its data begin) brings it back, unlocked,
   // with the RAM loader; anything else leaves it hung.
-  const bool entry = FImageStart && ATarget == *FImageStart + kLoaderEntryOffset &&
-                     ATarget < FImageEnd;
+  const bool entry = ATarget >= TMsp430Memory::kRamStart && ATarget < TMsp430Memory::kRamEnd &&
+                     FLoaderWritten[ATarget - TMsp430Memory::kRamStart];
   FState = TBoardState::Away;
   AOut.Leave = true;
   AOut.ComeBack = entry && !FOptions.NoReturn;
@@ -293,6 +311,7 @@ void TSimBoard::LeaveBus(bool AComeBack) {
     std::lock_guard lock(FLock);
     bus = FHomeBus;
     returnDelay = FOptions.ReturnDelayMs;
+    std::fill(FLoaderWritten.begin(), FLoaderWritten.end(), false);  // the entry is forgotten
   }
   if (!bus) return;
   FTimer.Schedule(kLeaveDelayMs, [self = weak_from_this(), bus]() {
@@ -308,6 +327,7 @@ void TSimBoard::LeaveBus(bool AComeBack) {
       std::lock_guard lock(board->FLock);
       board->FState = TBoardState::RamLoader;
       board->FUnlocked = true;  // entered at its entry: the unlocked state is kept
+      board->FRamFastWrites = 0;
     }
     bus->Plug(board);
   });

@@ -27,6 +27,9 @@ struct TSimBoardOptions {
   bool NoAnswer = false;               // answers are never sent
   uint32_t DropAfterReports = 0;       // leave the bus for good after N reports (0: never)
   std::optional<uint32_t> ShortWrite;  // accept only this many bytes of each report
+  std::string Firmware;                // TI-TXT image the flash holds at the start (empty: built-in)
+  uint32_t LoseWrite = 0;  // the N-th fast write to the RAM loader is not stored (0: none)
+  std::vector<uint8_t> UnknownCommands;  // the RAM loader answers these with "unknown command"
 };
 
 enum class TBoardState {
@@ -90,9 +93,11 @@ class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoa
   TBoardState FState = TBoardState::ResidentLoader;
   bool FUnlocked = false;
   uint32_t FReports = 0;
-  // Span of RAM that the resident loader's fast writes filled: the loader image.
-  std::optional<uint32_t> FImageStart;
-  uint32_t FImageEnd = 0;
+  // RAM bytes that the resident loader's fast writes filled: the loader
+  // image, whose code may be entered anywhere in it. Forgotten when the
+  // board leaves the bus.
+  std::vector<bool> FLoaderWritten;
+  uint32_t FRamFastWrites = 0;  // fast writes since the RAM loader started
   TSimBus* FHomeBus = nullptr;
   TSimTimer FTimer;  // last: its thread ends before the rest goes
 };
@@ -103,7 +108,10 @@ void InstallSimBoardFactory();
 
 // Builds a board from option words: "refuse-password", "no-return",
 // "return-delay=MS", "answer-delay=MS", "no-answer", "drop-after=N",
-// "short-write=N". An unknown or malformed word raises std::invalid_argument.
+// "short-write=N", "lose-write=N", "unknown-command=HH" (a command byte in
+// hexadecimal; may be given more than once), "firmware=PATH". An unknown or malformed
+// word, or a firmware file that cannot be read as TI-TXT, raises
+// std::invalid_argument.
 std::shared_ptr<TSimBoard> MakeSimBoard(const std::vector<std::string>& AOptions);
 
 }  // namespace sim

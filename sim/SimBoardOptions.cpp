@@ -22,6 +22,15 @@ uint32_t ParseCount(const std::string& AWord, const std::string& AValue) {
   return static_cast<uint32_t>(value);
 }
 
+uint8_t ParseCommandByte(const std::string& AWord, const std::string& AValue) {
+  const bool hex = !AValue.empty() && AValue.size() <= 2 &&
+                   AValue.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+  if (!hex)
+    throw std::invalid_argument("simulated board option \"" + AWord + "\": \"" + AValue +
+                                "\" is not a command byte in hexadecimal");
+  return static_cast<uint8_t>(std::stoul(AValue, nullptr, 16));
+}
+
 void ApplyOption(TSimBoardOptions& AOptions, const std::string& AWord) {
   const size_t equals = AWord.find('=');
   const std::string name = AWord.substr(0, equals);
@@ -41,11 +50,17 @@ void ApplyOption(TSimBoardOptions& AOptions, const std::string& AWord) {
     AOptions.DropAfterReports = ParseCount(AWord, value);
   } else if (hasValue && name == "short-write") {
     AOptions.ShortWrite = ParseCount(AWord, value);
+  } else if (hasValue && name == "lose-write") {
+    AOptions.LoseWrite = ParseCount(AWord, value);
+  } else if (hasValue && name == "unknown-command") {
+    AOptions.UnknownCommands.push_back(ParseCommandByte(AWord, value));
+  } else if (hasValue && name == "firmware" && !value.empty()) {
+    AOptions.Firmware = value;
   } else {
     throw std::invalid_argument(
         "unknown simulated board option \"" + AWord +
         "\" (known: refuse-password, no-return, no-answer, return-delay=MS, answer-delay=MS, "
-        "drop-after=N, short-write=N)");
+        "drop-after=N, short-write=N, lose-write=N, unknown-command=HH, firmware=PATH)");
   }
 }
 

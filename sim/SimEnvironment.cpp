@@ -30,8 +30,20 @@ std::vector<std::string> Split(const std::string& AText, char ASeparator) {
   }
 }
 
+// The value of "firmware=" is a path and may hold colons ("C:\\images\\old.txt"):
+// it takes the rest of the item, so it comes last.
+std::vector<std::string> JoinPathOption(std::vector<std::string> AParts) {
+  for (size_t i = 1; i < AParts.size(); ++i) {
+    if (AParts[i].rfind("firmware=", 0) != 0) continue;
+    for (size_t j = i + 1; j < AParts.size(); ++j) AParts[i] += ":" + AParts[j];
+    AParts.resize(i + 1);
+    break;
+  }
+  return AParts;
+}
+
 TSimDeviceSpec ParseItem(const std::string& AItem) {
-  std::vector<std::string> LParts = Split(AItem, ':');
+  std::vector<std::string> LParts = JoinPathOption(Split(AItem, ':'));
   TSimDeviceSpec LSpec;
   LSpec.Name = LParts.front();
   LSpec.Options.assign(LParts.begin() + 1, LParts.end());

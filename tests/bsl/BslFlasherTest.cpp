@@ -83,10 +83,9 @@ TEST_F(BslFlasher, EndLineAloneWritesNothing) {
   EXPECT_EQ(Bench.Log[1].Color, 0u);
 }
 
-TEST_F(BslFlasher, UpperCaseQIsAnEmptyDataLine) {
-  EXPECT_FALSE(Bench.Bsl.FlashHex({"@2400", "Q", "AA"}));
-  EXPECT_EQ(Cores(), (std::vector<std::vector<uint8_t>>{{0x1B, 0x00, 0x24, 0x00},
-                                                        {0x1B, 0x00, 0x24, 0x00, 0xAA}}));
+TEST_F(BslFlasher, UpperCaseQIsARefusedDataLine) {
+  EXPECT_EQ(FlashError({"@2400", "Q", "q"}), "line 2: 'Q' is not a valid data line");
+  EXPECT_TRUE(Board->Written().empty());
 }
 
 TEST_F(BslFlasher, DataBeforeAnyAddressGoesToZeroAndStartLineSetsTheAddress) {
@@ -121,25 +120,53 @@ void PrintTo(const TErrorCase& ACase, std::ostream* AOut) { *AOut << ACase.Name;
 
 class BslFlasherError : public BslFlasher, public ::testing::WithParamInterface<TErrorCase> {};
 
+// The line that cannot be read exactly sends nothing, and nothing after it
+// is sent either: the error names the 1-based line.
 TEST_P(BslFlasherError, StopsAtTheLineWithTheConvertedText) {
   EXPECT_EQ(FlashError(GetParam().Lines), GetParam().Message);
   // The line that failed was logged; nothing after it.
   EXPECT_EQ(Bench.Texts(2).size(), GetParam().Lines.size() - 1);
+  for (const auto& core : Cores()) EXPECT_NE(core[0], 0x1B) << "no data was written";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, BslFlasherError,
-    ::testing::Values(TErrorCase{"SetX", {"SETX", "q"}, "'$SE' is not a valid integer value"},
-                      TErrorCase{"AtAlone", {"@", "q"}, "'$' is not a valid integer value"},
-                      TErrorCase{"HashAlone", {"#", "q"}, "'$' is not a valid integer value"},
-                      TErrorCase{"DoubleSpace", {"@4400", "0A  1B", "q"}, "'$ 1' is not a valid integer value"},
-                      TErrorCase{"AddressTooWide", {"@100000000", "q"},
-                                 "'$100000000' is not a valid integer value"}),
+    ::testing::Values(
+        TErrorCase{"SetX", {"SETX", "q"}, "line 1: 'SETX' is not a valid data line"},
+        TErrorCase{"AtAlone", {"@", "q"}, "line 1: '$' is not a valid integer value"},
+        TErrorCase{"HashAlone", {"#", "q"}, "line 1: '$' is not a valid integer value"},
+        TErrorCase{"DoubleSpace", {"@4400", "0A  1B", "q"}, "line 2: '0A  1B' is not a valid data line"},
+        TErrorCase{"TrailingDigit", {"@4400", "0A 1B 2", "q"}, "line 2: '0A 1B 2' is not a valid data line"},
+        TErrorCase{"AddressTooWide", {"@100000000", "q"},
+                   "line 1: '$100000000' is not a valid integer value"},
+        TErrorCase{"AddressPast20Bits", {"@100000", "q"},
+                   "line 1: address 00100000h is beyond the last address 000FFFFFh"},
+        TErrorCase{"StartPast20Bits", {"#100000", "q"},
+                   "line 1: address 00100000h is beyond the last address 000FFFFFh"},
+        TErrorCase{"DataRunPast20Bits", {"@FFFFF", "01 02", "q"},
+                   "line 2: data at 000FFFFFh run past the last address 000FFFFFh"}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
-TEST_F(BslFlasher, TrailingSingleCharacterIsIgnored) {
-  EXPECT_FALSE(Bench.Bsl.FlashHex({"@4400", "0A 1B 2"}));
-  EXPECT_EQ(Cores(), (std::vector<std::vector<uint8_t>>{{0x1B, 0x00, 0x44, 0x00, 0x0A, 0x1B}}));
+TEST_F(BslFlasher, LastAddressOfTheTwentyBitSpaceIsWritten) {
+  EXPECT_TRUE(Bench.Bsl.FlashHex({"@FFFFF", "01", "q"}));
+  EXPECT_EQ(Cores(), (std::vector<std::vector<uint8_t>>{{0x1B, 0xFF, 0xFF, 0x0F, 0x01}}));
+}
+
+// A data line without blanks used to go out as 31 00 44, and every later
+// byte of its section one address too low.
+TEST_F(BslFlasher, MissingSeparatorsAreNotSentAsShiftedBytes) {
+  EXPECT_EQ(FlashError({"@4400", "12 34", "31400044", "56 78", "q"}),
+            "line 3: '31400044' is not a valid data line");
+  EXPECT_EQ(Cores(), (std::vector<std::vector<uint8_t>>{{0x1B, 0x00, 0x44, 0x00, 0x12, 0x34}}));
+}
+
+// "@1004400" used to be written at 0x004400 while the log showed the full
+// address.
+TEST_F(BslFlasher, AddressPastTwentyBitsIsNotTruncated) {
+  EXPECT_EQ(FlashError({"@1004400", "01 02", "q"}),
+            "line 1: address 01004400h is beyond the last address 000FFFFFh");
+  EXPECT_TRUE(Board->Written().empty());
+  EXPECT_TRUE(Bench.Texts(0).empty()) << "no ADR line for a write that did not happen";
 }
 
 TEST_F(BslFlasher, SettingsCallbackErrorsLeaveTheFlasher) {

@@ -1,6 +1,8 @@
 // The simulated board against the loader's documented behaviour: password
 // check and erase, locked and oversize answers, the resident loader's
 // limits, the trip to the RAM loader, flash semantics and fault switches.
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "BslTestBench.h"
@@ -132,11 +134,51 @@ TEST_F(SimBoardTest, LoadPCAtTheImageEntryBringsTheRamLoaderBackUnlocked) {
 
 TEST_F(SimBoardTest, LoadPCAnywhereElseHangsTheBoard) {
   Start();
-  EnterRamLoader(0x2504);  // the client adds 4: the jump lands 8 bytes in
+  EnterRamLoader(0x2524);  // the client adds 4: the jump lands just past the data
   std::this_thread::sleep_for(std::chrono::milliseconds(4 * kReturnDelayMs));
   Bench.Loop.Pump();
   EXPECT_FALSE(Bench.Bus.IsPlugged(Board.get()));
   EXPECT_EQ(Board->State(), TBoardState::Away);
+}
+
+// A loader whose data begin below its start line: the entry is the start
+// line's address + 4 all the same.
+TEST_F(SimBoardTest, LoaderEntryMayLieAnywhereInItsData) {
+  Start();
+  EnterRamLoader(0x2523);  // entry 0x2527, the last of the 40 bytes written from 0x2500
+  ASSERT_TRUE(Bench.Reattach(kReturnLimit));
+  EXPECT_EQ(Board->State(), TBoardState::RamLoader);
+}
+
+TEST_F(SimBoardTest, EntryIsForgottenWhenTheBoardLeaves) {
+  Start();
+  EnterRamLoader();
+  ASSERT_TRUE(Bench.Reattach(kReturnLimit));
+  Bench.Bsl.cmd_LoadPC(0x2500);  // the same entry, from the RAM loader
+  std::this_thread::sleep_for(std::chrono::milliseconds(4 * kReturnDelayMs));
+  Bench.Loop.Pump();
+  EXPECT_FALSE(Bench.Bus.IsPlugged(Board.get()));
+  EXPECT_EQ(Board->State(), TBoardState::Away);
+}
+
+TEST_F(SimBoardTest, LoseWriteDropsTheNthFastWriteOfTheRamLoader) {
+  Start({"lose-write=2"});
+  EnterRamLoader();  // its fast write to the resident loader is not counted
+  ASSERT_TRUE(Bench.Reattach(kReturnLimit));
+  for (int address : {0x4400, 0x4410, 0x4420}) EXPECT_TRUE(Bench.Bsl.cmd_WriteHexFast(address, {0x12}));
+  EXPECT_EQ(Board->ReadMemory(0x4400, 1), std::vector<uint8_t>{0x12});
+  EXPECT_EQ(Board->ReadMemory(0x4410, 1), std::vector<uint8_t>{0xFF}) << "lost";
+  EXPECT_EQ(Board->ReadMemory(0x4420, 1), std::vector<uint8_t>{0x12});
+  EXPECT_EQ(Raw({0x1B, 0x30, 0x44, 0x00, 0x12}), Report64({})) << "no answer, as always";
+}
+
+TEST_F(SimBoardTest, UnknownCommandSwitchAppliesToTheRamLoader) {
+  Start({"unknown-command=16", "unknown-command=1a"});
+  EnterRamLoader();
+  ASSERT_TRUE(Bench.Reattach(kReturnLimit));
+  EXPECT_EQ(Raw({0x16, 0x00, 0x25, 0x00, 0x04, 0x00}), Message(0x07));
+  EXPECT_EQ(Raw({0x1A}), Message(0x07));
+  EXPECT_EQ(Raw({0x18, 0x00, 0x25, 0x00, 0x01, 0x00}), Report64({0x3F, 0x02, 0x3A, 0x3C}));
 }
 
 TEST_F(SimBoardTest, NoReturnSwitchKeepsTheBoardAway) {
@@ -240,13 +282,54 @@ TEST(SimBoardOptions, UnknownOrMalformedOptionsAreRefused) {
     return "(accepted)";
   };
   EXPECT_EQ(message({"no-return", "return-delay=10", "answer-delay=5", "no-answer", "drop-after=3",
-                     "short-write=1", "refuse-password"}),
+                     "short-write=1", "refuse-password", "lose-write=4", "unknown-command=16"}),
             "(accepted)");
+  EXPECT_EQ(message({"unknown-command=1G"}),
+            "simulated board option \"unknown-command=1G\": \"1G\" is not a command byte in hexadecimal");
+  EXPECT_EQ(message({"unknown-command=100"}).find("is not a command byte") != std::string::npos, true);
+  EXPECT_EQ(message({"lose-write=x"}).find("is not a whole number") != std::string::npos, true);
+  EXPECT_EQ(message({"firmware="}).rfind("unknown simulated board option", 0), 0u);
+  EXPECT_EQ(message({"firmware=/no/such/image.txt"}).rfind(
+                "simulated board firmware \"/no/such/image.txt\": Cannot read file", 0),
+            0u);
   EXPECT_EQ(message({"fly"}).rfind("unknown simulated board option \"fly\"", 0), 0u);
   EXPECT_EQ(message({"no-return=1"}).rfind("unknown simulated board option", 0), 0u);
   EXPECT_EQ(message({"return-delay=soon"}),
             "simulated board option \"return-delay=soon\": \"soon\" is not a whole number");
   EXPECT_EQ(message({"return-delay=-5"}).find("is not a whole number") != std::string::npos, true);
+}
+
+// The flash starts with a given image instead of the built-in old
+// firmware; the path may hold colons.
+TEST(SimBoardFirmware, FlashStartsWithTheImage) {
+  const std::string path = ::testing::TempDir() + "/old:fw.txt";
+  std::string vectors;
+  for (int i = 0; i < 32; ++i) vectors += (i ? " " : "") + std::string("5A");
+  std::ofstream(path, std::ios::binary) << "@4400\r\n01 02\r\nSET\r\n@FFE0\r\n" << vectors << "\r\nq\r\n@4500\r\n77\r\n";
+  sim::InstallSimBoardFactory();
+  auto bus = sim::CreateBusFromList("board:return-delay=20:firmware=" + path);
+  sim::SetSimBoardFactory(nullptr);
+  ASSERT_EQ(bus->Devices().size(), 1u);
+  auto board = std::dynamic_pointer_cast<TSimBoard>(bus->Devices()[0]);
+  ASSERT_NE(board, nullptr);
+  EXPECT_EQ(board->ReadMemory(0x4400, 3), (std::vector<uint8_t>{0x01, 0x02, 0xFF}));
+  EXPECT_EQ(board->ReadMemory(0xFFE0, 32), std::vector<uint8_t>(32, 0x5A));
+  EXPECT_EQ(board->ReadMemory(0x4500, 1), std::vector<uint8_t>{0xFF}) << "nothing after the end line";
+  EXPECT_EQ(board->ReadMemory(0x1800, 8), std::vector<uint8_t>(8, 0xFF)) << "no built-in firmware";
+  std::filesystem::remove(path);
+}
+
+TEST(SimBoardFirmware, MalformedImageIsRefusedWithItsLine) {
+  const std::string path = ::testing::TempDir() + "/bad-fw.txt";
+  std::ofstream(path, std::ios::binary) << "@4400\n31400044\nq\n";
+  try {
+    sim::MakeSimBoard({"firmware=" + path});
+    ADD_FAILURE() << "accepted";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_EQ(std::string(e.what()), "simulated board firmware \"" + path +
+                                         "\": line 2: '31400044' is not a valid data line");
+  }
+  std::filesystem::remove(path);
 }
 
 }  // namespace

@@ -37,19 +37,55 @@ TEST_P(TiTxtBadHex, NamesTheConvertedText) {
 INSTANTIATE_TEST_SUITE_P(Texts, TiTxtBadHex,
                          ::testing::Values("", " 1", "1 ", "-1", "+1", "G0", "100000000", "0x10", "SE"));
 
-TEST(TiTxtLine, SeparatorsAreNotExamined) {
-  EXPECT_EQ(DataLineBytes("0a,1b;2C"), (std::vector<uint8_t>{0x0A, 0x1B, 0x2C}));
+struct TDataLineCase {
+  const char* Line;
+  std::vector<uint8_t> Bytes;  // empty: refused
+};
+
+void PrintTo(const TDataLineCase& ACase, std::ostream* AOut) { *AOut << '"' << ACase.Line << '"'; }
+
+class TiTxtDataLine : public ::testing::TestWithParam<TDataLineCase> {};
+
+TEST_P(TiTxtDataLine, IsReadExactlyOrRefusedWhole) {
+  std::vector<uint8_t> bytes = {0x99};
+  EXPECT_EQ(ParseDataLine(GetParam().Line, bytes), !GetParam().Bytes.empty());
+  EXPECT_EQ(bytes, GetParam().Bytes) << "a refused line leaves no bytes behind";
+  if (GetParam().Bytes.empty()) {
+    try {
+      DataLineBytes(GetParam().Line);
+      ADD_FAILURE() << "no conversion error";
+    } catch (const EConvertError& e) {
+      EXPECT_EQ(std::string(e.what()), "'" + std::string(GetParam().Line) + "' is not a valid data line");
+    }
+  } else {
+    EXPECT_EQ(DataLineBytes(GetParam().Line), GetParam().Bytes);
+  }
 }
 
-// Every prefix of a good line: complete groups give their bytes, a cut
-// group of one character is ignored, nothing raises.
+INSTANTIATE_TEST_SUITE_P(
+    Lines, TiTxtDataLine,
+    ::testing::Values(TDataLineCase{"00", {0x00}}, TDataLineCase{"0a 1B", {0x0A, 0x1B}},
+                      TDataLineCase{"00\tFF", {0x00, 0xFF}},
+                      TDataLineCase{"31 40 00 44", {0x31, 0x40, 0x00, 0x44}},
+                      // the shifted-bytes fault: no separators
+                      TDataLineCase{"31400044", {}}, TDataLineCase{"0A,1B", {}},
+                      TDataLineCase{"0A;1B", {}}, TDataLineCase{"0A  1B", {}},
+                      TDataLineCase{"0A 1B 2", {}}, TDataLineCase{"0", {}},
+                      TDataLineCase{"0G", {}}, TDataLineCase{"Q", {}}, TDataLineCase{"SE", {}},
+                      TDataLineCase{"0A 1B ", {}}, TDataLineCase{" 0A", {}},
+                      TDataLineCase{"+1", {}}, TDataLineCase{"", {}}));
+
+// Every prefix of a good line: a prefix that ends after a complete pair is
+// read, every other one (cut pair, trailing blank) is refused.
 TEST(TiTxtLine, EveryPrefixOfADataLine) {
   const std::string line = "31 40 00 44 12 34";
   const std::vector<uint8_t> bytes = {0x31, 0x40, 0x00, 0x44, 0x12, 0x34};
   for (size_t length = 0; length <= line.size(); ++length) {
-    const size_t complete = (length + 1) / 3;
-    EXPECT_EQ(DataLineBytes(line.substr(0, length)),
-              std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(complete)))
+    std::vector<uint8_t> got;
+    const bool complete = length % 3 == 2;
+    EXPECT_EQ(ParseDataLine(line.substr(0, length), got), complete) << "prefix of " << length;
+    const size_t pairs = complete ? (length + 1) / 3 : 0;
+    EXPECT_EQ(got, std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(pairs)))
         << "prefix of " << length;
   }
 }

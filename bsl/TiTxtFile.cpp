@@ -1,0 +1,63 @@
+#include "TiTxtFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+// File names are UTF-8 on every platform.
+std::filesystem::path Utf8Path(const std::string& AFileName) {
+  return std::filesystem::path(std::u8string(AFileName.begin(), AFileName.end()));
+}
+
+}  // namespace
+
+std::vector<std::string> SplitTiTxtLines(const std::string& AText) {
+  std::vector<std::string> lines;
+  std::string line;
+  bool open = false;
+  for (size_t i = 0; i < AText.size(); ++i) {
+    const char c = AText[i];
+    if (c == '\r' || c == '\n') {
+      if (c == '\r' && i + 1 < AText.size() && AText[i + 1] == '\n') ++i;
+      lines.push_back(line);
+      line.clear();
+      open = false;
+    } else {
+      line += c;
+      open = true;
+    }
+  }
+  if (open) lines.push_back(line);
+  return lines;
+}
+
+bool TiTxtFileExists(const std::string& AFileName) {
+  std::error_code error;
+  const auto status = std::filesystem::status(Utf8Path(AFileName), error);  // follows links
+  return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
+}
+
+std::string ReadTiTxtFile(const std::string& AFileName) {
+  std::ifstream in(Utf8Path(AFileName), std::ios::binary);
+  std::ostringstream text;
+  if (in) text << in.rdbuf();
+  if (!in || in.bad()) {
+    throw std::runtime_error("Cannot read file \"" + AFileName + "\": " +
+                             std::strerror(errno));
+  }
+  std::string content = text.str();
+  static const std::string kUtf8Bom = "\xEF\xBB\xBF";
+  if (content.compare(0, kUtf8Bom.size(), kUtf8Bom) == 0) content.erase(0, kUtf8Bom.size());
+  return content;
+}
+
+long long TiTxtFileSize(const std::string& AFileName) {
+  std::error_code error;
+  const auto size = std::filesystem::file_size(Utf8Path(AFileName), error);
+  return error ? -1 : static_cast<long long>(size);
+}
