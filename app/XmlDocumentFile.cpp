@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -149,18 +150,39 @@ void QuoteAttributesForSaving(pugi::xml_document& ADoc) {
   ADoc.traverse(quote);
 }
 
+// XML forbids "--" inside a comment; the parser lets it pass, but no
+// writer can give such a comment back unchanged.
+class TFindBadComment : public pugi::xml_tree_walker {
+ public:
+  pugi::xml_node Found;
+  bool for_each(pugi::xml_node& ANode) override {
+    if (ANode.type() == pugi::node_comment && std::strstr(ANode.value(), "--") != nullptr) {
+      Found = ANode;
+      return false;
+    }
+    return true;
+  }
+};
+
 void Parse(pugi::xml_document& ADoc, const std::string& ABuffer, pugi::xml_encoding AEncoding,
            bool AFromCp1250, const QString& APath) {
   const pugi::xml_parse_result result =
       ADoc.load_buffer(ABuffer.data(), ABuffer.size(), kParseOptions, AEncoding);
-  if (result) {
-    QuoteAttributesForSaving(ADoc);
-    return;
+  const auto fileOffset = [&](ptrdiff_t AOffset) {
+    return AFromCp1250 ? Cp1250Offset(ABuffer, static_cast<size_t>(AOffset))
+                       : static_cast<size_t>(AOffset);
+  };
+  if (!result) {
+    throw LoadError(APath, std::string(result.description()) + " at offset " +
+                               std::to_string(fileOffset(result.offset)));
   }
-  const size_t offset = AFromCp1250 ? Cp1250Offset(ABuffer, result.offset)
-                                    : static_cast<size_t>(result.offset);
-  throw LoadError(APath, std::string(result.description()) + " at offset " +
-                             std::to_string(offset));
+  TFindBadComment badComment;
+  ADoc.traverse(badComment);
+  if (badComment.Found) {
+    throw LoadError(APath, "a comment holds \"--\" at offset " +
+                               std::to_string(fileOffset(badComment.Found.offset_debug())));
+  }
+  QuoteAttributesForSaving(ADoc);
 }
 
 // ---- saving ----------------------------------------------------------------

@@ -4,7 +4,9 @@
 // file loads again with the same three texts, and every other node of the
 // document comes back with the same text.
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -123,7 +125,12 @@ const TApnTexts kDefaults{"internet", "user", "40817"};
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   if (ASize > kMaxInput) return 0;
-  static QTemporaryDir dir;
+  // In memory where there is such a folder: every input is written,
+  // saved (with a flush to disk) and read twice.
+  static QTemporaryDir dir(
+      (QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? QStringLiteral("/dev/shm")
+                                                          : QDir::tempPath()) +
+      QStringLiteral("/fuzz_settings-XXXXXX"));
   static const QString path = dir.filePath("KestrovaSetup.xml");
   const QByteArray original(reinterpret_cast<const char*>(AData), static_cast<qsizetype>(ASize));
   WriteFile(path, original);

@@ -1,7 +1,8 @@
 // TI-TXT images: any text as a loader or application image, checked, and
 // sent through the flasher only when the check accepts it, as the update
-// does. Properties: no crash and no hang; a refused image sends not one
-// report; an accepted image is sent exactly as the check read it (every
+// does (so a refused image sends nothing). Properties: no crash and no
+// hang; a refusal names a line of the file; an accepted image is sent
+// exactly as the check read it (every
 // data line once, at the check's address, with the check's bytes, and
 // every mark in file order), the flasher reaches its end line, and a
 // loader image leaves the simulated board's RAM as the check says.
@@ -126,59 +127,69 @@ std::string Join(const std::vector<std::string>& ALines) {
   return text;
 }
 
-// The update's way: nothing reaches the board unless the whole image passed.
-bool SendCheckedImage(TBsl& ABsl, const std::vector<std::string>& ALines, TTiTxtImageKind AKind,
-                      TTiTxtImage& AImage) {
+// One bench for the whole run: a board's timer may take it off the bus
+// after its input is done, so the bus must never go away.
+bsltest::TBench& Bench() {
+  static auto* const bench = new bsltest::TBench;
+  return *bench;
+}
+
+// Hands the device just plugged in to the client.
+void Connect() {
+  bsltest::TBench& bench = Bench();
+  bench.Log.clear();
+  FUZZ_CHECK(bench.Attach(), "the board was not found on the bus");
+}
+
+void Disconnect(sim::TSimDevice* ADevice) {
+  bsltest::TBench& bench = Bench();
+  bench.Bsl.SetHidDev(nullptr);
+  bench.Bsl.SetOnSet(nullptr);
+  if (bench.Device != nullptr) bench.Controller->CheckIn(bench.Device);
+  bench.Device = nullptr;
+  bench.Bus.Unplug(ADevice);
+  bench.Loop.Pump();
+}
+
+// Sends an image the check accepted: the flasher must take every line of it
+// and reach its end line.
+void Send(const std::vector<std::string>& ALines) {
   try {
-    AImage = CheckTiTxtImage(ALines, AKind, "fuzz.txt");
-  } catch (const ETiTxtImageError& e) {
-    FUZZ_CHECK(e.Line() >= 0 && e.Line() <= static_cast<int>(ALines.size()), e.what());
-    return false;
-  }
-  try {
-    FUZZ_CHECK(ABsl.FlashHex(ALines), "an accepted image did not reach its end line");
+    FUZZ_CHECK(Bench().Bsl.FlashHex(ALines), "an accepted image did not reach its end line");
   } catch (const std::exception& e) {
     FUZZ_CHECK(false, std::string("the flasher refused an accepted image: ") + e.what());
   }
-  return true;
 }
 
-void CheckAgainstRecorder(const std::vector<std::string>& ALines, TTiTxtImageKind AKind) {
+void CheckAgainstRecorder(const TTiTxtImage& AImage, const std::vector<std::string>& ALines) {
   TEventLog log;
-  bsltest::TBench bench;
-  bench.Bus.Plug(std::make_shared<TRecordingBoard>(log));
-  FUZZ_CHECK(bench.Attach(), "the recording board was not found");
-  bench.Bsl.SetAnswerTimeoutMs(kAnswerTimeoutMs);
-  bench.Bsl.SetOnSet([&log](TBsl*) { log.Add("settings"); });
-  TTiTxtImage image;
-  if (!SendCheckedImage(bench.Bsl, ALines, AKind, image)) {
-    FUZZ_CHECK(log.Events().empty(), "a refused image sent:\n" + Join(log.Events()));
-    return;
-  }
-  const std::vector<std::string> expected = Expected(image);
+  const auto recorder = std::make_shared<TRecordingBoard>(log);
+  Bench().Bus.Plug(recorder);
+  Connect();
+  Bench().Bsl.SetAnswerTimeoutMs(kAnswerTimeoutMs);
+  Bench().Bsl.SetOnSet([&log](TBsl*) { log.Add("settings"); });
+  Send(ALines);
+  Disconnect(recorder.get());
+  const std::vector<std::string> expected = Expected(AImage);
   FUZZ_CHECK(log.Events() == expected,
              "expected:\n" + Join(expected) + "sent:\n" + Join(log.Events()));
 }
 
 // A loader image through the resident loader of the simulated board.
-void CheckAgainstSimulatedBoard(const std::vector<std::string>& ALines) {
-  bsltest::TBench bench;
-  auto board = sim::MakeSimBoard({"no-return"});
-  board->PlugInto(bench.Bus);
-  FUZZ_CHECK(bench.Attach(), "the simulated board was not found");
-  bench.Bsl.SetAnswerTimeoutMs(kAnswerTimeoutMs * 50);
+void CheckAgainstSimulatedBoard(const TTiTxtImage& AImage, const std::vector<std::string>& ALines) {
+  const auto board = sim::MakeSimBoard({"no-return"});
+  board->PlugInto(Bench().Bus);
+  Connect();
+  TBsl& bsl = Bench().Bsl;
+  bsl.SetAnswerTimeoutMs(kAnswerTimeoutMs * 50);
   TBsl_PasswordData password;
   password.fill(0x00);
-  bench.Bsl.cmd_SendPassword(password);  // wrong: the board erases itself
+  bsl.cmd_SendPassword(password);  // wrong: the board erases itself
   password.fill(0xFF);
-  FUZZ_CHECK(bench.Bsl.cmd_SendPassword(password), "the erased board stayed locked");
-  const uint32_t reportsBefore = board->ReportsReceived();
-  TTiTxtImage image;
-  if (!SendCheckedImage(bench.Bsl, ALines, TTiTxtImageKind::Loader, image)) {
-    FUZZ_CHECK(board->ReportsReceived() == reportsBefore, "a refused image reached the board");
-    return;
-  }
-  for (const TTiTxtRange& range : image.Ranges()) {
+  FUZZ_CHECK(bsl.cmd_SendPassword(password), "the erased board stayed locked");
+  Send(ALines);
+  Disconnect(board.get());
+  for (const TTiTxtRange& range : AImage.Ranges()) {
     FUZZ_CHECK(board->ReadMemory(range.Address, range.Bytes.size()) == range.Bytes,
                "RAM at " + Hex(range.Address) + " differs from the image");
   }
@@ -193,7 +204,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
       (AData[0] & 1) != 0 ? TTiTxtImageKind::Loader : TTiTxtImageKind::Application;
   const std::vector<std::string> lines =
       SplitTiTxtLines(std::string(reinterpret_cast<const char*>(AData) + 1, ASize - 1));
-  CheckAgainstRecorder(lines, kind);
-  if (kind == TTiTxtImageKind::Loader) CheckAgainstSimulatedBoard(lines);
+  // The update's way: nothing goes to a board unless the whole image
+  // passed the check, so a refused image sends nothing at all.
+  TTiTxtImage image;
+  try {
+    image = CheckTiTxtImage(lines, kind, "fuzz.txt");
+  } catch (const ETiTxtImageError& e) {
+    FUZZ_CHECK(e.Line() >= 0 && e.Line() <= static_cast<int>(lines.size()), e.what());
+    return 0;
+  }
+  CheckAgainstRecorder(image, lines);
+  if (kind == TTiTxtImageKind::Loader) CheckAgainstSimulatedBoard(image, lines);
   return 0;
 }

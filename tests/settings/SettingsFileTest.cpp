@@ -266,6 +266,9 @@ INSTANTIATE_TEST_SUITE_P(
                  "malformed XML declaration"},
         TBadFile{"DeclarationWithoutValues", R"(<?xml version encoding?><xml/>)",
                  "malformed XML declaration"},
+        // XML forbids "--" in a comment; a writer would have to change it.
+        TBadFile{"DoubleHyphenInAComment", "<xml><!-- a -- b --><ApnSettings/></xml>",
+                 "a comment holds \"--\" at offset 9"},
         TBadFile{"UnsupportedEncoding",
                  R"(<?xml version="1.0" encoding="koi8-r"?><xml/>)",
                  R"(unsupported encoding "koi8-r")"}),
