@@ -273,4 +273,24 @@ TEST_F(MainWindowLongSettings, AnEditedFieldIsSavedAsItStands) {
   EXPECT_TRUE(saved.contains("login=\"" + Long60 + "\"")) << saved.constData();
 }
 
+// Files a user may hand us, through the real window: what shows, what the
+// error dialog says, and what the file holds after the run.
+TEST_F(MainWindowLongSettings, ABrokenLongDeclarationIsReportedAndTheFileKept) {
+  const QByteArray file =
+      "<?xml version=\"1.0\" encoding=\"" + QByteArray(50000, 'w') + "?><xml/>";
+  Restart(file);
+  EXPECT_EQ(app.Main().edtApn->text(), "internet");
+  ASSERT_EQ(app.Errors().size(), 1u);
+  EXPECT_NE(app.Errors()[0].find("XML declaration not closed"), std::string::npos)
+      << app.Errors()[0];
+  EXPECT_EQ(SavedFile(), file);
+}
+
+TEST_F(MainWindowLongSettings, AnUndeclaredWindows1250FileShowsAndKeepsItsLetters) {
+  Restart("<xml><ApnSettings apn=\"\x8Aumperk\"/></xml>");
+  EXPECT_EQ(app.Main().edtApn->text(), QString::fromUtf8("Šumperk"));
+  EXPECT_TRUE(SavedFile().contains("apn=\"\x8Aumperk\""));
+  EXPECT_TRUE(app.Errors().empty());
+}
+
 }  // namespace
