@@ -150,13 +150,18 @@ void QuoteAttributesForSaving(pugi::xml_document& ADoc) {
   ADoc.traverse(quote);
 }
 
-// XML forbids "--" inside a comment; the parser lets it pass, but no
-// writer can give such a comment back unchanged.
+// XML forbids "--" inside a comment and a "-" at its end; the parser lets
+// them pass, but no writer can give such a comment back unchanged.
+bool IsBadComment(const char* AText) {
+  const size_t length = std::strlen(AText);
+  return std::strstr(AText, "--") != nullptr || (length > 0 && AText[length - 1] == '-');
+}
+
 class TFindBadComment : public pugi::xml_tree_walker {
  public:
   pugi::xml_node Found;
   bool for_each(pugi::xml_node& ANode) override {
-    if (ANode.type() == pugi::node_comment && std::strstr(ANode.value(), "--") != nullptr) {
+    if (ANode.type() == pugi::node_comment && IsBadComment(ANode.value())) {
       Found = ANode;
       return false;
     }
@@ -179,7 +184,7 @@ void Parse(pugi::xml_document& ADoc, const std::string& ABuffer, pugi::xml_encod
   TFindBadComment badComment;
   ADoc.traverse(badComment);
   if (badComment.Found) {
-    throw LoadError(APath, "a comment holds \"--\" at offset " +
+    throw LoadError(APath, "a comment holds \"--\" or ends in \"-\" at offset " +
                                std::to_string(fileOffset(badComment.Found.offset_debug())));
   }
   QuoteAttributesForSaving(ADoc);

@@ -266,9 +266,11 @@ INSTANTIATE_TEST_SUITE_P(
                  "malformed XML declaration"},
         TBadFile{"DeclarationWithoutValues", R"(<?xml version encoding?><xml/>)",
                  "malformed XML declaration"},
-        // XML forbids "--" in a comment; a writer would have to change it.
+        // XML forbids these in a comment; a writer would have to change them.
         TBadFile{"DoubleHyphenInAComment", "<xml><!-- a -- b --><ApnSettings/></xml>",
-                 "a comment holds \"--\" at offset 9"},
+                 "a comment holds \"--\" or ends in \"-\" at offset 9"},
+        TBadFile{"HyphenAtTheEndOfAComment", "<xml><ApnSettings/><!-- a ---></xml>",
+                 "a comment holds \"--\" or ends in \"-\" at offset 23"},
         TBadFile{"UnsupportedEncoding",
                  R"(<?xml version="1.0" encoding="koi8-r"?><xml/>)",
                  R"(unsupported encoding "koi8-r")"}),
