@@ -254,18 +254,21 @@ void ConvertCdataToText(const std::vector<pugi::xml_node>& ASections) {
   }
 }
 
-// The declaration says windows-1250, whatever the loaded file said.
+// The declaration says windows-1250, whatever the loaded file said, and
+// holds only what a declaration may: version, encoding and standalone.
 void DeclareCp1250(pugi::xml_document& ADoc) {
   pugi::xml_node declaration = ADoc.first_child();
   if (declaration.type() != pugi::node_declaration) {
     declaration = ADoc.prepend_child(pugi::node_declaration);
   }
-  pugi::xml_attribute version = declaration.attribute("version");
-  if (!version) version = declaration.prepend_attribute("version");
-  if (!*version.value()) version.set_value("1.0");
-  pugi::xml_attribute encoding = declaration.attribute("encoding");
-  if (!encoding) encoding = declaration.insert_attribute_after("encoding", version);
-  encoding.set_value(kCp1250Name);
+  const std::string version = declaration.attribute("version").value();
+  const std::string standalone = declaration.attribute("standalone").value();
+  while (declaration.first_attribute()) declaration.remove_attribute(declaration.first_attribute());
+  declaration.append_attribute("version").set_value(version == "1.1" ? "1.1" : "1.0");
+  declaration.append_attribute("encoding").set_value(kCp1250Name);
+  if (standalone == "yes" || standalone == "no") {
+    declaration.append_attribute("standalone").set_value(standalone.c_str());
+  }
 }
 
 class TStringWriter : public pugi::xml_writer {

@@ -195,6 +195,17 @@ TEST_F(SettingsFileTest, UnknownEntityReferencesInForeignContentSurvive) {
   ExpectFields(Load(), {"a&b", "user", "40817"});
 }
 
+// What we write we must read back: a declaration keeps no more than a
+// declaration may hold.
+TEST_F(SettingsFileTest, DeclarationIsWrittenWithVersionEncodingAndStandaloneOnly) {
+  WriteRaw(R"(<?xml version="2" encoding="UTF-8" standalone="yes" x="1"?><xml/>)");
+  SaveConfiguration(Path, kDefaults);
+  EXPECT_TRUE(ReadRaw().startsWith(
+      R"(<?xml version="1.0" encoding="windows-1250" standalone="yes"?>)"))
+      << ReadRaw().constData();
+  ExpectFields(Load(), kDefaults);
+}
+
 TEST_F(SettingsFileTest, CdataOutsideTheCodePageBecomesText) {
   WriteRaw(R"(<xml><Note><![CDATA[日本 <b>]]></Note></xml>)");
   SaveConfiguration(Path, kDefaults);
