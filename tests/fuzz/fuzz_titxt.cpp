@@ -25,8 +25,11 @@ namespace {
 
 // Images of more than a few hundred lines only slow the search down.
 constexpr size_t kMaxInput = 8 * 1024;
-// A recorder never answers; the client waits this long for each answer.
-constexpr int kAnswerTimeoutMs = 1;
+// A recorder never answers, and nothing the flasher sends needs an answer
+// to go on: the client does not wait for one.
+constexpr int kNoWait = 0;
+// The simulated board's answers to the passwords come at once.
+constexpr int kPasswordAnswerMs = 50;
 constexpr uint8_t kCmdRxDataBlockFast = 0x1B;
 constexpr uint8_t kCmdLoadPC = 0x17;
 constexpr uint8_t kCmdTxBslVersion = 0x19;
@@ -166,7 +169,7 @@ void CheckAgainstRecorder(const TTiTxtImage& AImage, const std::vector<std::stri
   const auto recorder = std::make_shared<TRecordingBoard>(log);
   Bench().Bus.Plug(recorder);
   Connect();
-  Bench().Bsl.SetAnswerTimeoutMs(kAnswerTimeoutMs);
+  Bench().Bsl.SetAnswerTimeoutMs(kNoWait);
   Bench().Bsl.SetOnSet([&log](TBsl*) { log.Add("settings"); });
   Send(ALines);
   Disconnect(recorder.get());
@@ -181,12 +184,13 @@ void CheckAgainstSimulatedBoard(const TTiTxtImage& AImage, const std::vector<std
   board->PlugInto(Bench().Bus);
   Connect();
   TBsl& bsl = Bench().Bsl;
-  bsl.SetAnswerTimeoutMs(kAnswerTimeoutMs * 50);
+  bsl.SetAnswerTimeoutMs(kPasswordAnswerMs);
   TBsl_PasswordData password;
   password.fill(0x00);
   bsl.cmd_SendPassword(password);  // wrong: the board erases itself
   password.fill(0xFF);
   FUZZ_CHECK(bsl.cmd_SendPassword(password), "the erased board stayed locked");
+  bsl.SetAnswerTimeoutMs(kNoWait);
   Send(ALines);
   Disconnect(board.get());
   for (const TTiTxtRange& range : AImage.Ranges()) {
