@@ -73,7 +73,8 @@ std::string Lower(std::string AText) {
 // name="value" pairs is a load error.
 std::string DeclaredEncoding(const std::string& ABytes, const QString& APath) {
   const size_t start = StartsWith(ABytes, "\xEF\xBB\xBF") ? 3 : 0;
-  if (ABytes.compare(start, 5, "<?xml") != 0 || ABytes.size() <= start + 5 ||
+  // The parser takes "<?xml" in any case for the declaration; so do we.
+  if (ABytes.size() <= start + 5 || Lower(ABytes.substr(start, 5)) != "<?xml" ||
       !IsXmlSpace(ABytes[start + 5])) {
     return {};
   }
@@ -261,6 +262,7 @@ void DeclareCp1250(pugi::xml_document& ADoc) {
   if (declaration.type() != pugi::node_declaration) {
     declaration = ADoc.prepend_child(pugi::node_declaration);
   }
+  declaration.set_name("xml");  // the parser also takes "<?XML" and the like
   const std::string version = declaration.attribute("version").value();
   const std::string standalone = declaration.attribute("standalone").value();
   while (declaration.first_attribute()) declaration.remove_attribute(declaration.first_attribute());

@@ -206,6 +206,16 @@ TEST_F(SettingsFileTest, DeclarationIsWrittenWithVersionEncodingAndStandaloneOnl
   ExpectFields(Load(), kDefaults);
 }
 
+// The parser takes the declaration in any case; what we write and read
+// back must agree, or the next start decodes the file differently.
+TEST_F(SettingsFileTest, DeclarationInUpperCaseIsReadAndWrittenInLowerCase) {
+  WriteRaw("<?XML version=\"1.0\" encoding=\"windows-1250\"?><xml><ApnSettings apn=\"\xC5\xA0\"/></xml>");
+  // C5 A0 is "Ĺ" and a no-break space in windows-1250 (and "Š" in UTF-8).
+  ExpectFields(Load(), {U("Ĺ\u00A0"), "user", "40817"});
+  SaveConfiguration(Path, {U("x"), "user", "40817"});
+  EXPECT_TRUE(ReadRaw().startsWith(kCp1250Declaration)) << ReadRaw().constData();
+}
+
 TEST_F(SettingsFileTest, CdataOutsideTheCodePageBecomesText) {
   WriteRaw(R"(<xml><Note><![CDATA[日本 <b>]]></Note></xml>)");
   SaveConfiguration(Path, kDefaults);
