@@ -1,11 +1,11 @@
 // TI-TXT images: any text as a loader or application image, checked, and
 // sent through the flasher only when the check accepts it, as the update
-// does (so a refused image sends nothing). Properties: no crash and no
-// hang; a refusal names a line of the file; an accepted image is sent
-// exactly as the check read it (every
-// data line once, at the check's address, with the check's bytes, and
-// every mark in file order), the flasher reaches its end line, and a
-// loader image leaves the simulated board's RAM as the check says.
+// does (so no byte of a refused image, let alone of its refused line, is
+// sent). Properties: no crash and no hang; a refusal names a line of the
+// file; an accepted image is sent exactly as the check read it (every data
+// line once, at the check's address, with the check's bytes, and every
+// mark in file order) and the flasher reaches its end line; a loader image
+// leaves the simulated board's RAM as the check says.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
