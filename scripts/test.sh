@@ -42,10 +42,10 @@ TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/hid/tsan.supp" \
 # ---- AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzz targets ----
 # The whole native tree once more, built by clang with ASan and UBSan and
 # leak checking at exit; the same build holds the libFuzzer targets.
-sanitize="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
+# fuzzer-no-link: coverage for the fuzz targets; the tests ignore it.
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_WERROR=ON \
   -DCMAKE_CXX_COMPILER=clang++ -DKESTROVA_FUZZ=ON \
-  -DCMAKE_CXX_FLAGS="$sanitize -fsanitize=fuzzer-no-link" \
+  -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=undefined -fno-omit-frame-pointer" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined"
 cmake --build build/asan -j "$jobs"
 export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1"
