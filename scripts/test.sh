@@ -59,7 +59,8 @@ echo "ASan+UBSan: $(grep -E 'tests passed, [0-9]+ tests? failed' "$summaries" | 
 for target in fuzz_settings fuzz_titxt fuzz_descriptor fuzz_rtf; do
   corpus="build/asan/fuzz-corpus/$target"
   mkdir -p "$corpus"
-  options=(-max_total_time=30 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1)
+  options=(-max_total_time=30 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
+           -artifact_prefix="build/asan/$target-")
   if [ -f "tests/fuzz/$target.dict" ]; then options+=(-dict="tests/fuzz/$target.dict"); fi
   fuzz_log="build/asan/$target.log"
   if "build/asan/tests/fuzz/$target" "${options[@]}" "$corpus" "tests/fuzz/corpus/$target" \
@@ -72,7 +73,8 @@ for target in fuzz_settings fuzz_titxt fuzz_descriptor fuzz_rtf; do
     status=1
   fi
 done
-if KESTROVA_FUZZ_UNRTF=1 build/asan/tests/fuzz/fuzz_rtf -runs=0 build/asan/fuzz-corpus/fuzz_rtf \
+if KESTROVA_FUZZ_UNRTF=1 build/asan/tests/fuzz/fuzz_rtf -runs=0 -artifact_prefix=build/asan/fuzz_rtf-unrtf- \
+     build/asan/fuzz-corpus/fuzz_rtf \
      tests/fuzz/corpus/fuzz_rtf >build/asan/fuzz_rtf_unrtf.log 2>&1; then
   echo "Fuzz fuzz_rtf corpus through unrtf: passed" | tee -a "$labelled"
 else

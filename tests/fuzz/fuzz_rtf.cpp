@@ -64,7 +64,7 @@ QString ShownText(const QTextDocument& ADoc) {
   for (QTextBlock b = ADoc.begin(); b.isValid(); b = b.next()) {
     if (b != ADoc.begin()) text += QLatin1Char('\n');
     for (const QChar ch : b.text()) {
-      const bool control = ch.unicode() < 0x20 && ch != QLatin1Char('\t');
+      const bool control = ch.category() == QChar::Other_Control && ch != QLatin1Char('\t');
       if (!control && ch != QChar::ObjectReplacementCharacter) text += ch;
     }
   }
@@ -150,13 +150,15 @@ class TRtfReader {
 // ---- unrtf ------------------------------------------------------------------
 
 // Blanks as a reader shows them: every run of white space is one blank,
-// none at the ends of a line.
+// none at the ends of a line, and no empty lines before the first line of
+// text or after the last (unrtf's HTML starts with the first text).
 QString Visible(QString AText) {
   AText.replace(QChar::LineSeparator, QLatin1Char('\n'));
   AText.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
   QStringList lines = AText.split(QLatin1Char('\n'));
   for (QString& line : lines) line = line.simplified();
   while (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
+  while (!lines.isEmpty() && lines.first().isEmpty()) lines.removeFirst();
   return lines.join(QLatin1Char('\n'));
 }
 
