@@ -151,22 +151,31 @@ void QuoteAttributesForSaving(pugi::xml_document& ADoc) {
   ADoc.traverse(quote);
 }
 
-// XML forbids "--" inside a comment and a "-" at its end; the parser lets
-// them pass, but no writer can give such a comment back unchanged.
-bool IsBadComment(const char* AText) {
-  const size_t length = std::strlen(AText);
-  return std::strstr(AText, "--") != nullptr || (length > 0 && AText[length - 1] == '-');
+// What the parser lets pass but XML forbids, and no writer could give back
+// unchanged: "--" inside a comment or a "-" at its end, and a CDATA section
+// outside the root element (saved as text, it would be dropped at the next
+// load). The reason, or empty when the node is fine.
+std::string Unwritable(const pugi::xml_node& ANode) {
+  if (ANode.type() == pugi::node_comment) {
+    const char* text = ANode.value();
+    const size_t length = std::strlen(text);
+    if (std::strstr(text, "--") != nullptr || (length > 0 && text[length - 1] == '-'))
+      return "a comment holds \"--\" or ends in \"-\"";
+  }
+  if (ANode.type() == pugi::node_cdata && ANode.parent().type() == pugi::node_document)
+    return "a CDATA section stands outside the root element";
+  return {};
 }
 
-class TFindBadComment : public pugi::xml_tree_walker {
+class TFindUnwritable : public pugi::xml_tree_walker {
  public:
   pugi::xml_node Found;
+  std::string Reason;
   bool for_each(pugi::xml_node& ANode) override {
-    if (ANode.type() == pugi::node_comment && IsBadComment(ANode.value())) {
-      Found = ANode;
-      return false;
-    }
-    return true;
+    Reason = Unwritable(ANode);
+    if (Reason.empty()) return true;
+    Found = ANode;
+    return false;
   }
 };
 
@@ -182,11 +191,11 @@ void Parse(pugi::xml_document& ADoc, const std::string& ABuffer, pugi::xml_encod
     throw LoadError(APath, std::string(result.description()) + " at offset " +
                                std::to_string(fileOffset(result.offset)));
   }
-  TFindBadComment badComment;
-  ADoc.traverse(badComment);
-  if (badComment.Found) {
-    throw LoadError(APath, "a comment holds \"--\" or ends in \"-\" at offset " +
-                               std::to_string(fileOffset(badComment.Found.offset_debug())));
+  TFindUnwritable unwritable;
+  ADoc.traverse(unwritable);
+  if (unwritable.Found) {
+    throw LoadError(APath, unwritable.Reason + " at offset " +
+                               std::to_string(fileOffset(unwritable.Found.offset_debug())));
   }
   QuoteAttributesForSaving(ADoc);
 }

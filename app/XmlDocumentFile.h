@@ -16,8 +16,8 @@
 // whose bytes are not UTF-8; UTF-16 and UTF-32 are recognised by their
 // byte-order mark. Throws std::runtime_error naming the file and what went
 // wrong: the OS reason, an unsupported encoding, a malformed declaration, a
-// comment holding "--" or ending in "-" (which no writer could give back
-// unchanged), or the
+// comment holding "--" or ending in "-" or a CDATA section outside the
+// root (which no writer could give back unchanged), or the
 // parser's description and the byte offset.
 void LoadXmlDocument(pugi::xml_document& ADoc, const QString& APath);
 // Loads ADoc from a UTF-8 text, values kept as they stand; throws std::runtime_error when it is malformed.

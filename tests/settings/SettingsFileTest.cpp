@@ -292,6 +292,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "a comment holds \"--\" or ends in \"-\" at offset 9"},
         TBadFile{"HyphenAtTheEndOfAComment", "<xml><ApnSettings/><!-- a ---></xml>",
                  "a comment holds \"--\" or ends in \"-\" at offset 23"},
+        TBadFile{"CdataOutsideTheRoot", "<![CDATA[x]]><xml><ApnSettings/></xml>",
+                 "a CDATA section stands outside the root element at offset 9"},
         TBadFile{"UnsupportedEncoding",
                  R"(<?xml version="1.0" encoding="koi8-r"?><xml/>)",
                  R"(unsupported encoding "koi8-r")"}),
