@@ -262,6 +262,19 @@ std::vector<TTiTxtRange> TTiTxtImage::Ranges() const {
   return ranges;
 }
 
+std::vector<TTiTxtStep> TTiTxtImage::Steps() const {
+  std::vector<TTiTxtStep> steps;
+  for (const TTiTxtSection& section : Sections) {
+    for (const TTiTxtDataLine& line : section.Lines)
+      steps.push_back({TTiTxtLineKind::Data, line.Line, section.Address + line.Offset,
+                       section.Bytes.data() + line.Offset, line.Count});
+  }
+  for (const TTiTxtMark& mark : Marks) steps.push_back({mark.Kind, mark.Line, mark.Address, nullptr, 0});
+  std::sort(steps.begin(), steps.end(),
+            [](const TTiTxtStep& A, const TTiTxtStep& B) { return A.Line < B.Line; });
+  return steps;
+}
+
 void OverlayRange(std::vector<TTiTxtRange>& ARanges, uint32_t AAddress, const uint8_t* ABytes,
                   size_t ACount) {
   if (ACount == 0) return;
@@ -300,19 +313,21 @@ TTiTxtImage CheckTiTxtImage(const std::vector<std::string>& ALines, TTiTxtImageK
   return TImageChecker(AKind, AFileName).Check(ALines);
 }
 
-TTiTxtImage ReadTiTxtImage(const std::string& AFileName, TTiTxtImageKind AKind) {
+std::vector<std::string> ReadTiTxtImageLines(const std::string& AFileName) {
   if (!TiTxtFileExists(AFileName)) throw ETiTxtImageError(AFileName, 0, "the file does not exist");
   const long long size = TiTxtFileSize(AFileName);
   if (size > static_cast<long long>(kTiTxtMaxFileSize))
     throw ETiTxtImageError(AFileName, 0,
                            "the file is too large for an image (" + std::to_string(size) + " bytes)");
-  std::string text;
   try {
-    text = ReadTiTxtFile(AFileName);
+    return SplitTiTxtLines(ReadTiTxtFile(AFileName));
   } catch (const std::exception&) {
     throw ETiTxtImageError(AFileName, 0, "the file cannot be read");
   }
-  return CheckTiTxtImage(SplitTiTxtLines(text), AKind, AFileName);
+}
+
+TTiTxtImage ReadTiTxtImage(const std::string& AFileName, TTiTxtImageKind AKind) {
+  return CheckTiTxtImage(ReadTiTxtImageLines(AFileName), AKind, AFileName);
 }
 
 std::string ImageRefusalText(const ETiTxtImageError& AError) {

@@ -68,6 +68,16 @@ struct TTiTxtRange {
 void OverlayRange(std::vector<TTiTxtRange>& ARanges, uint32_t AAddress, const uint8_t* ABytes,
                   size_t ACount);
 
+// What the flasher does at one line, in file order: a data line's write
+// or a mark. Bytes point into the image's sections.
+struct TTiTxtStep {
+  TTiTxtLineKind Kind = TTiTxtLineKind::Empty;  // Data, Start, Version, Settings or End
+  int Line = 0;                                 // 1-based
+  uint32_t Address = 0;                         // where the data go, or the mark's address
+  const uint8_t* Bytes = nullptr;               // data only
+  uint32_t Count = 0;
+};
+
 class TTiTxtImage {
  public:
   TTiTxtImageKind Kind = TTiTxtImageKind::Application;
@@ -84,6 +94,8 @@ class TTiTxtImage {
   // What the image leaves in memory: sorted, adjacent runs joined, and
   // where an address is written more than once the last write counts.
   std::vector<TTiTxtRange> Ranges() const;
+  // Every data line and mark up to the end line, in file order.
+  std::vector<TTiTxtStep> Steps() const;
 };
 
 // Why an image was refused: the file, the 1-based line (0 for the file as
@@ -110,6 +122,11 @@ constexpr uint64_t kTiTxtMaxFileSize = 16u * 1024u * 1024u;
 // in errors. Throws ETiTxtImageError at the first line that breaks a rule.
 TTiTxtImage CheckTiTxtImage(const std::vector<std::string>& ALines, TTiTxtImageKind AKind,
                             const std::string& AFileName);
+
+// The lines of AFileName as the flasher reads them, for a caller that
+// checks them and then flashes the very same lines. A missing, unreadable
+// or too large file raises ETiTxtImageError (line 0).
+std::vector<std::string> ReadTiTxtImageLines(const std::string& AFileName);
 
 // Reads AFileName and checks it; a missing, unreadable, empty or too large
 // file is refused the same way (line 0).

@@ -1,5 +1,6 @@
 # The simulated controller board under its USB bootstrap loader (included
 # at the end of sim/CMakeLists.txt).
+include(${CMAKE_CURRENT_LIST_DIR}/../bsl/titxt.cmake)
 add_library(kestrova_simboard STATIC
   ${CMAKE_CURRENT_LIST_DIR}/Msp430Memory.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SimBoard.cpp

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "BslTestBench.h"
+#include "BslVerify.h"
 #include "SimBoard.h"
 
 using namespace bsltest;
@@ -96,6 +97,10 @@ TEST_F(SrecordRoundTrip, TwoStageUpdateLeavesExactlyTheImagesInFlash) {
   std::snprintf(start, sizeof start, "#%X", kLoaderAddress);
   const std::string loaderImage = MakeImage("loader", {loader}, {}, {start});
   const std::string appImage = MakeImage("app", app, {"?"}, {"SET"});
+  // srecord's images pass the check that comes before the board is touched.
+  EXPECT_EQ(ReadTiTxtImage(loaderImage, TTiTxtImageKind::Loader).DataSize(), loader.Size);
+  const TTiTxtImage checkedApp = ReadTiTxtImage(appImage, TTiTxtImageKind::Application);
+  EXPECT_EQ(checkedApp.DataSize(), 1500u + 333u + 128u + 700u + 16u);
 
   TBench bench;
   auto board = sim::MakeSimBoard({"return-delay=50"});
@@ -123,6 +128,10 @@ TEST_F(SrecordRoundTrip, TwoStageUpdateLeavesExactlyTheImagesInFlash) {
     EXPECT_EQ(board->ReadMemory(segment.Address, segment.Size), segment.Bytes) << std::hex << segment.Address;
   for (size_t i = 0; i < 3; ++i) EXPECT_EQ(board->ReadMemory(kRecordAddresses[i], kRecordLength), records[i]);
   EXPECT_EQ(board->ReadMemory(0x1800, 0x200), info) << "information memory survives the update";
+  TVerifyPlan plan;
+  plan.AddImage(checkedApp);
+  for (size_t i = 0; i < 3; ++i) plan.Add(kRecordAddresses[i], records[i]);
+  EXPECT_EQ(VerifyWritten(bench.Bsl, plan).Result, TVerifyResult::Ok);
 
   // The whole main flash, read back by srecord from the board's dump.
   std::vector<uint8_t> expected(0x20000, 0xFF);

@@ -218,6 +218,15 @@ TEST(TiTxtImageModel, SectionsMarksLinesAndRanges) {
   EXPECT_EQ(image.Marks[2].Kind, TTiTxtLineKind::End);
   EXPECT_EQ(image.EndLine, 12);
   EXPECT_EQ(image.LineCount, 12);
+  // What the flasher does, line by line: data with their bytes, and marks.
+  std::vector<std::string> steps;
+  for (const TTiTxtStep& step : image.Steps()) {
+    std::string text = std::to_string(step.Line) + "@" + std::to_string(step.Address);
+    for (uint32_t i = 0; i < step.Count; ++i) text += " " + std::to_string(step.Bytes[i]);
+    steps.push_back(text);
+  }
+  EXPECT_EQ(steps, (std::vector<std::string>{"2@17408 49 64", "4@17410 0 68", "5@17412", "6@17412 18",
+                                             "8@17413 171", "10@6144 1", "11@6145", "12@6145"}));
   const auto ranges = image.Ranges();
   ASSERT_EQ(ranges.size(), 2u);
   EXPECT_EQ(ranges[0].Address, 0x1800u);
