@@ -53,8 +53,8 @@ bool IsScalarValue(char32_t ACode) {
 }
 
 // Reads one UTF-8 character at APos and moves APos past it; a malformed,
-// overlong or surrogate sequence yields U+FFFD and skips one byte.
-char32_t NextCodePoint(std::string_view AText, size_t& APos) {
+// overlong or surrogate sequence yields none and skips one byte.
+std::optional<char32_t> DecodeNext(std::string_view AText, size_t& APos) {
   const auto byteAt = [&](size_t i) { return static_cast<unsigned char>(AText[i]); };
   if (byteAt(APos) < 0x80) return byteAt(APos++);
   const TSequenceShape shape = ShapeOf(byteAt(APos));
@@ -66,29 +66,16 @@ char32_t NextCodePoint(std::string_view AText, size_t& APos) {
   }
   if (!valid || code < shape.Minimum || !IsScalarValue(code)) {
     ++APos;
-    return kReplacement;
+    return std::nullopt;
   }
   APos += shape.Length;
   return code;
 }
 
-void AppendUtf8(std::string& AOut, char32_t ACode) {
-  if (ACode < 0x80) {
-    AOut += static_cast<char>(ACode);
-  } else if (ACode < 0x800) {
-    AOut += static_cast<char>(0xC0 | (ACode >> 6));
-    AOut += static_cast<char>(0x80 | (ACode & 0x3F));
-  } else if (ACode < 0x10000) {
-    AOut += static_cast<char>(0xE0 | (ACode >> 12));
-    AOut += static_cast<char>(0x80 | ((ACode >> 6) & 0x3F));
-    AOut += static_cast<char>(0x80 | (ACode & 0x3F));
-  } else {
-    AOut += static_cast<char>(0xF0 | (ACode >> 18));
-    AOut += static_cast<char>(0x80 | ((ACode >> 12) & 0x3F));
-    AOut += static_cast<char>(0x80 | ((ACode >> 6) & 0x3F));
-    AOut += static_cast<char>(0x80 | (ACode & 0x3F));
-  }
+char32_t NextCodePoint(std::string_view AText, size_t& APos) {
+  return DecodeNext(AText, APos).value_or(kReplacement);
 }
+
 }  // namespace
 
 std::optional<char32_t> Cp1250ToUnicode(std::uint8_t AByte) {
@@ -137,4 +124,29 @@ std::optional<char32_t> FirstCharOutsideCp1250(std::string_view AText) {
     if (!UnicodeToCp1250(code)) return code;
   }
   return std::nullopt;
+}
+
+void AppendUtf8(std::string& AOut, char32_t ACode) {
+  if (ACode < 0x80) {
+    AOut += static_cast<char>(ACode);
+  } else if (ACode < 0x800) {
+    AOut += static_cast<char>(0xC0 | (ACode >> 6));
+    AOut += static_cast<char>(0x80 | (ACode & 0x3F));
+  } else if (ACode < 0x10000) {
+    AOut += static_cast<char>(0xE0 | (ACode >> 12));
+    AOut += static_cast<char>(0x80 | ((ACode >> 6) & 0x3F));
+    AOut += static_cast<char>(0x80 | (ACode & 0x3F));
+  } else {
+    AOut += static_cast<char>(0xF0 | (ACode >> 18));
+    AOut += static_cast<char>(0x80 | ((ACode >> 12) & 0x3F));
+    AOut += static_cast<char>(0x80 | ((ACode >> 6) & 0x3F));
+    AOut += static_cast<char>(0x80 | (ACode & 0x3F));
+  }
+}
+
+bool IsUtf8(std::string_view AText) {
+  for (size_t pos = 0; pos < AText.size();) {
+    if (!DecodeNext(AText, pos)) return false;
+  }
+  return true;
 }

@@ -2,6 +2,7 @@
 
 #include "AppFolder.h"
 #include "XmlDocumentFile.h"
+#include "XmlText.h"
 #include "uXmlUtils.h"
 
 #include <QFileInfo>
@@ -16,14 +17,16 @@ const char kLoginAttribute[] = "login";
 const char kPasswordAttribute[] = "password";
 const char kSettingsSuffix[] = ".xml";
 
+// The document holds values as they stand in the file, references and all.
 QString AttributeOr(const pugi::xml_node& ANode, const char* AName, const QString& ACurrent) {
-  return QString::fromStdString(GetAttribute(ANode, AName, ACurrent.toStdString()));
+  const std::string raw = GetAttribute(ANode, AName, XmlEscapeAttribute(ACurrent.toStdString()));
+  return QString::fromStdString(XmlResolveReferences(raw));
 }
 
 void SetAttribute(pugi::xml_node& ANode, const char* AName, const QString& AValue) {
   pugi::xml_attribute attribute = ANode.attribute(AName);
   if (!attribute) attribute = ANode.append_attribute(AName);
-  attribute.set_value(AValue.toStdString().c_str());
+  attribute.set_value(XmlEscapeAttribute(AValue.toStdString()).c_str());
 }
 
 pugi::xml_node SettingsElement(const pugi::xml_document& ADoc) {

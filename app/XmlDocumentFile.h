@@ -8,13 +8,19 @@
 #include <string>
 
 // Loads ADoc from APath, keeping everything the file holds (declaration,
-// comments, processing instructions, document type). A file declared
-// windows-1250 is decoded with our table; UTF-8 or no declaration is taken as
-// is; UTF-16 and UTF-32 are recognised by their byte-order mark. Throws
-// std::runtime_error naming the file and what went wrong: the OS reason, an
-// unsupported encoding, or the parser's description and the byte offset.
+// comments, processing instructions, document type). Text and attribute
+// values are kept as they stand in the file, references unresolved (read
+// and write them through XmlText.h), so that saving writes back what it
+// does not understand unchanged. A file declared windows-1250 is decoded
+// with our table, and so is one without a declaration (or declared UTF-8)
+// whose bytes are not UTF-8; UTF-16 and UTF-32 are recognised by their
+// byte-order mark. Throws std::runtime_error naming the file and what went
+// wrong: the OS reason, an unsupported encoding, a malformed declaration, a
+// comment holding "--" or ending in "-" or a CDATA section outside the
+// root (which no writer could give back unchanged), or the
+// parser's description and the byte offset.
 void LoadXmlDocument(pugi::xml_document& ADoc, const QString& APath);
-// Loads ADoc from a UTF-8 text; throws std::runtime_error when it is malformed.
+// Loads ADoc from a UTF-8 text, values kept as they stand; throws std::runtime_error when it is malformed.
 void LoadXmlDocumentText(pugi::xml_document& ADoc, const std::string& AText);
 // Saves ADoc to APath declared and encoded as windows-1250, replacing the file
 // only once the whole new content is written. Characters the code page cannot

@@ -212,6 +212,8 @@ void TfKestrovaLoader_Main::FormShow() {
   HidCtl1->OnArrival = [this](TJvHidDevice* d) { HidCtl1Arrival(d); };
   HidCtl1->OnRemoval = [this](TJvHidDevice* d) { HidCtl1Removal(d); };
   HidCtl1->OnEnumerate = [this](TJvHidDevice* d, int i) { return HidCtl1Enumerate(d, i); };
+  for (const std::string& note : fSettingsNotes) LogMsg(0, mtDebug, note, clRed);
+  fSettingsNotes.clear();
   HidCtl1->Enumerate();
 }
 
@@ -299,14 +301,31 @@ void TfKestrovaLoader_Main::imgHeaderDblClick() {
 // ---------------------------------------------------------------- settings file
 
 void TfKestrovaLoader_Main::LoadConfiguration() {
+  QLineEdit* const fields[] = {edtApn, edtLogin, edtPassword};
+  for (int i = 0; i < 3; ++i) fStoredTexts[i] = fields[i]->text();
   TApnTexts texts{edtApn->text(), edtLogin->text(), edtPassword->text()};
   ::LoadConfiguration(SettingsFilePath(), texts);
-  edtApn->setText(texts.Apn);
-  edtLogin->setText(texts.Login);
-  edtPassword->setText(texts.Password);
+  const QString stored[] = {texts.Apn, texts.Login, texts.Password};
+  const char* const names[] = {"APN", "login", "password"};
+  for (int i = 0; i < 3; ++i) {
+    fStoredTexts[i] = stored[i];
+    fields[i]->setText(stored[i]);  // the field shows what a record holds
+    if (stored[i].size() > kRecordText) {
+      fSettingsNotes.push_back("Settings file: the " + std::string(names[i]) + " has " +
+                               std::to_string(stored[i].size()) +
+                               " characters; the board receives only its first " +
+                               std::to_string(kRecordText) + " characters.");
+    }
+  }
 }
 
 void TfKestrovaLoader_Main::SaveConfiguration() {
-  ::SaveConfiguration(SettingsFilePath(),
-                      TApnTexts{edtApn->text(), edtLogin->text(), edtPassword->text()});
+  QLineEdit* const fields[] = {edtApn, edtLogin, edtPassword};
+  QString texts[3];
+  for (int i = 0; i < 3; ++i) {
+    const bool asLoaded =
+        !fields[i]->isModified() && fields[i]->text() == fStoredTexts[i].left(kRecordText);
+    texts[i] = asLoaded ? fStoredTexts[i] : fields[i]->text();
+  }
+  ::SaveConfiguration(SettingsFilePath(), TApnTexts{texts[0], texts[1], texts[2]});
 }

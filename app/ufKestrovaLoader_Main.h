@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "JvHidControllerClass.h"
 #include "LogUtils.h"
@@ -134,6 +135,12 @@ class TfKestrovaLoader_Main : public QWidget {
   // the window goes; the worker holds the strong references.
   std::weak_ptr<update::TUpdateEngine> fUpdate;
   std::shared_ptr<TWindowUpdateEvents> fUpdateEvents;
+  // The texts as the settings file holds them (the defaults when it holds
+  // none): a field the technician has not edited is saved back with its
+  // whole stored text, also one longer than the field takes.
+  QString fStoredTexts[3];
+  // Lines about the settings file, logged once the log window exists.
+  std::vector<std::string> fSettingsNotes;
 };
 
 // The main window, for the free functions that need it (FindMyDevice).

@@ -56,14 +56,16 @@ void AppendEscaped(std::string& AOut, const QString& AText) {
       AOut += static_cast<char>(u);
     } else if (u == QChar::LineSeparator) {
       AOut += "{\\line}";
-    } else if (IsBeyondAscii(u) && u != QChar::ObjectReplacementCharacter) {
+    } else if (IsBeyondAscii(u) && u != QChar::ObjectReplacementCharacter &&
+               ch.category() != QChar::Other_Control) {
       if (!inGroup) AOut += '{';
       inGroup = true;
       AOut += "\\u";
       AppendInt(AOut, static_cast<int16_t>(u));
       AOut += '?';
     }
-    // Control characters and embedded objects have no place in the text.
+    // Control characters (C0, DEL and C1) and embedded objects have no
+    // place in the text.
   }
   if (inGroup) AOut += '}';
 }

@@ -3,7 +3,9 @@
 #include <QDateTime>
 #include <QPalette>
 #include <QPlainTextEdit>
-#include <QSaveFile>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QVBoxLayout>
 #include <filesystem>
 #include <stdexcept>
@@ -31,23 +33,51 @@ constexpr int32_t kStartMessageId = 1;
 
 std::string Utf8(const QString& AText) { return AText.toUtf8().toStdString(); }
 
+// A run never replaces an earlier run's log: a name already taken gets
+// "-2", "-3", ... before the extension. Far more logs than one second can
+// see; past that something else is wrong with the folder.
+constexpr int kMaxLogsPerName = 1000;
+
 // One level only: the folder beside the executable is expected to exist.
-void EnsureFolder(const QString& AFolder) {
+// Empty when the folder is there, otherwise why it could not be made.
+std::string MakeFolder(const QString& AFolder) {
   const std::filesystem::path folder(AFolder.toStdU16String());
   std::error_code ec;
-  if (std::filesystem::is_directory(folder, ec)) return;
-  if (!std::filesystem::create_directory(folder, ec) && ec) {
-    throw std::runtime_error("Cannot create folder \"" + Utf8(AFolder) + "\": " + ec.message());
-  }
+  if (std::filesystem::is_directory(folder, ec)) return {};
+  if (std::filesystem::create_directory(folder, ec)) return {};
+  return ec ? ec.message() : std::string("a file of that name is in the way");
 }
 
-void WriteFile(const QString& APath, const QByteArray& AContent) {
-  QSaveFile file(APath);
-  if (!file.open(QIODevice::WriteOnly) || file.write(AContent) != AContent.size() ||
-      !file.commit()) {
-    throw std::runtime_error("Cannot create file \"" + Utf8(APath) +
-                             "\": " + Utf8(file.errorString()));
+std::runtime_error CannotCreate(const QString& APath, const QString& AReason) {
+  return std::runtime_error("Cannot create file \"" + Utf8(APath) + "\": " + Utf8(AReason));
+}
+
+// Creates the file only when no file of that name exists, so two runs
+// cannot write into one. False when the name is taken.
+bool WriteNewFile(const QString& APath, const QByteArray& AContent) {
+  QFile file(APath);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+    if (QFileInfo::exists(APath)) return false;
+    throw CannotCreate(APath, file.errorString());
   }
+  if (file.write(AContent) != AContent.size() || !file.flush()) {
+    const QString reason = file.errorString();
+    file.remove();
+    throw CannotCreate(APath, reason);
+  }
+  return true;
+}
+
+// Writes the log into AFolder under the stamp's name, or the first free
+// name with a suffix; returns the path written.
+QString WriteLog(const QString& AFolder, const QString& AStamp, const QByteArray& AContent) {
+  const QString extension = QString::fromLatin1(kLogExtension);
+  for (int n = 1; n <= kMaxLogsPerName; ++n) {
+    const QString suffix = n == 1 ? QString() : QStringLiteral("-%1").arg(n);
+    const QString path = AFolder + AStamp + suffix + extension;
+    if (!QFileInfo::exists(path) && WriteNewFile(path, AContent)) return path;
+  }
+  throw CannotCreate(AFolder + AStamp + extension, QStringLiteral("every name is taken"));
 }
 
 QPlainTextEdit* CreateLogView(QWidget* AParent) {
@@ -100,11 +130,15 @@ void TfKestrovaLoader_Log::LogMsg(int32_t /*AID*/, TMessageType /*AType*/,
   LOGre(redtLog, QString::fromStdString(AMessage), AColor, true, true, false);
 }
 
-QString TfKestrovaLoader_Log::SaveLogFile() {
+QString TfKestrovaLoader_Log::SaveLogFile(const QDateTime& AWhen) {
   const QString folder = AppFolder() + QString::fromLatin1(kLogFolder);
-  EnsureFolder(folder);
-  const QString path = folder + QDateTime::currentDateTime().toString(kLogNameFormat) +
-                       QString::fromLatin1(kLogExtension);
-  WriteFile(path, DocumentToRtf(*redtLog->document()));
-  return path;
+  const QString stamp = AWhen.toString(kLogNameFormat);
+  const QByteArray content = DocumentToRtf(*redtLog->document());
+  const std::string problem = MakeFolder(folder);
+  if (problem.empty()) return WriteLog(folder, stamp, content);
+  // The log is not lost for a folder we cannot make: it goes where any
+  // user may write, and the error says where.
+  const QString fallback = WriteLog(QDir::tempPath() + QLatin1Char('/'), stamp, content);
+  throw std::runtime_error("Cannot create folder \"" + Utf8(folder) + "\": " + problem +
+                           ". The log was saved as \"" + Utf8(fallback) + "\".");
 }

@@ -3,6 +3,7 @@
 // when it is destroyed.
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
@@ -22,9 +23,14 @@ class TfKestrovaLoader_Log : public QWidget {
   // Appends one timestamped line; main thread only.
   void LogMsg(int32_t AID, TMessageType AType, const std::string& AMessage, TColor AColor);
 
-  // Writes the log to logs/<yyyyMMdd-hhmmss>.log.rtf and returns the path;
-  // throws std::runtime_error naming the path and the reason on failure.
-  QString SaveLogFile();
+  // Writes the log to logs/<yyyyMMdd-hhmmss>.log.rtf, named by AWhen, and
+  // returns the path. An existing log is never replaced: the new one gets
+  // "-2", "-3", ... before ".log.rtf". When "logs" cannot be created the
+  // log is written to the system's temporary folder all the same, and then
+  // std::runtime_error says why and where it went. Throws
+  // std::runtime_error naming the path and the reason when no file can be
+  // written.
+  QString SaveLogFile(const QDateTime& AWhen = QDateTime::currentDateTime());
 
   QPlainTextEdit* redtLog = nullptr;
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds everything with warnings as errors and runs every test under ctest:
 # the native tree (the Linux HID backend under umockdev included), the HID
-# layer again under ThreadSanitizer, and the HID layer cross-built for
-# Windows with mingw-w64 and run under Wine.
+# layer, the loader client and the simulated board again under
+# ThreadSanitizer, the whole native tree under AddressSanitizer and
+# UndefinedBehaviorSanitizer with each fuzz target run for 30 s, and the
+# HID layer cross-built for Windows with mingw-w64 and run under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -13,6 +15,7 @@ export QT_QPA_PLATFORM=offscreen
 # and closes with the count over all runs.
 status=0
 summaries=$(mktemp)
+labelled=$(mktemp)  # runs named in the closing summary
 run_ctest() {
   local rc=0
   ctest "$@" 2>&1 | tee -a "$summaries" || rc=1
@@ -24,13 +27,63 @@ cmake --build build/test -j "$jobs"
 run_ctest --test-dir build/test --output-on-failure -j "$jobs" || status=1
 
 # HID device access under ThreadSanitizer: the worker's check-out and
-# check-in against the main thread's passes, reads against unplugs.
+# check-in against the main thread's passes, reads against unplugs; and the
+# loader client and image flasher against the simulated board, whose
+# answers and returns come from its own timer thread. (The update workflow
+# itself runs in Qt's event loop; Debian's Qt is not built for
+# ThreadSanitizer, so its tests stay out of this run.)
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_WERROR=ON \
-  -DKESTROVA_GUI=OFF -DKESTROVA_ONLY="hid;sim" \
+  -DKESTROVA_GUI=OFF -DKESTROVA_ONLY="hid;sim;bsl" \
   -DCMAKE_CXX_FLAGS="-fsanitize=thread" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread"
 cmake --build build/tsan -j "$jobs"
 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/hid/tsan.supp" \
   run_ctest --test-dir build/tsan --output-on-failure -j "$jobs" || status=1
+
+# ---- AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzz targets ----
+# The whole native tree once more, built by clang with ASan and UBSan and
+# leak checking at exit; the same build holds the libFuzzer targets.
+# fuzzer-no-link: coverage for the fuzz targets; the tests ignore it.
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_WERROR=ON \
+  -DCMAKE_CXX_COMPILER=clang++ -DKESTROVA_FUZZ=ON \
+  -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=undefined -fno-omit-frame-pointer" \
+  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined"
+cmake --build build/asan -j "$jobs"
+export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1"
+export LSAN_OPTIONS="suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+run_ctest --test-dir build/asan --output-on-failure -j "$jobs" || status=1
+echo "ASan+UBSan: $(grep -E 'tests passed, [0-9]+ tests? failed' "$summaries" | tail -1)" >>"$labelled"
+
+# Each fuzz target for 30 s from its seeds, the corpus it grows kept in the
+# build tree for the next run; then the RTF corpus read back by unrtf too.
+for target in fuzz_settings fuzz_titxt fuzz_descriptor fuzz_rtf; do
+  corpus="build/asan/fuzz-corpus/$target"
+  mkdir -p "$corpus"
+  options=(-max_total_time=30 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
+           -artifact_prefix="build/asan/$target-")
+  if [ -f "tests/fuzz/$target.dict" ]; then options+=(-dict="tests/fuzz/$target.dict"); fi
+  fuzz_log="build/asan/$target.log"
+  if "build/asan/tests/fuzz/$target" "${options[@]}" "$corpus" "tests/fuzz/corpus/$target" \
+       >"$fuzz_log" 2>&1; then
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$fuzz_log")
+    echo "Fuzz $target: passed, $runs runs in 30 s" | tee -a "$labelled"
+  else
+    tail -n 40 "$fuzz_log"
+    echo "Fuzz $target: FAILED (input and trace in $fuzz_log)" | tee -a "$labelled"
+    status=1
+  fi
+done
+if KESTROVA_FUZZ_UNRTF=1 build/asan/tests/fuzz/fuzz_rtf -runs=0 -artifact_prefix=build/asan/fuzz_rtf-unrtf- \
+     build/asan/fuzz-corpus/fuzz_rtf \
+     tests/fuzz/corpus/fuzz_rtf >build/asan/fuzz_rtf_unrtf.log 2>&1; then
+  echo "Fuzz fuzz_rtf corpus through unrtf: passed" | tee -a "$labelled"
+else
+  tail -n 40 build/asan/fuzz_rtf_unrtf.log
+  echo "Fuzz fuzz_rtf corpus through unrtf: FAILED" | tee -a "$labelled"
+  status=1
+fi
+unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
+# ---- end of the sanitizer and fuzz runs ----
 
 # Windows: GoogleTest from Debian's sources, then the device layers, the
 # update engine and kestrova-flash, run under Wine in a private prefix: the
@@ -69,8 +122,12 @@ run_ctest --test-dir build/mingw --output-on-failure || status=1
 # Leave no Wine server behind.
 WINEPREFIX="$KESTROVA_WINEPREFIX" /usr/lib/wine/wineserver -k || true
 
-# "N% tests passed, F tests failed out of T" of every run, added up.
-awk '/tests passed, [0-9]+ tests? failed out of/ { failed += $4; total += $NF }
-     END { printf "Total: %d passed, %d failed\n", total - failed, failed }' "$summaries"
-rm -f "$summaries"
+cat "$labelled"
+# "N% tests passed, F tests failed out of T" of every run, added up; each
+# fuzz run counts as one test.
+awk 'FILENAME == ARGV[1] && /tests passed, [0-9]+ tests? failed out of/ { failed += $4; total += $NF }
+     /^Fuzz .*: passed/ { total += 1 }
+     /^Fuzz .*: FAILED/ { total += 1; failed += 1 }
+     END { printf "Total: %d passed, %d failed\n", total - failed, failed }' "$summaries" "$labelled"
+rm -f "$summaries" "$labelled"
 exit "$status"

@@ -24,8 +24,11 @@ void TSimTimer::Run(const std::shared_ptr<TState>& AState) {
       continue;
     }
     const auto first = AState->Tasks.begin();
-    if (TClock::now() < first->first) {
-      AState->Changed.wait_until(lock, first->first);
+    // A copy: the wait reads it again after the destructor may have
+    // dropped the task and its node.
+    const TClock::time_point due = first->first;
+    if (TClock::now() < due) {
+      AState->Changed.wait_until(lock, due);
       continue;
     }
     auto task = std::move(first->second);

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QStackedWidget>
+#include <atomic>
+#include <thread>
 
 #include "AppHarness.h"
 #include "SimDevices.h"
@@ -61,9 +63,18 @@ TEST(DeviceDetection, FindMyDeviceLogsEveryDeviceItExamines) {
   ASSERT_TRUE(WaitUntil([&] { return app.LogLines().count("Detected not compatible HID device: ") == 2; }));
   TJvHidDevice* dev = nullptr;
   bool found = true;
-  std::thread worker([&] { found = app.Main().HidCtl1->CheckOutByCallback(dev, FindMyDevice); });
-  ASSERT_TRUE(WaitUntil([&] { return app.LogLines().filter(" xx - VID: ").size() == 2; }));
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    found = app.Main().HidCtl1->CheckOutByCallback(dev, FindMyDevice);
+    done = true;
+  });
+  const bool logged =
+      WaitUntil([&] { return app.LogLines().filter(" xx - VID: ").size() == 2; });
+  // The worker's log lines wait for this thread: keep serving them until it
+  // ends, so that a failed check never leaves a joinable thread behind.
+  WaitUntil([&] { return done.load(); }, 20000);
   worker.join();
+  EXPECT_TRUE(logged);
   EXPECT_FALSE(found);
   EXPECT_EQ(dev, nullptr);
 }

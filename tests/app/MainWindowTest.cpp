@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QKeyEvent>
 #include <QStackedWidget>
 #include <atomic>
 #include <thread>
@@ -219,6 +220,77 @@ TEST(MainWindowSettings, AMalformedFileIsReportedAndKeptAndTheDefaultsShow) {
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
   EXPECT_EQ(f.readAll(), QByteArray("<?xml version=\"1.0\"?><xml><ApnSettings apn=\"x\"</xml>"));
   EXPECT_EQ(app.Errors().size(), 2u);
+}
+
+// A board record holds 40 characters; a longer stored value is shown and
+// sent cut, but the file keeps it whole until the technician edits it.
+class MainWindowLongSettings : public ::testing::Test {
+ protected:
+  void Restart(const QByteArray& AFile) {
+    delete fKestrovaLoader_Main;
+    fKestrovaLoader_Main = nullptr;
+    QFile f(Path());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(AFile);
+    f.close();
+    fKestrovaLoader_Main = new TfKestrovaLoader_Main;
+    app.Main().show();
+    QCoreApplication::processEvents();
+  }
+  QString Path() const {
+    return app.Folder() + QFileInfo(QCoreApplication::applicationFilePath()).fileName() + ".xml";
+  }
+  QByteArray SavedFile() {
+    delete fKestrovaLoader_Main;  // saves the settings file
+    fKestrovaLoader_Main = new TfKestrovaLoader_Main;
+    QFile f(Path());
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }
+  TAppHarness app;
+  const QByteArray Long60 = QByteArray("apn.") + QByteArray(56, 'x');
+};
+
+TEST_F(MainWindowLongSettings, AStoredValueOver40CharactersSurvivesARunWithoutEditing) {
+  Restart("<xml><ApnSettings apn=\"" + Long60 + "\" login=\"" + QByteArray(40, 'l') + "\"/></xml>");
+  EXPECT_EQ(app.Main().edtApn->text(), QString::fromLatin1(Long60.left(40)));
+  EXPECT_EQ(app.LogLines().filter("first 40 characters"),
+            QStringList{"Settings file: the APN has 60 characters; the board receives only "
+                        "its first 40 characters."});
+  EXPECT_TRUE(SavedFile().contains("apn=\"" + Long60 + "\"")) << Long60.constData();
+  EXPECT_TRUE(app.Errors().empty());
+}
+
+TEST_F(MainWindowLongSettings, AnEditedFieldIsSavedAsItStands) {
+  Restart("<xml><ApnSettings apn=\"" + Long60 + "\" login=\"" + Long60 + "\"/></xml>");
+  // Typed as the technician would: the last character replaced by "y".
+  app.Main().edtApn->end(false);
+  QKeyEvent backspace(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier);
+  QKeyEvent y(QEvent::KeyPress, Qt::Key_Y, Qt::NoModifier, QStringLiteral("y"));
+  QCoreApplication::sendEvent(app.Main().edtApn, &backspace);
+  QCoreApplication::sendEvent(app.Main().edtApn, &y);
+  const QByteArray saved = SavedFile();
+  EXPECT_TRUE(saved.contains("apn=\"" + Long60.left(39) + "y\"")) << saved.constData();
+  EXPECT_TRUE(saved.contains("login=\"" + Long60 + "\"")) << saved.constData();
+}
+
+// Files a user may hand us, through the real window: what shows, what the
+// error dialog says, and what the file holds after the run.
+TEST_F(MainWindowLongSettings, ABrokenLongDeclarationIsReportedAndTheFileKept) {
+  const QByteArray file =
+      "<?xml version=\"1.0\" encoding=\"" + QByteArray(50000, 'w') + "?><xml/>";
+  Restart(file);
+  EXPECT_EQ(app.Main().edtApn->text(), "internet");
+  ASSERT_EQ(app.Errors().size(), 1u);
+  EXPECT_NE(app.Errors()[0].find("XML declaration not closed"), std::string::npos)
+      << app.Errors()[0];
+  EXPECT_EQ(SavedFile(), file);
+}
+
+TEST_F(MainWindowLongSettings, AnUndeclaredWindows1250FileShowsAndKeepsItsLetters) {
+  Restart("<xml><ApnSettings apn=\"\x8Aumperk\"/></xml>");
+  EXPECT_EQ(app.Main().edtApn->text(), QString::fromUtf8("Šumperk"));
+  EXPECT_TRUE(SavedFile().contains("apn=\"\x8Aumperk\""));
+  EXPECT_TRUE(app.Errors().empty());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The simulated board against the loader's documented behaviour: password
 // check and erase, locked and oversize answers, the resident loader's
 // limits, the trip to the RAM loader, flash semantics and fault switches.
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -8,6 +9,7 @@
 #include "BslTestBench.h"
 #include "SimBoard.h"
 #include "SimEnvironment.h"
+#include "SimTimer.h"
 
 using namespace bsltest;
 using namespace std::chrono_literals;
@@ -330,6 +332,20 @@ TEST(SimBoardFirmware, MalformedImageIsRefusedWithItsLine) {
                                          "\": line 2: '31400044' is not a valid data line");
   }
   std::filesystem::remove(path);
+}
+
+// A timer destroyed while its thread waits for a task far ahead: the wait
+// must not go on reading the dropped task's due time (a heap-use-after-free
+// under AddressSanitizer).
+TEST(SimTimer, DestroyedWhileWaitingForALaterTask) {
+  std::atomic<bool> ran{false};
+  for (int round = 0; round < 20; ++round) {
+    auto timer = std::make_unique<sim::TSimTimer>();
+    timer->Schedule(60000, [&ran] { ran = true; });
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));  // the thread now waits
+    timer.reset();
+  }
+  EXPECT_FALSE(ran) << "a task not yet due ran at destruction";
 }
 
 }  // namespace

@@ -122,17 +122,25 @@ TEST_F(LogWindowTest, ExistingFolderIsUsedAsItIs) {
   EXPECT_EQ(LogFiles().size(), 1);
 }
 
-TEST_F(LogWindowTest, FileOfTheSameNameIsReplaced) {
-  ASSERT_TRUE(QDir(dir.path()).mkdir("logs"));
-  for (const QString& name : NamesAroundNow(2)) {
-    QFile old(LogsFolder() + "/" + name);
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write("old content");
-  }
+// Two runs ending within the same second: neither log replaces the other.
+TEST_F(LogWindowTest, ALogOfTheSameNameIsKeptAndTheNewOneGetsASuffix) {
+  const QDateTime when(QDate(2016, 3, 14), QTime(9, 5, 7));
   TfKestrovaLoader_Log w;
-  QFile saved(w.SaveLogFile());
-  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-  EXPECT_TRUE(saved.readAll().startsWith("{\\rtf1"));
+  const QString first = w.SaveLogFile(when);
+  QFile firstFile(first);
+  ASSERT_TRUE(firstFile.open(QIODevice::ReadOnly));
+  const QByteArray firstContent = firstFile.readAll();
+  firstFile.close();
+  w.LogMsg(0, mtDebug, "second run", clBlack);
+  const QString second = w.SaveLogFile(when);
+  const QString third = w.SaveLogFile(when);
+  EXPECT_EQ(QFileInfo(first).fileName(), "20160314-090507.log.rtf");
+  EXPECT_EQ(QFileInfo(second).fileName(), "20160314-090507-2.log.rtf");
+  EXPECT_EQ(QFileInfo(third).fileName(), "20160314-090507-3.log.rtf");
+  ASSERT_TRUE(firstFile.open(QIODevice::ReadOnly));
+  EXPECT_EQ(firstFile.readAll(), firstContent);
+  EXPECT_TRUE(PlainTextOfHtml(UnrtfHtml(second)).contains("second run"));
+  EXPECT_EQ(LogFiles().size(), 3);
 }
 
 TEST_F(LogWindowTest, NeverShownWindowSavesOnDestructionWithEverything) {
@@ -160,32 +168,41 @@ TEST_F(LogWindowTest, TextTypedByTheUserIsSaved) {
   EXPECT_EQ(ColourOfText(read, "logged after typing"), QColor(255, 0, 0));
 }
 
-TEST_F(LogWindowTest, FolderThatCannotBeCreatedIsReportedAndDestructionGoesOn) {
+TEST_F(LogWindowTest, FolderThatCannotBeCreatedSendsTheLogToTheTemporaryFolder) {
   QFile blocker(LogsFolder());  // a file where the folder should be
   ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
   blocker.close();
+  const QString temp = dir.filePath(QStringLiteral("temp"));
+  ASSERT_TRUE(QDir().mkdir(temp));
+  const QByteArray oldTemp = qgetenv("TMPDIR");
+  qputenv("TMPDIR", temp.toUtf8());
   auto w = std::make_unique<TfKestrovaLoader_Log>();
-  try {
-    w->SaveLogFile();
-    ADD_FAILURE() << "saving into a file instead of a folder succeeded";
-  } catch (const std::runtime_error& e) {
-    EXPECT_NE(std::string(e.what()).find(LogsFolder().toStdString()), std::string::npos)
-        << e.what();
-  }
+  w->LogMsg(0, mtDebug, "kept anyway", clBlack);
   w.reset();
+  qputenv("TMPDIR", oldTemp);
+  const QStringList saved = QDir(temp).entryList({QStringLiteral("*.log.rtf")}, QDir::Files);
+  ASSERT_EQ(saved.size(), 1);
+  const QString path = QDir(temp).filePath(saved.first());
+  EXPECT_TRUE(PlainTextOfHtml(UnrtfHtml(path)).contains("kept anyway"));
   ASSERT_EQ(reported.size(), 1u);
-  EXPECT_NE(reported[0].find("logs"), std::string::npos) << reported[0];
+  EXPECT_NE(reported[0].find("Cannot create folder \"" + LogsFolder().toStdString()),
+            std::string::npos)
+      << reported[0];
+  EXPECT_NE(reported[0].find("The log was saved as \"" + path.toStdString() + "\"."),
+            std::string::npos)
+      << reported[0];
 }
 
 TEST_F(LogWindowTest, FileThatCannotBeWrittenIsReportedWithPathAndReason) {
-  ASSERT_TRUE(QDir(dir.path()).mkdir("logs"));
-  // Folders under every name the file could get make the write fail.
-  for (const QString& name : NamesAroundNow(3)) ASSERT_TRUE(QDir(LogsFolder()).mkdir(name));
+  // A folder in which no file can be created, not even by root.
+  ASSERT_TRUE(QFile::link(QStringLiteral("/proc"), LogsFolder()));
   auto w = std::make_unique<TfKestrovaLoader_Log>();
   w.reset();
   ASSERT_EQ(reported.size(), 1u);
+  EXPECT_NE(reported[0].find("Cannot create file \"" + LogsFolder().toStdString() + "/"),
+            std::string::npos)
+      << reported[0];
   EXPECT_NE(reported[0].find(".log.rtf\": "), std::string::npos) << reported[0];
-  EXPECT_NE(reported[0].find(LogsFolder().toStdString()), std::string::npos) << reported[0];
 }
 
 }  // namespace

@@ -249,8 +249,13 @@ TEST_F(LogWriterTest, NothingIsWrittenWhileTheApplicationEnds) {
 }
 
 TEST_F(LogWriterTest, NoViewWritesNothingAndRaisesNothing) {
+  Write("before");
   EXPECT_NO_THROW(LOGre(nullptr, "x", clBlack, true, true, true));
   EXPECT_NO_THROW(LOGre(nullptr, "x", clBlack, false, false, false));
+  std::thread worker([] { LOGre(nullptr, "from a worker", clBlue, true, kStamp, false); });
+  worker.join();
+  PumpUntil([] { return false; }, 100);
+  EXPECT_EQ(Lines(), QStringList({"", kStampText + "before"}));
 }
 
 TEST_F(LogWriterTest, BooleanTimestampUsesTheCurrentLocalTime) {

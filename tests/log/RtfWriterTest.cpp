@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFont>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include "LogViewTestUtil.h"
@@ -72,6 +73,16 @@ TEST_F(RtfWriterTest, ReaderSeesLinesInOrderWithNonAsciiAndRtfSpecialCharacters)
   EXPECT_GE(first, 0) << text.toStdString();
   EXPECT_GT(accented, first) << text.toStdString();
   EXPECT_GT(specials, accented) << text.toStdString();
+}
+
+// Control characters are invisible; a reader would show U+0080 to U+009F
+// as windows-1252 letters (unrtf shows U+0080 as the euro sign).
+TEST_F(RtfWriterTest, ControlCharactersAreLeftOutInAllThreeRanges) {
+  Write(QStringLiteral("a\x01" "b\x7F" "c") + QChar(0x80) + "d" + QChar(0x9F) + "e\tf", clBlack);
+  const QByteArray rtf = DocumentToRtf(*view.document());
+  EXPECT_TRUE(rtf.contains("abcde\\tab f")) << rtf.toStdString();
+  const QString text = PlainTextOfHtml(UnrtfHtml(SaveRtf()));
+  EXPECT_TRUE(text.contains(QRegularExpression("abcde\\s+f"))) << text.toStdString();
 }
 
 TEST_F(RtfWriterTest, CodeUnitsAbove7FFFGoOutAsNegativeNumbers) {

@@ -1,4 +1,5 @@
 #include "SettingsFile.h"
+#include "XmlText.h"
 
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
@@ -112,7 +113,8 @@ TEST_F(SettingsFileTest, OnlyTheFirstSettingsElementIsUsed) {
   WriteRaw(R"(<xml><ApnSettings apn="one"/><ApnSettings apn="two"/></xml>)");
   ExpectFields(Load(), {"one", "user", "40817"});
   SaveConfiguration(Path, {"three", "l", "p"});
-  const pugi::xml_node second = Saved().document_element().last_child();
+  const pugi::xml_document doc = Saved();
+  const pugi::xml_node second = doc.document_element().last_child();
   EXPECT_STREQ(second.attribute("apn").value(), "two");
 }
 
@@ -161,10 +163,64 @@ TEST_F(SettingsFileTest, Utf8FileIsReadAndRewrittenAsWindows1250) {
   EXPECT_TRUE(ReadRaw().contains("apn=\"\xE8" "au\""));
 }
 
+// Older or hand-edited files are in the code page the application writes,
+// but say nothing about it.
+TEST_F(SettingsFileTest, UndeclaredWindows1250FileIsReadAndSavedIntact) {
+  WriteRaw("<xml><Town name=\"\x8Aumperk\">\x8E" "atec</Town><ApnSettings apn=\"\x8Aumperk\"/></xml>");
+  ExpectFields(Load(), {U("Šumperk"), "user", "40817"});
+  SaveConfiguration(Path, {U("Šumperk"), "user", "40817"});
+  const QByteArray saved = ReadRaw();
+  EXPECT_TRUE(saved.contains("apn=\"\x8Aumperk\"")) << saved.constData();
+  EXPECT_TRUE(saved.contains("<Town name=\"\x8Aumperk\">\x8E" "atec</Town>")) << saved.constData();
+  ExpectFields(Load(), {U("Šumperk"), "user", "40817"});
+}
+
+TEST_F(SettingsFileTest, FileDeclaredUtf8ButNotUtf8IsReadAsWindows1250) {
+  WriteRaw("<?xml version=\"1.0\" encoding=\"utf-8\"?><xml><ApnSettings apn=\"\x8Aumperk\"/></xml>");
+  ExpectFields(Load(), {U("Šumperk"), "user", "40817"});
+}
+
+TEST_F(SettingsFileTest, UndeclaredUtf8FileStaysUtf8) {
+  WriteRaw("<xml><ApnSettings apn=\"\xC5\xA0umperk\"/></xml>");
+  ExpectFields(Load(), {U("Šumperk"), "user", "40817"});
+}
+
+TEST_F(SettingsFileTest, UnknownEntityReferencesInForeignContentSurvive) {
+  WriteRaw(QByteArray(kCp1250Declaration) +
+           R"(<xml><Note a="&custom;">&nbsp;x &amp; y</Note><ApnSettings apn="a&amp;b"/></xml>)");
+  ExpectFields(Load(), {"a&b", "user", "40817"});
+  SaveConfiguration(Path, {"a&b", "user", "40817"});
+  EXPECT_TRUE(ReadRaw().contains(R"(<Note a="&custom;">&nbsp;x &amp; y</Note>)"))
+      << ReadRaw().constData();
+  ExpectFields(Load(), {"a&b", "user", "40817"});
+}
+
+// What we write we must read back: a declaration keeps no more than a
+// declaration may hold.
+TEST_F(SettingsFileTest, DeclarationIsWrittenWithVersionEncodingAndStandaloneOnly) {
+  WriteRaw(R"(<?xml version="2" encoding="UTF-8" standalone="yes" x="1"?><xml/>)");
+  SaveConfiguration(Path, kDefaults);
+  EXPECT_TRUE(ReadRaw().startsWith(
+      R"(<?xml version="1.0" encoding="windows-1250" standalone="yes"?>)"))
+      << ReadRaw().constData();
+  ExpectFields(Load(), kDefaults);
+}
+
+// The parser takes the declaration in any case; what we write and read
+// back must agree, or the next start decodes the file differently.
+TEST_F(SettingsFileTest, DeclarationInUpperCaseIsReadAndWrittenInLowerCase) {
+  WriteRaw("<?XML version=\"1.0\" encoding=\"windows-1250\"?><xml><ApnSettings apn=\"\xC5\xA0\"/></xml>");
+  // C5 A0 is "Ĺ" and a no-break space in windows-1250 (and "Š" in UTF-8).
+  ExpectFields(Load(), {U("Ĺ\u00A0"), "user", "40817"});
+  SaveConfiguration(Path, {U("x"), "user", "40817"});
+  EXPECT_TRUE(ReadRaw().startsWith(kCp1250Declaration)) << ReadRaw().constData();
+}
+
 TEST_F(SettingsFileTest, CdataOutsideTheCodePageBecomesText) {
   WriteRaw(R"(<xml><Note><![CDATA[日本 <b>]]></Note></xml>)");
   SaveConfiguration(Path, kDefaults);
-  const pugi::xml_node text = Saved().document_element().child("Note").first_child();
+  const pugi::xml_document doc = Saved();
+  const pugi::xml_node text = doc.document_element().child("Note").first_child();
   EXPECT_EQ(text.type(), pugi::node_pcdata);
   EXPECT_STREQ(text.value(), "日本 <b>");
   EXPECT_TRUE(ReadRaw().contains("&#26085;&#26412;")) << ReadRaw().constData();
@@ -222,23 +278,47 @@ INSTANTIATE_TEST_SUITE_P(
         TBadFile{"OffsetInWindows1250Bytes",
                  QByteArray(kCp1250Declaration) + "<a b=\"\xE8\xE8\xE8\"/><",
                  "at offset " + std::to_string(sizeof kCp1250Declaration - 1 + 12)},
+        // Deep enough to overflow any matcher that recurses per character.
+        TBadFile{"UnterminatedEncodingInTheDeclaration",
+                 "<?xml version=\"1.0\" encoding=\"" + QByteArray(50000, 'w') + "?><xml/>",
+                 "XML declaration not closed within the first 1024 bytes"},
+        TBadFile{"UnterminatedValueInAShortDeclaration",
+                 R"(<?xml version="1.0" encoding="windows-1250?><xml/>)",
+                 "malformed XML declaration"},
+        TBadFile{"DeclarationWithoutValues", R"(<?xml version encoding?><xml/>)",
+                 "malformed XML declaration"},
+        // XML forbids these in a comment; a writer would have to change them.
+        TBadFile{"DoubleHyphenInAComment", "<xml><!-- a -- b --><ApnSettings/></xml>",
+                 "a comment holds \"--\" or ends in \"-\" at offset 9"},
+        TBadFile{"HyphenAtTheEndOfAComment", "<xml><ApnSettings/><!-- a ---></xml>",
+                 "a comment holds \"--\" or ends in \"-\" at offset 23"},
+        TBadFile{"CdataOutsideTheRoot", "<![CDATA[x]]><xml><ApnSettings/></xml>",
+                 "a CDATA section stands outside the root element at offset 9"},
         TBadFile{"UnsupportedEncoding",
                  R"(<?xml version="1.0" encoding="koi8-r"?><xml/>)",
                  R"(unsupported encoding "koi8-r")"}),
     [](const auto& AInfo) { return std::string(AInfo.param.Label); });
 
-TEST_F(SettingsFileTest, EveryTruncatedPrefixLoadsOrFailsCleanly) {
+// A file cut anywhere before the end of its root element is malformed: the
+// load fails naming the file, and never takes half a document for settings.
+TEST_F(SettingsFileTest, EveryTruncatedPrefixFailsNamingTheFile) {
   WriteRaw(R"(<xml><!-- c --><Other a="&amp;"/><![CDATA[x]]></xml>)");
-  SaveConfiguration(Path, {U("žluť 日本"), "", "x"});
+  const TApnTexts fields{U("žluť 日本"), "", "x"};
+  SaveConfiguration(Path, fields);
   const QByteArray full = ReadRaw();
-  for (qsizetype length = 0; length < full.size(); ++length) {
+  const qsizetype rootEnd = full.lastIndexOf("</xml>") + 6;
+  ASSERT_GT(rootEnd, 6) << full.constData();
+  for (qsizetype length = 0; length < rootEnd; ++length) {
     WriteRaw(full.left(length));
     try {
       Load();
+      ADD_FAILURE() << "a prefix of " << length << " bytes loaded";
     } catch (const std::runtime_error& e) {
-      EXPECT_NE(std::string(e.what()).find(Path.toStdString()), std::string::npos);
+      EXPECT_NE(std::string(e.what()).find(Path.toStdString()), std::string::npos) << e.what();
     }
   }
+  WriteRaw(full.left(rootEnd));
+  ExpectFields(Load(), fields);
 }
 
 TEST_F(SettingsFileTest, UnwritableFileFailsNamingThePath) {
@@ -255,6 +335,35 @@ TEST_F(SettingsFileTest, UnwritableFileFailsNamingThePath) {
               std::string::npos)
         << e.what();
   }
+}
+
+struct TReferenceCase {
+  const char* Raw;
+  const char* Text;
+};
+void PrintTo(const TReferenceCase& ACase, std::ostream* AOut) { *AOut << ACase.Raw; }
+
+class XmlReferenceTest : public ::testing::TestWithParam<TReferenceCase> {};
+
+TEST_P(XmlReferenceTest, RawValueReadsAsText) {
+  EXPECT_EQ(XmlResolveReferences(GetParam().Raw), GetParam().Text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, XmlReferenceTest,
+    ::testing::Values(TReferenceCase{"a&lt;&gt;&amp;&quot;&apos;b", "a<>&\"'b"},
+                      TReferenceCase{"&#65;&#x42;&#x10FFFF;", "AB\xF4\x8F\xBF\xBF"},
+                      // Not references to a character XML allows: left as they stand.
+                      TReferenceCase{"&#0;&#xD800;&#x110000;&#;&#x;&#12a;", "&#0;&#xD800;&#x110000;&#;&#x;&#12a;"},
+                      TReferenceCase{"&nbsp;&custom; & &amp", "&nbsp;&custom; & &amp"},
+                      TReferenceCase{"&#00000000000065;", "&#00000000000065;"}));
+
+TEST(XmlEscape, EveryByteComesBackThroughAnAttributeOrText) {
+  std::string all;
+  for (int c = 1; c < 256; ++c) all += static_cast<char>(c);
+  EXPECT_EQ(XmlResolveReferences(XmlEscapeAttribute(all)), all);
+  EXPECT_EQ(XmlResolveReferences(XmlEscapeText(all)), all);
+  EXPECT_EQ(XmlEscapeAttribute("\t\n\"&<>"), "&#9;&#10;&quot;&amp;&lt;&gt;");
 }
 
 struct TPathCase {
