@@ -310,11 +310,11 @@ void TfKestrovaLoader_Main::LoadConfiguration() {
   for (int i = 0; i < 3; ++i) {
     fStoredTexts[i] = stored[i];
     fields[i]->setText(stored[i]);  // the field shows what a record holds
-    if (stored[i].size() > kRecordText) {
+    if (stored[i].size() > update::kSettingsRecordText) {
       fSettingsNotes.push_back("Settings file: the " + std::string(names[i]) + " has " +
                                std::to_string(stored[i].size()) +
                                " characters; the board receives only its first " +
-                               std::to_string(kRecordText) + " characters.");
+                               std::to_string(update::kSettingsRecordText) + " characters.");
     }
   }
 }
@@ -324,7 +324,7 @@ void TfKestrovaLoader_Main::SaveConfiguration() {
   QString texts[3];
   for (int i = 0; i < 3; ++i) {
     const bool asLoaded =
-        !fields[i]->isModified() && fields[i]->text() == fStoredTexts[i].left(kRecordText);
+        !fields[i]->isModified() && fields[i]->text() == fStoredTexts[i].left(update::kSettingsRecordText);
     texts[i] = asLoaded ? fStoredTexts[i] : fields[i]->text();
   }
   ::SaveConfiguration(SettingsFilePath(), TApnTexts{texts[0], texts[1], texts[2]});
