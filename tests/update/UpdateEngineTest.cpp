@@ -74,8 +74,11 @@ class UpdateEngineTest : public ::testing::Test {
     hid::SetEventLoop(&Loop);
     Controller = std::make_shared<TJvHidDeviceController>(nullptr, &Bus);
     Controller->SetOnDeviceChange([](TJvHidDeviceController*) {});
+    // One folder per test: ctest runs the tests as parallel processes, in
+    // which the fixture may well sit at the same address.
     Folder = std::filesystem::temp_directory_path() /
-             ("update_engine_" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+             (std::string("update_engine_") +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(Folder);
     Options.LoaderFile = Write("loader.txt", kLoader);
     Options.FirmwareFile = Write("fw.txt", Firmware(&Expected));
