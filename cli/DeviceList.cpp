@@ -12,13 +12,13 @@ std::string OrNone(const std::string& AText) { return AText.empty() ? "(none)" :
 
 }  // namespace
 
-bool CanOpenForReports(TJvHidDevice& ADevice, std::string& AReason) {
+bool CanOpenForReports(TJvHidDevice& ADevice, std::string& AReason, bool AWithHint) {
   if (ADevice.OpenReadWrite()) return true;
   const TJvHidDeviceError error = ADevice.LastError();
   AReason = "cannot be opened for reading and writing: " +
             (error.Reason.empty() ? std::string("unknown reason") : error.Reason) + " (error " +
             std::to_string(error.Code) + ")";
-  if (!error.Hint.empty()) AReason += ". " + error.Hint;
+  if (AWithHint && !error.Hint.empty()) AReason += ". " + error.Hint;
   return false;
 }
 
@@ -34,7 +34,7 @@ int ListDevices(TJvHidDeviceController& AController, std::ostream& AOut) {
     loaderSeen = loaderSeen || loader;
     AOut << id << "  " << OrNone(ADevice->VendorName()) << " / " << OrNone(ADevice->ProductName())
          << "  " << ADevice->PnPInfo().FDevicePath << "  "
-         << (CanOpenForReports(*ADevice, reason) ? "can be opened" : reason)
+         << (CanOpenForReports(*ADevice, reason, loader) ? "can be opened" : reason)
          << (loader ? "  <- board under its loader" : "") << '\n';
     ++count;
     return true;

@@ -8,8 +8,9 @@
 #include "JvHidControllerClass.h"
 
 // Opens ADevice as the update would; false with the reason when it cannot
-// be opened for reading and writing.
-bool CanOpenForReports(TJvHidDevice& ADevice, std::string& AReason);
+// be opened for reading and writing (with the fix when AWithHint: the
+// backend's advice is about the board).
+bool CanOpenForReports(TJvHidDevice& ADevice, std::string& AReason, bool AWithHint = true);
 
 // Writes one line per device; returns the number of devices.
 int ListDevices(TJvHidDeviceController& AController, std::ostream& AOut);

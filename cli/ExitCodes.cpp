@@ -32,7 +32,7 @@ constexpr TRow kRows[] = {
     {TExitCode::Ok, "the board was updated and verified", ""},
     {TExitCode::Error, "unexpected error", "see the log (--log FILE) and report it"},
     {TExitCode::BadInput, "bad arguments, or an image or settings file was refused",
-     "fix the command line or the file named above; the board was not changed"},
+     "fix the command line or the file named above"},
     {TExitCode::NoBoard, "no board found", "connect the board by USB and press its button, then try again"},
     {TExitCode::CannotOpen, "the board cannot be opened",
      "close other programs that use it and check your access rights (--list shows why)"},
