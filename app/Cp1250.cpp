@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "Utf8.h"
+
 namespace {
 // Bytes below 0x80 are ASCII; this is the upper half, 0x80 to 0xFF.
 // 0 marks a byte that windows-1250 leaves undefined.
@@ -33,48 +35,6 @@ constexpr std::array<char16_t, 128> kUpperHalf = {
 };
 
 constexpr std::uint8_t kFirstUpperByte = 0x80;
-constexpr char32_t kReplacement = 0xFFFD;
-
-struct TSequenceShape {
-  size_t Length;      // bytes in the sequence, 0 for a byte that cannot lead one
-  char32_t LeadBits;  // payload bits of the lead byte
-  char32_t Minimum;   // smallest code point this length may carry (no overlong forms)
-};
-
-TSequenceShape ShapeOf(unsigned char ALead) {
-  if ((ALead & 0xE0) == 0xC0) return {2, ALead & 0x1Fu, 0x80};
-  if ((ALead & 0xF0) == 0xE0) return {3, ALead & 0x0Fu, 0x800};
-  if ((ALead & 0xF8) == 0xF0) return {4, ALead & 0x07u, 0x10000};
-  return {0, 0, 0};
-}
-
-bool IsScalarValue(char32_t ACode) {
-  return ACode <= 0x10FFFF && !(ACode >= 0xD800 && ACode <= 0xDFFF);
-}
-
-// Reads one UTF-8 character at APos and moves APos past it; a malformed,
-// overlong or surrogate sequence yields none and skips one byte.
-std::optional<char32_t> DecodeNext(std::string_view AText, size_t& APos) {
-  const auto byteAt = [&](size_t i) { return static_cast<unsigned char>(AText[i]); };
-  if (byteAt(APos) < 0x80) return byteAt(APos++);
-  const TSequenceShape shape = ShapeOf(byteAt(APos));
-  char32_t code = shape.LeadBits;
-  bool valid = shape.Length != 0 && APos + shape.Length <= AText.size();
-  for (size_t i = 1; valid && i < shape.Length; ++i) {
-    valid = (byteAt(APos + i) & 0xC0) == 0x80;
-    code = (code << 6) | (byteAt(APos + i) & 0x3F);
-  }
-  if (!valid || code < shape.Minimum || !IsScalarValue(code)) {
-    ++APos;
-    return std::nullopt;
-  }
-  APos += shape.Length;
-  return code;
-}
-
-char32_t NextCodePoint(std::string_view AText, size_t& APos) {
-  return DecodeNext(AText, APos).value_or(kReplacement);
-}
 
 }  // namespace
 
@@ -99,7 +59,7 @@ std::string Cp1250ToUtf8(std::string_view ABytes) {
   std::string text;
   text.reserve(ABytes.size());
   for (const char byte : ABytes) {
-    AppendUtf8(text, Cp1250ToUnicode(static_cast<std::uint8_t>(byte)).value_or(kReplacement));
+    AppendUtf8(text, Cp1250ToUnicode(static_cast<std::uint8_t>(byte)).value_or(kReplacementCharacter));
   }
   return text;
 }
@@ -124,29 +84,4 @@ std::optional<char32_t> FirstCharOutsideCp1250(std::string_view AText) {
     if (!UnicodeToCp1250(code)) return code;
   }
   return std::nullopt;
-}
-
-void AppendUtf8(std::string& AOut, char32_t ACode) {
-  if (ACode < 0x80) {
-    AOut += static_cast<char>(ACode);
-  } else if (ACode < 0x800) {
-    AOut += static_cast<char>(0xC0 | (ACode >> 6));
-    AOut += static_cast<char>(0x80 | (ACode & 0x3F));
-  } else if (ACode < 0x10000) {
-    AOut += static_cast<char>(0xE0 | (ACode >> 12));
-    AOut += static_cast<char>(0x80 | ((ACode >> 6) & 0x3F));
-    AOut += static_cast<char>(0x80 | (ACode & 0x3F));
-  } else {
-    AOut += static_cast<char>(0xF0 | (ACode >> 18));
-    AOut += static_cast<char>(0x80 | ((ACode >> 12) & 0x3F));
-    AOut += static_cast<char>(0x80 | ((ACode >> 6) & 0x3F));
-    AOut += static_cast<char>(0x80 | (ACode & 0x3F));
-  }
-}
-
-bool IsUtf8(std::string_view AText) {
-  for (size_t pos = 0; pos < AText.size();) {
-    if (!DecodeNext(AText, pos)) return false;
-  }
-  return true;
 }

@@ -23,9 +23,3 @@ std::string Cp1250ToUtf8(std::string_view ABytes);
 std::string Utf8ToCp1250(std::string_view AText);
 // The first character of the UTF-8 text that windows-1250 cannot hold, or none.
 std::optional<char32_t> FirstCharOutsideCp1250(std::string_view AText);
-
-// True when every byte of AText belongs to a well-formed UTF-8 character
-// (no overlong forms, surrogates or code points past U+10FFFF).
-bool IsUtf8(std::string_view AText);
-// Appends the UTF-8 form of the code point ACode to AOut.
-void AppendUtf8(std::string& AOut, char32_t ACode);

@@ -3,19 +3,16 @@
 // arrives, and lends the update worker the predicate that picks the board.
 #include <QStackedWidget>
 
+#include "BoardIds.h"
 #include "HexText.h"
 #include "MainThread.h"
 #include "ufKestrovaLoader_Main.h"
 
 namespace {
 
-// The MSP430 USB bootstrap loader's identifiers.
-constexpr uint16_t kBslVendorID = 0x2047;
-constexpr uint16_t kBslProductID = 0x0200;
-
 bool IsCompatible(TJvHidDevice* AHidDev) {
   const hid::THidAttributes& a = AHidDev->Attributes();
-  return a.VendorID == kBslVendorID && a.ProductID == kBslProductID;
+  return IsBslBoard(a.VendorID, a.ProductID);
 }
 
 std::string IdentifierLine(const char* APrefix, TJvHidDevice* AHidDev) {

@@ -1,6 +1,7 @@
 #include "XmlDocumentFile.h"
 
 #include "Cp1250.h"
+#include "Utf8.h"
 #include "XmlText.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "XmlText.h"
 
-#include "Cp1250.h"
+#include "Utf8.h"
 
 #include <array>
 #include <charconv>

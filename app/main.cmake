@@ -14,7 +14,7 @@ add_library(kestrova_app STATIC
 target_include_directories(kestrova_app PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(kestrova_app PUBLIC
   kestrova_update kestrova_settings kestrova_logview kestrova_errors kestrova_runner
-  kestrova_bsl kestrova_simboard kestrova_sim kestrova_hid kestrova_logmodel
+  kestrova_bsl kestrova_simboard kestrova_sim kestrova_hid kestrova_common
   Qt6::Widgets)
 
 add_executable(KestrovaSetup ${CMAKE_CURRENT_SOURCE_DIR}/KestrovaSetup.cpp)

@@ -8,4 +8,4 @@ add_library(kestrova_settings STATIC
   ${CMAKE_CURRENT_LIST_DIR}/XmlDocumentFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SettingsFile.cpp)
 target_include_directories(kestrova_settings PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(kestrova_settings PUBLIC pugixml::pugixml Qt6::Core kestrova_errors)
+target_link_libraries(kestrova_settings PUBLIC pugixml::pugixml Qt6::Core kestrova_errors kestrova_common)

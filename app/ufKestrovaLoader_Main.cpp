@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QStackedWidget>
 
+#include "DefaultSettings.h"
 #include "ErrorReport.h"
 #include "MainThread.h"
 #include "SettingsBlock.h"
@@ -171,9 +172,9 @@ void TfKestrovaLoader_Main::BuildSettingsPage() {
   lblAPN = MakeLabel(grpSettings, "APN:", 77, 35, 40, 18);
   lblLogin = MakeLabel(grpSettings, "Login:", 66, 70, 51, 18);
   lblPassword = MakeLabel(grpSettings, "Password:", 33, 105, 84, 18);
-  edtApn = MakeEdit(grpSettings, "internet", 152, 32, 265, 26);
-  edtLogin = MakeEdit(grpSettings, "user", 152, 67, 265, 26);
-  edtPassword = MakeEdit(grpSettings, "40817", 152, 102, 265, 26);
+  edtApn = MakeEdit(grpSettings, kDefaultApn, 152, 32, 265, 26);
+  edtLogin = MakeEdit(grpSettings, kDefaultLogin, 152, 67, 265, 26);
+  edtPassword = MakeEdit(grpSettings, kDefaultPassword, 152, 102, 265, 26);
   // A settings record holds 40 characters; the fields take no more, so
   // nothing typed is cut off silently on the way to the board.
   for (QLineEdit* e : {edtApn, edtLogin, edtPassword}) e->setMaxLength(update::kSettingsRecordText);

@@ -1,11 +1,11 @@
 #include "CliSettings.h"
 
+#include "DefaultSettings.h"
+#include "HexText.h"
+#include "Utf8.h"
+
 namespace {
 
-// What the window shows before any settings file was saved.
-constexpr const char* kDefaultApn = "internet";
-constexpr const char* kDefaultLogin = "user";
-constexpr const char* kDefaultPassword = "40817";
 constexpr const char* kNames[] = {"--apn", "--login", "--password"};
 
 void CheckRecordText(const char* AName, const std::u16string& AText) {
@@ -16,11 +16,7 @@ void CheckRecordText(const char* AName, const std::u16string& AText) {
     if (c > 0xFF)
       throw ECliUsage(std::string(AName) +
                       ": the board stores only Latin-1 characters (up to U+00FF); the text has U+" +
-                      [c] {
-                        char hex[8];
-                        std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(c));
-                        return std::string(hex);
-                      }());
+                      Hex4(c));
 }
 
 }  // namespace
@@ -32,7 +28,7 @@ update::TSettingsTexts ResolveSettings(const TCliOptions& AOptions) {
   update::TSettingsTexts result;
   for (size_t i = 0; i < texts.size(); ++i) {
     if (*given[i]) texts[i] = **given[i];
-    result[i] = update::Utf8ToUtf16(texts[i]);
+    result[i] = Utf8ToUtf16(texts[i]);
     CheckRecordText(kNames[i], result[i]);
   }
   return result;

@@ -1,12 +1,11 @@
 #include "DeviceList.h"
 
-#include <cstdio>
 #include <string>
 
-namespace {
+#include "BoardIds.h"
+#include "HexText.h"
 
-constexpr uint16_t kBslVendorID = 0x2047;  // TI
-constexpr uint16_t kBslProductID = 0x0200;  // the USB bootstrap loader
+namespace {
 
 std::string OrNone(const std::string& AText) { return AText.empty() ? "(none)" : AText; }
 
@@ -28,9 +27,8 @@ int ListDevices(TJvHidDeviceController& AController, std::ostream& AOut) {
   AController.OnEnumerate = [&](TJvHidDevice* ADevice, int) {
     std::string reason;
     const hid::THidAttributes& a = ADevice->Attributes();
-    char id[16];
-    std::snprintf(id, sizeof id, "%04X:%04X", a.VendorID, a.ProductID);
-    const bool loader = a.VendorID == kBslVendorID && a.ProductID == kBslProductID;
+    const std::string id = Hex4(a.VendorID) + ":" + Hex4(a.ProductID);
+    const bool loader = IsBslBoard(a.VendorID, a.ProductID);
     loaderSeen = loaderSeen || loader;
     AOut << id << "  " << OrNone(ADevice->VendorName()) << " / " << OrNone(ADevice->ProductName())
          << "  " << ADevice->PnPInfo().FDevicePath << "  "
@@ -43,6 +41,7 @@ int ListDevices(TJvHidDeviceController& AController, std::ostream& AOut) {
   AController.OnEnumerate = nullptr;
   if (count == 0) AOut << "No HID devices found.\n";
   if (!loaderSeen)
-    AOut << "No board under its loader (2047:0200): connect it with its button pressed.\n";
+    AOut << "No board under its loader (" << Hex4(kBslVendorID) << ":" << Hex4(kBslProductID)
+         << "): connect it with its button pressed.\n";
   return count;
 }

@@ -6,6 +6,7 @@
 #include <set>
 #include <thread>
 
+#include "BoardIds.h"
 #include "CliLog.h"
 #include "CliSettings.h"
 #include "DeviceList.h"
@@ -30,7 +31,7 @@ std::set<uint32_t> GDoneBoards;
 
 bool IsLoaderBoard(TJvHidDevice* ADevice) {
   const hid::THidAttributes& a = ADevice->Attributes();
-  return a.VendorID == 0x2047 && a.ProductID == 0x0200;
+  return IsBslBoard(a.VendorID, a.ProductID);
 }
 
 bool IsDone(TJvHidDevice* ADevice) {

@@ -6,4 +6,4 @@ add_library(kestrova_logview STATIC
   ${CMAKE_CURRENT_LIST_DIR}/ufKestrovaLoader_Log.cpp)
 target_include_directories(kestrova_logview PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 find_package(Threads REQUIRED)
-target_link_libraries(kestrova_logview PUBLIC Qt6::Widgets kestrova_logmodel kestrova_errors Threads::Threads)
+target_link_libraries(kestrova_logview PUBLIC Qt6::Widgets kestrova_common kestrova_errors Threads::Threads)

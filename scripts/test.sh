@@ -33,7 +33,7 @@ run_ctest --test-dir build/test --output-on-failure -j "$jobs" || status=1
 # itself runs in Qt's event loop; Debian's Qt is not built for
 # ThreadSanitizer, so its tests stay out of this run.)
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_WERROR=ON \
-  -DKESTROVA_GUI=OFF -DKESTROVA_ONLY="hid;sim;bsl" \
+  -DKESTROVA_GUI=OFF -DKESTROVA_ONLY="common;hid;sim;bsl" \
   -DCMAKE_CXX_FLAGS="-fsanitize=thread" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread"
 cmake --build build/tsan -j "$jobs"
 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/hid/tsan.supp" \
@@ -114,7 +114,8 @@ if ! grep -qs '^"Enable SDL"=dword:00000000' "$KESTROVA_WINEPREFIX/system.reg"; 
   WINEPREFIX="$KESTROVA_WINEPREFIX" /usr/lib/wine/wineserver -w
 fi
 cmake -S . -B build/mingw -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_WERROR=ON \
-  -DKESTROVA_GUI=OFF -DKESTROVA_ONLY="hid;sim;bsl;update;cli;wine" -DKESTROVA_TEST_ONLY="hid;sim;cli;wine" \
+  -DKESTROVA_GUI=OFF -DKESTROVA_ONLY="common;hid;sim;bsl;update;cli;wine" \
+  -DKESTROVA_TEST_ONLY="common;hid;sim;cli;wine" \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DGTest_DIR="$gtest_prefix/lib/cmake/GTest" \
   -DKESTROVA_WINE_BOARD="$PWD/build/test/tests/wine/wine_hid_board"
 cmake --build build/mingw -j "$jobs"

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "BoardIds.h"
 #include "SimBus.h"
 #include "TiTxtFile.h"
 
@@ -89,8 +90,8 @@ void PreloadFirmwareFile(TMsp430Memory& AMemory, const std::string& AFileName) {
 TSimBoard::TSimBoard(TSimBoardOptions AOptions)
     : FOptions(std::move(AOptions)),
       FLoaderWritten(TMsp430Memory::kRamEnd - TMsp430Memory::kRamStart, false) {
-  VendorID = kVendorID;
-  ProductID = kProductID;
+  VendorID = kBslVendorID;
+  ProductID = kBslProductID;
   Manufacturer = "Texas Instruments";
   Product = "MSP430-USB Example";
   FrameTimed = FOptions.FrameTimed;

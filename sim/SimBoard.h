@@ -41,8 +41,6 @@ enum class TBoardState {
 
 class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoard> {
  public:
-  static constexpr uint16_t kVendorID = 0x2047;  // TI's USB vendor ID
-  static constexpr uint16_t kProductID = 0x0200;  // the USB BSL's product ID
   // Bytes the loader's buffer holds: one 64-byte report less ID and length.
   static constexpr uint32_t kLoaderBuffer = 62;
 

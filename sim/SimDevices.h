@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "BoardIds.h"
 #include "SimDevice.h"
 
 namespace sim {
@@ -22,9 +23,6 @@ std::shared_ptr<TSimDevice> MakeSimUnidentifiableDevice();
 // it accepts every output report and answers nothing.
 std::shared_ptr<TSimDevice> MakePlainSimBoard();
 
-// Identity of the board under its bootstrap loader.
-constexpr uint16_t kBslVendorID = 0x2047;   // Texas Instruments
-constexpr uint16_t kBslProductID = 0x0200;  // MSP430 USB bootstrap loader
 // The loader's datapipe: report ID 0x3F, length byte, 62 bytes of packet.
 constexpr uint16_t kBslReportLength = 64;
 

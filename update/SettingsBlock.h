@@ -34,10 +34,6 @@ constexpr uint32_t SettingsRecordAddress(int AIndex) {
 // length byte says so. AMaxLength below 0 gives an empty buffer.
 TBytes SettingsRecord(const std::u16string& AText, int AMaxLength = kSettingsRecordText);
 
-// Conversions at the edges: log lines and command lines are UTF-8.
-std::string Utf16ToUtf8(const std::u16string& AText);
-std::u16string Utf8ToUtf16(const std::string& AText);
-
 // Sends one record through ABsl with one fast write: true when the client
 // reports it sent. Nothing is sent without a client or device; an error
 // inside the client gives false.

@@ -1,10 +1,11 @@
 #include "UpdateEngine.h"
 
-#include <cstdio>
 #include <tuple>
 
+#include "BoardIds.h"
 #include "BslVerify.h"
 #include "DeviceOpenError.h"
+#include "HexText.h"
 #include "bsl_hid.h"
 
 namespace update {
@@ -29,10 +30,6 @@ constexpr auto kAfterPassword = 100ms;   // lets the loader finish the erase
 constexpr auto kPollInterval = 500ms;    // between attempts to find the board again
 constexpr auto kWaitForBoard = 60000ms;  // the board restarts within seconds
 
-// The MSP430 USB bootstrap loader's identifiers.
-constexpr uint16_t kBslVendorID = 0x2047;
-constexpr uint16_t kBslProductID = 0x0200;
-
 const char* const kSuccess = "Firmware & Settings were sucesfully uploaded!";
 const char* const kLoaderFailure = "Bootloader upload failure!";
 const char* const kNotCorrect =
@@ -43,12 +40,6 @@ struct TCancelledSignal {};
 
 // The engine running on this thread, for FindMyDevice's log lines.
 thread_local IUpdateEvents* tCurrentEvents = nullptr;
-
-std::string Hex4(unsigned AValue) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%04X", AValue);
-  return text;
-}
 
 }  // namespace
 
@@ -79,7 +70,7 @@ bool FindMyDevice(TJvHidDevice* AHidDev) {
   if (tCurrentEvents != nullptr)
     tCurrentEvents->Log(4, mtSystem, " xx - VID: " + Hex4(a.VendorID) + ", PID: " + Hex4(a.ProductID),
                         clGreen);
-  return a.VendorID == kBslVendorID && a.ProductID == kBslProductID;
+  return IsBslBoard(a.VendorID, a.ProductID);
 }
 
 // One run: the client and the board it holds, released on every way out.

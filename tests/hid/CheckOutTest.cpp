@@ -105,7 +105,7 @@ TEST_F(TCheckOut, CheckOutFormsTakeTheFirstMatchAndSkipHeldEntries) {
   EXPECT_FALSE(Controller->CheckOutByID(LC, 0x2047, 0x0201));
   ASSERT_TRUE(Controller->CheckOut(LC));
   EXPECT_NE(LC, LA);
-  EXPECT_EQ(LC->Attributes().VendorID, sim::kBslVendorID);
+  EXPECT_EQ(LC->Attributes().VendorID, kBslVendorID);
   TJvHidDevice* LD = nullptr;
   EXPECT_FALSE(Controller->CheckOutByIndex(LD, 0)) << "CheckOut took the first free entry, index 0";
   ASSERT_TRUE(Controller->CheckOutByIndex(LD, 2));

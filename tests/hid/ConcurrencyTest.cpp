@@ -15,7 +15,7 @@ std::atomic<int> GChecks{0};
 bool FindBoard(TJvHidDevice* ADevice) {
   ++GChecks;
   ADevice->OpenFile();
-  return ADevice->Attributes().VendorID == sim::kBslVendorID;
+  return ADevice->Attributes().VendorID == kBslVendorID;
 }
 
 }  // namespace

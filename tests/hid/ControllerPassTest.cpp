@@ -118,7 +118,7 @@ TEST_F(TControllerPass, CheckedOutDeviceThatLeavesStaysUntilCheckedIn) {
   Loop.RunPending();
   TakeEvents();
   TJvHidDevice* LHeld = nullptr;
-  ASSERT_TRUE(Controller->CheckOutByID(LHeld, sim::kBslVendorID, sim::kBslProductID));
+  ASSERT_TRUE(Controller->CheckOutByID(LHeld, kBslVendorID, kBslProductID));
   Bus->Unplug(LBoard.get());
   Loop.RunPending();
   EXPECT_THAT(TakeEvents(), ElementsAre(Ev("removal", kBoard), "change"));

@@ -273,8 +273,8 @@ namespace {
 class TSlowBoard : public sim::TSimDevice {
  public:
   TSlowBoard() {
-    VendorID = sim::kBslVendorID;
-    ProductID = sim::kBslProductID;
+    VendorID = kBslVendorID;
+    ProductID = kBslProductID;
   }
   uint32_t OnOutputReport(const uint8_t*, uint32_t ALength) override {
     std::unique_lock<std::mutex> LLock(Lock);
@@ -353,7 +353,7 @@ TEST_F(TDevice, ShortReadBuffersAndLongWritesFailAndSayWhy) {
 TEST_F(TDevice, ABoardThatCannotBeOpenedForWritingSaysWhereWhyAndWhatToDo) {
   Controller->CheckIn(Held);
   Board->CanOpenReadWrite = false;
-  ASSERT_TRUE(Controller->CheckOutByID(Held, sim::kBslVendorID, sim::kBslProductID));
+  ASSERT_TRUE(Controller->CheckOutByID(Held, kBslVendorID, kBslProductID));
   EXPECT_FALSE(Held->OpenReadWrite());
   EXPECT_TRUE(Held->OpenFile()) << "still identified through a query-only handle";
   EXPECT_FALSE(Held->OpenReadWrite()) << "the query-only handle does not count";

@@ -16,6 +16,7 @@
 #include <regex>
 #include <thread>
 
+#include "BoardIds.h"
 #include "SimBoard.h"
 #include "SimBus.h"
 #include "UmockdevBed.h"
@@ -71,8 +72,7 @@ void WriteText(const std::string& APath, const std::string& AText) {
 }
 
 bool IsBoard(TJvHidDevice* ADevice) {
-  return ADevice->Attributes().VendorID == sim::TSimBoard::kVendorID &&
-         ADevice->Attributes().ProductID == sim::TSimBoard::kProductID;
+  return IsBslBoard(ADevice->Attributes().VendorID, ADevice->Attributes().ProductID);
 }
 
 // What the update worker does, on the calling thread, with AController.

@@ -69,8 +69,8 @@ TEST(TSimEnvironment, ListedDevicesArePluggedInOrderAndOptionsReachTheBoardFacto
 
 TEST(TSimEnvironment, DefaultBoardIsThePlainLoaderIdentity) {
   auto LBoard = sim::MakeSimBoardFromOptions({"no-return"});
-  EXPECT_EQ(LBoard->VendorID, sim::kBslVendorID);
-  EXPECT_EQ(LBoard->ProductID, sim::kBslProductID);
+  EXPECT_EQ(LBoard->VendorID, kBslVendorID);
+  EXPECT_EQ(LBoard->ProductID, kBslProductID);
   EXPECT_EQ(LBoard->InputReportLength, 64);
   EXPECT_EQ(LBoard->OutputReportLength, 64);
   EXPECT_TRUE(LBoard->CanOpenReadWrite);

@@ -1,5 +1,4 @@
-// The settings records as the board receives them, and the text
-// conversions at the edges.
+// The settings records as the board receives them.
 #include <gtest/gtest.h>
 
 #include "SettingsBlock.h"
@@ -41,16 +40,6 @@ TEST(SettingsRecord, AddressesAdvanceByOneRecord) {
   EXPECT_EQ(update::SettingsRecordAddress(0), 0xFE00u);
   EXPECT_EQ(update::SettingsRecordAddress(1), 0xFE29u);
   EXPECT_EQ(update::SettingsRecordAddress(2), 0xFE52u);
-}
-
-TEST(TextConversion, RoundTripsAndReplacesWhatIsNotText) {
-  const std::string utf8 = "a\xC3\xA4\xC4\x8D\xE2\x82\xAC\xF0\x9F\x98\x80";  // a ä č € 😀
-  const std::u16string utf16 = u"a\u00E4\u010D\u20AC\U0001F600";
-  EXPECT_EQ(update::Utf8ToUtf16(utf8), utf16);
-  EXPECT_EQ(update::Utf16ToUtf8(utf16), utf8);
-  EXPECT_EQ(update::Utf8ToUtf16("a\xFF" "b"), u"a\uFFFD" u"b");
-  EXPECT_EQ(update::Utf8ToUtf16("\xE2\x82"), u"\uFFFD\uFFFD");  // cut short
-  EXPECT_EQ(update::Utf16ToUtf8(std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");
 }
 
 }  // namespace
