@@ -2,17 +2,17 @@
 
 #include <QMessageBox>
 
-#include "AppFolder.h"
+#include "QtPath.h"
+#include "StationFiles.h"
 
 namespace {
 
-const char* const kLockFileName = "KestrovaSetup.lock";
 const char* const kAlreadyRunning = "The configurator is already running.";
 const char* const kCaption = "kestrova configurator";
 
 }  // namespace
 
-QString TSingleInstance::LockFilePath() { return AppFolder() + kLockFileName; }
+QString TSingleInstance::LockFilePath() { return QtPath(station::LockFile()); }
 
 TSingleInstance::TSingleInstance() : FLock(LockFilePath()) {
   // Never stale by age: only a holder that no longer runs gives it up, and

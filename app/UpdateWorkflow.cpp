@@ -9,17 +9,15 @@
 #include <QStackedWidget>
 #include <memory>
 
-#include "AppFolder.h"
 #include "MainThread.h"
 #include "Orvik.ThreadRunner.h"
+#include "QtPath.h"
+#include "StationFiles.h"
 #include "SystemColors.h"
 #include "UpdateEngine.h"
 #include "ufKestrovaLoader_Main.h"
 
 namespace {
-
-const char* const kLoaderFile = "kestrova.1.ldr.txt";
-const char* const kFirmwareFile = "kestrova.2.fw.txt";
 
 constexpr TColor kStepGrey = clGrayText;
 
@@ -97,9 +95,8 @@ struct TfKestrovaLoader_Main::TUpdateJob {
 
 void TfKestrovaLoader_Main::btnSaveClick() {
   if (fTR.load() != nullptr) return;  // one update at a time
-  const QString folder = AppFolder();
-  file_loader = folder + kLoaderFile;
-  file_fw = folder + kFirmwareFile;
+  file_loader = QtPath(station::LoaderImage());
+  file_fw = QtPath(station::FirmwareImage());
   if (!QFileInfo::exists(file_loader)) {
     ShowMessage("FW (loader) file \"" + file_loader + "\" not found !");
     return;

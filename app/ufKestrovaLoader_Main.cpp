@@ -16,6 +16,7 @@
 #include "MainThread.h"
 #include "SettingsBlock.h"
 #include "SettingsFile.h"
+#include "StationFiles.h"
 #include "SystemColors.h"
 #include "ufKestrovaLoader_Log.h"
 
@@ -304,9 +305,11 @@ void TfKestrovaLoader_Main::imgHeaderDblClick() {
 void TfKestrovaLoader_Main::LoadConfiguration() {
   QLineEdit* const fields[] = {edtApn, edtLogin, edtPassword};
   for (int i = 0; i < 3; ++i) fStoredTexts[i] = fields[i]->text();
-  TApnTexts texts{edtApn->text(), edtLogin->text(), edtPassword->text()};
-  ::LoadConfiguration(SettingsFilePath(), texts);
-  const QString stored[] = {texts.Apn, texts.Login, texts.Password};
+  TApnTexts texts{edtApn->text().toStdString(), edtLogin->text().toStdString(),
+                  edtPassword->text().toStdString()};
+  ::LoadConfiguration(station::SettingsFile(), texts);
+  const QString stored[] = {QString::fromStdString(texts.Apn), QString::fromStdString(texts.Login),
+                            QString::fromStdString(texts.Password)};
   const char* const names[] = {"APN", "login", "password"};
   for (int i = 0; i < 3; ++i) {
     fStoredTexts[i] = stored[i];
@@ -322,11 +325,11 @@ void TfKestrovaLoader_Main::LoadConfiguration() {
 
 void TfKestrovaLoader_Main::SaveConfiguration() {
   QLineEdit* const fields[] = {edtApn, edtLogin, edtPassword};
-  QString texts[3];
+  std::string texts[3];
   for (int i = 0; i < 3; ++i) {
     const bool asLoaded =
         !fields[i]->isModified() && fields[i]->text() == fStoredTexts[i].left(update::kSettingsRecordText);
-    texts[i] = asLoaded ? fStoredTexts[i] : fields[i]->text();
+    texts[i] = (asLoaded ? fStoredTexts[i] : fields[i]->text()).toStdString();
   }
-  ::SaveConfiguration(SettingsFilePath(), TApnTexts{texts[0], texts[1], texts[2]});
+  ::SaveConfiguration(station::SettingsFile(), TApnTexts{texts[0], texts[1], texts[2]});
 }

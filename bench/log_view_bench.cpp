@@ -15,7 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "AppFolder.h"
+#include "QtPath.h"
+#include "StationFiles.h"
 #include "ufKestrovaLoader_Log.h"
 
 namespace {
@@ -109,7 +110,7 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   QTemporaryDir dir;
-  SetAppFolderOverride(dir.path());
+  station::SetFolderOverride(FsPath(dir.path()));
   // Optional arguments: the number of lines, "hidden" or "shown" alone.
   const int maxLines = argc > 1 ? std::atoi(argv[1]) : kCheckpoints.back();
   const std::string only = argc > 2 ? argv[2] : "";

@@ -1,5 +1,6 @@
 #include "CliOptions.h"
 
+#include "DefaultSettings.h"
 #include "ExitCodes.h"
 
 namespace {
@@ -87,13 +88,13 @@ std::string CliHelpText() {
          "connecting it).\n"
          "\n"
          "Images:\n"
-         "  --loader FILE      RAM loader image (default: kestrova.1.ldr.txt)\n"
-         "  --firmware FILE    application image (default: kestrova.2.fw.txt)\n"
+         "  --loader FILE      RAM loader image (default: " + std::string(station::kLoaderImageName) + ")\n"
+         "  --firmware FILE    application image (default: " + station::kFirmwareImageName + ")\n"
          "Settings written into the board (at most 40 characters each):\n"
          "  --settings FILE    read apn, login and password from a settings file\n"
-         "  --apn TEXT         access point name (default \"internet\")\n"
-         "  --login TEXT       login (default \"user\")\n"
-         "  --password TEXT    password (default \"40817\")\n"
+         "  --apn TEXT         access point name (default \"" + kDefaultApn + "\")\n"
+         "  --login TEXT       login (default \"" + kDefaultLogin + "\")\n"
+         "  --password TEXT    password (default \"" + kDefaultPassword + "\")\n"
          "                     given with --settings, these win over the file\n"
          "Running:\n"
          "  --fast             write full reports without pauses (always verified)\n"

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "StationFiles.h"
+
 // A command line that cannot be used; the message says what is wrong.
 class ECliUsage : public std::runtime_error {
  public:
@@ -13,8 +15,8 @@ class ECliUsage : public std::runtime_error {
 };
 
 struct TCliOptions {
-  std::string LoaderFile = "kestrova.1.ldr.txt";   // in the current folder
-  std::string FirmwareFile = "kestrova.2.fw.txt";
+  std::string LoaderFile = station::kLoaderImageName;  // in the current folder
+  std::string FirmwareFile = station::kFirmwareImageName;
   std::optional<std::string> Apn, Login, Password;  // UTF-8
   std::optional<std::string> SettingsFile;
   std::optional<std::string> LogFile;

@@ -1,8 +1,9 @@
 #include "ErrorReport.h"
 
-#include "AppFolder.h"
 #include "BugReportFile.h"
 #include "Orvik.ThreadRunner.h"
+#include "QtPath.h"
+#include "StationFiles.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -16,7 +17,6 @@
 namespace {
 const char kErrorIntro[] = "An error occurred in the application.";
 const char kDialogTitle[] = "Error";
-const char kBugReportFileName[] = "bugreport.txt";
 
 std::mutex& SettingsLock() {
   static auto* lock = new std::mutex;
@@ -60,9 +60,8 @@ QString BugReportPath() {
   }
   // Before the application object exists its folder is unknown: no file then.
   if (folder.empty() && !QCoreApplication::instance()) return {};
-  QString path = folder.empty() ? AppFolder() : QString::fromStdString(folder);
-  if (!path.endsWith('/')) path += '/';
-  return path + kBugReportFileName;
+  const std::filesystem::path report = station::BugReport();
+  return QtPath(folder.empty() ? report : FsPath(QString::fromStdString(folder)) / report.filename());
 }
 
 void RecordReport(const std::string& AMessage) {

@@ -11,9 +11,10 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "AppFolder.h"
 #include "ErrorReport.h"
+#include "QtPath.h"
 #include "RtfWriter.h"
+#include "StationFiles.h"
 #include "SystemColors.h"
 #include "Velmora.Utils.Log.h"
 
@@ -26,7 +27,6 @@ constexpr int kClientWidth = 1062;
 constexpr int kClientHeight = 563;
 constexpr auto kViewFont = "Courier New";
 constexpr int kViewFontPixels = 9;
-constexpr auto kLogFolder = "logs/";
 constexpr auto kLogNameFormat = "yyyyMMdd-hhmmss";
 constexpr auto kLogExtension = ".log.rtf";
 constexpr int32_t kStartMessageId = 1;
@@ -131,7 +131,7 @@ void TfKestrovaLoader_Log::LogMsg(int32_t /*AID*/, TMessageType /*AType*/,
 }
 
 QString TfKestrovaLoader_Log::SaveLogFile(const QDateTime& AWhen) {
-  const QString folder = AppFolder() + QString::fromLatin1(kLogFolder);
+  const QString folder = QtPath(station::LogsFolder()) + QLatin1Char('/');
   const QString stamp = AWhen.toString(kLogNameFormat);
   const QByteArray content = DocumentToRtf(*redtLog->document());
   const std::string problem = MakeFolder(folder);

@@ -114,7 +114,7 @@ if ! grep -qs '^"Enable SDL"=dword:00000000' "$KESTROVA_WINEPREFIX/system.reg"; 
   WINEPREFIX="$KESTROVA_WINEPREFIX" /usr/lib/wine/wineserver -w
 fi
 cmake -S . -B build/mingw -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_WERROR=ON \
-  -DKESTROVA_GUI=OFF -DKESTROVA_ONLY="common;hid;sim;bsl;update;cli;wine" \
+  -DKESTROVA_GUI=OFF -DKESTROVA_ONLY="common;settings;hid;sim;bsl;update;cli;wine" \
   -DKESTROVA_TEST_ONLY="common;hid;sim;cli;wine" \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DGTest_DIR="$gtest_prefix/lib/cmake/GTest" \
   -DKESTROVA_WINE_BOARD="$PWD/build/test/tests/wine/wine_hid_board"

@@ -5,11 +5,12 @@
 #include <QPushButton>
 #include <QEventLoop>
 
-#include "AppFolder.h"
 #include "ErrorReport.h"
 #include "KestrovaApplication.h"
 #include "Orvik.ThreadRunner.h"
 #include "QtHidEventLoop.h"
+#include "QtPath.h"
+#include "StationFiles.h"
 #include "Velmora.Utils.Log.h"
 
 TAppProcess::TAppProcess(int& argc, char** argv) {
@@ -68,7 +69,7 @@ void TBoxAnswerer::Poll() {
 }
 
 TAppHarness::TAppHarness(const std::string& ASimList, bool ACreateLogWindow) {
-  SetAppFolderOverride(FDir.path());
+  station::SetFolderOverride(FsPath(FDir.path()));
   SetErrorPresenter([this](const std::string& AText) { FErrors.push_back(AText); });
   FSim = TSimSession::FromList(ASimList);
   fKestrovaLoader_Main = new TfKestrovaLoader_Main;
@@ -87,7 +88,7 @@ TAppHarness::~TAppHarness() {
   WaitUntil([] { return ThreadRunnerCount() == 0; }, 70000);
   FSim.reset();
   SetErrorPresenter(nullptr);
-  SetAppFolderOverride(QString());
+  station::SetFolderOverride({});
 }
 
 QStringList TAppHarness::LogLines() const {

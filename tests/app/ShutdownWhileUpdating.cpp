@@ -12,9 +12,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "AppFolder.h"
 #include "AppHarness.h"
 #include "ErrorReport.h"
+#include "QtPath.h"
+#include "StationFiles.h"
 #include "Startup.h"
 
 namespace {
@@ -52,7 +53,7 @@ int main(int argc, char** argv) {
   QTemporaryDir dir;
   dir.setAutoRemove(false);  // the process ends without running destructors
   gFolder = dir.path();
-  SetAppFolderOverride(gFolder);
+  station::SetFolderOverride(FsPath(gFolder));
   SetErrorPresenter([](const std::string& AText) {
     std::printf("reported: %s\n", AText.c_str());
     if (AText.find("Existují neukončené thready!") != std::string::npos) gUnfinishedReported = true;

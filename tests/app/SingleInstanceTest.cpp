@@ -19,7 +19,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "AppFolder.h"
+#include "QtPath.h"
+#include "StationFiles.h"
 #include "Startup.h"
 #include "ufKestrovaLoader_Main.h"
 
@@ -56,7 +57,7 @@ void AnswerBoxes() {
 
 int RunCopy(char** argv) {
   const QString folder = QString::fromLocal8Bit(argv[2]);
-  SetAppFolderOverride(folder);
+  station::SetFolderOverride(FsPath(folder));
   qputenv("QT_QPA_PLATFORM", "offscreen");
   qputenv("KESTROVA_SIM", "keyboard");  // no real HID devices
   int qtArgc = 1;

@@ -19,6 +19,21 @@ TEST(CliSettings, DefaultsThenFileThenOptions) {
   EXPECT_EQ(ResolveSettings(o)[2], u"secret");
 }
 
+// Read as the window reads them: a file without a declaration in the code
+// page the window writes (an older run's, or one made by hand), and the
+// code page under its other names.
+TEST(CliSettings, SettingsFilesInTheWindowsCodePageUnderAnyName) {
+  clitest::TImageFolder folder;
+  folder.Write("undeclared.xml", "<xml><ApnSettings apn=\"caf\xE9\"/></xml>");
+  folder.Write("x-cp1250.xml",
+               "<?xml version=\"1.0\" encoding=\"x-cp1250\"?><xml><ApnSettings apn=\"caf\xE9\"/></xml>");
+  for (const char* name : {"undeclared.xml", "x-cp1250.xml"}) {
+    TCliOptions o;
+    o.SettingsFile = folder.File(name);
+    EXPECT_EQ(ResolveSettings(o)[0], u"caf\u00E9") << name;
+  }
+}
+
 TEST(CliSettings, BrokenSettingsFilesAreNamed) {
   clitest::TImageFolder folder;
   folder.Write("bad.xml", "<xml><ApnSettings apn=\"x\"></xml>");

@@ -3,15 +3,14 @@
 // loads is saved (or the save fails and leaves it as it was), the saved
 // file loads again with the same three texts, and every other node of the
 // document comes back with the same text.
-#include <QByteArray>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QTemporaryDir>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -26,20 +25,22 @@ namespace {
 // Settings files are a few hundred bytes; larger inputs only slow the search.
 constexpr size_t kMaxInput = 16 * 1024;
 
-QByteArray ReadFile(const QString& APath) {
-  QFile file(APath);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+std::string ReadFile(const std::filesystem::path& APath) {
+  std::ifstream file(APath, std::ios::binary);
+  if (!file) return "(unreadable)";
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
 }
 
-void WriteFile(const QString& APath, const QByteArray& ABytes) {
-  QFile file(APath);
-  FUZZ_CHECK(file.open(QIODevice::WriteOnly) && file.write(ABytes) == ABytes.size(),
-             APath.toStdString());
+void WriteFile(const std::filesystem::path& APath, const std::string& ABytes) {
+  std::ofstream file(APath, std::ios::binary | std::ios::trunc);
+  FUZZ_CHECK(static_cast<bool>(file << ABytes) && static_cast<bool>(file.flush()), APath.string());
 }
 
 std::string Describe(const TApnTexts& ATexts) {
-  return "apn=\"" + ATexts.Apn.toStdString() + "\" login=\"" + ATexts.Login.toStdString() +
-         "\" password=\"" + ATexts.Password.toStdString() + "\"";
+  return "apn=\"" + ATexts.Apn + "\" login=\"" + ATexts.Login + "\" password=\"" + ATexts.Password +
+         "\"";
 }
 
 bool Same(const TApnTexts& A, const TApnTexts& B) {
@@ -103,7 +104,7 @@ class TOutline : public pugi::xml_tree_walker {
 // The line of a settings element the save appended to the root.
 const char kAppendedSettings[] = "1 <ApnSettings";
 
-std::vector<std::string> Outline(const QString& APath, bool& AHasSettings) {
+std::vector<std::string> Outline(const std::filesystem::path& APath, bool& AHasSettings) {
   pugi::xml_document doc;
   LoadXmlDocument(doc, APath);
   const pugi::xml_node settings = doc.document_element().child("ApnSettings");
@@ -121,18 +122,33 @@ std::string Join(const std::vector<std::string>& ALines) {
 
 const TApnTexts kDefaults{"internet", "user", "40817"};
 
+// In memory where there is such a folder: every input is written, saved
+// and read twice. Removed when the process ends.
+class TScratchFolder {
+ public:
+  TScratchFolder() {
+    std::error_code error;
+    const std::filesystem::path shm = "/dev/shm";
+    const std::filesystem::path base = std::filesystem::is_directory(shm, error) && ::access(shm.c_str(), W_OK) == 0
+                                           ? shm
+                                           : std::filesystem::temp_directory_path();
+    Path = base / ("fuzz_settings-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(Path);
+  }
+  ~TScratchFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(Path, ignored);
+  }
+  std::filesystem::path Path;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   if (ASize > kMaxInput) return 0;
-  // In memory where there is such a folder: every input is written,
-  // saved (with a flush to disk) and read twice.
-  static QTemporaryDir dir(
-      (QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? QStringLiteral("/dev/shm")
-                                                          : QDir::tempPath()) +
-      QStringLiteral("/fuzz_settings-XXXXXX"));
-  static const QString path = dir.filePath("KestrovaSetup.xml");
-  const QByteArray original(reinterpret_cast<const char*>(AData), static_cast<qsizetype>(ASize));
+  static const TScratchFolder folder;
+  static const std::filesystem::path path = folder.Path / "KestrovaSetup.xml";
+  const std::string original(reinterpret_cast<const char*>(AData), ASize);
   WriteFile(path, original);
 
   TApnTexts first = kDefaults;
@@ -162,8 +178,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   try {
     LoadConfiguration(path, second);
   } catch (const std::runtime_error& e) {
-    FUZZ_CHECK(false, std::string("the saved file does not load: ") + e.what() + "\n" +
-                          ReadFile(path).toStdString());
+    FUZZ_CHECK(false, std::string("the saved file does not load: ") + e.what() + "\n" + ReadFile(path));
   }
   FUZZ_CHECK(Same(first, second), Describe(first) + " came back as " + Describe(second));
   bool hasSettings = false;
@@ -175,6 +190,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
     after.erase(appended);
   }
   FUZZ_CHECK(before == after, "before:\n" + Join(before) + "after:\n" + Join(after) +
-                                  "saved file:\n" + ReadFile(path).toStdString());
+                                  "saved file:\n" + ReadFile(path));
   return 0;
 }

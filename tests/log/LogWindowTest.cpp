@@ -12,10 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "AppFolder.h"
 #include "ErrorReport.h"
 #include "LogViewTestUtil.h"
+#include "QtPath.h"
 #include "RtfTestUtil.h"
+#include "StationFiles.h"
 #include "Velmora.Utils.Log.h"
 #include "ufKestrovaLoader_Log.h"
 
@@ -26,13 +27,13 @@ class LogWindowTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(dir.isValid());
     LogWriterInitialize();
-    SetAppFolderOverride(dir.path());
+    station::SetFolderOverride(FsPath(dir.path()));
     SetBugReportFolder(dir.path().toStdString());
     SetErrorPresenter([this](const std::string& AText) { reported.push_back(AText); });
   }
   void TearDown() override {
     SetErrorPresenter({});
-    SetAppFolderOverride({});
+    station::SetFolderOverride({});
   }
 
   QString LogsFolder() const { return dir.filePath(QStringLiteral("logs")); }

@@ -1,8 +1,9 @@
-#include "AppFolder.h"
 #include "BugReportFile.h"
 #include "ErrorReport.h"
 #include "KestrovaApplication.h"
 #include "Orvik.ThreadRunner.h"
+#include "QtPath.h"
+#include "StationFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -21,13 +22,13 @@ const std::string kIntro = "An error occurred in the application.";
 class ErrorReportTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetAppFolderOverride(Dir.path());
+    station::SetFolderOverride(FsPath(Dir.path()));
     SetErrorPresenter([this](const std::string& AText) { Shown.push_back(AText); });
   }
   void TearDown() override {
     SetErrorPresenter({});
     SetBugReportFolder("");
-    SetAppFolderOverride("");
+    station::SetFolderOverride({});
   }
   QByteArray BugReport() const {
     QFile file(Dir.filePath("bugreport.txt"));

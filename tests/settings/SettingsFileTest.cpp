@@ -1,36 +1,64 @@
 #include "SettingsFile.h"
+#include "StationFiles.h"
 #include "XmlText.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
-#include <QCoreApplication>
-#include <QFile>
-#include <QTemporaryDir>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace {
 
-QString U(const char* AUtf8) { return QString::fromUtf8(AUtf8); }
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
 
 const TApnTexts kDefaults{"internet", "user", "40817"};
 const char kCp1250Declaration[] = R"(<?xml version="1.0" encoding="windows-1250"?>)";
 
+// A fresh folder, removed at the end.
+class TScratchFolder {
+ public:
+  TScratchFolder() {
+    static int counter = 0;
+    FPath = std::filesystem::temp_directory_path() /
+            ("kestrova-settings-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
+    std::filesystem::create_directories(FPath);
+  }
+  ~TScratchFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(FPath, ignored);
+  }
+  std::string filePath(const std::string& AName) const { return (FPath / AName).string(); }
+
+ private:
+  std::filesystem::path FPath;
+};
+
+void WriteFile(const std::string& APath, const std::string& ABytes) {
+  std::ofstream file(APath, std::ios::binary | std::ios::trunc);
+  ASSERT_TRUE(file << ABytes);
+}
+
+std::string ReadFile(const std::string& APath) {
+  std::ifstream file(APath, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
+}
+
 class SettingsFileTest : public ::testing::Test {
  protected:
-  QTemporaryDir Dir;
-  QString Path = Dir.filePath("KestrovaSetup.xml");
+  TScratchFolder Dir;
+  std::string Path = Dir.filePath("KestrovaSetup.xml");
 
-  void WriteRaw(const QByteArray& ABytes) {
-    QFile file(Path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(ABytes);
-  }
-  QByteArray ReadRaw() const {
-    QFile file(Path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-  }
+  void WriteRaw(const std::string& ABytes) { WriteFile(Path, ABytes); }
+  std::string ReadRaw() const { return ReadFile(Path); }
   TApnTexts Load() const {
     TApnTexts fields = kDefaults;
     LoadConfiguration(Path, fields);
@@ -39,7 +67,7 @@ class SettingsFileTest : public ::testing::Test {
   // The saved file parsed back as windows-1250 text, for checks of its structure.
   pugi::xml_document Saved() const {
     pugi::xml_document doc;
-    const QByteArray bytes = ReadRaw();
+    const std::string bytes = ReadRaw();
     EXPECT_TRUE(doc.load_buffer(bytes.data(), bytes.size(), pugi::parse_full,
                                 pugi::encoding_latin1));
     return doc;
@@ -69,7 +97,7 @@ std::vector<std::string> ChildNames(const pugi::xml_node& ANode) {
 TEST_F(SettingsFileTest, FirstRunKeepsDefaultsAndCreatesTheFile) {
   ExpectFields(Load(), kDefaults);
   SaveConfiguration(Path, kDefaults);
-  EXPECT_TRUE(ReadRaw().startsWith(kCp1250Declaration)) << ReadRaw().constData();
+  EXPECT_THAT(ReadRaw(), StartsWith(kCp1250Declaration));
   const pugi::xml_document doc = Saved();
   EXPECT_STREQ(doc.document_element().name(), "xml");
   EXPECT_EQ(ChildNames(doc.document_element()), std::vector<std::string>{"ApnSettings"});
@@ -79,7 +107,7 @@ TEST_F(SettingsFileTest, FirstRunKeepsDefaultsAndCreatesTheFile) {
 }
 
 TEST_F(SettingsFileTest, MissingAttributesKeepTheirDefaultsAndAreAddedAtSave) {
-  WriteRaw(QByteArray(kCp1250Declaration) + R"(<xml><ApnSettings apn="gprs.cz"/></xml>)");
+  WriteRaw(kCp1250Declaration + std::string(R"(<xml><ApnSettings apn="gprs.cz"/></xml>)"));
   ExpectFields(Load(), {"gprs.cz", "user", "40817"});
   SaveConfiguration(Path, {"gprs.cz", "u2", "p2"});
   EXPECT_EQ(AttributeNames(Saved().document_element().child("ApnSettings")),
@@ -139,59 +167,57 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TRoundTrip{"EmptyValues", {"", "", ""}},
         TRoundTrip{"XmlSpecialCharacters", {R"(a"b&c)", "<l>'x'", "&amp;"}},
-        TRoundTrip{"Czech", {U("ěščřžýáíé"), U("ĚŠČŘŽÝÁÍÉ"), U("ůú€")}},
-        TRoundTrip{"OutsideTheCodePage", {U("日本"), U("Ωmega 😀"), U("Ā")}},
+        TRoundTrip{"Czech", {"ěščřžýáíé", "ĚŠČŘŽÝÁÍÉ", "ůú€"}},
+        TRoundTrip{"OutsideTheCodePage", {"日本", "Ωmega 😀", "Ā"}},
         TRoundTrip{"Whitespace", {"  lead", "tab\there", "line\nbreak"}}),
     [](const auto& AInfo) { return std::string(AInfo.param.Label); });
 
 TEST_F(SettingsFileTest, CzechTextIsStoredAsWindows1250Bytes) {
-  SaveConfiguration(Path, {U("ěščřžýáíé"), "l", "p"});
-  EXPECT_TRUE(ReadRaw().contains("apn=\"\xEC\x9A\xE8\xF8\x9E\xFD\xE1\xED\xE9\""))
-      << ReadRaw().constData();
+  SaveConfiguration(Path, {"ěščřžýáíé", "l", "p"});
+  EXPECT_THAT(ReadRaw(), HasSubstr("apn=\"\xEC\x9A\xE8\xF8\x9E\xFD\xE1\xED\xE9\""));
 }
 
 TEST_F(SettingsFileTest, CharactersOutsideTheCodePageAreWrittenAsReferences) {
-  SaveConfiguration(Path, {U("日本"), "l", "p"});
-  EXPECT_TRUE(ReadRaw().contains(R"(apn="&#26085;&#26412;")")) << ReadRaw().constData();
+  SaveConfiguration(Path, {"日本", "l", "p"});
+  EXPECT_THAT(ReadRaw(), HasSubstr(R"(apn="&#26085;&#26412;")"));
 }
 
 TEST_F(SettingsFileTest, Utf8FileIsReadAndRewrittenAsWindows1250) {
   WriteRaw(R"(<?xml version="1.0" encoding="UTF-8"?><xml><ApnSettings apn="čau"/></xml>)");
-  ExpectFields(Load(), {U("čau"), "user", "40817"});
-  SaveConfiguration(Path, {U("čau"), "l", "p"});
-  EXPECT_TRUE(ReadRaw().startsWith(kCp1250Declaration));
-  EXPECT_TRUE(ReadRaw().contains("apn=\"\xE8" "au\""));
+  ExpectFields(Load(), {"čau", "user", "40817"});
+  SaveConfiguration(Path, {"čau", "l", "p"});
+  EXPECT_THAT(ReadRaw(), StartsWith(kCp1250Declaration));
+  EXPECT_THAT(ReadRaw(), HasSubstr("apn=\"\xE8" "au\""));
 }
 
 // Older or hand-edited files are in the code page the application writes,
 // but say nothing about it.
 TEST_F(SettingsFileTest, UndeclaredWindows1250FileIsReadAndSavedIntact) {
   WriteRaw("<xml><Town name=\"\x8Aumperk\">\x8E" "atec</Town><ApnSettings apn=\"\x8Aumperk\"/></xml>");
-  ExpectFields(Load(), {U("Šumperk"), "user", "40817"});
-  SaveConfiguration(Path, {U("Šumperk"), "user", "40817"});
-  const QByteArray saved = ReadRaw();
-  EXPECT_TRUE(saved.contains("apn=\"\x8Aumperk\"")) << saved.constData();
-  EXPECT_TRUE(saved.contains("<Town name=\"\x8Aumperk\">\x8E" "atec</Town>")) << saved.constData();
-  ExpectFields(Load(), {U("Šumperk"), "user", "40817"});
+  ExpectFields(Load(), {"Šumperk", "user", "40817"});
+  SaveConfiguration(Path, {"Šumperk", "user", "40817"});
+  const std::string saved = ReadRaw();
+  EXPECT_THAT(saved, HasSubstr("apn=\"\x8Aumperk\""));
+  EXPECT_THAT(saved, HasSubstr("<Town name=\"\x8Aumperk\">\x8E" "atec</Town>"));
+  ExpectFields(Load(), {"Šumperk", "user", "40817"});
 }
 
 TEST_F(SettingsFileTest, FileDeclaredUtf8ButNotUtf8IsReadAsWindows1250) {
   WriteRaw("<?xml version=\"1.0\" encoding=\"utf-8\"?><xml><ApnSettings apn=\"\x8Aumperk\"/></xml>");
-  ExpectFields(Load(), {U("Šumperk"), "user", "40817"});
+  ExpectFields(Load(), {"Šumperk", "user", "40817"});
 }
 
 TEST_F(SettingsFileTest, UndeclaredUtf8FileStaysUtf8) {
   WriteRaw("<xml><ApnSettings apn=\"\xC5\xA0umperk\"/></xml>");
-  ExpectFields(Load(), {U("Šumperk"), "user", "40817"});
+  ExpectFields(Load(), {"Šumperk", "user", "40817"});
 }
 
 TEST_F(SettingsFileTest, UnknownEntityReferencesInForeignContentSurvive) {
-  WriteRaw(QByteArray(kCp1250Declaration) +
-           R"(<xml><Note a="&custom;">&nbsp;x &amp; y</Note><ApnSettings apn="a&amp;b"/></xml>)");
+  WriteRaw(kCp1250Declaration +
+           std::string(R"(<xml><Note a="&custom;">&nbsp;x &amp; y</Note><ApnSettings apn="a&amp;b"/></xml>)"));
   ExpectFields(Load(), {"a&b", "user", "40817"});
   SaveConfiguration(Path, {"a&b", "user", "40817"});
-  EXPECT_TRUE(ReadRaw().contains(R"(<Note a="&custom;">&nbsp;x &amp; y</Note>)"))
-      << ReadRaw().constData();
+  EXPECT_THAT(ReadRaw(), HasSubstr(R"(<Note a="&custom;">&nbsp;x &amp; y</Note>)"));
   ExpectFields(Load(), {"a&b", "user", "40817"});
 }
 
@@ -200,9 +226,7 @@ TEST_F(SettingsFileTest, UnknownEntityReferencesInForeignContentSurvive) {
 TEST_F(SettingsFileTest, DeclarationIsWrittenWithVersionEncodingAndStandaloneOnly) {
   WriteRaw(R"(<?xml version="2" encoding="UTF-8" standalone="yes" x="1"?><xml/>)");
   SaveConfiguration(Path, kDefaults);
-  EXPECT_TRUE(ReadRaw().startsWith(
-      R"(<?xml version="1.0" encoding="windows-1250" standalone="yes"?>)"))
-      << ReadRaw().constData();
+  EXPECT_THAT(ReadRaw(), StartsWith(R"(<?xml version="1.0" encoding="windows-1250" standalone="yes"?>)"));
   ExpectFields(Load(), kDefaults);
 }
 
@@ -211,9 +235,9 @@ TEST_F(SettingsFileTest, DeclarationIsWrittenWithVersionEncodingAndStandaloneOnl
 TEST_F(SettingsFileTest, DeclarationInUpperCaseIsReadAndWrittenInLowerCase) {
   WriteRaw("<?XML version=\"1.0\" encoding=\"windows-1250\"?><xml><ApnSettings apn=\"\xC5\xA0\"/></xml>");
   // C5 A0 is "Ĺ" and a no-break space in windows-1250 (and "Š" in UTF-8).
-  ExpectFields(Load(), {U("Ĺ\u00A0"), "user", "40817"});
-  SaveConfiguration(Path, {U("x"), "user", "40817"});
-  EXPECT_TRUE(ReadRaw().startsWith(kCp1250Declaration)) << ReadRaw().constData();
+  ExpectFields(Load(), {"Ĺ\u00A0", "user", "40817"});
+  SaveConfiguration(Path, {"x", "user", "40817"});
+  EXPECT_THAT(ReadRaw(), StartsWith(kCp1250Declaration));
 }
 
 TEST_F(SettingsFileTest, CdataOutsideTheCodePageBecomesText) {
@@ -223,25 +247,25 @@ TEST_F(SettingsFileTest, CdataOutsideTheCodePageBecomesText) {
   const pugi::xml_node text = doc.document_element().child("Note").first_child();
   EXPECT_EQ(text.type(), pugi::node_pcdata);
   EXPECT_STREQ(text.value(), "日本 <b>");
-  EXPECT_TRUE(ReadRaw().contains("&#26085;&#26412;")) << ReadRaw().constData();
+  EXPECT_THAT(ReadRaw(), HasSubstr("&#26085;&#26412;"));
 }
 
 TEST_F(SettingsFileTest, CommentOutsideTheCodePageFailsTheSaveAndKeepsTheFile) {
-  const QByteArray original = R"(<xml><!-- 日本 --></xml>)";
+  const std::string original = R"(<xml><!-- 日本 --></xml>)";
   WriteRaw(original);
   try {
     SaveConfiguration(Path, kDefaults);
     FAIL() << "a comment cannot hold character references";
   } catch (const std::runtime_error& e) {
-    EXPECT_NE(std::string(e.what()).find(Path.toStdString()), std::string::npos) << e.what();
-    EXPECT_NE(std::string(e.what()).find("U+65E5"), std::string::npos) << e.what();
+    EXPECT_THAT(e.what(), HasSubstr(Path));
+    EXPECT_THAT(e.what(), HasSubstr("U+65E5"));
   }
   EXPECT_EQ(ReadRaw(), original);
 }
 
 struct TBadFile {
   const char* Label;
-  QByteArray Content;
+  std::string Content;
   std::string ExpectedInMessage;
 };
 void PrintTo(const TBadFile& ACase, std::ostream* AOut) { *AOut << ACase.Label; }
@@ -261,7 +285,7 @@ TEST_P(SettingsBadFileTest, LoadAndSaveFailNamingTheFileWhichStaysUntouched) {
       ADD_FAILURE() << (saving ? "save" : "load") << " did not fail";
     } catch (const std::runtime_error& e) {
       const std::string message = e.what();
-      EXPECT_NE(message.find(Path.toStdString()), std::string::npos) << message;
+      EXPECT_THAT(message, HasSubstr(Path));
       EXPECT_NE(message.find(GetParam().ExpectedInMessage), std::string::npos) << message;
     }
   }
@@ -276,11 +300,11 @@ INSTANTIATE_TEST_SUITE_P(
         TBadFile{"Empty", "", "No document element found at offset 0"},
         // The offset counts bytes of the file, not of its decoded text.
         TBadFile{"OffsetInWindows1250Bytes",
-                 QByteArray(kCp1250Declaration) + "<a b=\"\xE8\xE8\xE8\"/><",
+                 kCp1250Declaration + std::string("<a b=\"\xE8\xE8\xE8\"/><"),
                  "at offset " + std::to_string(sizeof kCp1250Declaration - 1 + 12)},
         // Deep enough to overflow any matcher that recurses per character.
         TBadFile{"UnterminatedEncodingInTheDeclaration",
-                 "<?xml version=\"1.0\" encoding=\"" + QByteArray(50000, 'w') + "?><xml/>",
+                 "<?xml version=\"1.0\" encoding=\"" + std::string(50000, 'w') + "?><xml/>",
                  "XML declaration not closed within the first 1024 bytes"},
         TBadFile{"UnterminatedValueInAShortDeclaration",
                  R"(<?xml version="1.0" encoding="windows-1250?><xml/>)",
@@ -303,37 +327,33 @@ INSTANTIATE_TEST_SUITE_P(
 // load fails naming the file, and never takes half a document for settings.
 TEST_F(SettingsFileTest, EveryTruncatedPrefixFailsNamingTheFile) {
   WriteRaw(R"(<xml><!-- c --><Other a="&amp;"/><![CDATA[x]]></xml>)");
-  const TApnTexts fields{U("žluť 日本"), "", "x"};
+  const TApnTexts fields{"žluť 日本", "", "x"};
   SaveConfiguration(Path, fields);
-  const QByteArray full = ReadRaw();
-  const qsizetype rootEnd = full.lastIndexOf("</xml>") + 6;
-  ASSERT_GT(rootEnd, 6) << full.constData();
-  for (qsizetype length = 0; length < rootEnd; ++length) {
-    WriteRaw(full.left(length));
+  const std::string full = ReadRaw();
+  const size_t rootEnd = full.rfind("</xml>") + 6;
+  ASSERT_GT(rootEnd, 6u) << full;
+  for (size_t length = 0; length < rootEnd; ++length) {
+    WriteRaw(full.substr(0, length));
     try {
       Load();
       ADD_FAILURE() << "a prefix of " << length << " bytes loaded";
     } catch (const std::runtime_error& e) {
-      EXPECT_NE(std::string(e.what()).find(Path.toStdString()), std::string::npos) << e.what();
+      EXPECT_THAT(e.what(), HasSubstr(Path));
     }
   }
-  WriteRaw(full.left(rootEnd));
+  WriteRaw(full.substr(0, rootEnd));
   ExpectFields(Load(), fields);
 }
 
 TEST_F(SettingsFileTest, UnwritableFileFailsNamingThePath) {
   // A path below a plain file cannot be created, also for root.
-  QFile blocker(Dir.filePath("blocker"));
-  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-  blocker.close();
-  const QString path = Dir.filePath("blocker/KestrovaSetup.xml");
+  WriteFile(Dir.filePath("blocker"), "");
+  const std::string path = Dir.filePath("blocker/KestrovaSetup.xml");
   try {
     SaveConfiguration(path, kDefaults);
     FAIL() << "the save must fail";
   } catch (const std::runtime_error& e) {
-    EXPECT_NE(std::string(e.what()).find("Cannot save \"" + path.toStdString() + "\": "),
-              std::string::npos)
-        << e.what();
+    EXPECT_THAT(e.what(), HasSubstr("Cannot save \"" + path + "\": "));
   }
 }
 
@@ -367,14 +387,14 @@ TEST(XmlEscape, EveryByteComesBackThroughAnAttributeOrText) {
 }
 
 struct TPathCase {
-  QString Application;
-  QString Settings;
+  std::string Application;
+  std::string Settings;
 };
 
 class SettingsPathTest : public ::testing::TestWithParam<TPathCase> {};
 
 TEST_P(SettingsPathTest, ExtensionIsReplacedByXml) {
-  EXPECT_EQ(SettingsFilePathFor(GetParam().Application), GetParam().Settings);
+  EXPECT_EQ(station::SettingsFileFor(GetParam().Application), GetParam().Settings);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -385,11 +405,3 @@ INSTANTIATE_TEST_SUITE_P(
                       TPathCase{"/opt/Kestrova.v2.exe", "/opt/Kestrova.v2.xml"}));
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  // Test discovery runs the binary without a display.
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QCoreApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -1,11 +1,10 @@
 #include "SettingsFile.h"
 
-#include "AppFolder.h"
 #include "XmlDocumentFile.h"
 #include "XmlText.h"
 #include "uXmlUtils.h"
 
-#include <QFileInfo>
+#include <system_error>
 
 namespace {
 // The document a settings file starts from when there is none yet.
@@ -15,47 +14,42 @@ const char kSettingsElement[] = "ApnSettings";
 const char kApnAttribute[] = "apn";
 const char kLoginAttribute[] = "login";
 const char kPasswordAttribute[] = "password";
-const char kSettingsSuffix[] = ".xml";
 
 // The document holds values as they stand in the file, references and all.
-QString AttributeOr(const pugi::xml_node& ANode, const char* AName, const QString& ACurrent) {
-  const std::string raw = GetAttribute(ANode, AName, XmlEscapeAttribute(ACurrent.toStdString()));
-  return QString::fromStdString(XmlResolveReferences(raw));
+std::string AttributeOr(const pugi::xml_node& ANode, const char* AName, const std::string& ACurrent) {
+  return XmlResolveReferences(GetAttribute(ANode, AName, XmlEscapeAttribute(ACurrent)));
 }
 
-void SetAttribute(pugi::xml_node& ANode, const char* AName, const QString& AValue) {
+void SetAttribute(pugi::xml_node& ANode, const char* AName, const std::string& AValue) {
   pugi::xml_attribute attribute = ANode.attribute(AName);
   if (!attribute) attribute = ANode.append_attribute(AName);
-  attribute.set_value(XmlEscapeAttribute(AValue.toStdString()).c_str());
+  attribute.set_value(XmlEscapeAttribute(AValue).c_str());
 }
 
 pugi::xml_node SettingsElement(const pugi::xml_document& ADoc) {
   return ADoc.document_element().child(kSettingsElement);
 }
+
+bool Exists(const std::filesystem::path& APath) {
+  std::error_code error;
+  return std::filesystem::exists(APath, error);
+}
 }  // namespace
 
-QString SettingsFilePath() { return SettingsFilePathFor(AppFilePath()); }
-
-QString SettingsFilePathFor(const QString& AApplicationFile) {
-  const qsizetype dot = AApplicationFile.lastIndexOf('.');
-  const qsizetype slash = AApplicationFile.lastIndexOf('/');
-  const QString base = dot > slash ? AApplicationFile.left(dot) : AApplicationFile;
-  return base + kSettingsSuffix;
-}
-
-void LoadConfiguration(const QString& cfgfile, TApnTexts& AFields) {
-  if (!QFileInfo::exists(cfgfile)) return;
+bool LoadConfiguration(const std::filesystem::path& cfgfile, TApnTexts& AFields) {
+  if (!Exists(cfgfile)) return false;
   pugi::xml_document xml;
   LoadXmlDocument(xml, cfgfile);
   const pugi::xml_node node = SettingsElement(xml);
   AFields.Apn = AttributeOr(node, kApnAttribute, AFields.Apn);
   AFields.Login = AttributeOr(node, kLoginAttribute, AFields.Login);
   AFields.Password = AttributeOr(node, kPasswordAttribute, AFields.Password);
+  return static_cast<bool>(node);
 }
 
-void SaveConfiguration(const QString& cfgfile, const TApnTexts& AFields) {
+void SaveConfiguration(const std::filesystem::path& cfgfile, const TApnTexts& AFields) {
   pugi::xml_document xml;
-  if (QFileInfo::exists(cfgfile)) {
+  if (Exists(cfgfile)) {
     LoadXmlDocument(xml, cfgfile);
   } else {
     LoadXmlDocumentText(xml, kEmptySettingsDocument);

@@ -2,12 +2,12 @@
 // saving in windows-1250, the code page the settings file is declared in.
 #pragma once
 
-#include <QString>
 #include <pugixml.hpp>
 
+#include <filesystem>
 #include <string>
 
-// Loads ADoc from APath, keeping everything the file holds (declaration,
+// Loads ADoc from AFile, keeping everything the file holds (declaration,
 // comments, processing instructions, document type). Text and attribute
 // values are kept as they stand in the file, references unresolved (read
 // and write them through XmlText.h), so that saving writes back what it
@@ -19,10 +19,10 @@
 // comment holding "--" or ending in "-" or a CDATA section outside the
 // root (which no writer could give back unchanged), or the
 // parser's description and the byte offset.
-void LoadXmlDocument(pugi::xml_document& ADoc, const QString& APath);
+void LoadXmlDocument(pugi::xml_document& ADoc, const std::filesystem::path& AFile);
 // Loads ADoc from a UTF-8 text, values kept as they stand; throws std::runtime_error when it is malformed.
 void LoadXmlDocumentText(pugi::xml_document& ADoc, const std::string& AText);
-// Saves ADoc to APath declared and encoded as windows-1250, replacing the file
+// Saves ADoc to AFile declared and encoded as windows-1250, replacing the file
 // only once the whole new content is written. Characters the code page cannot
 // hold are kept as numeric character references in text and attribute
 // values; CDATA sections holding such characters become ordinary text.
@@ -30,4 +30,4 @@ void LoadXmlDocumentText(pugi::xml_document& ADoc, const std::string& AText);
 // the document type) such a character makes the save fail: std::runtime_error
 // naming the file and the character, and the file is left as it was. Also
 // throws, with the path and the OS reason, when the file cannot be written.
-void SaveXmlDocumentCp1250(pugi::xml_document& ADoc, const QString& APath);
+void SaveXmlDocumentCp1250(pugi::xml_document& ADoc, const std::filesystem::path& AFile);

@@ -1,15 +1,13 @@
 #include "XmlDocumentFile.h"
 
 #include "Cp1250.h"
+#include "HexText.h"
 #include "Utf8.h"
+#include "WholeFile.h"
 #include "XmlText.h"
-
-#include <QFile>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -27,22 +25,12 @@ constexpr char kCp1250Name[] = "windows-1250";
 
 enum class TSourceEncoding { Utf8, Cp1250, ByByteOrderMark };
 
-std::runtime_error LoadError(const QString& APath, const std::string& AReason) {
-  return std::runtime_error("Cannot load \"" + APath.toStdString() + "\": " + AReason);
+std::runtime_error LoadError(const std::string& APath, const std::string& AReason) {
+  return std::runtime_error("Cannot load \"" + APath + "\": " + AReason);
 }
 
-std::runtime_error SaveError(const QString& APath, const std::string& AReason) {
-  return std::runtime_error("Cannot save \"" + APath.toStdString() + "\": " + AReason);
-}
-
-std::string ReadAll(const QString& APath) {
-  QFile file(APath);
-  if (!file.open(QIODevice::ReadOnly)) throw LoadError(APath, file.errorString().toStdString());
-  const QByteArray bytes = file.readAll();
-  if (file.error() != QFileDevice::NoError) {
-    throw LoadError(APath, file.errorString().toStdString());
-  }
-  return bytes.toStdString();
+std::runtime_error SaveError(const std::string& APath, const std::string& AReason) {
+  return std::runtime_error("Cannot save \"" + APath + "\": " + AReason);
 }
 
 bool StartsWith(const std::string& AText, std::string_view APrefix) {
@@ -72,7 +60,7 @@ std::string Lower(std::string AText) {
 // pseudo-attributes one by one, within the first kMaxDeclarationLength
 // bytes; a declaration that is not closed there or is not a list of
 // name="value" pairs is a load error.
-std::string DeclaredEncoding(const std::string& ABytes, const QString& APath) {
+std::string DeclaredEncoding(const std::string& ABytes, const std::string& APath) {
   const size_t start = StartsWith(ABytes, "\xEF\xBB\xBF") ? 3 : 0;
   // The parser takes "<?xml" in any case for the declaration; so do we.
   if (ABytes.size() <= start + 5 || Lower(ABytes.substr(start, 5)) != "<?xml" ||
@@ -108,7 +96,7 @@ std::string DeclaredEncoding(const std::string& ABytes, const QString& APath) {
   return encoding;
 }
 
-TSourceEncoding SourceEncoding(const std::string& ABytes, const QString& APath) {
+TSourceEncoding SourceEncoding(const std::string& ABytes, const std::string& APath) {
   if (HasWideByteOrderMark(ABytes)) return TSourceEncoding::ByByteOrderMark;
   const std::string name = DeclaredEncoding(ABytes, APath);
   if (name == kCp1250Name || name == "cp1250" || name == "x-cp1250") {
@@ -181,7 +169,7 @@ class TFindUnwritable : public pugi::xml_tree_walker {
 };
 
 void Parse(pugi::xml_document& ADoc, const std::string& ABuffer, pugi::xml_encoding AEncoding,
-           bool AFromCp1250, const QString& APath) {
+           bool AFromCp1250, const std::string& APath) {
   const pugi::xml_parse_result result =
       ADoc.load_buffer(ABuffer.data(), ABuffer.size(), kParseOptions, AEncoding);
   const auto fileOffset = [&](ptrdiff_t AOffset) {
@@ -203,12 +191,10 @@ void Parse(pugi::xml_document& ADoc, const std::string& ABuffer, pugi::xml_encod
 
 // ---- saving ----------------------------------------------------------------
 
-void RequireCp1250(const char* AText, const char* AWhere, const QString& APath) {
+void RequireCp1250(const char* AText, const char* AWhere, const std::string& APath) {
   if (const auto code = FirstCharOutsideCp1250(AText)) {
-    char name[16];
-    std::snprintf(name, sizeof name, "U+%04X", static_cast<unsigned>(*code));
-    throw SaveError(APath, std::string("the character ") + name + " in " + AWhere +
-                               " has no form in " + kCp1250Name);
+    throw SaveError(APath, "the character U+" + Hex4(*code) + " in " + AWhere + " has no form in " +
+                               kCp1250Name);
   }
 }
 
@@ -216,7 +202,7 @@ void RequireCp1250(const char* AText, const char* AWhere, const QString& APath) 
 // CDATA sections that must become text. Iterative, so deep documents are safe.
 class TCp1250Check : public pugi::xml_tree_walker {
  public:
-  explicit TCp1250Check(const QString& APath) : FPath(APath) {}
+  explicit TCp1250Check(const std::string& APath) : FPath(APath) {}
   std::vector<pugi::xml_node> CdataToConvert;
 
   bool for_each(pugi::xml_node& ANode) override {
@@ -253,7 +239,7 @@ class TCp1250Check : public pugi::xml_tree_walker {
   }
 
  private:
-  const QString& FPath;
+  const std::string& FPath;
 };
 
 void ConvertCdataToText(const std::vector<pugi::xml_node>& ASections) {
@@ -298,27 +284,21 @@ std::string SerializeUtf8(const pugi::xml_document& ADoc) {
   return writer.Text;
 }
 
-void WriteAll(const QString& APath, const std::string& ABytes) {
-  QSaveFile file(APath);
-  if (!file.open(QIODevice::WriteOnly)) throw SaveError(APath, file.errorString().toStdString());
-  const auto size = static_cast<qint64>(ABytes.size());
-  if (file.write(ABytes.data(), size) != size || !file.commit()) {
-    throw SaveError(APath, file.errorString().toStdString());
-  }
-}
 }  // namespace
 
-void LoadXmlDocument(pugi::xml_document& ADoc, const QString& APath) {
-  const std::string bytes = ReadAll(APath);
-  switch (SourceEncoding(bytes, APath)) {
+void LoadXmlDocument(pugi::xml_document& ADoc, const std::filesystem::path& AFile) {
+  const std::string path = PathToUtf8(AFile);
+  std::string bytes, why;
+  if (!ReadWholeFile(AFile, bytes, why)) throw LoadError(path, why);
+  switch (SourceEncoding(bytes, path)) {
     case TSourceEncoding::Cp1250:
-      Parse(ADoc, Cp1250ToUtf8(bytes), pugi::encoding_utf8, true, APath);
+      Parse(ADoc, Cp1250ToUtf8(bytes), pugi::encoding_utf8, true, path);
       break;
     case TSourceEncoding::Utf8:
-      Parse(ADoc, bytes, pugi::encoding_utf8, false, APath);
+      Parse(ADoc, bytes, pugi::encoding_utf8, false, path);
       break;
     case TSourceEncoding::ByByteOrderMark:
-      Parse(ADoc, bytes, pugi::encoding_auto, false, APath);
+      Parse(ADoc, bytes, pugi::encoding_auto, false, path);
       break;
   }
 }
@@ -327,12 +307,14 @@ void LoadXmlDocumentText(pugi::xml_document& ADoc, const std::string& AText) {
   Parse(ADoc, AText, pugi::encoding_utf8, false, "(built-in text)");
 }
 
-void SaveXmlDocumentCp1250(pugi::xml_document& ADoc, const QString& APath) {
-  TCp1250Check check(APath);
+void SaveXmlDocumentCp1250(pugi::xml_document& ADoc, const std::filesystem::path& AFile) {
+  const std::string path = PathToUtf8(AFile);
+  TCp1250Check check(path);
   ADoc.traverse(check);
   ConvertCdataToText(check.CdataToConvert);
   DeclareCp1250(ADoc);
   // After the check, characters outside the code page remain only in text and
   // attribute values, where references are legal.
-  WriteAll(APath, Utf8ToCp1250(SerializeUtf8(ADoc)));
+  std::string why;
+  if (!ReplaceWholeFile(AFile, Utf8ToCp1250(SerializeUtf8(ADoc)), why)) throw SaveError(path, why);
 }

@@ -1,0 +1,34 @@
+// --settings: the window's settings file, read by the window's own service,
+// so that the command line takes from it exactly what the window shows.
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+#include "CliSettings.h"
+#include "SettingsFile.h"
+#include "Utf8.h"
+
+namespace {
+
+ECliUsage FileError(const std::string& AFile, const std::string& AReason) {
+  return ECliUsage("settings file \"" + AFile + "\": " + AReason);
+}
+
+}  // namespace
+
+void ReadSettingsFile(const std::string& AFile, std::array<std::string, 3>& ATexts) {
+  const std::filesystem::path path = Utf8ToPath(AFile);
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) throw FileError(AFile, "cannot be opened");
+  TApnTexts texts{ATexts[0], ATexts[1], ATexts[2]};
+  bool found = false;
+  try {
+    found = LoadConfiguration(path, texts);
+  } catch (const std::runtime_error& e) {
+    throw ECliUsage(std::string("settings file: ") + e.what());
+  }
+  // A file named on purpose that holds no settings is a mistake (the
+  // window's first run, without a file, is not).
+  if (!found) throw FileError(AFile, "has no ApnSettings element");
+  ATexts = {texts.Apn, texts.Login, texts.Password};
+}
