@@ -1,11 +1,10 @@
 // How the main window learns about HID devices: it logs every arrival and
-// removal, brings up the settings page when a board under its loader
-// arrives, and lends the update worker the predicate that picks the board.
+// removal, and brings up the settings page when a board under its loader
+// arrives.
 #include <QStackedWidget>
 
 #include "BoardIds.h"
 #include "HexText.h"
-#include "MainThread.h"
 #include "ufKestrovaLoader_Main.h"
 
 namespace {
@@ -49,14 +48,4 @@ bool TfKestrovaLoader_Main::HidCtl1Enumerate(TJvHidDevice* HidDev, int Idx) {
   (void)Idx;
   HidCtl1Arrival(HidDev);
   return true;
-}
-
-bool FindMyDevice(TJvHidDevice* AHidDev) {
-  const std::string line = IdentifierLine(" xx - ", AHidDev);
-  // The window is looked up on the main thread, where it is created and
-  // destroyed; the worker never holds a stale reference to it.
-  RunOnMainThread([&line] {
-    if (fKestrovaLoader_Main != nullptr) fKestrovaLoader_Main->LogMsg(4, mtSystem, line, clGreen);
-  });
-  return IsCompatible(AHidDev);
 }

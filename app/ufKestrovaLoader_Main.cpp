@@ -11,6 +11,9 @@
 #include <QPushButton>
 #include <QStackedWidget>
 
+#include <chrono>
+#include <thread>
+
 #include "DefaultSettings.h"
 #include "ErrorReport.h"
 #include "MainThread.h"
@@ -30,6 +33,7 @@ constexpr int kFontPixels = 16;  // "Verdana", 16-pixel character height
 
 // Entry-field background: disabled = button face, enabled = window colour.
 constexpr TColor col[2] = {clBtnFace, clWindow};
+constexpr TColor kStepGrey = clGrayText;
 
 const char* const kCaption = "kestrova configurator";
 const char* const kExitQuestion =
@@ -79,6 +83,7 @@ TfKestrovaLoader_Main::TfKestrovaLoader_Main(QWidget* AParent) : QWidget(AParent
   fIsCtrlDown = [] { return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ControlModifier); };
   BuildControls();
   HidCtl1 = std::make_shared<TJvHidDeviceController>(this);
+  fWorkflow = std::make_unique<TUpdateWorkflow>(*this, HidCtl1);
   GuardStep([this] { FormCreate(); });
 }
 
@@ -87,7 +92,7 @@ TfKestrovaLoader_Main::~TfKestrovaLoader_Main() {
   // An update that is still running keeps the controller and goes on
   // without the window: it stops at its next pause, and nothing it reports
   // reaches the window any more.
-  AbandonUpdate();
+  fWorkflow->Abandon();
   HidCtl1->OnArrival = nullptr;
   HidCtl1->OnRemoval = nullptr;
   HidCtl1->OnEnumerate = nullptr;
@@ -279,7 +284,7 @@ void TfKestrovaLoader_Main::BslFlashingFileBrogress(int ALinesCount, int AActual
 // ---------------------------------------------------------------- exit and log window
 
 void TfKestrovaLoader_Main::btnExitClick() {
-  if (fTR.load() == nullptr) {
+  if (RunningUpdate() == nullptr) {
     close();
     return;
   }
@@ -332,4 +337,58 @@ void TfKestrovaLoader_Main::SaveConfiguration() {
     texts[i] = (asLoaded ? fStoredTexts[i] : fields[i]->text()).toStdString();
   }
   ::SaveConfiguration(station::SettingsFile(), TApnTexts{texts[0], texts[1], texts[2]});
+}
+
+// ---------------------------------------------------------------- update
+
+void TfKestrovaLoader_Main::btnSaveClick() {
+  // The texts as they stand now; the worker never reads the entry fields.
+  fWorkflow->Start({edtApn->text().toStdU16String(), edtLogin->text().toStdU16String(),
+                    edtPassword->text().toStdU16String()});
+}
+
+void TfKestrovaLoader_Main::UiStep(TUiStep AStep) {
+  RunOnMainThread([&] {
+    switch (AStep) {
+      case TUiStep::A:
+        SetStepColors(clBlue, kStepGrey, kStepGrey);
+        pnlMainUpdate->show();
+        break;
+      case TUiStep::B:
+        SetStepColors(clGreen, clBlue, kStepGrey);
+        break;
+      case TUiStep::C:
+        SetStepColors(clGreen, clGreen, clBlue);
+        break;
+      case TUiStep::D:
+        SetStepColors(clGreen, clGreen, clGreen);
+        break;
+      case TUiStep::E:
+        SetStepColors(clRed, kStepGrey, kStepGrey);
+        pnlMainUpdate->show();
+        break;
+      case TUiStep::F:
+        pgc1->setCurrentWidget(ts1);
+        pnlMainUpdate->hide();
+        break;
+      case TUiStep::Verify:
+        SetStepColors(clGreen, clGreen, clRed);
+        break;
+    }
+  });
+}
+
+void TfKestrovaLoader_Main::SetStepColors(TColor AStep1, TColor AStep2, TColor AStep3) {
+  const std::pair<QLabel*, TColor> steps[] = {
+      {lblStatusStep1, AStep1}, {lblStatusStep2, AStep2}, {lblStatusStep3, AStep3}};
+  for (const auto& [label, color] : steps) {
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, ToQColor(color));
+    label->setPalette(palette);
+  }
+}
+
+void TfKestrovaLoader_Main::ShowMessage(const std::string& AText) {
+  QMessageBox box(QMessageBox::NoIcon, windowTitle(), QString::fromStdString(AText), QMessageBox::Ok, this);
+  box.exec();
 }

@@ -5,9 +5,6 @@
 
 #include <QString>
 #include <QWidget>
-#include <atomic>
-#include <chrono>
-#include <thread>
 #include <functional>
 #include <memory>
 #include <string>
@@ -15,7 +12,8 @@
 
 #include "JvHidControllerClass.h"
 #include "LogUtils.h"
-#include "UpdateTiming.h"
+#include "UpdateView.h"
+#include "UpdateWorkflow.h"
 
 class QGroupBox;
 class QLabel;
@@ -24,12 +22,8 @@ class QProgressBar;
 class QPushButton;
 class QStackedWidget;
 class TThreadRunner;
-class TWindowUpdateEvents;
-namespace update {
-class TUpdateEngine;
-}
 
-class TfKestrovaLoader_Main : public QWidget {
+class TfKestrovaLoader_Main : public QWidget, public IUpdateView {
   Q_OBJECT
 
  public:
@@ -42,9 +36,12 @@ class TfKestrovaLoader_Main : public QWidget {
   void FormDestroy();
 
   // Callable from any thread; the caller waits until the main thread ran them.
-  void LogMsg(int32_t AID, TMessageType AType, const std::string& AMessage, TColor AColor);
-  void EnDisSettingsComponents(bool AStatus);
-  void BslFlashingFileBrogress(int ALinesCount, int AActualLine, const std::string& AMsgText);
+  void LogMsg(int32_t AID, TMessageType AType, const std::string& AMessage, TColor AColor) override;
+  void EnDisSettingsComponents(bool AStatus) override;
+  void BslFlashingFileBrogress(int ALinesCount, int AActualLine, const std::string& AMsgText) override;
+  void UiStep(TUiStep AStep) override;
+  // Main thread: a modal message box over the window.
+  void ShowMessage(const std::string& AText) override;
 
   void btnExitClick();
   void imgHeaderDblClick();
@@ -58,21 +55,12 @@ class TfKestrovaLoader_Main : public QWidget {
   void LoadConfiguration();
   void SaveConfiguration();
 
-  // Firmware update: the button starts a worker that runs the update
-  // engine (update/) and shows what it reports.
+  // Firmware update: the button hands the texts as they stand to the
+  // window's side of the update, which shows what it reports.
   void btnSaveClick();
-  struct TUpdateJob;
-  static void FlashThread(TThreadRunner* Tr, const std::shared_ptr<TUpdateJob>& AJob);
-
-  // Timing of the wait for the board's return; tests replace the clock and
-  // the sleep so that a board that never comes back costs no real minute.
-  // Each update takes a copy when it starts.
-  using TUpdateTiming = update::TUpdateTiming;
-  TUpdateTiming fTiming;
-
-  // The worker of a running update, or null. Written on the main thread at
-  // start, cleared by the worker as its last step.
-  TThreadRunner* RunningUpdate() const { return fTR.load(); }
+  TUpdateWorkflow& Workflow() { return *fWorkflow; }
+  // The worker of a running update, or null.
+  TThreadRunner* RunningUpdate() const { return fWorkflow->Running(); }
 
   // The Ctrl key's state when the Exit confirmation was answered; tests
   // replace it.
@@ -112,8 +100,6 @@ class TfKestrovaLoader_Main : public QWidget {
   bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
 
  private:
-  friend class TMainWindowProbe;  // tests
-  friend class TWindowUpdateEvents;
   void BuildControls();
   void BuildHeader();
   void BuildBottom();
@@ -121,20 +107,9 @@ class TfKestrovaLoader_Main : public QWidget {
   void BuildSettingsPage();
   void BuildUpdatePanel();
 
-  // A-F as the update goes; Verify: step 3 written but not correct.
-  enum class TUiStep { A, B, C, D, E, F, Verify };
-  void UiStep(TUiStep AStep);
   void SetStepColors(TColor AStep1, TColor AStep2, TColor AStep3);
-  void ShowMessage(const QString& AText);
-  void AbandonUpdate();
 
-  std::atomic<TThreadRunner*> fTR{nullptr};
-  QString file_loader;
-  QString file_fw;
-  // The running update, to cancel it and cut it off from the window when
-  // the window goes; the worker holds the strong references.
-  std::weak_ptr<update::TUpdateEngine> fUpdate;
-  std::shared_ptr<TWindowUpdateEvents> fUpdateEvents;
+  std::unique_ptr<TUpdateWorkflow> fWorkflow;
   // The texts as the settings file holds them (the defaults when it holds
   // none): a field the technician has not edited is saved back with its
   // whole stored text, also one longer than the field takes.
@@ -143,8 +118,5 @@ class TfKestrovaLoader_Main : public QWidget {
   std::vector<std::string> fSettingsNotes;
 };
 
-// The main window, for the free functions that need it (FindMyDevice).
+// The main window, set by start-up.
 extern TfKestrovaLoader_Main* fKestrovaLoader_Main;
-
-// The controller's check-out predicate for the board under its loader.
-bool FindMyDevice(TJvHidDevice* AHidDev);

@@ -23,7 +23,7 @@
 class TMainWindowProbe {
  public:
   static void SetRunningUpdate(TfKestrovaLoader_Main* AWindow, TThreadRunner* ARunner) {
-    AWindow->fTR.store(ARunner);
+    AWindow->Workflow().fTR.store(ARunner);
   }
 };
 

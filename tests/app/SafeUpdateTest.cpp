@@ -176,7 +176,7 @@ TEST_F(SafeUpdateTest, LostWriteEndsWithTheVerificationBoxNeverSuccess) {
 TEST_F(SafeUpdateTest, ObjectThatIsNoStdExceptionStillUnlocksTheControls) {
   Start("board:return-delay=50");
   WriteImages(kLoader, kFirmware);
-  app->Main().fTiming.Sleep = [](std::chrono::milliseconds) { throw 42; };
+  app->Main().Workflow().fTiming.Sleep = [](std::chrono::milliseconds) { throw 42; };
   RunUpdate();
   EXPECT_TRUE(app->LogLines().contains("Flash thread - Exception: unknown error"));
   EXPECT_TRUE(boxes.Texts().isEmpty());

@@ -118,8 +118,9 @@ TEST_F(UpdateTest, SuccessfulUpdateWritesTheImageAndTheSettingsInOrder) {
   }
 }
 
+// Every device the search for the board examines is logged.
 TEST_F(UpdateTest, NoBoardMeansStartAndEndOnly) {
-  Start("keyboard");
+  Start("keyboard,mouse");
   WriteImages(LoaderImage(), FirmwareImage(nullptr));
   RunUpdate();
   EXPECT_TRUE(boxes.Texts().isEmpty());
@@ -127,6 +128,8 @@ TEST_F(UpdateTest, NoBoardMeansStartAndEndOnly) {
   const int start = lines.indexOf("Flash thread - Start");
   ASSERT_GE(start, 0);
   EXPECT_TRUE(lines.value(start + 1).startsWith(" xx - VID: "));
+  EXPECT_TRUE(lines.value(start + 2).startsWith(" xx - VID: "));
+  EXPECT_EQ(lines.value(start + 3), "Flash thread - End");
   ExpectIdleWindow();
 }
 
@@ -211,11 +214,11 @@ TEST_F(UpdateTest, BoardThatNeverComesBackEndsTheWaitAfterAMinuteOfItsClock) {
   Start("board:no-return");
   // A clock that a sleep moves forward at once: the minute passes quickly.
   auto now = std::make_shared<std::atomic<int64_t>>(0);
-  app->Main().fTiming.Now = [now] {
+  app->Main().Workflow().fTiming.Now = [now] {
     return std::chrono::steady_clock::time_point(std::chrono::milliseconds(now->load()));
   };
   int attempts = 0;
-  app->Main().fTiming.Sleep = [now, &attempts](std::chrono::milliseconds d) {
+  app->Main().Workflow().fTiming.Sleep = [now, &attempts](std::chrono::milliseconds d) {
     if (d.count() == 500) ++attempts;
     now->fetch_add(d.count());
     std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -1,0 +1,62 @@
+// The window's side of the two-stage firmware update: the update button
+// starts a worker, the "Flash thread", that runs the update engine, and
+// everything the engine reports becomes a log line, progress, a step
+// indicator or a message box on the view, on the main thread.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "JvHidControllerClass.h"
+#include "SettingsBlock.h"
+#include "UpdateTiming.h"
+#include "UpdateView.h"
+
+class TThreadRunner;
+namespace update {
+class TUpdateEngine;
+}
+
+class TUpdateWorkflow {
+ public:
+  TUpdateWorkflow(IUpdateView& AView, std::shared_ptr<TJvHidDeviceController> AController);
+  ~TUpdateWorkflow();
+  TUpdateWorkflow(const TUpdateWorkflow&) = delete;
+  TUpdateWorkflow& operator=(const TUpdateWorkflow&) = delete;
+
+  // Main thread. Starts an update that writes ASettings, once both images
+  // are found beside the application file; otherwise shows which one is
+  // missing. Does nothing while an update runs.
+  void Start(const update::TSettingsTexts& ASettings);
+
+  // The worker of a running update, or null. Written on the main thread at
+  // start, cleared by the worker as its last step.
+  TThreadRunner* Running() const { return fTR.load(); }
+
+  // Main thread, when the view goes while an update runs: the update stops
+  // at its next pause, and nothing it reports reaches the view any more.
+  void Abandon();
+
+  // Timing of the wait for the board's return; tests replace the clock and
+  // the sleep so that a board that never comes back costs no real minute.
+  // Each update takes a copy when it starts.
+  update::TUpdateTiming fTiming;
+
+ private:
+  friend class TMainWindowProbe;  // tests
+  class TViewEvents;
+  struct TJob;
+  static void FlashThread(TThreadRunner* Tr, const std::shared_ptr<TJob>& AJob);
+
+  IUpdateView& FView;
+  // Shared with a running update, which may outlive the view.
+  std::shared_ptr<TJvHidDeviceController> FController;
+  std::atomic<TThreadRunner*> fTR{nullptr};
+  std::string file_loader;
+  std::string file_fw;
+  // The running update, to cancel it and cut it off from the view when the
+  // view goes; the worker holds the strong references.
+  std::weak_ptr<update::TUpdateEngine> FEngine;
+  std::shared_ptr<TViewEvents> FEvents;
+};
