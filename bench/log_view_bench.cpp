@@ -85,7 +85,7 @@ void RunGrowth(const char* ATitle, bool AShown, int AMaxLines) {
     QApplication::processEvents();
   }
   std::printf("%s\n", ATitle);
-  int line = 1;  // "Application start" is already there
+  int line = 2;  // "Application start" and the version are already there
   for (const int checkpoint : kCheckpoints) {
     if (checkpoint > AMaxLines) break;
     MeasureWindow(w, line, checkpoint);

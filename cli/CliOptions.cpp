@@ -2,6 +2,7 @@
 
 #include "DefaultSettings.h"
 #include "ExitCodes.h"
+#include "KestrovaVersion.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ struct TFlag {
 constexpr TFlag kFlags[] = {
     {"--quiet", &TCliOptions::Quiet}, {"--list", &TCliOptions::List},
     {"--repeat", &TCliOptions::Repeat}, {"--fast", &TCliOptions::Fast},
-    {"--help", &TCliOptions::Help},
+    {"--help", &TCliOptions::Help}, {"--version", &TCliOptions::Version},
 };
 
 // Takes the value of ANname: after "=" in the argument, or the next argument.
@@ -103,9 +104,12 @@ std::string CliHelpText() {
          "  --quiet            no progress, only results and errors\n"
          "  --list             list every HID device seen and whether it can be opened\n"
          "  --help             this text\n"
+         "  --version          the version of kestrova-flash\n"
          "\n"
          "The simulated bus: KESTROVA_SIM=board (see the README).\n"
          "\n"
          "Exit codes:\n" +
          ExitCodeTable();
 }
+
+std::string CliVersionText() { return std::string("kestrova-flash ") + kKestrovaVersion + "\n"; }

@@ -25,6 +25,7 @@ struct TCliOptions {
   bool Repeat = false;
   bool Fast = false;
   bool Help = false;
+  bool Version = false;
 };
 
 // Parses the arguments after the program name. "--name VALUE" and
@@ -33,3 +34,5 @@ TCliOptions ParseCliOptions(const std::vector<std::string>& AArgs);
 
 // The text of --help, exit codes included.
 std::string CliHelpText();
+// The line of --version: "kestrova-flash 1.1.0".
+std::string CliVersionText();

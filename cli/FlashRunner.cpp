@@ -175,8 +175,8 @@ TFlashRunner::~TFlashRunner() {
 void TFlashRunner::SetTiming(update::TUpdateTiming ATiming) { d->Update.Timing = std::move(ATiming); }
 
 TExitCode TFlashRunner::Run() {
-  if (d->Options.Help) {
-    d->Console.Out << CliHelpText();
+  if (d->Options.Help || d->Options.Version) {
+    d->Console.Out << (d->Options.Help ? CliHelpText() : CliVersionText());
     return TExitCode::Ok;
   }
   try {

@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "ErrorReport.h"
+#include "KestrovaVersion.h"
 #include "QtPath.h"
 #include "RtfWriter.h"
 #include "StationFiles.h"
@@ -30,6 +31,7 @@ constexpr int kViewFontPixels = 9;
 constexpr auto kLogNameFormat = "yyyyMMdd-hhmmss";
 constexpr auto kLogExtension = ".log.rtf";
 constexpr int32_t kStartMessageId = 1;
+constexpr auto kProductName = "KestrovaSetup";
 
 std::string Utf8(const QString& AText) { return AText.toUtf8().toStdString(); }
 
@@ -121,6 +123,7 @@ TfKestrovaLoader_Log::~TfKestrovaLoader_Log() {
 
 void TfKestrovaLoader_Log::FormCreate() {
   LogMsg(kStartMessageId, mtApplication, "Application start", clGray);
+  LogMsg(kStartMessageId, mtApplication, std::string(kProductName) + " " + kKestrovaVersion, clGray);
 }
 
 void TfKestrovaLoader_Log::LogMsg(int32_t /*AID*/, TMessageType /*AType*/,

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "AppHarness.h"
+#include "KestrovaVersion.h"
 #include "SystemColors.h"
 
 namespace {
@@ -76,7 +77,7 @@ TEST(MainWindowHandOver, WorkerCallsTakeEffectInCallOrderBeforeTheyReturn) {
   });
   int maxLag = 0;
   ASSERT_TRUE(WaitUntil([&] {
-    const int shown = app.LogLines().size() - 1;  // less "Application start"
+    const int shown = app.LogLines().size() - 2;  // less "Application start" and the version
     maxLag = std::max(maxLag, returned.load() - shown);
     return done.load();
   }, 20000));
@@ -85,8 +86,8 @@ TEST(MainWindowHandOver, WorkerCallsTakeEffectInCallOrderBeforeTheyReturn) {
   EXPECT_LE(maxLag, 0);
   EXPECT_TRUE(lockSeenByWorker);
   const QStringList lines = app.LogLines();
-  ASSERT_EQ(lines.size(), kLines + 1);
-  for (int i = 0; i < kLines; ++i) ASSERT_EQ(lines[i + 1], QString("line %1").arg(i));
+  ASSERT_EQ(lines.size(), kLines + 2);
+  for (int i = 0; i < kLines; ++i) ASSERT_EQ(lines[i + 2], QString("line %1").arg(i));
 }
 
 TEST(MainWindowLock, LockGreysTheFieldsAndShowsTheBusyCursorUnlockRestores) {
@@ -131,7 +132,7 @@ TEST(MainWindowLog, MessagesBeforeTheLogWindowExistsGoNowhere) {
   TAppHarness app("", /*ACreateLogWindow=*/false);
   app.Main().LogMsg(0, mtDebug, "too early", clBlack);  // must not crash
   fKestrovaLoader_Log = new TfKestrovaLoader_Log;
-  EXPECT_EQ(app.LogLines(), QStringList{"Application start"});
+  EXPECT_EQ(app.LogLines(), (QStringList{"Application start", QString("KestrovaSetup ") + kKestrovaVersion}));
 }
 
 TEST(MainWindowLog, HeaderDoubleClickPlacesTheLogWindowBesideTheMainWindow) {

@@ -31,7 +31,7 @@ TEST(CliOptions, DefaultsAreTheUsualImagesInTheCurrentFolder) {
   EXPECT_EQ(o.LoaderFile, "kestrova.1.ldr.txt");
   EXPECT_EQ(o.FirmwareFile, "kestrova.2.fw.txt");
   EXPECT_FALSE(o.Apn || o.Login || o.Password || o.SettingsFile || o.LogFile);
-  EXPECT_FALSE(o.Quiet || o.List || o.Repeat || o.Fast || o.Help);
+  EXPECT_FALSE(o.Quiet || o.List || o.Repeat || o.Fast || o.Help || o.Version);
 }
 
 TEST(CliOptions, ValuesFollowOrAreJoinedWithAnEqualsSign) {
@@ -45,6 +45,7 @@ TEST(CliOptions, ValuesFollowOrAreJoinedWithAnEqualsSign) {
   EXPECT_EQ(o.LogFile, "x.log");
   EXPECT_TRUE(o.Fast && o.Repeat && o.Quiet);
   EXPECT_TRUE(Parse({"-h"}).Help);
+  EXPECT_TRUE(Parse({"--version"}).Version);
 }
 
 TEST(CliOptions, RefusesWhatItCannotUse) {

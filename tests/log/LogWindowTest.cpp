@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ErrorReport.h"
+#include "KestrovaVersion.h"
 #include "LogViewTestUtil.h"
 #include "QtPath.h"
 #include "RtfTestUtil.h"
@@ -53,17 +54,20 @@ class LogWindowTest : public ::testing::Test {
   std::vector<std::string> reported;
 };
 
-TEST_F(LogWindowTest, CreationLogsApplicationStartInGreyAndStaysHidden) {
+TEST_F(LogWindowTest, CreationLogsApplicationStartAndTheVersionInGreyAndStaysHidden) {
   TfKestrovaLoader_Log w;
   EXPECT_FALSE(w.isVisible());
   const QTextDocument& doc = *w.redtLog->document();
-  ASSERT_EQ(doc.blockCount(), 2);
+  ASSERT_EQ(doc.blockCount(), 3);
   EXPECT_EQ(doc.firstBlock().text(), "");
-  EXPECT_TRUE(doc.lastBlock().text().endsWith("] Application start"));
-  const auto runs = Fragments(doc.lastBlock());
-  ASSERT_EQ(runs.size(), 2u);
-  EXPECT_EQ(runs[1].charFormat().foreground().color(), QColor(0x80, 0x80, 0x80));
-  EXPECT_EQ(runs[1].charFormat().font().family(), "Courier New");
+  EXPECT_TRUE(doc.findBlockByNumber(1).text().endsWith("] Application start"));
+  EXPECT_TRUE(doc.lastBlock().text().endsWith(QString("] KestrovaSetup ") + kKestrovaVersion));
+  for (const QTextBlock& line : {doc.findBlockByNumber(1), doc.lastBlock()}) {
+    const auto runs = Fragments(line);
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[1].charFormat().foreground().color(), QColor(0x80, 0x80, 0x80));
+    EXPECT_EQ(runs[1].charFormat().font().family(), "Courier New");
+  }
 }
 
 TEST_F(LogWindowTest, LogMsgAppendsATimestampedLineInTheGivenColour) {
@@ -71,11 +75,11 @@ TEST_F(LogWindowTest, LogMsgAppendsATimestampedLineInTheGivenColour) {
   w.LogMsg(12, mtDebug, "3F 02 ", clBlue);
   w.LogMsg(4, mtSystem, "Grüße", clGreen);
   const QTextDocument& doc = *w.redtLog->document();
-  ASSERT_EQ(doc.blockCount(), 4);
+  ASSERT_EQ(doc.blockCount(), 5);
   static const QRegularExpression stamped(
       QStringLiteral("^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\] 3F 02 $"));
-  EXPECT_TRUE(stamped.match(doc.findBlockByNumber(2).text()).hasMatch())
-      << doc.findBlockByNumber(2).text().toStdString();
+  EXPECT_TRUE(stamped.match(doc.findBlockByNumber(3).text()).hasMatch())
+      << doc.findBlockByNumber(3).text().toStdString();
   EXPECT_TRUE(doc.lastBlock().text().endsWith(QString::fromUtf8("] Grüße")));
   EXPECT_EQ(Fragments(doc.lastBlock())[1].charFormat().foreground().color(), QColor(0, 0x80, 0));
 }
