@@ -20,7 +20,7 @@ export KESTROVA_SIM_DUMP="${KESTROVA_SIM_DUMP:-$PWD/$station/board-memory.txt}"
 echo "demo: simulated devices: $KESTROVA_SIM; the board's memory is written to $KESTROVA_SIM_DUMP at exit"
 
 if [ -z "${DISPLAY:-}" ] && [ "${QT_QPA_PLATFORM:-}" != offscreen ]; then
-  echo "demo: no display found; running on a virtual display (Xvfb :99). Screenshot: xwd -root -display :99 | convert xwd:- shot.png"
+  echo "demo: no display found; running on a virtual display (Xvfb :99). Screenshot: import -window root -display :99 shot.png"
   Xvfb :99 -screen 0 1600x900x24 >/dev/null 2>&1 &
   xvfb=$!
   trap 'kill $xvfb 2>/dev/null || true' EXIT
