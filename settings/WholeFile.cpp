@@ -35,6 +35,14 @@ void KeepPermissions(const std::filesystem::path& AFrom, const std::filesystem::
     std::filesystem::permissions(ATo, status.permissions(), error);
 }
 
+// A link stays a link: the file it leads to is replaced.
+std::filesystem::path LinkTarget(const std::filesystem::path& APath) {
+  std::error_code error;
+  if (!std::filesystem::is_symlink(APath, error)) return APath;
+  std::filesystem::path target = std::filesystem::weakly_canonical(APath, error);
+  return error ? APath : target;
+}
+
 }  // namespace
 
 bool ReadWholeFile(const std::filesystem::path& APath, std::string& ABytes, std::string& AWhy) {
@@ -51,12 +59,13 @@ bool ReadWholeFile(const std::filesystem::path& APath, std::string& ABytes, std:
 }
 
 bool ReplaceWholeFile(const std::filesystem::path& APath, std::string_view ABytes, std::string& AWhy) {
-  std::filesystem::path aside = APath;
+  const std::filesystem::path file = LinkTarget(APath);
+  std::filesystem::path aside = file;
   aside += kAsideSuffix;
   std::error_code error;
   if (WriteNewContent(aside, ABytes, AWhy)) {
-    KeepPermissions(APath, aside);
-    std::filesystem::rename(aside, APath, error);
+    KeepPermissions(file, aside);
+    std::filesystem::rename(aside, file, error);
     if (!error) return true;
     AWhy = error.message();
   }

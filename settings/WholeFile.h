@@ -11,6 +11,6 @@
 // AWhy when it cannot be read.
 bool ReadWholeFile(const std::filesystem::path& APath, std::string& ABytes, std::string& AWhy);
 // Replaces the content of APath (or creates it) with ABytes; the file keeps
-// its permissions. False with the system's reason in AWhy; APath is then as
+// its permissions, and a link keeps leading to it. False with the system's reason in AWhy; APath is then as
 // it was.
 bool ReplaceWholeFile(const std::filesystem::path& APath, std::string_view ABytes, std::string& AWhy);
