@@ -133,6 +133,7 @@ struct TFlashRunner::TImpl {
   std::unique_ptr<hid::TPlainEventLoop> Loop;
   std::shared_ptr<TJvHidDeviceController> Controller;
   update::TUpdateOptions Update;
+  std::vector<TSkippedDevice> Skipped;  // devices the controller left out
 
   TImpl(TCliOptions AOptions, TCliConsole AConsole, std::atomic<bool>& AInterrupted)
       : Options(std::move(AOptions)), Console(AConsole), Interrupted(AInterrupted),
@@ -181,7 +182,7 @@ TExitCode TFlashRunner::Run() {
   try {
     if (d->Options.List) {
       d->StartBus();
-      ListDevices(*d->Controller, d->Console.Out);
+      ListDevices(*d->Controller, d->Skipped, d->Console.Out);
       return TExitCode::Ok;
     }
     if (const TExitCode code = d->Prepare(); code != TExitCode::Ok) return code;
@@ -237,6 +238,10 @@ void TFlashRunner::TImpl::StartBus() {
   Sim = TSimSession::FromEnvironment();
   Loop = std::make_unique<hid::TPlainEventLoop>();
   Controller = std::make_shared<TJvHidDeviceController>();
+  Controller->OnDeviceSkipped = [this](TJvHidDeviceController*, const TJvHidPnPInfo& AInfo, const std::string& AReason) {
+    Skipped.push_back({AInfo.FDevicePath, AReason});
+    if (Log) Log->Write("HID device " + AInfo.FDevicePath + " left out: " + AReason);
+  };
   Loop->RunFor(0);
   Loop->RunFor(kFirstPassMs);  // arrivals of the first pass
 }

@@ -181,7 +181,10 @@ void TWinHidPlatform::Close(THidHandle AHandle) {
 bool TWinHidPlatform::GetAttributes(THidHandle AHandle, THidAttributes& AOut) {
   HIDD_ATTRIBUTES LAttributes{};
   LAttributes.Size = sizeof LAttributes;
-  if (!HidApi().GetAttributes(AsHandle(AHandle), &LAttributes)) return false;
+  if (!HidApi().GetAttributes(AsHandle(AHandle), &LAttributes)) {
+    RecordLastError();
+    return false;
+  }
   AOut.VendorID = LAttributes.VendorID;
   AOut.ProductID = LAttributes.ProductID;
   AOut.VersionNumber = LAttributes.VersionNumber;
