@@ -23,14 +23,21 @@ using TClock = std::chrono::steady_clock;
 constexpr uint32_t kLoopSliceMs = 100;  // how soon Ctrl-C and the end of an update are seen
 constexpr uint32_t kFirstPassMs = 200;  // the device list is complete after the first pass
 
-// Boards already updated in this run of --repeat (device identities). The
-// engine's board predicate is a plain function, hence a process-wide set.
+// Boards already updated in this run of --repeat and still plugged in
+// (device identities). A board is forgotten when a pass finds it gone: its
+// number may come back with the next board. The engine's board predicate
+// is a plain function, hence a process-wide set.
 std::mutex GDoneLock;
 std::set<uint32_t> GDoneBoards;
 
 bool IsLoaderBoard(TJvHidDevice* ADevice) {
   const hid::THidAttributes& a = ADevice->Attributes();
   return a.VendorID == 0x2047 && a.ProductID == 0x0200;
+}
+
+void Forget(TJvHidDevice* ADevice) {
+  std::lock_guard<std::mutex> lock(GDoneLock);
+  GDoneBoards.erase(ADevice->PnPInfo().FDeviceID);
 }
 
 bool IsDone(TJvHidDevice* ADevice) {
@@ -242,6 +249,7 @@ void TFlashRunner::TImpl::StartBus() {
     Skipped.push_back({AInfo.FDevicePath, AReason});
     if (Log) Log->Write("HID device " + AInfo.FDevicePath + " left out: " + AReason);
   };
+  Controller->OnRemoval = &Forget;
   Loop->RunFor(0);
   Loop->RunFor(kFirstPassMs);  // arrivals of the first pass
 }

@@ -267,6 +267,30 @@ TEST_F(FlashRunnerTest, RepeatUpdatesBoardsPluggedOneAfterAnother) {
   EXPECT_EQ(Err.Text(), "");
 }
 
+TEST_F(FlashRunnerTest, RepeatTakesTheNextBoardUnderTheNumberOfTheLastOne) {
+  // Windows hands a device instance its old number when the same instance
+  // comes back: the same board again, or any board without a serial
+  // number on the same port.
+  TFlashRunner runner(Options({"--repeat", "--fast"}), {OutStream, ErrStream, false});
+  TExitCode code = TExitCode::Error;
+  std::thread run([&] { code = runner.Run(); });
+  auto first = Plug();
+  ASSERT_TRUE(WaitForOutput("board 1: ")) << Out.Text();
+  const uint32_t number = Bus.DeviceID(first.get());
+  const int passes = Bus.EnumerationCount();
+  Bus.Unplug(first.get());
+  while (Bus.EnumerationCount() == passes) std::this_thread::sleep_for(5ms);  // a pass finds it gone
+  auto second = Board();
+  Bus.PlugAs(second, number);
+  const bool taken = WaitForOutput("board 2: ", 10s);
+  runner.Interrupt();
+  run.join();
+  ASSERT_TRUE(taken) << Out.Text();
+  EXPECT_EQ(code, TExitCode::Ok) << Err.Text();
+  EXPECT_THAT(Out.Text(), HasSubstr("Totals: 2 boards, 2 updated, 0 failed.\n"));
+  ExpectFirmwareOn(*second);
+}
+
 TEST_F(FlashRunnerTest, RepeatEndsNonZeroWhenABoardFailed) {
   TFlashRunner runner(Options({"--repeat"}), {OutStream, ErrStream, false});
   TExitCode code = TExitCode::Error;
