@@ -7,14 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
-namespace {
-
-// File names are UTF-8 on every platform.
-std::filesystem::path Utf8Path(const std::string& AFileName) {
-  return std::filesystem::path(std::u8string(AFileName.begin(), AFileName.end()));
-}
-
-}  // namespace
+#include "Utf8Names.h"
 
 std::vector<std::string> SplitTiTxtLines(const std::string& AText) {
   std::vector<std::string> lines;

@@ -12,8 +12,10 @@
 #include "FastImageWriter.h"
 #include "PlainEventLoop.h"
 #include "ProgressView.h"
+#include "SimEnvironment.h"
 #include "SimSession.h"
 #include "UpdateEngine.h"
+#include "Utf8Names.h"
 
 namespace {
 
@@ -242,7 +244,8 @@ void TFlashRunner::TImpl::StartBus() {
     std::lock_guard<std::mutex> lock(GDoneLock);
     GDoneBoards.clear();
   }
-  Sim = TSimSession::FromEnvironment();
+  if (const auto list = Utf8Environment(sim::kSimEnvironmentVariable); list && !list->empty())
+    Sim = TSimSession::FromList(*list);
   Loop = std::make_unique<hid::TPlainEventLoop>();
   Controller = std::make_shared<TJvHidDeviceController>();
   Controller->OnDeviceSkipped = [this](TJvHidDeviceController*, const TJvHidPnPInfo& AInfo, const std::string& AReason) {
