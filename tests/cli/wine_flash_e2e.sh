@@ -30,3 +30,25 @@ code=$?
 set -e
 [ "$code" -eq 5 ] || { echo "refused password: exit code $code, expected 5"; exit 1; }
 echo "refused password: exit code 5"
+# Ctrl-C, twice, while the update waits for the board (under Wine a SIGINT
+# reaches the console's control handler; Ctrl-Break and closing the console
+# cannot be sent): the update stops at its next pause and ends with 130.
+KESTROVA_SIM=board:return-delay=5000 "$run" "$flash" >interrupted.txt 2>&1 &
+pid=$!
+tries=0
+until grep -q '^2. Wait for device' interrupted.txt; do
+  tries=$((tries + 1))
+  [ "$tries" -le 150 ] || { kill "$pid"; echo "the update did not reach the wait for the board"; exit 1; }
+  sleep 0.2
+done
+kill -INT "$pid"
+sleep 0.3
+kill -INT "$pid"
+set +e
+wait "$pid"
+code=$?
+set -e
+cat interrupted.txt
+[ "$code" -eq 130 ] || { echo "Ctrl-C: exit code $code, expected 130"; exit 1; }
+grep -q 'interrupted by Ctrl-C during the update' interrupted.txt
+echo "Ctrl-C: exit code 130"
