@@ -124,7 +124,11 @@ class IHidPlatform {
   // Drops every input report queued on the handle.
   virtual bool FlushQueue(THidHandle AHandle) = 0;
 
-  // One synchronous output report; returns when the platform has finished.
+  // One output report, ID byte first; returns when the platform has
+  // finished with it, or gives it up after the platform's time limit (a
+  // device that hangs). AWritten: the bytes the platform reports sent
+  // (Windows: the whole report, as its class driver sends whole reports
+  // or fails).
   virtual bool Write(THidHandle AHandle, const uint8_t* AData, uint32_t ALength,
                      uint32_t& AWritten) = 0;
 
