@@ -11,16 +11,14 @@
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 // The console shows UTF-8 while the object lives (Windows: its output code
-// page, set back at the end; elsewhere the terminal already does).
+// page, set back at the end; elsewhere the terminal already does). One
+// object at a time.
 class TUtf8Console {
  public:
   TUtf8Console();
   ~TUtf8Console();
   TUtf8Console(const TUtf8Console&) = delete;
   TUtf8Console& operator=(const TUtf8Console&) = delete;
-
- private:
-  unsigned FPreviousCodePage = 0;
 };
 
 // While the object lives, Ctrl-C (on Windows also Ctrl-Break, and closing

@@ -12,6 +12,7 @@
 namespace {
 
 std::atomic<void (*)()> GInterrupt{nullptr};
+UINT GPreviousCodePage = 0;  // the console's, set back at the end
 
 std::string Utf8(const wchar_t* AText) {
   const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, AText, -1, nullptr, 0, nullptr, nullptr);
@@ -44,12 +45,13 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   return arguments;
 }
 
-TUtf8Console::TUtf8Console() : FPreviousCodePage(::GetConsoleOutputCP()) {
-  if (FPreviousCodePage != 0) ::SetConsoleOutputCP(CP_UTF8);  // 0: no console
+TUtf8Console::TUtf8Console() {
+  GPreviousCodePage = ::GetConsoleOutputCP();
+  if (GPreviousCodePage != 0) ::SetConsoleOutputCP(CP_UTF8);  // 0: no console
 }
 
 TUtf8Console::~TUtf8Console() {
-  if (FPreviousCodePage != 0) ::SetConsoleOutputCP(FPreviousCodePage);
+  if (GPreviousCodePage != 0) ::SetConsoleOutputCP(GPreviousCodePage);
 }
 
 TInterruptWatch::TInterruptWatch(void (*AInterrupt)()) {
