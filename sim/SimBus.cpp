@@ -26,6 +26,7 @@ constexpr uint32_t kErrorInvalidHandle = 6;        // ERROR_INVALID_HANDLE
 constexpr uint32_t kErrorInvalidUserBuffer = 1784;  // ERROR_INVALID_USER_BUFFER
 
 void SetInvalidHandle() { hid::SetLastSystemError(kErrorInvalidHandle, "The handle is invalid."); }
+void SetNotConnected() { hid::SetLastSystemError(hid::kErrorDeviceNotConnected, "The device is not connected."); }
 
 void SetLengthError(const std::string& AWhat) {
   hid::SetLastSystemError(kErrorInvalidUserBuffer,
@@ -331,7 +332,7 @@ bool TSimBus::Write(hid::THidHandle AHandle, const uint8_t* AData, uint32_t ALen
       return false;
     }
     if (LHandle->Dead) {
-      hid::SetLastSystemError(hid::kErrorDeviceNotConnected, "The device is not connected.");
+      SetNotConnected();
       return false;
     }
     LDevice = LHandle->Slot->Device;
@@ -351,9 +352,13 @@ bool TSimBus::Write(hid::THidHandle AHandle, const uint8_t* AData, uint32_t ALen
 bool TSimBus::StartRead(hid::THidHandle AHandle, uint8_t* ABuffer, uint32_t ALength,
                         hid::TReadCompletion ACompletion) {
   std::lock_guard<std::mutex> LGuard(FLock);
-  auto LHandle = LiveHandleLocked(AHandle);
+  auto LHandle = FindHandleLocked(AHandle);
   if (!LHandle || LHandle->Access != hid::TOpenAccess::OverlappedRead || LHandle->Read) {
     SetInvalidHandle();
+    return false;
+  }
+  if (LHandle->Dead) {  // as a write: the device left, the handle is still valid
+    SetNotConnected();
     return false;
   }
   if (!ABuffer || ALength < LHandle->Slot->Device->InputReportLength) {

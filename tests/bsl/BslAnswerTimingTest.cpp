@@ -84,15 +84,19 @@ TEST_F(BslAnswerTiming, LoadPCReadEndsWhenTheBoardLeaves) {
   EXPECT_FALSE(Bench.Bus.IsPlugged(Board.get()));
   EXPECT_FALSE(Bench.Device->ReadPending());
   // The read ended because the board left, never because the wait ran out:
-  // a read that started completed once, with "device not connected"; when
-  // the board left before the read could start, nothing was waited for.
+  // a read that started ("rx[64]") completed once, with "device not
+  // connected"; when the board left before the read could start, the start
+  // was refused for that reason ("rx-err") and nothing was waited for.
   const auto completions = Bench.Texts(11);
-  const bool readStarted = Bench.Texts(14).size() > receivedBefore;
-  if (readStarted) {
+  const auto received = Bench.Texts(14);
+  ASSERT_EQ(received.size(), receivedBefore + 1);
+  const std::string& outcome = received.back();
+  if (outcome.rfind("rx[", 0) == 0) {
     ASSERT_EQ(completions.size(), before + 1);
     EXPECT_EQ(completions.back().rfind("@Dummy(ErrorCode: 1167,Count: 0,", 0), 0u)
         << completions.back();
   } else {
+    EXPECT_NE(outcome.find("The device is not connected. (error 1167)"), std::string::npos) << outcome;
     EXPECT_EQ(completions.size(), before) << completions.back();
   }
 }

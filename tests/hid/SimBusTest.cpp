@@ -59,6 +59,7 @@ TEST(TSimBus, WritesRunOnTheWritingThreadAndMustBeWholeReports) {
   LBus.Plug(LBoard);
   const std::string LPath = PathOf(LBus, LBoard.get());
   const hid::THidHandle LHandle = LBus.Open(LPath, hid::TOpenAccess::ReadWrite);
+  const hid::THidHandle LRead = LBus.Open(LPath, hid::TOpenAccess::OverlappedRead);
   ASSERT_NE(LHandle, hid::kInvalidHandle);
   std::vector<uint8_t> LReport(64, 0xAC);
   uint32_t LWritten = 0;
@@ -71,8 +72,13 @@ TEST(TSimBus, WritesRunOnTheWritingThreadAndMustBeWholeReports) {
   EXPECT_EQ(LWritten, 54u) << "a short write is the device's answer, not the bus's";
   LBus.Unplug(LBoard.get());
   EXPECT_FALSE(LBus.Write(LHandle, LReport.data(), 64, LWritten));
+  EXPECT_EQ(hid::LastSystemError().Code, hid::kErrorDeviceNotConnected);
+  std::vector<uint8_t> LBuffer(64);
+  EXPECT_FALSE(LBus.StartRead(LRead, LBuffer.data(), 64, nullptr));
+  EXPECT_EQ(hid::LastSystemError().Code, hid::kErrorDeviceNotConnected) << "a read fails for the same reason";
   hid::THidAttributes LAttributes;
   EXPECT_FALSE(LBus.GetAttributes(LHandle, LAttributes)) << "every handle of it fails";
+  LBus.Close(LRead);
   LBus.Close(LHandle);
   EXPECT_EQ(LBus.OpenHandleCount(), 0u);
 }

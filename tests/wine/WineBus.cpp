@@ -38,8 +38,24 @@ bool PumpUntil(const std::function<bool()>& AUntil, DWORD ATimeoutMs) {
   return true;
 }
 
+namespace {
+
+// Wine lists a new interface a moment before its path opens (it marks the
+// interface enabled, then makes the link).
+bool Opens(const hid::TDiscoveredInterface& AInterface) {
+  const hid::THidHandle LHandle = hid::OsPlatform().Open(AInterface.Path, hid::TOpenAccess::QueryOnly);
+  if (LHandle == hid::kInvalidHandle) return false;
+  hid::OsPlatform().Close(LHandle);
+  return true;
+}
+
+}  // namespace
+
 bool WaitForBoardInterfaces(size_t ACount) {
-  return PumpUntil([&] { return BoardInterfaces().size() == ACount; });
+  return PumpUntil([&] {
+    const auto LBoards = BoardInterfaces();
+    return LBoards.size() == ACount && std::all_of(LBoards.begin(), LBoards.end(), Opens);
+  });
 }
 
 bool ResetBoard() {
@@ -48,6 +64,10 @@ bool ResetBoard() {
     ADD_FAILURE() << "Wine's bus still shows the board it lost";
     return false;
   }
+  // The interface goes first; Wine 8's bus then still removes the old
+  // device, and it loses a device that arrives meanwhile (winebus takes the
+  // old device off its list a second time, and the new one goes with it).
+  ::Sleep(kRemovalSettleMs);
   if (BoardCommand("reset") == "none") return false;
   if (!WaitForBoardInterfaces(1)) {
     ADD_FAILURE() << "Wine's bus does not show the new board; it shows " << BoardInterfaces().size();

@@ -22,6 +22,10 @@ constexpr uint8_t kBoardReportId = 0x3F;
 constexpr DWORD kBusWaitMs = 10000;
 // After Wine's start, before the first board leaves (WineBus.cpp).
 constexpr DWORD kStartSettleMs = 1000;
+// After a board's interface is gone, before the next board comes
+// (WineBus.cpp): Wine's plug-and-play thread still removes the old device
+// that long. Seen under load on 2 cores: 17 ms typical, at most 135 ms.
+constexpr DWORD kRemovalSettleMs = 1000;
 
 bool RunningOnWine();
 // "\\?\hid#vid_2047&pid_0200..." in any letter case.
@@ -31,6 +35,7 @@ std::vector<hid::TDiscoveredInterface> BoardInterfaces();
 // Runs the thread's messages and completion routines until AUntil() or
 // the time is up; false on time-out.
 bool PumpUntil(const std::function<bool()>& AUntil, DWORD ATimeoutMs = kBusWaitMs);
+// Until Wine shows ACount board interfaces and each of them opens.
 bool WaitForBoardInterfaces(size_t ACount);
 // A new board (resident loader, old firmware) in place of the old one,
 // once Wine's bus has seen the old one go: true when Wine shows it.
