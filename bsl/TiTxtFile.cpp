@@ -7,14 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
-namespace {
-
-// File names are UTF-8 on every platform.
-std::filesystem::path Utf8Path(const std::string& AFileName) {
-  return std::filesystem::path(std::u8string(AFileName.begin(), AFileName.end()));
-}
-
-}  // namespace
+#include "Utf8.h"
 
 std::vector<std::string> SplitTiTxtLines(const std::string& AText) {
   std::vector<std::string> lines;
@@ -38,12 +31,12 @@ std::vector<std::string> SplitTiTxtLines(const std::string& AText) {
 
 bool TiTxtFileExists(const std::string& AFileName) {
   std::error_code error;
-  const auto status = std::filesystem::status(Utf8Path(AFileName), error);  // follows links
+  const auto status = std::filesystem::status(Utf8ToPath(AFileName), error);  // follows links
   return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
 }
 
 std::string ReadTiTxtFile(const std::string& AFileName) {
-  std::ifstream in(Utf8Path(AFileName), std::ios::binary);
+  std::ifstream in(Utf8ToPath(AFileName), std::ios::binary);
   std::ostringstream text;
   if (in) text << in.rdbuf();
   if (!in || in.bad()) {
@@ -58,6 +51,6 @@ std::string ReadTiTxtFile(const std::string& AFileName) {
 
 long long TiTxtFileSize(const std::string& AFileName) {
   std::error_code error;
-  const auto size = std::filesystem::file_size(Utf8Path(AFileName), error);
+  const auto size = std::filesystem::file_size(Utf8ToPath(AFileName), error);
   return error ? -1 : static_cast<long long>(size);
 }
