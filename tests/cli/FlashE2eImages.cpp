@@ -60,7 +60,7 @@ int Check(const std::string& ADump, const std::string& AFolder, const std::strin
   for (const auto& [address, byte] : image)
     if (!expect(address, byte)) return 1;
   for (uint32_t r = 0; r < 3; ++r) {
-    const std::u16string text = update::Utf8ToUtf16(ATexts[r]);  // the board keeps the low byte
+    const std::u16string text = Utf8ToUtf16(ATexts[r]);  // the board keeps the low byte
     for (size_t i = 0; i < kRecordSize; ++i) {
       const uint8_t byte = i == 0 ? static_cast<uint8_t>(text.size())
                                   : i <= text.size() ? static_cast<uint8_t>(text[i - 1]) : 0;
