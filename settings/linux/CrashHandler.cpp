@@ -1,8 +1,9 @@
-// Crashes on Linux: the signals of a fault, caught on a stack of their own
-// (a stack overflow leaves none), written with the system's own calls.
-// Then the handler that was there before (the system's, or a sanitizer's)
-// gets the signal: a fault comes back when the instruction runs again, a
-// signal that someone sent is sent again.
+// Crashes on Linux: the signals of a fault, written with the system's own
+// calls. The thread that installs the handler (the main thread) catches
+// them on a stack of its own, so that its stack overflowing is reported
+// too. Then the handler that was there before (the system's, or a
+// sanitizer's) gets the signal: a fault comes back when the instruction
+// runs again, a signal that someone sent is sent again.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
