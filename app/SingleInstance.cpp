@@ -2,7 +2,6 @@
 
 #include <QMessageBox>
 
-#include "QtPath.h"
 #include "StationFiles.h"
 
 namespace {
@@ -12,17 +11,10 @@ const char* const kCaption = "kestrova configurator";
 
 }  // namespace
 
-QString TSingleInstance::LockFilePath() { return QtPath(station::LockFile()); }
-
-TSingleInstance::TSingleInstance() : FLock(LockFilePath()) {
-  // Never stale by age: only a holder that no longer runs gives it up, and
-  // a copy may run for hours.
-  FLock.setStaleLockTime(0);
-}
+TSingleInstance::TSingleInstance() : FLock(station::LockFile()) {}
 
 bool TSingleInstance::Acquire() {
-  if (FLock.tryLock(0)) return true;
-  return FLock.error() != QLockFile::LockFailedError;
+  return FLock.Acquire() != station::TInstanceLock::TResult::HeldElsewhere;
 }
 
 void ShowAlreadyRunning() {

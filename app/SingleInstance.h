@@ -1,23 +1,18 @@
-// One configurator per folder: a second copy started from the same folder
-// would flash the same board and write the same settings and log files.
-// The first copy holds a lock file beside the executable.
+// One configurator per folder: the window's side of the lock beside the
+// executable (settings/InstanceLock.h), and what the technician is told.
 #pragma once
 
-#include <QLockFile>
-#include <QString>
+#include "InstanceLock.h"
 
 class TSingleInstance {
  public:
   TSingleInstance();
   // True when this copy may run: it holds the lock, or the folder does not
-  // allow a lock file at all (then nothing else could be written there
-  // either). False when another running copy holds it.
+  // allow a lock file at all. False when another running copy holds it.
   bool Acquire();
 
-  static QString LockFilePath();
-
  private:
-  QLockFile FLock;
+  station::TInstanceLock FLock;
 };
 
 // Tells the technician that the configurator is already running (modal).

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "CrashHandler.h"
 #include "ErrorReport.h"
 #include "KestrovaApplication.h"
 #include "MainThread.h"
@@ -11,6 +12,7 @@
 #include "QtHidEventLoop.h"
 #include "SimSession.h"
 #include "SingleInstance.h"
+#include "StationFiles.h"
 #include "Velmora.Utils.Log.h"
 #include "ufKestrovaLoader_Log.h"
 #include "ufKestrovaLoader_Main.h"
@@ -49,6 +51,8 @@ int RunKestrovaSetup(int& argc, char** argv, const std::function<void()>& AOnSho
     ThreadRunnerModuleShutdown();
     return EXIT_FAILURE;
   }
+  // A crash goes to bugreport.txt beside the executable.
+  station::InstallCrashHandler(station::BugReport());
   TQtHidEventLoop hidLoop;
   hid::SetEventLoop(&hidLoop);
   hid::SetUnhandledErrorHandler([](const std::string& AMessage) { ReportError(AMessage); });

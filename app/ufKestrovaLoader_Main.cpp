@@ -12,11 +12,11 @@
 #include <QStackedWidget>
 
 #include <chrono>
-#include <thread>
 
 #include "DefaultSettings.h"
 #include "ErrorReport.h"
 #include "MainThread.h"
+#include "Pause.h"
 #include "SettingsBlock.h"
 #include "SettingsFile.h"
 #include "StationFiles.h"
@@ -61,16 +61,6 @@ void SetBaseColor(QWidget* AWidget, TColor AColor) {
   QPalette palette = AWidget->palette();
   palette.setColor(QPalette::Base, ToQColor(AColor));
   AWidget->setPalette(palette);
-}
-
-// A sleep overshoots by the timer slack and the wake-up (about 0.1 ms
-// here), paid once per image line: sleep most of the pause, then wait out
-// the rest on the CPU.
-void PauseOneMillisecond() {
-  using namespace std::chrono;
-  const auto until = steady_clock::now() + milliseconds(1);
-  std::this_thread::sleep_for(microseconds(800));
-  while (steady_clock::now() < until) std::this_thread::yield();
 }
 
 }  // namespace
@@ -281,7 +271,7 @@ void TfKestrovaLoader_Main::BslFlashingFileBrogress(int ALinesCount, int AActual
       lblProggressMessage->setText(QString::fromStdString(AMsgText));
       lblProggressMessage->show();
     }
-    PauseOneMillisecond();  // lets the bar be seen moving, one line at a time
+    pacing::Pause(std::chrono::milliseconds(1));  // lets the bar be seen moving, one line at a time
   });
 }
 

@@ -4,6 +4,7 @@
 #include "Orvik.ThreadRunner.h"
 #include "QtPath.h"
 #include "StationFiles.h"
+#include "Utf8.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -41,18 +42,17 @@ bool OnMainThread() {
   return app && QThread::currentThread() == app->thread();
 }
 
-QByteArray ThreadDescription() {
-  QByteArray name;
+std::string ThreadDescription() {
+  std::string name;
   if (const TThreadRunner* runner = CurrentThreadRunner()) {
-    name = QByteArray::fromStdString(runner->ThreadName());
+    name = runner->ThreadName();
   } else if (OnMainThread()) {
     name = "main";
   }
-  return "0x" + QByteArray::fromStdString(ThreadIdHex(CurrentThreadIdentifier())) + " (" +
-         name + ")";
+  return "0x" + ThreadIdHex(CurrentThreadIdentifier()) + " (" + name + ")";
 }
 
-QString BugReportPath() {
+std::filesystem::path BugReportPath() {
   std::string folder;
   {
     std::lock_guard<std::mutex> guard(SettingsLock());
@@ -61,20 +61,18 @@ QString BugReportPath() {
   // Before the application object exists its folder is unknown: no file then.
   if (folder.empty() && !QCoreApplication::instance()) return {};
   const std::filesystem::path report = station::BugReport();
-  return QtPath(folder.empty() ? report : FsPath(QString::fromStdString(folder)) / report.filename());
+  return folder.empty() ? report : FsPath(QString::fromStdString(folder)) / report.filename();
 }
 
 void RecordReport(const std::string& AMessage) {
-  const QByteArray time =
-      QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss.zzz").toUtf8();
-  const QByteArray report =
-      FormatBugReport(time, ThreadDescription(), QByteArray::fromStdString(AMessage));
-  const QString path = BugReportPath();
-  if (path.isEmpty()) return;
+  const std::string time =
+      QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss.zzz").toStdString();
+  const std::string report = station::FormatBugReport(time, ThreadDescription(), AMessage);
+  const std::filesystem::path path = BugReportPath();
+  if (path.empty()) return;
   std::lock_guard<std::mutex> guard(FileLock());
-  if (!AppendBugReport(path, report)) {
-    std::fprintf(stderr, "bug report could not be written to %s\n",
-                 path.toLocal8Bit().constData());
+  if (!station::AppendBugReport(path, report)) {
+    std::fprintf(stderr, "bug report could not be written to %s\n", PathToUtf8(path).c_str());
   }
 }
 

@@ -2,7 +2,6 @@
 # class that routes escaping errors to it.
 add_library(kestrova_errors STATIC
   ${CMAKE_CURRENT_LIST_DIR}/ErrorReport.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/BugReportFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KestrovaApplication.cpp)
 target_include_directories(kestrova_errors PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(kestrova_errors PUBLIC Qt6::Widgets kestrova_station PRIVATE kestrova_runner)
+target_link_libraries(kestrova_errors PUBLIC Qt6::Widgets kestrova_station kestrova_common PRIVATE kestrova_runner)

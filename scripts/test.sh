@@ -4,7 +4,7 @@
 # layer, the loader client and the simulated board again under
 # ThreadSanitizer, the whole native tree under AddressSanitizer and
 # UndefinedBehaviorSanitizer with each fuzz target run for 30 s, and the
-# HID layer cross-built for Windows with mingw-w64 and run under Wine.
+# plain layers cross-built for Windows with mingw-w64 and run under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -86,11 +86,15 @@ unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
 # ---- end of the sanitizer and fuzz runs ----
 
 # Windows: GoogleTest from Debian's sources, then the device layers, the
-# update engine and kestrova-flash, run under Wine in a private prefix: the
-# HID layer's tests, kestrova-flash's tests, and a complete update by
-# kestrova-flash.exe on the simulated bus compared byte for byte with the images.
-# The Windows backend's tests on Wine's HID bus and one more complete update
-# run in front of the simulated board on a umockdev hidraw node (tests/wine).
+# update engine, kestrova-flash and the window's own system code, run under
+# Wine in a private prefix: the pauses and which way they go, the HID
+# layer's tests, the station's files (the lock of the copy that runs, the
+# application folder, the crash handler and bugreport.txt), the thread
+# runner, kestrova-flash's tests, and a complete update by
+# kestrova-flash.exe on the simulated bus compared byte for byte with the
+# images. The Windows backend's tests on Wine's HID bus and one more
+# complete update run in front of the simulated board on a umockdev hidraw
+# node (tests/wine). The pause benchmark is built to be run by hand.
 toolchain="$PWD/cmake/mingw-w64.cmake"
 gtest_prefix="$PWD/build/mingw-gtest/install"
 if [ ! -f "$gtest_prefix/lib/cmake/GTest/GTestConfig.cmake" ]; then
@@ -114,8 +118,8 @@ if ! grep -qs '^"Enable SDL"=dword:00000000' "$KESTROVA_WINEPREFIX/system.reg"; 
   WINEPREFIX="$KESTROVA_WINEPREFIX" /usr/lib/wine/wineserver -w
 fi
 cmake -S . -B build/mingw -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_WERROR=ON \
-  -DKESTROVA_GUI=OFF -DKESTROVA_ONLY="common;settings;hid;sim;bsl;update;cli;wine" \
-  -DKESTROVA_TEST_ONLY="common;hid;sim;cli;wine" \
+  -DKESTROVA_GUI=OFF -DKESTROVA_ONLY="common;settings;hid;sim;bsl;update;cli;log;runner;wine;bench" \
+  -DKESTROVA_TEST_ONLY="common;settings;hid;sim;cli;runner;wine" \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DGTest_DIR="$gtest_prefix/lib/cmake/GTest" \
   -DKESTROVA_WINE_BOARD="$PWD/build/test/tests/wine/wine_hid_board"
 cmake --build build/mingw -j "$jobs"

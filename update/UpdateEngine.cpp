@@ -6,6 +6,7 @@
 #include "BslVerify.h"
 #include "DeviceOpenError.h"
 #include "HexText.h"
+#include "Pause.h"
 #include "bsl_hid.h"
 
 namespace update {
@@ -263,6 +264,9 @@ TUpdateEngine::TUpdateEngine(std::shared_ptr<TJvHidDeviceController> AController
 TUpdateEngine::~TUpdateEngine() = default;
 
 TUpdateOutcome TUpdateEngine::Run() {
+  // The pauses of the update, and the window's pause after every image
+  // line, are short and precise while it runs.
+  const pacing::TFinePauses finePauses;
   IUpdateEvents* const previous = tCurrentEvents;
   tCurrentEvents = FEvents.get();
   TRun run(*this);

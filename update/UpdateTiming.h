@@ -4,7 +4,8 @@
 
 #include <chrono>
 #include <functional>
-#include <thread>
+
+#include "Pause.h"
 
 namespace update {
 
@@ -13,7 +14,7 @@ struct TUpdateTiming {
     return std::chrono::steady_clock::now();
   };
   std::function<void(std::chrono::milliseconds)> Sleep = [](std::chrono::milliseconds d) {
-    std::this_thread::sleep_for(d);
+    pacing::Pause(d);
   };
 };
 

@@ -11,6 +11,7 @@
 
 #include "CliTestImages.h"
 #include "FlashRunner.h"
+#include "Pause.h"
 #include "SimBoard.h"
 #include "SimBus.h"
 #include "SimDevices.h"
@@ -125,6 +126,35 @@ TEST_F(FlashRunnerTest, LineByLineUpdateLeavesTheImagesOnTheBoard) {
   EXPECT_THAT(Out.Text(), HasSubstr("firmware: 100% (3232 of 3232 bytes)\n"));
   EXPECT_THAT(Out.Text(), HasSubstr("Board updated and verified in"));
   EXPECT_EQ(Err.Text(), "");
+}
+
+// Every pause of an update is a fine one: on Windows a high-resolution
+// timer, or on a Windows without one the system timer raised for the
+// update; never the system's coarse tick. Under Wine the lengths cannot
+// tell these apart (its timers are Linux's), the pause counts can.
+TEST_F(FlashRunnerTest, UpdatePausesAreFineOnes) {
+  using pacing::TPauseClock;
+  const std::pair<bool, TPauseClock> rows[] = {
+      {true, TPauseClock::KESTROVA_UPDATE_PAUSES},
+      {false, TPauseClock::KESTROVA_UPDATE_PAUSES_WITHOUT_HIGH_RESOLUTION}};
+  for (const auto& [allowed, expected] : rows) {
+    pacing::AllowHighResolutionTimer(allowed);
+    std::vector<uint64_t> before;
+    for (int i = 0; i < pacing::kPauseClocks; ++i) before.push_back(pacing::PauseCount(TPauseClock(i)));
+    auto board = Plug();
+    EXPECT_EQ(Run(), TExitCode::Ok) << Err.Text();
+    Bus.Unplug(board.get());
+    for (int i = 0; i < pacing::kPauseClocks; ++i) {
+      const uint64_t made = pacing::PauseCount(TPauseClock(i)) - before[static_cast<size_t>(i)];
+      if (TPauseClock(i) == expected) {
+        // Two after the passwords, one before each settings record, and the wait for the board.
+        EXPECT_GE(made, 6u) << pacing::ClockName(expected);
+      } else {
+        EXPECT_EQ(made, 0u) << pacing::ClockName(TPauseClock(i)) << ", high-resolution timer allowed: " << allowed;
+      }
+    }
+  }
+  pacing::AllowHighResolutionTimer(true);
 }
 
 TEST_F(FlashRunnerTest, FastUpdateSendsFullReportsAndIsVerified) {

@@ -45,7 +45,7 @@ TEST_F(ErrorReportTest, PresenterGetsTheTextAndTheReportIsAppended) {
   EXPECT_EQ(Shown, (std::vector<std::string>{kIntro + "\n\nCannot load \"x.xml\": bad",
                                              kIntro + "\n\nsecond"}));
   const QByteArray report = BugReport();
-  EXPECT_EQ(report.count(kBugReportMark), 2) << report.constData();
+  EXPECT_EQ(report.count(station::kBugReportMark), 2) << report.constData();
   EXPECT_TRUE(report.contains("Error: Cannot load \"x.xml\": bad\n"));
   EXPECT_TRUE(report.contains(" (main)\n")) << report.constData();
   EXPECT_LT(report.indexOf("bad"), report.indexOf("second"));
@@ -77,13 +77,14 @@ TEST_F(ErrorReportTest, FileStaysBelowLimitDroppingOldestWholeReports) {
   const std::string filler(900, 'f');  // about 110 reports fill the file
   for (int i = 0; i < 300; ++i) {
     ReportError("report " + std::to_string(i) + " " + filler);
-    ASSERT_LT(BugReport().size(), kBugReportLimit) << "after report " << i;
+    ASSERT_LT(static_cast<size_t>(BugReport().size()), station::kBugReportLimit) << "after report " << i;
   }
   const QByteArray report = BugReport();
-  EXPECT_TRUE(report.startsWith(kBugReportMark)) << "the first report must be whole";
+  EXPECT_TRUE(report.startsWith(station::kBugReportMark)) << "the first report must be whole";
   EXPECT_TRUE(report.contains("report 299 "));
   EXPECT_FALSE(report.contains("report 0 "));
-  EXPECT_GT(report.size(), kBugReportLimit - 2000) << "only as many reports as needed go";
+  EXPECT_GT(static_cast<size_t>(report.size()), station::kBugReportLimit - 2000)
+      << "only as many reports as needed go";
 }
 
 TEST_F(ErrorReportTest, DialogShowsIntroAndMessageWithCriticalIconAndOk) {
@@ -123,53 +124,6 @@ TEST_F(ErrorReportTest, ErrorEscapingAnEventHandlerIsReportedAndTheLoopGoesOn) {
   QCoreApplication::processEvents();
   EXPECT_EQ(receiver.Handled, 2);
   EXPECT_EQ(Shown, std::vector<std::string>{kIntro + "\n\nhandler failed"});
-}
-
-struct TLimitCase {
-  const char* Label;
-  qsizetype ExistingReports;  // each kReportSize bytes
-  qsizetype ExpectedKept;
-};
-void PrintTo(const TLimitCase& ACase, std::ostream* AOut) { *AOut << ACase.Label; }
-constexpr qsizetype kReportSize = 100;
-constexpr qsizetype kLimit = 1000;
-
-QByteArray ReportOfSize(char AFill) {
-  const QByteArray head = FormatBugReport("t", "0x0 ()", "");
-  return FormatBugReport("t", "0x0 ()", QByteArray(kReportSize - head.size(), AFill));
-}
-
-class BugReportLimitTest : public ::testing::TestWithParam<TLimitCase> {};
-
-TEST_P(BugReportLimitTest, KeepsAsManyWholeReportsAsFitBelowTheLimit) {
-  QByteArray existing;
-  for (qsizetype i = 0; i < GetParam().ExistingReports; ++i) existing += ReportOfSize('a' + i);
-  const QByteArray result = AppendWithinLimit(existing, ReportOfSize('Z'), kLimit);
-  EXPECT_LT(result.size(), kLimit);
-  EXPECT_EQ(result.size(), (GetParam().ExpectedKept + 1) * kReportSize);
-  EXPECT_TRUE(result.endsWith(ReportOfSize('Z')));
-  EXPECT_TRUE(result.startsWith(existing.right(GetParam().ExpectedKept * kReportSize)));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, BugReportLimitTest,
-    ::testing::Values(TLimitCase{"Empty", 0, 0}, TLimitCase{"EightFit", 8, 8},
-                      TLimitCase{"NineReachLimit", 9, 8}, TLimitCase{"TwelveDropFour", 12, 8}),
-    [](const auto& AInfo) { return std::string(AInfo.param.Label); });
-
-TEST(BugReportFormat, MessageLinesNeverStartANewReport) {
-  const QByteArray report = FormatBugReport("t", "th", "one\n==== two\r\nthree");
-  EXPECT_EQ(report.count(QByteArray("\n") + kBugReportMark), 0) << report.constData();
-  EXPECT_EQ(AppendWithinLimit(report, report, 2 * report.size() + 1), report + report);
-  EXPECT_EQ(AppendWithinLimit(report, report, 2 * report.size()), report)
-      << "the older report goes as a whole";
-}
-
-TEST(BugReportFormat, SingleReportOverTheLimitIsCut) {
-  const QByteArray huge = FormatBugReport("t", "th", QByteArray(500, 'x'));
-  const QByteArray result = AppendWithinLimit("old", huge, 200);
-  EXPECT_LT(result.size(), 200);
-  EXPECT_TRUE(result.startsWith(huge.left(100)));
 }
 
 }  // namespace
