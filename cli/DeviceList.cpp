@@ -9,6 +9,10 @@ namespace {
 
 std::string OrNone(const std::string& AText) { return AText.empty() ? "(none)" : AText; }
 
+std::string PortText(const TJvHidPnPInfo& AInfo) {
+  return AInfo.FPort.empty() ? "port unknown" : "port " + AInfo.FPort;
+}
+
 }  // namespace
 
 bool CanOpenForReports(TJvHidDevice& ADevice, std::string& AReason, bool AWithHint) {
@@ -32,7 +36,7 @@ int ListDevices(TJvHidDeviceController& AController, const std::vector<TSkippedD
     const bool loader = IsBslBoard(a.VendorID, a.ProductID);
     loaderSeen = loaderSeen || loader;
     AOut << id << "  " << OrNone(ADevice->VendorName()) << " / " << OrNone(ADevice->ProductName())
-         << "  " << ADevice->PnPInfo().FDevicePath << "  "
+         << "  " << ADevice->PnPInfo().FDevicePath << "  " << PortText(ADevice->PnPInfo()) << "  "
          << (CanOpenForReports(*ADevice, reason, loader) ? "can be opened" : reason)
          << (loader ? "  <- board under its loader" : "") << '\n';
     ++count;

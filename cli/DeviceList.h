@@ -1,5 +1,5 @@
 // --list: every HID device the controller sees, with its identity, names,
-// node and whether it can be opened for the loader's report I/O.
+// node, USB port and whether it can be opened for the loader's report I/O.
 #pragma once
 
 #include <ostream>

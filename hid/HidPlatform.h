@@ -36,6 +36,16 @@ struct TDiscoveredInterface {
   // unchanged on Windows, and whoever keeps devices by number forgets the
   // number when a pass reports the device removed.
   uint32_t DeviceID;
+  // The USB port the device is plugged into, as the platform names it
+  // (Linux: the USB device's name under its bus, "1-1.3"; Windows: the USB
+  // device's location path, "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)#USB(3)";
+  // the simulated bus: a name of the same form as Linux's). It stays the
+  // same when the device leaves and comes back on that port, under a new
+  // DeviceID and with another firmware answering, so it tells identical
+  // boards apart where nothing else does. Interfaces of one USB device share
+  // it. Empty when the platform cannot tell: a device that is not on USB, or
+  // a HID stack that hides the USB parent (Wine's).
+  std::string Port;
 };
 
 struct THidAttributes {

@@ -127,6 +127,7 @@ TDeviceRef TJvPass::CreateDevice(const hid::TDiscoveredInterface& AInterface) {
   TJvHidPnPInfo LInfo;
   LInfo.FDeviceID = AInterface.DeviceID;
   LInfo.FDevicePath = AInterface.Path;
+  LInfo.FPort = AInterface.Port;
   for (int LAttempt = 0;; ++LAttempt) {
     try {
       return TDeviceRef(new TJvHidDevice(std::make_unique<TJvHidPnPInfo>(LInfo), &C));

@@ -30,6 +30,10 @@ class EControllerError : public std::runtime_error {
 struct TJvHidPnPInfo {
   uint32_t FDeviceID = 0;      // matching between passes uses this alone
   std::string FDevicePath;     // every open uses it
+  // The USB port the device is plugged into; the same after the device
+  // leaves and comes back there. Empty when the platform cannot tell
+  // (hid::TDiscoveredInterface::Port).
+  std::string FPort;
 };
 
 enum TJvHidOpenExMode { omhRead, omhWrite };

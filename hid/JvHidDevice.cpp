@@ -21,6 +21,10 @@ bool TJvHidDevice::TImpl::Accessible() const {
   return IsPluggedIn && (IsCheckedOut || Enumerated > 0);
 }
 
+hid::TDiscoveredInterface TJvHidDevice::TImpl::Interface() const {
+  return {PnPInfo->FDevicePath, PnPInfo->FDeviceID, PnPInfo->FPort};
+}
+
 void TJvHidDevice::TImpl::RecordError(uint32_t ACode, const std::string& AReason) {
   LastError.DevicePath = PnPInfo->FDevicePath;
   LastError.Code = ACode;
@@ -42,7 +46,7 @@ void TJvHidDevice::TImpl::RecordNotUsable() {
 
 hid::THidHandle TJvHidDevice::TImpl::OpenHandle(hid::TOpenAccess AAccess) {
   hid::SetLastSystemError(0, {});
-  const hid::THidHandle LHandle = Platform->OpenInterface({PnPInfo->FDevicePath, PnPInfo->FDeviceID}, AAccess);
+  const hid::THidHandle LHandle = Platform->OpenInterface(Interface(), AAccess);
   if (LHandle == hid::kInvalidHandle) RecordError();
   return LHandle;
 }
@@ -51,8 +55,7 @@ hid::THidHandle TJvHidDevice::TImpl::OpenSynchronous() {
   hid::THidHandle LHandle = OpenHandle(hid::TOpenAccess::ReadWrite);
   HasReadWriteAccess = LHandle != hid::kInvalidHandle;
   // The reason read-write access was refused stays the device's last error.
-  if (!HasReadWriteAccess) LHandle = Platform->OpenInterface({PnPInfo->FDevicePath, PnPInfo->FDeviceID},
-                                                             hid::TOpenAccess::QueryOnly);
+  if (!HasReadWriteAccess) LHandle = Platform->OpenInterface(Interface(), hid::TOpenAccess::QueryOnly);
   return LHandle;
 }
 

@@ -64,6 +64,7 @@ struct TJvHidDevice::TImpl {
 
   // The helpers below expect Lock to be held by the caller (ALock).
   bool Accessible() const;
+  hid::TDiscoveredInterface Interface() const;  // as discovery found it
   hid::THidHandle OpenHandle(hid::TOpenAccess AAccess);  // records why it failed
   hid::THidHandle OpenSynchronous();  // read-write, else query only
   // Records the calling thread's last platform error (or, with ACode, the

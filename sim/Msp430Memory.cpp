@@ -67,6 +67,7 @@ bool TMsp430Memory::Writable(uint32_t AAddress) const {
 
 TProgramResult TMsp430Memory::Program(uint32_t AAddress, const uint8_t* AData, size_t ACount) {
   TProgramResult result = TProgramResult::Ok;
+  uint32_t lastWord = UINT32_MAX;
   for (size_t i = 0; i < ACount; ++i) {
     const uint32_t address = AAddress + static_cast<uint32_t>(i);
     if (!Writable(address)) {
@@ -74,7 +75,10 @@ TProgramResult TMsp430Memory::Program(uint32_t AAddress, const uint8_t* AData, s
       continue;
     }
     uint8_t& cell = FBytes[address];
-    cell = AreaOf(address) == TMemoryArea::Ram ? AData[i] : static_cast<uint8_t>(cell & AData[i]);
+    const bool ram = AreaOf(address) == TMemoryArea::Ram;
+    cell = ram ? AData[i] : static_cast<uint8_t>(cell & AData[i]);
+    if (!ram && address / 2 != lastWord) ++FFlashWords;
+    if (!ram) lastWord = address / 2;
     if (cell != AData[i] && result == TProgramResult::Ok) result = TProgramResult::Mismatch;
   }
   return result;
@@ -124,14 +128,19 @@ void TMsp430Memory::PreloadTiTxt(const std::vector<std::string>& ALines) {
   }
 }
 
-uint16_t TMsp430Memory::Crc(uint32_t AAddress, size_t ACount) const {
+uint16_t CrcCcitt16(const uint8_t* AData, size_t ACount) {
   uint16_t crc = 0xFFFF;
   for (size_t i = 0; i < ACount; ++i) {
-    crc ^= static_cast<uint16_t>(Read(AAddress + static_cast<uint32_t>(i)) << 8);
+    crc ^= static_cast<uint16_t>(AData[i] << 8);
     for (int bit = 0; bit < 8; ++bit)
       crc = static_cast<uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
   }
   return crc;
+}
+
+uint16_t TMsp430Memory::Crc(uint32_t AAddress, size_t ACount) const {
+  const std::vector<uint8_t> bytes = Read(AAddress, ACount);
+  return CrcCcitt16(bytes.data(), bytes.size());
 }
 
 std::string TMsp430Memory::DumpTiTxt() const {

@@ -5,11 +5,16 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace sim {
+
+// CRC-CCITT (polynomial 0x1021, seed 0xFFFF), as the loader's CRC Check
+// and the chip's descriptor table compute it.
+uint16_t CrcCcitt16(const uint8_t* AData, size_t ACount);
 
 enum class TMemoryArea { Vacant, LoaderFlash, InfoMemory, Ram, MainFlash };
 
@@ -64,6 +69,10 @@ class TMsp430Memory {
   // CRC-CCITT (polynomial 0x1021, seed 0xFFFF) as the loader computes it.
   uint16_t Crc(uint32_t AAddress, size_t ACount) const;
 
+  // Words the flash controller has programmed so far (a byte written on
+  // its own counts as a word: it takes as long).
+  uint64_t FlashWordsProgrammed() const { return FFlashWords; }
+
   // Every byte that is not 0xFF, in address order: an "@" line at each gap,
   // at most 16 bytes per data line, "q" last.
   std::string DumpTiTxt() const;
@@ -73,6 +82,7 @@ class TMsp430Memory {
 
   std::vector<uint8_t> FBytes;
   bool FInfoALocked = true;
+  uint64_t FFlashWords = 0;
 };
 
 }  // namespace sim

@@ -1,10 +1,13 @@
 #include "SimBoard.h"
 
 #include <algorithm>
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 
 #include "BoardIds.h"
 #include "SimBus.h"
+#include "SimDevices.h"
 #include "TiTxtFile.h"
 
 namespace sim {
@@ -95,6 +98,9 @@ TSimBoard::TSimBoard(TSimBoardOptions AOptions)
   Manufacturer = "Texas Instruments";
   Product = "MSP430-USB Example";
   FrameTimed = FOptions.FrameTimed;
+  InterruptEndpoints = kBslInterruptEndpoints;
+  Port = FOptions.Port;
+  FMemory.Preload(kDescriptorTableStart, DescriptorTable(FOptions.Die ? *FOptions.Die : NextDieRecord()));
   if (FOptions.Firmware.empty())
     PreloadOldFirmware(FMemory);
   else
@@ -116,8 +122,10 @@ uint32_t TSimBoard::PlugInto(TSimBus& ABus) {
 uint32_t TSimBoard::OnOutputReport(const uint8_t* AData, uint32_t ALength) {
   std::optional<uint32_t> accepted;
   TOutcome outcome;
+  std::chrono::microseconds programming{0};
   {
     std::lock_guard lock(FLock);
+    const uint64_t programmed = FMemory.FlashWordsProgrammed();
     if (!FHomeBus) FHomeBus = Bus;
     ++FReports;
     if (FOptions.ShortWrite) {
@@ -130,7 +138,11 @@ uint32_t TSimBoard::OnOutputReport(const uint8_t* AData, uint32_t ALength) {
       outcome.Leave = true;
       outcome.ComeBack = false;
     }
+    programming = std::chrono::microseconds((FMemory.FlashWordsProgrammed() - programmed) * FOptions.FlashWordUs);
   }
+  // The loader takes the next report, and answers this one, once the flash
+  // is programmed.
+  if (programming.count() > 0) std::this_thread::sleep_for(programming);
   Deliver(std::move(outcome));
   return accepted.value_or(ALength);
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "DescriptorTable.h"
 #include "Msp430Memory.h"
 #include "SimDevice.h"
 #include "SimTimer.h"
@@ -31,6 +32,12 @@ struct TSimBoardOptions {
   std::string Firmware;                // TI-TXT image the flash holds at the start (empty: built-in)
   uint32_t LoseWrite = 0;  // the N-th fast write to the RAM loader is not stored (0: none)
   std::vector<uint8_t> UnknownCommands;  // the RAM loader answers these with "unknown command"
+  std::string Port;                      // the port it is plugged into (empty: the bus gives one)
+  std::optional<TDieRecord> Die;         // the chip's die record (none: one of its own)
+  // Microseconds the flash takes to program one word (the F5xx datasheets
+  // give 64 to 85); the loader takes the next report only when it is done.
+  // 0: at once.
+  uint32_t FlashWordUs = 0;
 };
 
 enum class TBoardState {
@@ -108,7 +115,8 @@ void InstallSimBoardFactory();
 // Builds a board from option words: "refuse-password", "no-return",
 // "return-delay=MS", "answer-delay=MS", "no-answer", "drop-after=N",
 // "short-write=N", "lose-write=N", "unknown-command=HH" (a command byte in
-// hexadecimal; may be given more than once), "firmware=PATH", "frame-timed". An
+// hexadecimal; may be given more than once), "port=PATH",
+// "die=LLLLLLLL-XXXX-YYYY", "flash-time=US", "firmware=PATH", "frame-timed". An
 // unknown or malformed word, or a firmware file that cannot be read as TI-TXT,
 // raises std::invalid_argument.
 std::shared_ptr<TSimBoard> MakeSimBoard(const std::vector<std::string>& AOptions);

@@ -31,6 +31,14 @@ uint8_t ParseCommandByte(const std::string& AWord, const std::string& AValue) {
   return static_cast<uint8_t>(std::stoul(AValue, nullptr, 16));
 }
 
+TDieRecord ParseDie(const std::string& AWord, const std::string& AValue) {
+  TDieRecord die;
+  if (!ParseDieRecord(AValue, die))
+    throw std::invalid_argument("simulated board option \"" + AWord + "\": \"" + AValue +
+                                "\" is not lot/wafer, die X and die Y in hexadecimal (LLLLLLLL-XXXX-YYYY)");
+  return die;
+}
+
 void ApplyOption(TSimBoardOptions& AOptions, const std::string& AWord) {
   const size_t equals = AWord.find('=');
   const std::string name = AWord.substr(0, equals);
@@ -56,13 +64,20 @@ void ApplyOption(TSimBoardOptions& AOptions, const std::string& AWord) {
     AOptions.LoseWrite = ParseCount(AWord, value);
   } else if (hasValue && name == "unknown-command") {
     AOptions.UnknownCommands.push_back(ParseCommandByte(AWord, value));
+  } else if (hasValue && name == "port" && !value.empty()) {
+    AOptions.Port = value;
+  } else if (hasValue && name == "die") {
+    AOptions.Die = ParseDie(AWord, value);
+  } else if (hasValue && name == "flash-time") {
+    AOptions.FlashWordUs = ParseCount(AWord, value);
   } else if (hasValue && name == "firmware" && !value.empty()) {
     AOptions.Firmware = value;
   } else {
     throw std::invalid_argument(
         "unknown simulated board option \"" + AWord +
         "\" (known: refuse-password, no-return, no-answer, frame-timed, return-delay=MS, answer-delay=MS, "
-        "drop-after=N, short-write=N, lose-write=N, unknown-command=HH, firmware=PATH)");
+        "drop-after=N, short-write=N, lose-write=N, unknown-command=HH, port=PATH, die=LLLLLLLL-XXXX-YYYY, "
+        "flash-time=US, firmware=PATH)");
   }
 }
 

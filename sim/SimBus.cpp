@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iostream>
 #include <optional>
 #include <stdexcept>
 
@@ -19,6 +20,14 @@ constexpr uint32_t kMaxInputBuffers = 512;
 // ranges make a handle and a device ID hard to mix up in a trace.
 constexpr uint32_t kFirstDeviceID = 0x1000;
 constexpr hid::THidHandle kFirstHandle = 0x100;
+// The simulated bus is bus 1: its ports are "1-1", "1-2", ..., named as
+// Linux names them; a hub's ports add ".1", ".2", ... to the hub's port.
+constexpr const char* kRootPortPrefix = "1-";
+constexpr const char* kHubPortSeparator = ".";
+// What Linux logs when a device's endpoints do not fit the periodic time
+// left (usb_set_configuration), and the error it then gives (-ENOSPC).
+constexpr const char* kNoBandwidth = ": Not enough bandwidth for new device state.";
+constexpr const char* kConfigRefused = ": can't set config #1, error -28";
 // The Windows errors the bus answers with, and their system texts.
 constexpr uint32_t kErrorFileNotFound = 2;         // ERROR_FILE_NOT_FOUND
 constexpr uint32_t kErrorAccessDenied = 5;         // ERROR_ACCESS_DENIED
@@ -47,8 +56,9 @@ struct TSimBus::TSlot {
   std::shared_ptr<TSimDevice> Device;
   uint32_t DeviceID = 0;
   std::string Path;
-  // Frames of the two endpoints when the device is frame-timed, else null.
-  std::shared_ptr<TSimFrameClock> OutFrames, InFrames;
+  // Frames of the two endpoints when the device is frame-timed, else null,
+  // and those of the translator it shares with the other ports of its hub.
+  std::shared_ptr<TSimFrameClock> OutFrames, InFrames, SharedFrames;
 };
 
 struct TSimBus::TPendingRead {
@@ -87,24 +97,41 @@ uint32_t TSimBus::Plug(std::shared_ptr<TSimDevice> ADevice) { return PlugAs(std:
 
 uint32_t TSimBus::PlugAs(std::shared_ptr<TSimDevice> ADevice, uint32_t ADeviceID) {
   if (!ADevice) throw std::invalid_argument("TSimBus::Plug: no device");
-  uint32_t LId;
+  uint32_t LId = 0;
+  std::string LPort;
   {
     std::lock_guard<std::mutex> LGuard(FLock);
     if (FindSlotLocked(ADevice.get())) throw std::logic_error("TSimBus::Plug: device already plugged in");
-    auto LSlot = std::make_shared<TSlot>();
-    LId = ADeviceID != 0 ? ADeviceID : FNextDeviceID++;
-    LSlot->DeviceID = LId;
-    LSlot->Path = "sim:hid#" + std::to_string(LId);
-    LSlot->Device = std::move(ADevice);
-    if (LSlot->Device->FrameTimed) {
-      LSlot->OutFrames = std::make_shared<TSimFrameClock>();
-      LSlot->InFrames = std::make_shared<TSimFrameClock>();
-    }
-    LSlot->Device->Bus = this;
-    FSlots.push_back(std::move(LSlot));
+    TSimDevice& LDevice = *ADevice;
+    if (LDevice.Port.empty())
+      LDevice.Port = NextFreePortLocked(LDevice.Hub ? LDevice.Hub->Port() + kHubPortSeparator : kRootPortPrefix);
+    FPortsGiven.insert(LDevice.Port);
+    LPort = LDevice.Port;
+    if (!LDevice.Hub || LDevice.Hub->Reserve(LDevice.InterruptEndpoints))
+      LId = AddSlotLocked(std::move(ADevice), ADeviceID);
+  }
+  if (LId == 0) {
+    Log("usb " + LPort + kNoBandwidth);
+    Log("usb " + LPort + kConfigRefused);
+    return 0;
   }
   PostChange(0);
   return LId;
+}
+
+uint32_t TSimBus::AddSlotLocked(std::shared_ptr<TSimDevice> ADevice, uint32_t ADeviceID) {
+  auto LSlot = std::make_shared<TSlot>();
+  LSlot->DeviceID = ADeviceID != 0 ? ADeviceID : FNextDeviceID++;
+  LSlot->Path = "sim:hid#" + std::to_string(LSlot->DeviceID);
+  LSlot->Device = std::move(ADevice);
+  if (LSlot->Device->FrameTimed) {
+    LSlot->OutFrames = std::make_shared<TSimFrameClock>();
+    LSlot->InFrames = std::make_shared<TSimFrameClock>();
+    if (LSlot->Device->Hub) LSlot->SharedFrames = LSlot->Device->Hub->SharedFrames();
+  }
+  LSlot->Device->Bus = this;
+  FSlots.push_back(LSlot);
+  return LSlot->DeviceID;
 }
 
 void TSimBus::Unplug(TSimDevice* ADevice) {
@@ -113,6 +140,7 @@ void TSimBus::Unplug(TSimDevice* ADevice) {
     auto LSlot = FindSlotLocked(ADevice);
     if (!LSlot) return;
     FSlots.erase(std::find(FSlots.begin(), FSlots.end(), LSlot));
+    if (ADevice->Hub) ADevice->Hub->Release(ADevice->InterruptEndpoints);
     for (auto& [LId, LHandle] : FHandles) {
       if (LHandle->Slot != LSlot) continue;
       LHandle->Dead = true;
@@ -129,15 +157,50 @@ bool TSimBus::IsPlugged(const TSimDevice* ADevice) const {
   return FindSlotLocked(ADevice) != nullptr;
 }
 
+std::shared_ptr<TSimHub> TSimBus::AddHub(TSimHubKind AKind) {
+  std::lock_guard<std::mutex> LGuard(FLock);
+  return std::make_shared<TSimHub>(AKind, NextFreePortLocked(kRootPortPrefix));
+}
+
+void TSimBus::ReservePort(const std::string& APort) {
+  std::lock_guard<std::mutex> LGuard(FLock);
+  FPortsGiven.insert(APort);
+}
+
+std::string TSimBus::NextFreePortLocked(const std::string& APrefix) {
+  for (uint32_t LNumber = 1;; ++LNumber) {
+    std::string LPort = APrefix + std::to_string(LNumber);
+    if (FPortsGiven.insert(LPort).second) return LPort;
+  }
+}
+
+void TSimBus::SetSystemLog(TSystemLog ALog) {
+  std::lock_guard<std::mutex> LGuard(FLock);
+  FSystemLog = std::move(ALog);
+}
+
+void TSimBus::Log(const std::string& ALine) {
+  TSystemLog LLog;
+  {
+    std::lock_guard<std::mutex> LGuard(FLock);
+    LLog = FSystemLog;
+  }
+  if (LLog)
+    LLog(ALine);
+  else
+    std::cerr << ALine << std::endl;
+}
+
 void TSimBus::PushInputReport(TSimDevice* ADevice, std::vector<uint8_t> AReport) {
-  std::shared_ptr<TSimFrameClock> LFrames;
+  std::shared_ptr<TSimFrameClock> LFrames, LShared;
   {
     std::lock_guard<std::mutex> LGuard(FLock);
     auto LSlot = FindSlotLocked(ADevice);
     if (!LSlot) return;
     LFrames = LSlot->InFrames;
+    LShared = LSlot->SharedFrames;
   }
-  if (LFrames) LFrames->WaitForFrame();  // the host polls the IN endpoint once a frame
+  if (LFrames) LFrames->WaitForFrame(LShared.get());  // the host polls the IN endpoint once a frame
   std::lock_guard<std::mutex> LGuard(FLock);
   auto LSlot = FindSlotLocked(ADevice);
   if (!LSlot) return;  // a device off the bus sends nothing
@@ -214,7 +277,7 @@ bool TSimBus::Enumerate(std::vector<hid::TDiscoveredInterface>& AOut) {
   AOut.clear();
   ++FEnumerations;
   if (FEnumerationFails) return false;
-  for (const auto& LSlot : FSlots) AOut.push_back({LSlot->Path, LSlot->DeviceID});
+  for (const auto& LSlot : FSlots) AOut.push_back({LSlot->Path, LSlot->DeviceID, LSlot->Device->Port});
   return true;
 }
 
@@ -323,7 +386,7 @@ bool TSimBus::FlushQueue(hid::THidHandle AHandle) {
 bool TSimBus::Write(hid::THidHandle AHandle, const uint8_t* AData, uint32_t ALength,
                     uint32_t& AWritten) {
   std::shared_ptr<TSimDevice> LDevice;
-  std::shared_ptr<TSimFrameClock> LFrames;
+  std::shared_ptr<TSimFrameClock> LFrames, LShared;
   {
     std::lock_guard<std::mutex> LGuard(FLock);
     auto LHandle = FindHandleLocked(AHandle);
@@ -337,6 +400,7 @@ bool TSimBus::Write(hid::THidHandle AHandle, const uint8_t* AData, uint32_t ALen
     }
     LDevice = LHandle->Slot->Device;
     LFrames = LHandle->Slot->OutFrames;
+    LShared = LHandle->Slot->SharedFrames;
     // As on Windows, a write must be exactly one output report.
     if (LDevice->OutputReportLength == 0 || ALength != LDevice->OutputReportLength) {
       SetLengthError("a write of " + std::to_string(ALength) + " bytes is not the output report of " +
@@ -344,7 +408,7 @@ bool TSimBus::Write(hid::THidHandle AHandle, const uint8_t* AData, uint32_t ALen
       return false;
     }
   }
-  if (LFrames) LFrames->WaitForFrame();  // one OUT transaction per frame
+  if (LFrames) LFrames->WaitForFrame(LShared.get());  // one OUT transaction per frame
   AWritten = LDevice->OnOutputReport(AData, ALength);  // no bus lock held
   return true;
 }

@@ -6,15 +6,18 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "Apc.h"
 #include "HidPlatform.h"
 #include "SimDevice.h"
+#include "SimHub.h"
 
 namespace sim {
 
@@ -26,6 +29,11 @@ class TSimBus : public hid::IHidPlatform {
   TSimBus& operator=(const TSimBus&) = delete;
 
   // Thread-safe; a new DeviceID every time; posts a change notification.
+  // A device without a port gets the next free one of the bus ("1-1",
+  // "1-2", ...) or of its hub ("1-3.1", ...) and keeps it. A device that
+  // its single-TT hub has no periodic time left for is refused, as the host
+  // refuses it: it never appears (0 is returned, nothing is posted) and the
+  // system log says why.
   uint32_t Plug(std::shared_ptr<TSimDevice> ADevice);
   // Plugs the device in under a given identity, as Windows does when a
   // device comes back to the same port before anybody looked.
@@ -34,6 +42,17 @@ class TSimBus : public hid::IHidPlatform {
   // outstanding read completes with kErrorDeviceNotConnected); notification.
   void Unplug(TSimDevice* ADevice);
   bool IsPlugged(const TSimDevice* ADevice) const;
+  // A hub plugged into the next free port of the bus; devices whose Hub it
+  // is get its ports.
+  std::shared_ptr<TSimHub> AddHub(TSimHubKind AKind);
+  // Keeps APort out of the ports the bus gives away: a device that names
+  // it is plugged in later.
+  void ReservePort(const std::string& APort);
+  // Where the bus's messages go, one line each, as the kernel's log would
+  // show them ("usb 1-1.7: Not enough bandwidth for new device state.");
+  // standard error unless set. Empty restores it.
+  using TSystemLog = std::function<void(const std::string& ALine)>;
+  void SetSystemLog(TSystemLog ALog);
   // Device -> host, any thread: queued on every open read handle of the
   // device (oldest dropped when the queue is full), completing an
   // outstanding read. The report is sized to the device's input length.
@@ -86,6 +105,9 @@ class TSimBus : public hid::IHidPlatform {
   std::shared_ptr<THandle> LiveHandleLocked(hid::THidHandle AHandle) const;
   void CompleteRead(THandle& AHandle, uint32_t AError, const std::vector<uint8_t>* AReport);
   void PostChange(int32_t ALParam);
+  uint32_t AddSlotLocked(std::shared_ptr<TSimDevice> ADevice, uint32_t ADeviceID);
+  std::string NextFreePortLocked(const std::string& APrefix);
+  void Log(const std::string& ALine);
 
   mutable std::mutex FLock;
   std::vector<std::shared_ptr<TSlot>> FSlots;  // plugged devices, in plug order
@@ -97,6 +119,8 @@ class TSimBus : public hid::IHidPlatform {
   bool FServicesAvailable = true;
   bool FEnumerationFails = false;
   std::shared_ptr<TWatch> FWatch;
+  std::set<std::string> FPortsGiven;  // every port a device or hub has had
+  TSystemLog FSystemLog;
 };
 
 }  // namespace sim

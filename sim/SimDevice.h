@@ -4,12 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace sim {
 
 class TSimBus;
+class TSimHub;
 
 class TSimDevice {
  public:
@@ -34,6 +36,18 @@ class TSimDevice {
   // Every report, either way, takes one 1 ms frame as on a full-speed
   // interrupt endpoint (SimFrameClock.h); set before the device is plugged.
   bool FrameTimed = false;
+  // Interrupt endpoints the host reserves periodic time for: IN alone for
+  // keyboards and mice (their LEDs go over the control endpoint), IN and
+  // OUT for the loader's datapipe.
+  uint32_t InterruptEndpoints = 1;
+
+  // Where the device is plugged in. Port: "1-2", or "1-1.3" behind a hub;
+  // empty: the bus gives the device a port of its own when it is first
+  // plugged in, and the device keeps it when it leaves and comes back.
+  // Hub: the hub that port belongs to (SimHub.h); null for a port of the
+  // bus itself. Set before the device is first plugged.
+  std::string Port;
+  std::shared_ptr<TSimHub> Hub;
 
   // An output report written by the host (the whole report, ID byte
   // included). Called on the writing thread, with no bus lock held. Return

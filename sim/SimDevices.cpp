@@ -71,6 +71,7 @@ std::shared_ptr<TSimDevice> MakePlainSimBoard() {
   LDevice->Usage = kUsageVendorDatapipe;
   LDevice->InputReportLength = kBslReportLength;
   LDevice->OutputReportLength = kBslReportLength;
+  LDevice->InterruptEndpoints = kBslInterruptEndpoints;
   return LDevice;
 }
 

@@ -23,7 +23,9 @@ std::shared_ptr<TSimDevice> MakeSimUnidentifiableDevice();
 // it accepts every output report and answers nothing.
 std::shared_ptr<TSimDevice> MakePlainSimBoard();
 
-// The loader's datapipe: report ID 0x3F, length byte, 62 bytes of packet.
+// The loader's datapipe: report ID 0x3F, length byte, 62 bytes of packet,
+// over an interrupt IN and an interrupt OUT endpoint.
 constexpr uint16_t kBslReportLength = 64;
+constexpr uint32_t kBslInterruptEndpoints = 2;
 
 }  // namespace sim

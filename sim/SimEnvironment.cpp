@@ -1,6 +1,7 @@
 #include "SimEnvironment.h"
 
 #include <mutex>
+#include <set>
 #include <stdexcept>
 
 #include "SimDevices.h"
@@ -42,18 +43,28 @@ std::vector<std::string> JoinPathOption(std::vector<std::string> AParts) {
   return AParts;
 }
 
+std::invalid_argument Refused(const std::string& AWhat) {
+  return std::invalid_argument(std::string(kSimEnvironmentVariable) + ": " + AWhat);
+}
+
+// The hub's one option: the kind of its transaction translator.
+TSimHubKind HubKind(const TSimDeviceSpec& ASpec) {
+  if (ASpec.Options.empty() || ASpec.Options == std::vector<std::string>{"multi-tt"}) return TSimHubKind::MultiTT;
+  if (ASpec.Options == std::vector<std::string>{"single-tt"}) return TSimHubKind::SingleTT;
+  throw Refused("\"hub:" + ASpec.Options.front() + "\": a hub is \"hub\", \"hub:multi-tt\" or \"hub:single-tt\"");
+}
+
 TSimDeviceSpec ParseItem(const std::string& AItem) {
   std::vector<std::string> LParts = JoinPathOption(Split(AItem, ':'));
   TSimDeviceSpec LSpec;
   LSpec.Name = LParts.front();
   LSpec.Options.assign(LParts.begin() + 1, LParts.end());
-  const bool LKnown = LSpec.Name == "board" || LSpec.Name == "keyboard" || LSpec.Name == "mouse";
-  if (!LKnown)
-    throw std::invalid_argument(std::string(kSimEnvironmentVariable) + ": unknown device \"" +
-                                LSpec.Name + "\" (known: board, keyboard, mouse)");
-  if (LSpec.Name != "board" && !LSpec.Options.empty())
-    throw std::invalid_argument(std::string(kSimEnvironmentVariable) + ": \"" + AItem +
-                                "\": only the board takes options");
+  const bool LKnown =
+      LSpec.Name == "board" || LSpec.Name == "keyboard" || LSpec.Name == "mouse" || LSpec.Name == "hub";
+  if (!LKnown) throw Refused("unknown device \"" + LSpec.Name + "\" (known: board, keyboard, mouse, hub)");
+  if ((LSpec.Name == "keyboard" || LSpec.Name == "mouse") && !LSpec.Options.empty())
+    throw Refused("\"" + AItem + "\": only the board and the hub take options");
+  if (LSpec.Name == "hub") HubKind(LSpec);
   return LSpec;
 }
 
@@ -61,6 +72,17 @@ std::shared_ptr<TSimDevice> MakeFromSpec(const TSimDeviceSpec& ASpec) {
   if (ASpec.Name == "keyboard") return MakeSimKeyboard();
   if (ASpec.Name == "mouse") return MakeSimMouse();
   return MakeSimBoardFromOptions(ASpec.Options);
+}
+
+// The ports the devices name: the bus gives them to nobody else. Two
+// devices cannot be plugged into one port.
+void ReserveNamedPorts(const std::vector<std::shared_ptr<TSimDevice>>& ADevices, TSimBus& ABus) {
+  std::set<std::string> LPorts;
+  for (const auto& LDevice : ADevices) {
+    if (!LDevice || LDevice->Port.empty()) continue;
+    if (!LPorts.insert(LDevice->Port).second) throw Refused("two devices on port " + LDevice->Port);
+    ABus.ReservePort(LDevice->Port);
+  }
 }
 
 }  // namespace
@@ -90,8 +112,21 @@ std::shared_ptr<TSimDevice> MakeSimBoardFromOptions(const std::vector<std::strin
 
 std::unique_ptr<TSimBus> CreateBusFromList(const std::string& AText) {
   std::vector<TSimDeviceSpec> LSpecs = ParseSimDeviceList(AText);
+  std::vector<std::shared_ptr<TSimDevice>> LDevices;  // null for a hub
+  for (const TSimDeviceSpec& LSpec : LSpecs) LDevices.push_back(LSpec.Name == "hub" ? nullptr : MakeFromSpec(LSpec));
   auto LBus = std::make_unique<TSimBus>();
-  for (const TSimDeviceSpec& LSpec : LSpecs) LBus->Plug(MakeFromSpec(LSpec));
+  ReserveNamedPorts(LDevices, *LBus);
+  // Devices listed after a hub are plugged into it; the other ports go to
+  // the hubs and the devices in list order.
+  std::shared_ptr<TSimHub> LHub;
+  for (size_t i = 0; i < LSpecs.size(); ++i) {
+    if (!LDevices[i]) {
+      LHub = LBus->AddHub(HubKind(LSpecs[i]));
+      continue;
+    }
+    LDevices[i]->Hub = LHub;
+    LBus->Plug(LDevices[i]);
+  }
   return LBus;
 }
 

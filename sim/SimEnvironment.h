@@ -2,6 +2,9 @@
 // KESTROVA_SIM lists the devices attached at start, comma-separated
 // ("board", "keyboard", "mouse"); options follow an item after colons
 // ("board:no-return:return-delay=3000") and go to the board's factory.
+// "hub" ("hub:single-tt") puts the devices listed after it behind a hub
+// (SimHub.h), on its ports "1-N.1", "1-N.2", ...; the others take the
+// ports of the bus, "1-1", "1-2", ..., in list order.
 #pragma once
 
 #include <functional>
@@ -17,7 +20,7 @@ namespace sim {
 constexpr const char* kSimEnvironmentVariable = "KESTROVA_SIM";
 
 struct TSimDeviceSpec {
-  std::string Name;                  // "board", "keyboard" or "mouse"
+  std::string Name;                  // "board", "keyboard", "mouse" or "hub"
   std::vector<std::string> Options;  // what followed the name, split at colons
 };
 

@@ -1,5 +1,6 @@
 #include "SimSession.h"
 
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
@@ -37,11 +38,23 @@ TSimSession::~TSimSession() {
   if (FBus != nullptr) hid::SetPlatformOverride(nullptr);
 }
 
+std::string TSimSession::DumpFileFor(const std::string& AFile, const std::string& APort) {
+  const std::filesystem::path path = Utf8ToPath(AFile);
+  std::filesystem::path name = path.stem();
+  name += "-" + APort;
+  name += path.extension();
+  return PathToUtf8(path.parent_path() / name);
+}
+
 void TSimSession::WriteDump() const {
   const auto path = Utf8Environment(kDumpVariable);
-  if (!path || path->empty() || FBoards.empty()) return;
-  std::ofstream out(Utf8ToPath(*path), std::ios::binary | std::ios::trunc);
-  out << FBoards.front()->DumpTiTxt();
-  out.close();
-  if (!out) throw std::runtime_error("Cannot write the board memory to " + *path);
+  if (!path || path->empty()) return;
+  for (const auto& board : FBoards) {
+    // One board keeps the name as given; several get one file each.
+    const std::string file = FBoards.size() == 1 ? *path : DumpFileFor(*path, board->Port);
+    std::ofstream out(Utf8ToPath(file), std::ios::binary | std::ios::trunc);
+    out << board->DumpTiTxt();
+    out.close();
+    if (!out) throw std::runtime_error("Cannot write the board memory to " + file);
+  }
 }

@@ -2,6 +2,7 @@
 # at the end of sim/CMakeLists.txt).
 include(${CMAKE_CURRENT_LIST_DIR}/../bsl/titxt.cmake)
 add_library(kestrova_simboard STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/DescriptorTable.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Msp430Memory.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SimBoard.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SimBoardOptions.cpp

@@ -84,7 +84,7 @@ bool TLinuxHidPlatform::Enumerate(std::vector<TDiscoveredInterface>& AOut) {
   FSysPaths.clear();
   for (const THidrawInfo& LInfo : ListHidraw(FUdev)) {
     FSysPaths[LInfo.DevNode] = LInfo.SysPath;
-    AOut.push_back({LInfo.DevNode, IdentityLocked(LInfo.IdentityKey)});
+    AOut.push_back({LInfo.DevNode, IdentityLocked(LInfo.IdentityKey), LInfo.Port});
   }
   return true;
 }

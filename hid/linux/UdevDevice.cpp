@@ -30,9 +30,16 @@ bool ParseHidId(const char* AHidId, THidrawInfo& AOut) {
   return true;
 }
 
-void ReadUsbStrings(udev_device* AHidraw, THidrawInfo& AOut) {
+// Port, strings and version of the USB device the node belongs to.
+void ReadUsbParent(udev_device* AHidraw, THidrawInfo& AOut) {
   udev_device* LUsb = udev_device_get_parent_with_subsystem_devtype(AHidraw, "usb", "usb_device");
   if (!LUsb) return;
+  // The port, not HID_PHYS: HID_PHYS ("usb-0000:00:14.0-1.3/input0") holds
+  // the same chain of ports behind the controller's address and the
+  // interface number, and names no port at all for Bluetooth or I2C
+  // devices; the USB device's name is the short form lsusb and the kernel
+  // log use.
+  AOut.Port = Text(udev_device_get_sysname(LUsb));
   AOut.Manufacturer = Text(udev_device_get_sysattr_value(LUsb, "manufacturer"));
   AOut.Product = Text(udev_device_get_sysattr_value(LUsb, "product"));
   const char* LBcd = udev_device_get_sysattr_value(LUsb, "bcdDevice");
@@ -51,7 +58,7 @@ bool Fill(udev_device* AHidraw, THidrawInfo& AOut) {
   // every plug-in ("0003:2047:0200.0007"): the same node name after a
   // re-plug still gives a new identity.
   AOut.IdentityKey = Text(udev_device_get_sysname(LHid)) + "/" + Text(udev_device_get_sysname(AHidraw));
-  ReadUsbStrings(AHidraw, AOut);
+  ReadUsbParent(AHidraw, AOut);
   if (AOut.Product.empty()) AOut.Product = Text(udev_device_get_property_value(LHid, "HID_NAME"));
   return true;
 }

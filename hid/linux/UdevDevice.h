@@ -21,6 +21,10 @@ struct THidrawInfo {
   uint16_t Version = 0;
   std::string Manufacturer;
   std::string Product;
+  // The USB device's name under its bus ("1-1.3": bus 1, root port 1, port
+  // 3 of the hub there), which the kernel derives from the chain of ports
+  // alone; empty for a device that is not on USB.
+  std::string Port;
 };
 
 // Every hidraw node present, in udev's order.

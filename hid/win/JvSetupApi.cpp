@@ -17,7 +17,9 @@ bool LoadSetupApi() {
                            Bind("SetupDiEnumDeviceInterfaces", GSetupApi.EnumDeviceInterfaces),
                            Bind("SetupDiGetDeviceInterfaceDetailW", GSetupApi.GetDeviceInterfaceDetailW),
                            Bind("SetupDiGetDeviceRegistryPropertyW", GSetupApi.GetDeviceRegistryPropertyW),
-                           Bind("SetupDiDestroyDeviceInfoList", GSetupApi.DestroyDeviceInfoList)});
+                           Bind("SetupDiDestroyDeviceInfoList", GSetupApi.DestroyDeviceInfoList),
+                           Bind("SetupDiCreateDeviceInfoList", GSetupApi.CreateDeviceInfoList),
+                           Bind("SetupDiOpenDeviceInfoW", GSetupApi.OpenDeviceInfoW)});
 }
 
 void UnloadSetupApi() { GBinding.Release(); }

@@ -12,6 +12,8 @@ struct TSetupApi {
   decltype(&::SetupDiGetDeviceInterfaceDetailW) GetDeviceInterfaceDetailW = nullptr;
   decltype(&::SetupDiGetDeviceRegistryPropertyW) GetDeviceRegistryPropertyW = nullptr;
   decltype(&::SetupDiDestroyDeviceInfoList) DestroyDeviceInfoList = nullptr;
+  decltype(&::SetupDiCreateDeviceInfoList) CreateDeviceInfoList = nullptr;
+  decltype(&::SetupDiOpenDeviceInfoW) OpenDeviceInfoW = nullptr;
 };
 
 // Valid while bound.

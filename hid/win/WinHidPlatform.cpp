@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "CfgMgr.h"
 #include "Hid.h"
 #include "JvSetupApi.h"
+#include "UsbLocation.h"
 
 namespace hid::win {
 namespace {
@@ -66,7 +68,7 @@ GUID HidInterfaceClass() {
   return LGuid;
 }
 
-// One interface of the set: its path and its device instance.
+// One interface of the set: its path, its device instance and its port.
 bool InterfaceAt(HDEVINFO ASet, const GUID& AClass, DWORD AIndex, bool& AEnd, TDiscoveredInterface& AOut) {
   SP_DEVICE_INTERFACE_DATA LInterface{};
   LInterface.cbSize = sizeof LInterface;
@@ -84,6 +86,7 @@ bool InterfaceAt(HDEVINFO ASet, const GUID& AClass, DWORD AIndex, bool& AEnd, TD
   const size_t LPathChars = (LSize - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(wchar_t);
   AOut.Path = ToUtf8(LDetail->DevicePath, static_cast<int>(::wcsnlen(LDetail->DevicePath, LPathChars)));
   AOut.DeviceID = LDevice.DevInst;
+  AOut.Port = ToUtf8Text(UsbLocationOf(LDevice.DevInst));
   return true;
 }
 
@@ -138,13 +141,17 @@ struct TWinHidPlatform::TRead {
 
 bool TWinHidPlatform::Bind() {
   if (!LoadSetupApi()) return false;
-  if (LoadHid()) return true;
+  if (LoadCfgMgr()) {
+    if (LoadHid()) return true;
+    UnloadCfgMgr();
+  }
   UnloadSetupApi();
   return false;
 }
 
 void TWinHidPlatform::Unbind() {
   UnloadHid();
+  UnloadCfgMgr();
   UnloadSetupApi();
 }
 

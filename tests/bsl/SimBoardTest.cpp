@@ -6,9 +6,11 @@
 #include <fstream>
 #include <thread>
 
+#include "BoardId.h"
 #include "BslTestBench.h"
 #include "SimBoard.h"
 #include "SimEnvironment.h"
+#include "SimSession.h"
 #include "SimTimer.h"
 
 using namespace bsltest;
@@ -183,6 +185,39 @@ TEST_F(SimBoardTest, UnknownCommandSwitchAppliesToTheRamLoader) {
   EXPECT_EQ(Raw({0x18, 0x00, 0x25, 0x00, 0x01, 0x00}), Report64({0x3F, 0x02, 0x3A, 0x3C}));
 }
 
+// The board's ID is its chip's die record, read as the update reads it:
+// only the RAM loader answers TX Data Block, and a loader built without it
+// leaves the ID empty.
+TEST_F(SimBoardTest, BoardIdIsTheDieRecordThatOnlyTheRamLoaderReads) {
+  Start({"die=1A2B3C4D-0012-0034"});
+  Unlock();
+  EXPECT_EQ(ReadBoardId(Bench.Bsl), "") << "the resident loader refuses TX Data Block";
+  ASSERT_TRUE(Bench.Bsl.cmd_WriteHexFast(0x2500, TBytes(40, 0x3C)));
+  Bench.Bsl.cmd_LoadPC(0x2500);
+  ASSERT_TRUE(Bench.Reattach(kReturnLimit));
+  EXPECT_EQ(ReadBoardId(Bench.Bsl), "1A2B3C4D-0012-0034");
+}
+
+TEST_F(SimBoardTest, ALoaderWithoutTxDataBlockLeavesTheIdEmpty) {
+  Start({"unknown-command=18"});
+  EnterRamLoader();
+  ASSERT_TRUE(Bench.Reattach(kReturnLimit));
+  EXPECT_EQ(ReadBoardId(Bench.Bsl), "");
+  EXPECT_EQ(Raw({0x19}).at(2), 0x3A) << "the loader still answers";
+}
+
+// With the flash's programming time, a report that writes flash is taken
+// only when its words are programmed: 58 bytes are 29 words.
+TEST_F(SimBoardTest, FlashTimeHoldsAWriteForItsWords) {
+  Start({"flash-time=1000"});
+  EnterRamLoader();
+  ASSERT_TRUE(Bench.Reattach(kReturnLimit));
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(Bench.Bsl.cmd_WriteHexFast(0x4400, TBytes(58, 0x00)));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 29ms);
+  EXPECT_EQ(Board->ReadMemory(0x4439, 1), std::vector<uint8_t>{0x00});
+}
+
 TEST_F(SimBoardTest, NoReturnSwitchKeepsTheBoardAway) {
   Start({"no-return"});
   EnterRamLoader();
@@ -271,7 +306,62 @@ TEST(SimBoardOptions, EnvironmentBuildsTheLoaderBoard) {
   ASSERT_EQ(bus->Devices().size(), 1u);
   EXPECT_NE(std::dynamic_pointer_cast<TSimBoard>(bus->Devices()[0]), nullptr);
   EXPECT_THROW(sim::CreateBusFromList("board:warp"), std::invalid_argument);
+  // A port named later in the list is not given to a board before it.
+  bus = sim::CreateBusFromList("board,board:port=1-1");
+  ASSERT_EQ(bus->Devices().size(), 2u);
+  EXPECT_EQ(bus->Devices()[0]->Port, "1-2");
+  EXPECT_EQ(bus->Devices()[1]->Port, "1-1");
+  try {
+    sim::CreateBusFromList("board:port=1-1.3,hub,board:port=1-1.3");
+    ADD_FAILURE() << "two boards on one port";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_EQ(std::string(e.what()), "KESTROVA_SIM: two devices on port 1-1.3");
+  }
   sim::SetSimBoardFactory(nullptr);
+}
+
+// Every board carries its own die record in its descriptor table.
+TEST(SimBoardOptions, BoardsHaveDieRecordsOfTheirOwn) {
+  const auto id = [](const std::shared_ptr<TSimBoard>& ABoard) {
+    const std::optional<TDieRecord> die = FindDieRecord([&](uint32_t AAddress, uint32_t ACount, std::vector<uint8_t>& AOut) {
+      AOut = ABoard->ReadMemory(AAddress, ACount);
+      return true;
+    });
+    return die ? BoardIdText(*die) : "(none)";
+  };
+  const std::string first = id(sim::MakeSimBoard({})), second = id(sim::MakeSimBoard({}));
+  EXPECT_NE(first, "(none)");
+  EXPECT_NE(first, second);
+  EXPECT_EQ(id(sim::MakeSimBoard({"die=0000ABCD-FFFE-0001"})), "0000ABCD-FFFE-0001");
+}
+
+// KESTROVA_SIM_DUMP: one board keeps the file name; several write a file
+// each, the port added before the extension.
+TEST(SimSession, EveryBoardIsDumpedToAFileOfItsPort) {
+  struct TName {
+    const char* File;
+    const char* Port;
+    const char* Expected;
+  };
+  for (const TName& name : {TName{"dump.txt", "1-1.3", "dump-1-1.3.txt"}, TName{"dump", "1-2", "dump-1-2"},
+                            TName{"out/board.v2.txt", "1-1", "out/board.v2-1-1.txt"}})
+    EXPECT_EQ(TSimSession::DumpFileFor(name.File, name.Port), name.Expected);
+  const std::filesystem::path folder = std::filesystem::path(::testing::TempDir()) / "sim-dumps";
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  const auto read = [](const std::filesystem::path& APath) {
+    std::ifstream in(APath, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  ::setenv("KESTROVA_SIM_DUMP", (folder / "dump.txt").c_str(), 1);
+  TSimSession::FromList("board:die=00000001-0001-0001:return-delay=20")->WriteDump();
+  EXPECT_NE(read(folder / "dump.txt").find("@1A00\n06 06"), std::string::npos) << "one board: the name as given";
+  TSimSession::FromList("hub,board:die=00000001-0001-0001,board:die=00000002-0002-0002")->WriteDump();
+  ::unsetenv("KESTROVA_SIM_DUMP");
+  const std::string first = read(folder / "dump-1-1.1.txt"), second = read(folder / "dump-1-1.2.txt");
+  EXPECT_NE(first.find("08 0A 01 00 00 00 01 00"), std::string::npos) << first;
+  EXPECT_NE(second.find("08 0A 02 00 00 00 02 00"), std::string::npos) << second;
+  std::filesystem::remove_all(folder);
 }
 
 TEST(SimBoardOptions, UnknownOrMalformedOptionsAreRefused) {
@@ -284,8 +374,15 @@ TEST(SimBoardOptions, UnknownOrMalformedOptionsAreRefused) {
     return "(accepted)";
   };
   EXPECT_EQ(message({"no-return", "return-delay=10", "answer-delay=5", "no-answer", "drop-after=3",
-                     "short-write=1", "refuse-password", "lose-write=4", "unknown-command=16"}),
+                     "short-write=1", "refuse-password", "lose-write=4", "unknown-command=16", "port=1-1.3",
+                     "die=1a2b3c4d-0012-0034", "flash-time=75"}),
             "(accepted)");
+  EXPECT_EQ(message({"die=1A2B3C4D-12-34"}),
+            "simulated board option \"die=1A2B3C4D-12-34\": \"1A2B3C4D-12-34\" is not lot/wafer, die X and die Y in "
+            "hexadecimal (LLLLLLLL-XXXX-YYYY)");
+  EXPECT_EQ(message({"die=1A2B3C4G-0012-0034"}).find("is not lot/wafer") != std::string::npos, true);
+  EXPECT_EQ(message({"port="}).rfind("unknown simulated board option", 0), 0u);
+  EXPECT_EQ(message({"flash-time=fast"}).find("is not a whole number") != std::string::npos, true);
   EXPECT_EQ(message({"unknown-command=1G"}),
             "simulated board option \"unknown-command=1G\": \"1G\" is not a command byte in hexadecimal");
   EXPECT_EQ(message({"unknown-command=100"}).find("is not a command byte") != std::string::npos, true);

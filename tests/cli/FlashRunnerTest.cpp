@@ -204,7 +204,7 @@ TEST_F(FlashRunnerTest, ListNamesEveryDeviceAndTheOneLeftOut) {
   TFlashRunner runner(ParseCliOptions({"--list"}), {OutStream, ErrStream, false});
   EXPECT_EQ(runner.Run(), TExitCode::Ok);
   const std::string out = Out.Text();
-  EXPECT_THAT(out, HasSubstr("  can be opened  <- board under its loader\n"));
+  EXPECT_THAT(out, HasSubstr("  port 1-3  can be opened  <- board under its loader\n"));
   EXPECT_THAT(out, HasSubstr("????:????  sim:hid#" + std::to_string(broken) +
                              "  left out: Device cannot be identified\n"));
   EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 3) << out;

@@ -37,6 +37,7 @@ TEST_F(TLinuxBackend, DiscoveryListsDevicesTheUserCannotOpenWithTheirIdentity) {
   ASSERT_TRUE(Controller->CheckOutByID(LKeyboard, 0x046D, 0xC31C));
   EXPECT_EQ(LKeyboard->VendorName(), "Logitech");
   EXPECT_EQ(LKeyboard->Attributes().VersionNumber, 0x0109);
+  EXPECT_EQ(LKeyboard->PnPInfo().FPort, "1-1.3") << "the USB device's name: port 3 of the hub at 1-1";
   EXPECT_TRUE(LKeyboard->OpenFile());
   EXPECT_FALSE(LKeyboard->HasReadWriteAccess()) << "its node cannot be opened: query only";
   const hid::THidCaps LCaps = LKeyboard->Caps();
@@ -150,6 +151,7 @@ TEST_F(TLinuxBackend, ReplugUnderTheSameNodeNameGetsANewIdentity) {
   ASSERT_TRUE(Controller->CheckOut(LNew));
   EXPECT_NE(LNew->PnPInfo().FDeviceID, LOldId);
   EXPECT_EQ(LNew->PnPInfo().FDevicePath, LOld->PnPInfo().FDevicePath);
+  EXPECT_EQ(LNew->PnPInfo().FPort, LOld->PnPInfo().FPort) << "the same port";
   EXPECT_FALSE(LOld->IsPluggedIn());
   EXPECT_FALSE(LOld->OpenFile()) << "the old object never opens again";
   Controller->CheckIn(LOld);
@@ -272,6 +274,7 @@ TEST_F(TLinuxBackend, AnObjectWhoseNodeNameWasReusedOpensNothing) {
   ASSERT_EQ(LFound.size(), 1u);
   EXPECT_EQ(LFound[0].Path, "/dev/hidraw0");
   EXPECT_NE(LFound[0].DeviceID, LOld->PnPInfo().FDeviceID);
+  EXPECT_EQ(LFound[0].Port, "1-5");
 
   EXPECT_FALSE(LOld->OpenFile());
   EXPECT_FALSE(LOld->OpenReadWrite());

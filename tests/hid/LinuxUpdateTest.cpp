@@ -351,10 +351,9 @@ TEST_F(TLinuxUpdate, TwoStagesThroughHidrawNodesLogAsOnTheSimulatedBusAndLeaveTh
       Remove(LNode);
       LOnBus = false;
     }
-    if (LId != 0) {  // back under the RAM loader: a new HID device, a new node
+    if (LId != 0) {  // back under the RAM loader on the same port: a new HID device, a new node
       ++LNode.HidSequence;
       ++LNode.HidrawIndex;
-      LNode.UsbPort = "1-6";
       Add(LNode, true);
       LBridge.Attach(umockdev_testbed_get_dev_fd(Bed, ("/dev/hidraw" + std::to_string(LNode.HidrawIndex)).c_str()));
       LOnBus = true;

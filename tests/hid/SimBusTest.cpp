@@ -107,3 +107,75 @@ TEST(TSimBus, InputReportsArePaddedAndQueuedPerReadHandle) {
   LBus.AlertableWait(0);
   for (auto LHandle : {LRead1, LRead2, LQuery}) LBus.Close(LHandle);
 }
+
+// Ports: given in plug order, those behind a hub under its port, kept when
+// the device comes back under a new identity, never given twice.
+TEST(TSimBus, EveryDeviceHasAPortThatOutlivesItsIdentity) {
+  sim::TSimBus LBus;
+  LBus.ReservePort("1-2");  // named by a device that comes later
+  auto LNamed = sim::MakePlainSimBoard();
+  LNamed->Port = "1-2";
+  auto LFirst = sim::MakePlainSimBoard();
+  auto LSecond = sim::MakeSimKeyboard();
+  LBus.Plug(LFirst);
+  const auto LHub = LBus.AddHub(sim::TSimHubKind::MultiTT);
+  auto LBehind = sim::MakePlainSimBoard();
+  LBehind->Hub = LHub;
+  LBus.Plug(LBehind);
+  LBus.Plug(LSecond);
+  LBus.Plug(LNamed);
+  EXPECT_EQ(LFirst->Port, "1-1");
+  EXPECT_EQ(LHub->Port(), "1-3");
+  EXPECT_EQ(LBehind->Port, "1-3.1");
+  EXPECT_EQ(LSecond->Port, "1-4");
+  EXPECT_EQ(LNamed->Port, "1-2");
+  const uint32_t LOldId = LBus.DeviceID(LFirst.get());
+  LBus.Unplug(LFirst.get());
+  LBus.Plug(sim::MakeSimMouse());  // a newcomer does not take the empty port
+  LBus.Plug(LFirst);
+  std::vector<hid::TDiscoveredInterface> LFound;
+  ASSERT_TRUE(LBus.Enumerate(LFound));
+  std::vector<std::string> LPorts;
+  for (const auto& LInterface : LFound) LPorts.push_back(LInterface.Port);
+  EXPECT_THAT(LPorts, ::testing::ElementsAre("1-3.1", "1-4", "1-2", "1-5", "1-1"));
+  EXPECT_NE(LFound.back().DeviceID, LOldId);
+}
+
+// A single-TT hub: six boards (an IN and an OUT endpoint each) fill its 12
+// periodic transfers; the seventh is refused at arrival as Linux refuses
+// it, and fits again once another board has left.
+TEST(TSimBus, SingleTTHubRefusesTheSeventhBoardForBandwidth) {
+  TTestEventLoop LLoop;
+  sim::TSimBus LBus;
+  std::vector<std::string> LLog;
+  LBus.SetSystemLog([&](const std::string& ALine) { LLog.push_back(ALine); });
+  int LNotes = 0;
+  LBus.WatchChanges([&](int32_t ALParam) { LNotes += ALParam == -1 ? 0 : 1; });
+  const auto LHub = LBus.AddHub(sim::TSimHubKind::SingleTT);
+  std::vector<std::shared_ptr<sim::TSimDevice>> LBoards;
+  for (int i = 0; i < 8; ++i) {
+    LBoards.push_back(sim::MakePlainSimBoard());
+    LBoards.back()->Hub = LHub;
+    const uint32_t LId = LBus.Plug(LBoards.back());
+    EXPECT_EQ(LId != 0, i < 6) << "board " << i + 1;
+  }
+  LLoop.RunPending();
+  EXPECT_EQ(LNotes, 6) << "a refused board never appears";
+  EXPECT_EQ(LBus.Devices().size(), 6u);
+  EXPECT_FALSE(LBus.IsPlugged(LBoards[6].get()));
+  EXPECT_THAT(LLog, ::testing::ElementsAre("usb 1-1.7: Not enough bandwidth for new device state.",
+                                           "usb 1-1.7: can't set config #1, error -28",
+                                           "usb 1-1.8: Not enough bandwidth for new device state.",
+                                           "usb 1-1.8: can't set config #1, error -28"));
+  LBus.Unplug(LBoards[0].get());
+  EXPECT_NE(LBus.Plug(LBoards[7]), 0u) << "the time the leaving board had is free again";
+  EXPECT_EQ(LBoards[7]->Port, "1-1.8");
+  // A multi-TT hub has a translator per port: no such limit.
+  const auto LMulti = LBus.AddHub(sim::TSimHubKind::MultiTT);
+  for (int i = 0; i < 8; ++i) {
+    auto LBoard = sim::MakePlainSimBoard();
+    LBoard->Hub = LMulti;
+    EXPECT_NE(LBus.Plug(LBoard), 0u);
+  }
+  LBus.UnwatchChanges();
+}

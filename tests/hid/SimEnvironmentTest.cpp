@@ -26,7 +26,9 @@ TEST(TSimDeviceList, MistakesNameTheItem) {
   };
   for (const TCase& LCase : {TCase{"board,joystick", "unknown device \"joystick\""},
                              TCase{"Board", "unknown device \"Board\""},
-                             TCase{"keyboard:fast", "\"keyboard:fast\": only the board takes options"},
+                             TCase{"keyboard:fast", "\"keyboard:fast\": only the board and the hub take options"},
+                             TCase{"hub:fast", "\"hub:fast\": a hub is \"hub\", \"hub:multi-tt\" or \"hub:single-tt\""},
+                             TCase{"hub:single-tt:multi-tt", "\"hub:single-tt\": a hub is"},
                              TCase{":no-return", "unknown device \"\""}}) {
     try {
       sim::ParseSimDeviceList(LCase.Text);
@@ -54,17 +56,24 @@ TEST(TSimEnvironment, ListedDevicesArePluggedInOrderAndOptionsReachTheBoardFacto
     LSeenOptions = AOptions;
     return sim::MakePlainSimBoard();
   });
-  ::setenv("KESTROVA_SIM", "board:refuse-password,keyboard", 1);
+  ::setenv("KESTROVA_SIM", "board:refuse-password,keyboard,hub:single-tt,mouse,mouse", 1);
   auto LBus = sim::CreateBusFromEnvironment();
   ::unsetenv("KESTROVA_SIM");
   sim::SetSimBoardFactory(nullptr);
   ASSERT_NE(LBus, nullptr);
   auto LDevices = LBus->Devices();
-  ASSERT_EQ(LDevices.size(), 2u);
+  ASSERT_EQ(LDevices.size(), 4u);
   EXPECT_EQ(LDevices[0]->VendorID, 0x2047);
   EXPECT_EQ(LDevices[0]->ProductID, 0x0200);
   EXPECT_EQ(LDevices[1]->Product, "USB Keyboard");
   EXPECT_THAT(LSeenOptions, ElementsAre("refuse-password"));
+  // The hub takes the third port of the bus; the mice are behind it.
+  std::vector<std::string> LPorts;
+  for (const auto& LDevice : LDevices) LPorts.push_back(LDevice->Port);
+  EXPECT_THAT(LPorts, ElementsAre("1-1", "1-2", "1-3.1", "1-3.2"));
+  ASSERT_NE(LDevices[3]->Hub, nullptr);
+  EXPECT_EQ(LDevices[3]->Hub->Kind(), sim::TSimHubKind::SingleTT);
+  EXPECT_EQ(LDevices[0]->Hub, nullptr);
 }
 
 TEST(TSimEnvironment, DefaultBoardIsThePlainLoaderIdentity) {

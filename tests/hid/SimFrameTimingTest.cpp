@@ -51,6 +51,14 @@ TEST(TSimFrameClock, ClaimsWholeFramesOneAfterAnother) {
   EXPECT_EQ(clock.Claim(At(30'000us)), At(30'000us));
 }
 
+TEST(TSimFrameClock, ATranslatorSharedByPortsCarriesSeveralTransfersAFrame) {
+  sim::TSimFrameClock translator(3);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(translator.Claim(At(5'300us)), At(6'000us)) << i;
+  EXPECT_EQ(translator.Claim(At(5'300us)), At(7'000us)) << "the frame is full";
+  EXPECT_EQ(translator.Claim(At(6'500us)), At(7'000us)) << "the next one still has room";
+  EXPECT_EQ(translator.Claim(At(9'000us)), At(9'000us));
+}
+
 TEST(TSimFrameClock, DirectionsHaveTheirOwnFrames) {
   sim::TSimFrameClock out, in;
   EXPECT_EQ(out.Claim(At(1'500us)), At(2'000us));

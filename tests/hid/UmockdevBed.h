@@ -27,7 +27,7 @@
 inline constexpr int kEventWaitMs = 3000;
 
 struct TFakeDevice {
-  std::string UsbPort;  // "1-2"
+  std::string UsbPort;  // "1-2", or "1-1.3" behind a hub
   int HidSequence;      // the kernel's running HID device number
   uint16_t VendorID, ProductID;
   const char* Manufacturer;
@@ -54,8 +54,12 @@ inline std::string HidName(const TFakeDevice& ADevice) {
   return LName;
 }
 
+// A device behind a hub ("1-1.3") lies under the hub's own folder ("1-1").
 inline std::string UsbPath(const TFakeDevice& ADevice) {
-  return "/sys/devices/pci0000:00/0000:00:14.0/usb1/" + ADevice.UsbPort;
+  std::string LPath = "/sys/devices/pci0000:00/0000:00:14.0/usb1";
+  for (size_t LDot = ADevice.UsbPort.find('.'); LDot != std::string::npos; LDot = ADevice.UsbPort.find('.', LDot + 1))
+    LPath += "/" + ADevice.UsbPort.substr(0, LDot);
+  return LPath + "/" + ADevice.UsbPort;
 }
 
 inline std::string HidPath(const TFakeDevice& ADevice) {
@@ -91,7 +95,7 @@ inline std::string Record(const TFakeDevice& ADevice) {
 
 inline const TFakeDevice kBoard{"1-2", 1, 0x2047, 0x0200, "Texas Instruments", "MSP430 USB BSL", &kBslDatapipeDescriptor,
                          0, true};
-inline const TFakeDevice kKeyboard{"1-3", 2, 0x046D, 0xC31C, "Logitech", "USB Keyboard", &kBootKeyboardDescriptor, 1,
+inline const TFakeDevice kKeyboard{"1-1.3", 2, 0x046D, 0xC31C, "Logitech", "USB Keyboard", &kBootKeyboardDescriptor, 1,
                             false};
 inline const TFakeDevice kMouse{"1-4", 3, 0x046D, 0xC077, "Logitech", "USB Optical Mouse", &kWheelMouseDescriptor, 2,
                          false};

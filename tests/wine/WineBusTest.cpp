@@ -91,6 +91,22 @@ TEST_F(TWineBackend, DiscoveryFindsTheBoardByItsInterfaceDetailPath) {
   EXPECT_NE(*LHandle, hid::kInvalidHandle) << "the path opens the device";
 }
 
+// The port is the location path of the USB device above the HID device.
+// Wine 8 shows no device tree above its HID devices ("HID\VID_2047&PID_0200&
+// MI_00\256&0000&0&0"): CM_Get_Parent is a stub that answers
+// CR_NO_SUCH_DEVNODE, DEVPKEY_Device_Parent and the location paths are not
+// found. The backend then says it cannot tell, rather than name something
+// that is no port; on Windows the board hangs under its USB device.
+TEST_F(TWineBackend, PortIsTheUsbParentsLocationOrNothing) {
+  const auto LBoards = BoardInterfaces();
+  ASSERT_EQ(LBoards.size(), 1u);
+  std::printf("board port '%s'\n", LBoards[0].Port.c_str());
+  if (RunningOnWine())
+    EXPECT_EQ(LBoards[0].Port, "");
+  else
+    EXPECT_NE(LBoards[0].Port.find("#USB("), std::string::npos) << LBoards[0].Port;
+}
+
 TEST_F(TWineBackend, AttributesStringsPreparsedDataAndCapabilities) {
   THandle LHandle(hid::TOpenAccess::QueryOnly);
   ASSERT_NE(*LHandle, hid::kInvalidHandle);
