@@ -23,6 +23,12 @@ struct TSimBoardOptions {
   bool NoReturn = false;        // after Load PC the board never comes back
   // Real boards come back after 1 to 7 s; 1.5 s keeps a demo quick.
   uint32_t ReturnDelayMs = 1500;
+  // After Load PC the board stays off the bus until Return() is called
+  // (whoever drives the board decides when it is back).
+  bool HoldReturn = false;
+  // After Load PC the board comes back under its resident loader, locked,
+  // as after a power cycle: another loader than the one it left with.
+  bool ReturnResident = false;
   uint32_t AnswerDelayMs = 0;          // answers are sent this much later
   bool NoAnswer = false;               // answers are never sent
   uint32_t DropAfterReports = 0;       // leave the bus for good after N reports (0: never)
@@ -31,6 +37,17 @@ struct TSimBoardOptions {
   std::string Firmware;                // TI-TXT image the flash holds at the start (empty: built-in)
   uint32_t LoseWrite = 0;  // the N-th fast write to the RAM loader is not stored (0: none)
   std::vector<uint8_t> UnknownCommands;  // the RAM loader answers these with "unknown command"
+
+  // Faults of one report, counted from 1 as ReportsReceived() counts (0: none).
+  uint32_t CutReport = 0;      // only the first kCutReportBytes of it arrive
+  uint32_t SilentAt = 0;       // its answer is never sent
+  uint32_t LateAt = 0;         // its answer comes LateByMs late
+  uint32_t LateByMs = 1500;
+  uint32_t GarbleAt = 0;       // its answer arrives corrupt
+  uint32_t WrongLengthAt = 0;  // its answer carries a wrong length byte
+  uint32_t UnplugAt = 0;       // the cable is pulled while it is on its way
+  // With UnplugAt: the cable is plugged back in this much later (0: never).
+  uint32_t ReplugAfterMs = 0;
 };
 
 enum class TBoardState {
@@ -47,11 +64,25 @@ class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoa
   explicit TSimBoard(TSimBoardOptions AOptions = {});
   ~TSimBoard() override;
 
+  // Bytes of a report that arrive when it is cut (CutReport).
+  static constexpr uint32_t kCutReportBytes = 10;
+
   // Plugs the board into ABus; the board comes back to this bus after Load PC,
   // so the bus must outlive a trip that is under way.
   uint32_t PlugInto(TSimBus& ABus);
 
+  // What a technician or a cable does to the board, from any thread:
+  // Unplug pulls the cable (the board leaves the bus and loses power: RAM,
+  // the unlocked state and a return under way are gone); Replug plugs it
+  // back in with its button pressed (the resident loader, locked).
+  void Unplug();
+  void Replug();
+  // A board held off the bus after Load PC (HoldReturn) comes back now.
+  void Return();
+  bool AwaitingReturn() const;
+
   uint32_t OnOutputReport(const uint8_t* AData, uint32_t ALength) override;
+  void AfterOutputReport() override;
 
   // Inspection and set-up, from any thread.
   TBoardState State() const;
@@ -68,6 +99,7 @@ class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoa
   // What a report makes the board do once its lock is released.
   struct TOutcome {
     std::vector<TReport> Answers;
+    uint32_t AnswerDelayMs = 0;
     bool Leave = false;     // leave the bus
     bool ComeBack = false;  // and return with the RAM loader
   };
@@ -82,9 +114,13 @@ class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoa
   void SendData(const std::vector<uint8_t>& AData, TOutcome& AOut) const;
   TReport Message(uint8_t ACode) const;
 
+  void SpoilAnswers(uint32_t AReport, TOutcome& AOut) const;
   void Deliver(TOutcome AOutcome);
-  void SendAnswer(TReport AAnswer);
+  void SendAnswer(TReport AAnswer, uint32_t ADelayMs);
   void LeaveBus(bool AComeBack);
+  void ComeBack(uint64_t ATrip);
+  void PowerOffLocked();
+  void PullCable();
 
   mutable std::mutex FLock;
   TSimBoardOptions FOptions;
@@ -97,6 +133,11 @@ class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoa
   // board leaves the bus.
   std::vector<bool> FLoaderWritten;
   uint32_t FRamFastWrites = 0;  // fast writes since the RAM loader started
+  bool FLeaveAfterWrite = false;  // DropAfterReports reached: leave once the write is done
+  // Each trip off the bus (Load PC, an unplug) gets a number; a return
+  // scheduled for an earlier trip is dropped.
+  uint64_t FTrip = 0;
+  bool FAwaitingReturn = false;
   TSimBus* FHomeBus = nullptr;
   TSimTimer FTimer;  // last: its thread ends before the rest goes
 };
@@ -106,9 +147,11 @@ class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoa
 void InstallSimBoardFactory();
 
 // Builds a board from option words: "refuse-password", "no-return",
-// "return-delay=MS", "answer-delay=MS", "no-answer", "drop-after=N",
-// "short-write=N", "lose-write=N", "unknown-command=HH" (a command byte in
-// hexadecimal; may be given more than once), "firmware=PATH", "frame-timed". An
+// "return-delay=MS", "return-as=resident", "answer-delay=MS", "no-answer",
+// "drop-after=N", "short-write=N", "lose-write=N", "unknown-command=HH" (a
+// command byte in hexadecimal; may be given more than once), "cut-report=N",
+// "silent-at=N", "late-answer=N", "garble-answer=N", "wrong-length=N",
+// "unplug-at=N", "replug-after=MS", "firmware=PATH", "frame-timed". An
 // unknown or malformed word, or a firmware file that cannot be read as TI-TXT,
 // raises std::invalid_argument.
 std::shared_ptr<TSimBoard> MakeSimBoard(const std::vector<std::string>& AOptions);

@@ -339,13 +339,24 @@ bool TSimBus::Write(hid::THidHandle AHandle, const uint8_t* AData, uint32_t ALen
   }
   if (LFrames) LFrames->WaitForFrame();  // one OUT transaction per frame
   AWritten = LDevice->OnOutputReport(AData, ALength);  // no bus lock held
+  if (!IsPlugged(LDevice.get())) {
+    // Unplugged while the report was on its way: it did not arrive.
+    AWritten = 0;
+    hid::SetLastSystemError(hid::kErrorDeviceNotConnected, "The device is not connected.");
+    return false;
+  }
+  LDevice->AfterOutputReport();
   return true;
 }
 
 bool TSimBus::StartRead(hid::THidHandle AHandle, uint8_t* ABuffer, uint32_t ALength,
                         hid::TReadCompletion ACompletion) {
   std::lock_guard<std::mutex> LGuard(FLock);
-  auto LHandle = LiveHandleLocked(AHandle);
+  auto LHandle = FindHandleLocked(AHandle);
+  if (LHandle && LHandle->Dead) {
+    hid::SetLastSystemError(hid::kErrorDeviceNotConnected, "The device is not connected.");
+    return false;
+  }
   if (!LHandle || LHandle->Access != hid::TOpenAccess::OverlappedRead || LHandle->Read) {
     SetInvalidHandle();
     return false;
