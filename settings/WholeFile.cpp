@@ -5,6 +5,8 @@
 #include <sstream>
 #include <system_error>
 
+#include "SyncFile.h"
+
 namespace {
 
 constexpr char kAsideSuffix[] = ".new";
@@ -23,7 +25,9 @@ bool WriteNewContent(const std::filesystem::path& APath, std::string_view ABytes
     out.write(ABytes.data(), static_cast<std::streamsize>(ABytes.size()));
     out.close();
   }
-  if (out) return true;
+  // On disk before the rename: after a power cut the settings file holds
+  // either the old or the new content, never an empty file.
+  if (out && SyncFileToDisk(APath)) return true;
   AWhy = SystemReason();
   return false;
 }
