@@ -113,7 +113,7 @@ class TCliEvents : public update::IUpdateEvents {
     if (FQuiet) return;
     if (AKind == update::TUpdateActivity::Waiting) {
       const uint64_t left = (ATotal - std::min(ADone, ATotal) + 999) / 1000;
-      FView.Status("waiting for the board to come back: " + std::to_string(left) + " s left");
+      FView.Status("waiting for the board: " + std::to_string(left) + " s left");
       return;
     }
     if (!FVerifying) {
