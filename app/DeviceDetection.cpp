@@ -49,3 +49,9 @@ bool TfKestrovaLoader_Main::HidCtl1Enumerate(TJvHidDevice* HidDev, int Idx) {
   HidCtl1Arrival(HidDev);
   return true;
 }
+
+// Logged once per device; the board beside it is still found.
+void TfKestrovaLoader_Main::HidCtl1DeviceSkipped(const TJvHidPnPInfo& AInfo, const std::string& AReason) {
+  LogMsg(5, mtSystem, "HID device left out: " + AInfo.FDevicePath, clGray);
+  LogMsg(5, mtSystem, "  - " + AReason, clGray);
+}

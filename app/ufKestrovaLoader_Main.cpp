@@ -96,6 +96,7 @@ TfKestrovaLoader_Main::~TfKestrovaLoader_Main() {
   HidCtl1->OnArrival = nullptr;
   HidCtl1->OnRemoval = nullptr;
   HidCtl1->OnEnumerate = nullptr;
+  HidCtl1->OnDeviceSkipped = nullptr;
   if (fKestrovaLoader_Main == this) fKestrovaLoader_Main = nullptr;
 }
 
@@ -211,6 +212,7 @@ void TfKestrovaLoader_Main::FormCreate() {
   HidCtl1->OnArrival = nullptr;
   HidCtl1->OnRemoval = nullptr;
   HidCtl1->OnEnumerate = nullptr;
+  HidCtl1->OnDeviceSkipped = nullptr;
   pgc1->setCurrentWidget(ts1);
   LoadConfiguration();
 }
@@ -219,6 +221,8 @@ void TfKestrovaLoader_Main::FormShow() {
   HidCtl1->OnArrival = [this](TJvHidDevice* d) { HidCtl1Arrival(d); };
   HidCtl1->OnRemoval = [this](TJvHidDevice* d) { HidCtl1Removal(d); };
   HidCtl1->OnEnumerate = [this](TJvHidDevice* d, int i) { return HidCtl1Enumerate(d, i); };
+  HidCtl1->OnDeviceSkipped = [this](TJvHidDeviceController*, const TJvHidPnPInfo& AInfo,
+                                    const std::string& AReason) { HidCtl1DeviceSkipped(AInfo, AReason); };
   for (const std::string& note : fSettingsNotes) LogMsg(0, mtDebug, note, clRed);
   fSettingsNotes.clear();
   HidCtl1->Enumerate();

@@ -50,6 +50,8 @@ class TfKestrovaLoader_Main : public QWidget, public IUpdateView {
   void HidCtl1Arrival(TJvHidDevice* HidDev);
   void HidCtl1Removal(TJvHidDevice* HidDev);
   bool HidCtl1Enumerate(TJvHidDevice* HidDev, int Idx);
+  // A device that a pass left out (it could not be opened or identified).
+  void HidCtl1DeviceSkipped(const TJvHidPnPInfo& AInfo, const std::string& AReason);
 
   // Settings file.
   void LoadConfiguration();

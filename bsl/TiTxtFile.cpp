@@ -8,14 +8,7 @@
 #include <stdexcept>
 #include <system_error>
 
-namespace {
-
-// File names are UTF-8 on every platform.
-std::filesystem::path Utf8Path(const std::string& AFileName) {
-  return std::filesystem::path(std::u8string(AFileName.begin(), AFileName.end()));
-}
-
-}  // namespace
+#include "Utf8.h"
 
 std::vector<std::string> SplitTiTxtLines(const std::string& AText) {
   std::vector<std::string> lines;
@@ -39,13 +32,13 @@ std::vector<std::string> SplitTiTxtLines(const std::string& AText) {
 
 bool TiTxtFileExists(const std::string& AFileName) {
   std::error_code error;
-  const auto status = std::filesystem::status(Utf8Path(AFileName), error);  // follows links
+  const auto status = std::filesystem::status(Utf8ToPath(AFileName), error);  // follows links
   return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
 }
 
 std::string TiTxtFileProblem(const std::string& AFileName) {
   std::error_code error;
-  const auto status = std::filesystem::status(Utf8Path(AFileName), error);  // follows links
+  const auto status = std::filesystem::status(Utf8ToPath(AFileName), error);  // follows links
   if (error || !std::filesystem::exists(status)) return "the file does not exist";
   if (std::filesystem::is_directory(status))
     return "the file cannot be read: " + std::make_error_code(std::errc::is_a_directory).message();
@@ -57,7 +50,7 @@ ETiTxtFileError::ETiTxtFileError(const std::string& AFileName, std::string AReas
 
 std::string ReadTiTxtFile(const std::string& AFileName) {
   errno = 0;
-  std::ifstream in(Utf8Path(AFileName), std::ios::binary);
+  std::ifstream in(Utf8ToPath(AFileName), std::ios::binary);
   std::ostringstream text;
   if (in) text << in.rdbuf();
   if (!in || in.bad()) throw ETiTxtFileError(AFileName, errno != 0 ? std::strerror(errno) : "unknown error");
@@ -69,6 +62,6 @@ std::string ReadTiTxtFile(const std::string& AFileName) {
 
 long long TiTxtFileSize(const std::string& AFileName) {
   std::error_code error;
-  const auto size = std::filesystem::file_size(Utf8Path(AFileName), error);
+  const auto size = std::filesystem::file_size(Utf8ToPath(AFileName), error);
   return error ? -1 : static_cast<long long>(size);
 }

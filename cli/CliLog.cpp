@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "Utf8.h"
+
 std::string LogTimestamp() {
   const auto now = std::chrono::system_clock::now();
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
@@ -18,7 +20,7 @@ std::string LogTimestamp() {
   return text;
 }
 
-TCliLog::TCliLog(const std::string& AFile) : FOut(AFile, std::ios::app) {}
+TCliLog::TCliLog(const std::string& AFile) : FOut(Utf8ToPath(AFile), std::ios::app) {}
 
 void TCliLog::Write(const std::string& AText) {
   std::lock_guard<std::mutex> lock(FLock);

@@ -21,7 +21,8 @@ bool CanOpenForReports(TJvHidDevice& ADevice, std::string& AReason, bool AWithHi
   return false;
 }
 
-int ListDevices(TJvHidDeviceController& AController, std::ostream& AOut) {
+int ListDevices(TJvHidDeviceController& AController, const std::vector<TSkippedDevice>& ASkipped,
+                std::ostream& AOut) {
   int count = 0;
   bool loaderSeen = false;
   AController.OnEnumerate = [&](TJvHidDevice* ADevice, int) {
@@ -39,6 +40,8 @@ int ListDevices(TJvHidDeviceController& AController, std::ostream& AOut) {
   };
   AController.Enumerate();
   AController.OnEnumerate = nullptr;
+  for (const TSkippedDevice& skipped : ASkipped)
+    AOut << "????:????  " << skipped.Path << "  left out: " << skipped.Reason << '\n';
   if (count == 0) AOut << "No HID devices found.\n";
   if (!loaderSeen)
     AOut << "No board under its loader (" << Hex4(kBslVendorID) << ":" << Hex4(kBslProductID)

@@ -4,6 +4,7 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "JvHidControllerClass.h"
 
@@ -12,5 +13,14 @@
 // backend's advice is about the board).
 bool CanOpenForReports(TJvHidDevice& ADevice, std::string& AReason, bool AWithHint = true);
 
-// Writes one line per device; returns the number of devices.
-int ListDevices(TJvHidDeviceController& AController, std::ostream& AOut);
+// A device interface the controller left out: it could not be opened or
+// identified.
+struct TSkippedDevice {
+  std::string Path;
+  std::string Reason;
+};
+
+// Writes one line per device, then one per device left out; returns the
+// number of devices.
+int ListDevices(TJvHidDeviceController& AController, const std::vector<TSkippedDevice>& ASkipped,
+                std::ostream& AOut);

@@ -14,9 +14,11 @@
 #include "PlainEventLoop.h"
 #include "PrintableText.h"
 #include "ProgressView.h"
+#include "SimEnvironment.h"
 #include "SimSession.h"
 #include "UpdateCauseText.h"
 #include "UpdateEngine.h"
+#include "Utf8Environment.h"
 
 namespace {
 
@@ -26,14 +28,21 @@ using TClock = std::chrono::steady_clock;
 constexpr uint32_t kLoopSliceMs = 100;  // how soon Ctrl-C and the end of an update are seen
 constexpr uint32_t kFirstPassMs = 200;  // the device list is complete after the first pass
 
-// Boards already updated in this run of --repeat (device identities). The
-// engine's board predicate is a plain function, hence a process-wide set.
+// Boards already updated in this run of --repeat and still plugged in
+// (device identities). A board is forgotten when a pass finds it gone: its
+// number may come back with the next board. The engine's board predicate
+// is a plain function, hence a process-wide set.
 std::mutex GDoneLock;
 std::set<uint32_t> GDoneBoards;
 
 bool IsLoaderBoard(TJvHidDevice* ADevice) {
   const hid::THidAttributes& a = ADevice->Attributes();
   return IsBslBoard(a.VendorID, a.ProductID);
+}
+
+void Forget(TJvHidDevice* ADevice) {
+  std::lock_guard<std::mutex> lock(GDoneLock);
+  GDoneBoards.erase(ADevice->PnPInfo().FDeviceID);
 }
 
 bool IsDone(TJvHidDevice* ADevice) {
@@ -159,6 +168,7 @@ struct TFlashRunner::TImpl {
   std::unique_ptr<hid::TPlainEventLoop> Loop;
   std::shared_ptr<TJvHidDeviceController> Controller;
   update::TUpdateOptions Update;
+  std::vector<TSkippedDevice> Skipped;  // devices the controller left out
 
   TImpl(TCliOptions AOptions, TCliConsole AConsole, std::atomic<bool>& AInterrupted)
       : Options(std::move(AOptions)), Console(AConsole), Interrupted(AInterrupted),
@@ -212,7 +222,7 @@ TExitCode TFlashRunner::Run() {
   try {
     if (d->Options.List) {
       d->StartBus();
-      ListDevices(*d->Controller, d->Console.Out);
+      ListDevices(*d->Controller, d->Skipped, d->Console.Out);
       return TExitCode::Ok;
     }
     if (const TExitCode code = d->Prepare(); code != TExitCode::Ok) return code;
@@ -268,9 +278,15 @@ void TFlashRunner::TImpl::StartBus() {
     std::lock_guard<std::mutex> lock(GDoneLock);
     GDoneBoards.clear();
   }
-  Sim = TSimSession::FromEnvironment();
+  if (const auto list = Utf8Environment(sim::kSimEnvironmentVariable); list && !list->empty())
+    Sim = TSimSession::FromList(*list);
   Loop = std::make_unique<hid::TPlainEventLoop>();
   Controller = std::make_shared<TJvHidDeviceController>();
+  Controller->OnDeviceSkipped = [this](TJvHidDeviceController*, const TJvHidPnPInfo& AInfo, const std::string& AReason) {
+    Skipped.push_back({AInfo.FDevicePath, AReason});
+    if (Log) Log->Write("HID device " + AInfo.FDevicePath + " left out: " + AReason);
+  };
+  Controller->OnRemoval = &Forget;
   Loop->RunFor(0);
   Loop->RunFor(kFirstPassMs);  // arrivals of the first pass
 }

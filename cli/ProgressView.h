@@ -10,9 +10,7 @@
 #include <ostream>
 #include <string>
 
-// Columns of the terminal that standard output shows on; 0 when unknown
-// (not a terminal). One file per platform, chosen by CMake.
-int TerminalColumns();
+#include "Console.h"
 
 // The bar line for ADone of ATotal bytes after AElapsed, without a line
 // end, in at most AWidth - 1 characters (AWidth 0: the full line); what a

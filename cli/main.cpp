@@ -1,25 +1,26 @@
 // kestrova-flash: the command-line flasher for production benches and scripts.
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <unistd.h>
 
+#include "Console.h"
 #include "FlashRunner.h"
 
 namespace {
 
 TFlashRunner* GRunner = nullptr;
 
-extern "C" void OnInterrupt(int) {
+void OnInterrupt() {
   if (GRunner) GRunner->Interrupt();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  const TUtf8Console console;
   TCliOptions options;
   try {
-    options = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc));
+    options = ParseCliOptions(CommandLineArguments(argc, argv));
   } catch (const ECliUsage& e) {
     std::cerr << "kestrova-flash: " << e.what() << " (exit code "
               << static_cast<int>(TExitCode::BadInput) << ")" << std::endl;
@@ -28,9 +29,11 @@ int main(int argc, char** argv) {
   TFlashRunner runner(options,
                       {std::cout, std::cerr, ::isatty(::fileno(stdout)) != 0, ::isatty(::fileno(stderr)) != 0});
   GRunner = &runner;
-  std::signal(SIGINT, OnInterrupt);
-  const TExitCode code = runner.Run();
-  std::signal(SIGINT, SIG_DFL);
+  TExitCode code;
+  {
+    const TInterruptWatch watch(&OnInterrupt);
+    code = runner.Run();
+  }
   GRunner = nullptr;
   return static_cast<int>(code);
 }

@@ -25,8 +25,17 @@ enum class TOpenAccess {
 
 // One present HID interface as discovery sees it.
 struct TDiscoveredInterface {
-  std::string Path;   // what every open uses
-  uint32_t DeviceID;  // stays while the device stays, changes when plugged again
+  std::string Path;  // what every open uses
+  // The device instance the interface belongs to. It stays the same while
+  // the device stays plugged in, so passes match devices by it. It does not
+  // tell devices apart over time: Windows hands a device instance its old
+  // number when the same instance ID comes back within the process's life
+  // (the same board plugged in again, or any board without a USB serial
+  // number on the same port); Linux, the simulated bus and Wine 8 give a
+  // new number. A device that leaves and comes back before a pass looks
+  // unchanged on Windows, and whoever keeps devices by number forgets the
+  // number when a pass reports the device removed.
+  uint32_t DeviceID;
 };
 
 struct THidAttributes {
@@ -115,7 +124,11 @@ class IHidPlatform {
   // Drops every input report queued on the handle.
   virtual bool FlushQueue(THidHandle AHandle) = 0;
 
-  // One synchronous output report; returns when the platform has finished.
+  // One output report, ID byte first; returns when the platform has
+  // finished with it, or gives it up after the platform's time limit (a
+  // device that hangs). AWritten: the bytes the platform reports sent
+  // (Windows: the whole report, as its class driver sends whole reports
+  // or fails).
   virtual bool Write(THidHandle AHandle, const uint8_t* AData, uint32_t ALength,
                      uint32_t& AWritten) = 0;
 

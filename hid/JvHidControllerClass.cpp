@@ -5,6 +5,7 @@
 #include "JvHidControllerClass.h"
 
 #include <algorithm>
+#include <set>
 
 #include "JvHidInternals.h"
 
@@ -19,6 +20,17 @@ constexpr int kMaxCreateRetries = 3;
 
 using TDeviceRef = std::shared_ptr<TJvHidDevice>;
 
+// Why a device could not be created, with the system's words when the
+// platform gave any.
+std::string CreateFailureReason(const EControllerError& AError) {
+  const hid::TSystemError LSystem = hid::LastSystemError();
+  std::string LReason = AError.what();
+  if (LSystem.Code != 0 || !LSystem.Text.empty())
+    LReason += ": " + (LSystem.Text.empty() ? std::string("unknown reason") : LSystem.Text) + " (error " +
+               std::to_string(LSystem.Code) + ")";
+  return LReason;
+}
+
 }  // namespace
 
 // Pass helpers need the private state of both classes, so they live in a
@@ -27,8 +39,11 @@ struct TJvPass {
   TJvHidDeviceController& C;
   TJvHidDeviceController::TImpl& d;
 
+  std::set<std::string> Skipped;  // paths this pass left out
+
   std::vector<TDeviceRef> Discover();
   TDeviceRef CreateDevice(const hid::TDiscoveredInterface& AInterface);
+  void Skip(const TJvHidPnPInfo& AInfo, const std::string& AReason);
   bool RemoveGone(const std::vector<TDeviceRef>& AFound);
   void DropIfFree(const TDeviceRef& AEntry);
   void DropKnown(std::vector<TDeviceRef>& AFound);
@@ -78,7 +93,7 @@ void TJvHidDeviceController::DeviceChangeNotified(int32_t ALParam) {
     ~TClear() { F = false; }
   } LClear{d->InDeviceChange};
   d->LParam = ALParam;
-  TJvPass{*this, *d}.Run();
+  TJvPass{*this, *d, {}}.Run();
 }
 
 void TJvPass::Run() {
@@ -104,6 +119,7 @@ std::vector<TDeviceRef> TJvPass::Discover() {
     TDeviceRef LDevice = CreateDevice(LInterface);
     if (LDevice) LFound.push_back(std::move(LDevice));
   }
+  d.Skipped = Skipped;
   return LFound;
 }
 
@@ -114,16 +130,27 @@ TDeviceRef TJvPass::CreateDevice(const hid::TDiscoveredInterface& AInterface) {
   for (int LAttempt = 0;; ++LAttempt) {
     try {
       return TDeviceRef(new TJvHidDevice(std::make_unique<TJvHidPnPInfo>(LInfo), &C));
-    } catch (const EControllerError&) {
-      if (!C.OnDeviceCreateError) throw;
+    } catch (const EControllerError& LError) {
+      const std::string LReason = CreateFailureReason(LError);
       bool LHandled = false;
       bool LRetry = false;
-      C.OnDeviceCreateError(&C, LInfo, LHandled, LRetry);
-      if (LRetry && LAttempt < kMaxCreateRetries) continue;
-      if (LHandled) return nullptr;  // left out of this pass
-      throw;
+      if (C.OnDeviceCreateError) {
+        C.OnDeviceCreateError(&C, LInfo, LHandled, LRetry);
+        if (LRetry && LAttempt < kMaxCreateRetries) continue;
+      }
+      // One device in a bad state (a broken headset, one being removed)
+      // must not hide the others: it is left out of this pass.
+      if (!LHandled) Skip(LInfo, LReason);
+      return nullptr;
     }
   }
+}
+
+void TJvPass::Skip(const TJvHidPnPInfo& AInfo, const std::string& AReason) {
+  Skipped.insert(AInfo.FDevicePath);
+  // Every hardware change runs a pass: a device that stays broken is
+  // reported when it is first met, not at every pass.
+  if (d.Skipped.count(AInfo.FDevicePath) == 0 && C.OnDeviceSkipped) C.OnDeviceSkipped(&C, AInfo, AReason);
 }
 
 bool TJvPass::RemoveGone(const std::vector<TDeviceRef>& AFound) {
@@ -343,7 +370,7 @@ void TJvHidDeviceController::SetOnDeviceChange(TNotifyEvent AHandler) {
     std::atomic<bool>& F;
     ~TClear() { F = false; }
   } LClear{d->InDeviceChange};
-  TJvPass{*this, *d}.Run();
+  TJvPass{*this, *d, {}}.Run();
 }
 
 const TJvHidPlugEvent& TJvHidDeviceController::OnDeviceUnplug() const { return d->OnDeviceUnplug; }

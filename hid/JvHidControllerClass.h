@@ -59,6 +59,11 @@ using TJvHidEnumerateEvent = std::function<bool(TJvHidDevice* HidDev, int Idx)>;
 using TJvHidDeviceCreateError =
     std::function<void(TJvHidDeviceController* Controller, const TJvHidPnPInfo& PnPInfo,
                        bool& Handled, bool& RetryCreate)>;
+// A device interface that a pass left out because it could not be created
+// (opened and identified): its discovery record and the reason, with the
+// system's words where it gave any.
+using TJvHidDeviceSkipped =
+    std::function<void(TJvHidDeviceController* Controller, const TJvHidPnPInfo& PnPInfo, const std::string& Reason)>;
 using TJvHidCheckCallback = bool (*)(TJvHidDevice* HidDev);
 using TNotifyEvent = std::function<void(TJvHidDeviceController* Sender)>;
 
@@ -151,6 +156,11 @@ class TJvHidDeviceController {
   TJvHidPlugEvent OnRemoval;
   TJvHidEnumerateEvent OnEnumerate;
   TJvHidDeviceCreateError OnDeviceCreateError;
+  // A device that could not be created and that no create-error handler
+  // took care of is left out of the pass, and the pass goes on: reported
+  // here once, on the pass's thread, and again only after a pass that did
+  // not meet it.
+  TJvHidDeviceSkipped OnDeviceSkipped;
   const TNotifyEvent& OnDeviceChange() const;
   void SetOnDeviceChange(TNotifyEvent AHandler);  // runs a pass at once
   const TJvHidPlugEvent& OnDeviceUnplug() const;

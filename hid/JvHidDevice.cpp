@@ -154,6 +154,7 @@ TJvHidDevice::TJvHidDevice(std::unique_ptr<TJvHidPnPInfo> APnPInfo,
   d->FileHandle = d->OpenSynchronous();
   if (d->FileHandle == hid::kInvalidHandle) throw EControllerError("Device cannot be opened");
   d->Attributes.Size = kAttributesSize;
+  hid::SetLastSystemError(0, {});  // a refused read-write open is not why identifying fails
   if (!d->Platform->GetAttributes(d->FileHandle, d->Attributes)) {
     d->CloseFileLocked(LLock);
     throw EControllerError("Device cannot be identified");

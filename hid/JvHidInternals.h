@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -96,6 +97,9 @@ struct TJvHidDeviceController::TImpl {
   int NumCheckedIn = 0;
   int NumCheckedOut = 0;
   int NumUnplugged = 0;
+
+  // Paths of the devices the last pass left out (used by passes only).
+  std::set<std::string> Skipped;
 
   std::atomic<bool> InDeviceChange{false};
   std::atomic<bool> Destroying{false};

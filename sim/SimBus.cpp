@@ -198,6 +198,11 @@ bool TSimBus::Bind() {
   return true;
 }
 
+int TSimBus::EnumerationCount() const {
+  std::lock_guard<std::mutex> LGuard(FLock);
+  return FEnumerations;
+}
+
 void TSimBus::Unbind() {
   std::lock_guard<std::mutex> LGuard(FLock);
   if (FBindCount > 0) --FBindCount;
@@ -206,6 +211,7 @@ void TSimBus::Unbind() {
 bool TSimBus::Enumerate(std::vector<hid::TDiscoveredInterface>& AOut) {
   std::lock_guard<std::mutex> LGuard(FLock);
   AOut.clear();
+  ++FEnumerations;
   if (FEnumerationFails) return false;
   for (const auto& LSlot : FSlots) AOut.push_back({LSlot->Path, LSlot->DeviceID});
   return true;

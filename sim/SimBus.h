@@ -45,6 +45,8 @@ class TSimBus : public hid::IHidPlatform {
   // Open handles of a device (all devices when null), for leak checks.
   size_t OpenHandleCount(const TSimDevice* ADevice = nullptr) const;
   int BindCount() const;
+  // Discovery passes so far: a test waits for the pass that saw a change.
+  int EnumerationCount() const;
   uint32_t DeviceID(const TSimDevice* ADevice) const;  // 0 when not plugged
   std::vector<std::shared_ptr<TSimDevice>> Devices() const;  // plugged, in plug order
 
@@ -91,6 +93,7 @@ class TSimBus : public hid::IHidPlatform {
   uint32_t FNextDeviceID;
   hid::THidHandle FNextHandle;
   int FBindCount = 0;
+  int FEnumerations = 0;
   bool FServicesAvailable = true;
   bool FEnumerationFails = false;
   std::shared_ptr<TWatch> FWatch;

@@ -1,10 +1,10 @@
 #include "SimEnvironment.h"
 
-#include <cstdlib>
 #include <mutex>
 #include <stdexcept>
 
 #include "SimDevices.h"
+#include "Utf8Environment.h"
 
 namespace sim {
 namespace {
@@ -96,9 +96,9 @@ std::unique_ptr<TSimBus> CreateBusFromList(const std::string& AText) {
 }
 
 std::unique_ptr<TSimBus> CreateBusFromEnvironment() {
-  const char* LValue = std::getenv(kSimEnvironmentVariable);
-  if (!LValue || Trim(LValue).empty()) return nullptr;
-  return CreateBusFromList(LValue);
+  const auto LValue = Utf8Environment(kSimEnvironmentVariable);
+  if (!LValue || Trim(*LValue).empty()) return nullptr;
+  return CreateBusFromList(*LValue);
 }
 
 }  // namespace sim

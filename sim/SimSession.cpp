@@ -1,20 +1,21 @@
 #include "SimSession.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 
 #include "HidPlatform.h"
 #include "SimEnvironment.h"
+#include "Utf8.h"
+#include "Utf8Environment.h"
 
 namespace {
 constexpr const char* kDumpVariable = "KESTROVA_SIM_DUMP";
 }
 
 std::unique_ptr<TSimSession> TSimSession::FromEnvironment() {
-  const char* list = std::getenv(sim::kSimEnvironmentVariable);
-  if (list == nullptr || *list == '\0') return nullptr;
-  return FromList(list);
+  const auto list = Utf8Environment(sim::kSimEnvironmentVariable);
+  if (!list || list->empty()) return nullptr;
+  return FromList(*list);
 }
 
 std::unique_ptr<TSimSession> TSimSession::FromList(const std::string& AList) {
@@ -37,10 +38,10 @@ TSimSession::~TSimSession() {
 }
 
 void TSimSession::WriteDump() const {
-  const char* path = std::getenv(kDumpVariable);
-  if (path == nullptr || *path == '\0' || FBoards.empty()) return;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  const auto path = Utf8Environment(kDumpVariable);
+  if (!path || path->empty() || FBoards.empty()) return;
+  std::ofstream out(Utf8ToPath(*path), std::ios::binary | std::ios::trunc);
   out << FBoards.front()->DumpTiTxt();
   out.close();
-  if (!out) throw std::runtime_error(std::string("Cannot write the board memory to ") + path);
+  if (!out) throw std::runtime_error("Cannot write the board memory to " + *path);
 }

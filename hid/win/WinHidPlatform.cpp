@@ -14,6 +14,9 @@ constexpr DWORD kPresentInterfaces = DIGCF_PRESENT | DIGCF_DEVICEINTERFACE;
 // 254 UTF-16 code units (508 bytes): the longest USB string descriptor.
 constexpr ULONG kStringBufferBytes = 508;
 constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
+// A report the device has not taken within this is given up: a board that
+// hangs must not hold the update (or an unplug waiting for it) for ever.
+constexpr DWORD kWriteLimitMs = 1000;
 
 // The sizes SetupAPI checks are those of this build's own structures:
 // 28/28/6 on 32-bit Windows, 32/32/8 on x64.
@@ -84,20 +87,29 @@ bool InterfaceAt(HDEVINFO ASet, const GUID& AClass, DWORD AIndex, bool& AEnd, TD
   return true;
 }
 
-void AccessFor(TOpenAccess AAccess, DWORD& ADesired, DWORD& AFlags) {
-  AFlags = 0;
+// Every handle is opened for overlapped I/O: a write waits for its report
+// only as long as the time limit allows, and HID.dll's queries work on such
+// handles as on any other.
+DWORD AccessFor(TOpenAccess AAccess) {
   switch (AAccess) {
-    case TOpenAccess::ReadWrite: ADesired = GENERIC_READ | GENERIC_WRITE; break;
-    case TOpenAccess::QueryOnly: ADesired = 0; break;
-    case TOpenAccess::OverlappedRead:
-      ADesired = GENERIC_READ;
-      AFlags = FILE_FLAG_OVERLAPPED;
-      break;
-    case TOpenAccess::OverlappedWrite:
-      ADesired = GENERIC_WRITE;
-      AFlags = FILE_FLAG_OVERLAPPED;
-      break;
+    case TOpenAccess::ReadWrite: return GENERIC_READ | GENERIC_WRITE;
+    case TOpenAccess::QueryOnly: return 0;
+    case TOpenAccess::OverlappedRead: return GENERIC_READ;
+    case TOpenAccess::OverlappedWrite: return GENERIC_WRITE;
   }
+  return 0;
+}
+
+// The event a thread's writes wait on, one per thread.
+HANDLE WriteEvent() {
+  struct TEvent {
+    HANDLE Handle = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ~TEvent() {
+      if (Handle) ::CloseHandle(Handle);
+    }
+  };
+  thread_local TEvent LEvent;
+  return LEvent.Handle;
 }
 
 using THidStringReader = BOOLEAN(__stdcall*)(HANDLE, PVOID, ULONG);
@@ -164,11 +176,8 @@ bool TWinHidPlatform::Enumerate(std::vector<TDiscoveredInterface>& AOut) {
 // ---- handles and queries ----
 
 THidHandle TWinHidPlatform::Open(const std::string& APath, TOpenAccess AAccess) {
-  DWORD LDesired = 0;
-  DWORD LFlags = 0;
-  AccessFor(AAccess, LDesired, LFlags);
-  HANDLE LHandle = ::CreateFileW(ToWide(APath).c_str(), LDesired, kShareReadWrite, nullptr, OPEN_EXISTING,
-                                 LFlags, nullptr);
+  HANDLE LHandle = ::CreateFileW(ToWide(APath).c_str(), AccessFor(AAccess), kShareReadWrite, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   if (LHandle == INVALID_HANDLE_VALUE) RecordLastError();
   return reinterpret_cast<THidHandle>(LHandle);  // INVALID_HANDLE_VALUE is kInvalidHandle
 }
@@ -181,7 +190,10 @@ void TWinHidPlatform::Close(THidHandle AHandle) {
 bool TWinHidPlatform::GetAttributes(THidHandle AHandle, THidAttributes& AOut) {
   HIDD_ATTRIBUTES LAttributes{};
   LAttributes.Size = sizeof LAttributes;
-  if (!HidApi().GetAttributes(AsHandle(AHandle), &LAttributes)) return false;
+  if (!HidApi().GetAttributes(AsHandle(AHandle), &LAttributes)) {
+    RecordLastError();
+    return false;
+  }
   AOut.VendorID = LAttributes.VendorID;
   AOut.ProductID = LAttributes.ProductID;
   AOut.VersionNumber = LAttributes.VersionNumber;
@@ -229,11 +241,34 @@ bool TWinHidPlatform::FlushQueue(THidHandle AHandle) { return HidApi().FlushQueu
 // ---- report I/O ----
 
 bool TWinHidPlatform::Write(THidHandle AHandle, const uint8_t* AData, uint32_t ALength, uint32_t& AWritten) {
-  DWORD LWritten = 0;
-  const BOOL LOk = ::WriteFile(AsHandle(AHandle), AData, ALength, &LWritten, nullptr);
-  if (!LOk) RecordLastError();  // more than one report: the HID class driver refuses it
-  AWritten = LWritten;
-  return LOk != FALSE;
+  AWritten = 0;
+  OVERLAPPED LOverlapped{};
+  LOverlapped.hEvent = WriteEvent();
+  if (!LOverlapped.hEvent) {
+    RecordLastError();
+    return false;
+  }
+  const HANDLE LHandle = AsHandle(AHandle);
+  DWORD LCount = 0;
+  BOOL LOk = ::WriteFile(LHandle, AData, ALength, nullptr, &LOverlapped);
+  if (LOk || ::GetLastError() == ERROR_IO_PENDING) {
+    const bool LInTime = ::WaitForSingleObject(LOverlapped.hEvent, kWriteLimitMs) == WAIT_OBJECT_0;
+    if (!LInTime) ::CancelIoEx(LHandle, &LOverlapped);
+    // Waits for the end of the write, also of a cancelled one: the system
+    // may use the report and the record until then.
+    LOk = ::GetOverlappedResult(LHandle, &LOverlapped, &LCount, TRUE);
+    if (!LOk && !LInTime && ::GetLastError() == ERROR_OPERATION_ABORTED) ::SetLastError(ERROR_TIMEOUT);
+  }
+  if (!LOk) {
+    RecordLastError();  // more than one report: the HID class driver refuses it
+    return false;
+  }
+  // The HID class driver sends the whole report or fails, and Windows
+  // counts the whole report, ID byte included. Wine 8's class driver
+  // counts one byte less for a report with an ID; the whole report is
+  // what went out on both.
+  AWritten = ALength;
+  return true;
 }
 
 void TWinHidPlatform::CancelIo(THidHandle AHandle) { ::CancelIoEx(AsHandle(AHandle), nullptr); }

@@ -1,6 +1,7 @@
 // What the main window logs and shows as devices come and go on the bus.
 #include <gtest/gtest.h>
 
+#include <QRegularExpression>
 #include <QStackedWidget>
 
 #include "AppHarness.h"
@@ -29,6 +30,20 @@ TEST(DeviceDetection, AKeyboardAloneLeavesTheGuide) {
   TAppHarness app("keyboard,mouse");
   ASSERT_TRUE(WaitUntil([&] { return app.LogLines().count("Detected not compatible HID device: ") == 2; }));
   EXPECT_EQ(app.Main().pgc1->currentWidget(), app.Main().ts1);
+}
+
+// A device in a bad state is named once in the log and does not hide the board.
+TEST(DeviceDetection, ADeviceThatCannotBeOpenedIsLoggedAndTheBoardBesideItIsFound) {
+  TAppHarness app;
+  app.Sim().Bus().Plug(sim::MakeSimUnopenableDevice());
+  app.Sim().Bus().Plug(sim::MakePlainSimBoard());
+  ASSERT_TRUE(app.WaitForLine(kBoardLines[2]));
+  const QStringList lines = app.LogLines();
+  const int skipped = lines.indexOf(QRegularExpression("^HID device left out: .+"));
+  ASSERT_GE(skipped, 0);
+  EXPECT_TRUE(lines[skipped + 1].startsWith("  - Device cannot be opened")) << lines[skipped + 1].toStdString();
+  EXPECT_EQ(lines.filter("HID device left out: ").size(), 1);
+  EXPECT_EQ(app.Main().pgc1->currentWidget(), app.Main().ts2);
 }
 
 TEST(DeviceDetection, AnotherProductOfTheSameVendorIsNotCompatible) {

@@ -128,12 +128,15 @@ class TBench {
   }
   // What the update worker does after Load PC: returns the device, then
   // polls until a loader device is back (or the time is up).
+  // The device that left is not taken for the one that comes back (a busy
+  // machine may look before the board has even left).
   bool Reattach(std::chrono::milliseconds ALimit) {
     Bsl.SetHidDev(nullptr);
+    const uint32_t left = Device->PnPInfo().FDeviceID;
     Controller->CheckIn(Device);
     const auto deadline = std::chrono::steady_clock::now() + ALimit;
     while (std::chrono::steady_clock::now() < deadline) {
-      if (Attach() && Device->OpenFile()) return true;
+      if (Attach() && Device->PnPInfo().FDeviceID != left && Device->OpenFile()) return true;
       if (Device) {
         Bsl.SetHidDev(nullptr);
         Controller->CheckIn(Device);  // a device that cannot be opened is gone

@@ -14,6 +14,7 @@
 #include "FlashRunner.h"
 #include "SimBoard.h"
 #include "SimBus.h"
+#include "SimDevices.h"
 #include "TiTxtImage.h"
 
 using namespace std::chrono_literals;
@@ -129,12 +130,16 @@ TEST_F(FlashRunnerTest, LineByLineUpdateLeavesTheImagesOnTheBoard) {
 }
 
 TEST_F(FlashRunnerTest, FastUpdateSendsFullReportsAndIsVerified) {
+  // A device that cannot be opened, ahead of the board, is logged and left out.
+  const uint32_t broken = Bus.Plug(sim::MakeSimUnopenableDevice());
   auto board = Plug();
   const std::string log = Images.File("run.log");
   EXPECT_EQ(Run({"--fast", "--log", log}), TExitCode::Ok) << Err.Text();
   ExpectFirmwareOn(*board);
   std::ifstream in(log);
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_THAT(text, HasSubstr("] HID device sim:hid#" + std::to_string(broken) +
+                              " left out: Device cannot be opened: The system cannot find the file specified. (error 2)\n"));
   // 3200 bytes from 0x4400 and 32 vector bytes: 56 + 1 reports; the loader's 1024: 18.
   EXPECT_THAT(text, HasSubstr("3232 bytes in 57 fast writes."));
   EXPECT_THAT(text, HasSubstr("1024 bytes in 18 fast writes."));
@@ -162,6 +167,19 @@ TEST_F(FlashRunnerTest, BadSettingsAreRefusedBeforeTheBoard) {
   EXPECT_EQ(Run({"--password", std::string(41, 'x')}), TExitCode::BadInput);
   ExpectOneErrorLine(TExitCode::BadInput, "--password: at most 40 characters");
   EXPECT_EQ(board->ReportsReceived(), 0u);
+}
+
+TEST_F(FlashRunnerTest, ListNamesEveryDeviceAndTheOneLeftOut) {
+  Bus.Plug(sim::MakeSimKeyboard());
+  const uint32_t broken = Bus.Plug(sim::MakeSimUnidentifiableDevice());
+  Plug();
+  TFlashRunner runner(ParseCliOptions({"--list"}), {OutStream, ErrStream, false});
+  EXPECT_EQ(runner.Run(), TExitCode::Ok);
+  const std::string out = Out.Text();
+  EXPECT_THAT(out, HasSubstr("  can be opened  <- board under its loader\n"));
+  EXPECT_THAT(out, HasSubstr("????:????  sim:hid#" + std::to_string(broken) +
+                             "  left out: Device cannot be identified\n"));
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 3) << out;
 }
 
 TEST_F(FlashRunnerTest, NoBoard) {
@@ -283,6 +301,30 @@ TEST_F(FlashRunnerTest, RepeatUpdatesBoardsPluggedOneAfterAnother) {
   EXPECT_THAT(out, HasSubstr("Totals: 3 boards, 3 updated, 0 failed.\n"));
   for (const auto& board : boards) ExpectFirmwareOn(*board);
   EXPECT_EQ(Err.Text(), "");
+}
+
+TEST_F(FlashRunnerTest, RepeatTakesTheNextBoardUnderTheNumberOfTheLastOne) {
+  // Windows hands a device instance its old number when the same instance
+  // comes back: the same board again, or any board without a serial
+  // number on the same port.
+  TFlashRunner runner(Options({"--repeat", "--fast"}), {OutStream, ErrStream, false});
+  TExitCode code = TExitCode::Error;
+  std::thread run([&] { code = runner.Run(); });
+  auto first = Plug();
+  ASSERT_TRUE(WaitForOutput("board 1: ")) << Out.Text();
+  const uint32_t number = Bus.DeviceID(first.get());
+  const int passes = Bus.EnumerationCount();
+  Bus.Unplug(first.get());
+  while (Bus.EnumerationCount() == passes) std::this_thread::sleep_for(5ms);  // a pass finds it gone
+  auto second = Board();
+  Bus.PlugAs(second, number);
+  const bool taken = WaitForOutput("board 2: ", 10s);
+  runner.Interrupt();
+  run.join();
+  ASSERT_TRUE(taken) << Out.Text();
+  EXPECT_EQ(code, TExitCode::Ok) << Err.Text();
+  EXPECT_THAT(Out.Text(), HasSubstr("Totals: 2 boards, 2 updated, 0 failed.\n"));
+  ExpectFirmwareOn(*second);
 }
 
 TEST_F(FlashRunnerTest, RepeatEndsNonZeroWhenABoardFailed) {

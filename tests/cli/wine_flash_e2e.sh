@@ -1,21 +1,28 @@
 #!/bin/sh
 # A complete update by kestrova-flash.exe under Wine on the simulated bus,
-# line by line and with --fast; after each the board's memory is compared
-# byte for byte with the application image and the settings records.
+# line by line and with --fast, from a folder named as a Czech technician
+# names one: image and log paths and a setting with letters outside ASCII.
+# After each the board's memory is compared byte for byte with the
+# application image and the settings records ("é" is the byte E9). Then a
+# refused password and Ctrl-C during an update end with their exit codes.
 # Usage: wine_flash_e2e.sh RUNNER kestrova-flash.exe FlashE2eImages.exe WORKDIR
 set -eu
 run=$1 flash=$2 helper=$3 work=$4
 rm -rf "$work"
-mkdir -p "$work"
-cd "$work"
+folder="Jiří Šumperk"
+mkdir -p "$work/$folder"
+cd "$work/$folder"
 "$run" "$helper" write .
 for mode in "" --fast; do
   rm -f board.txt
   echo "== kestrova-flash $mode"
   KESTROVA_SIM=board:return-delay=300 KESTROVA_SIM_DUMP=board.txt \
-    "$run" "$flash" $mode --apn web.example --login tech --password "s3cret" --log flash.log
-  "$run" "$helper" check board.txt . web.example tech s3cret
+    "$run" "$flash" $mode --loader "..\\$folder\\kestrova.1.ldr.txt" --firmware "..\\$folder\\kestrova.2.fw.txt" \
+    --apn "café" --login tech --password "s3cret" --log "..\\$folder\\flash.log"
+  "$run" "$helper" check board.txt . "café" tech s3cret
+  sed -n '/^@FE00/{n;p;q}' board.txt | grep -q '^04 63 61 66 E9 00 ' || { echo "the first record is not café in Latin-1"; exit 1; }
 done
+grep -q '\] Firmware & Settings were sucesfully uploaded!' flash.log
 # A refused password ends with its own exit code.
 set +e
 KESTROVA_SIM=board:refuse-password "$run" "$flash" --quiet
@@ -23,3 +30,25 @@ code=$?
 set -e
 [ "$code" -eq 5 ] || { echo "refused password: exit code $code, expected 5"; exit 1; }
 echo "refused password: exit code 5"
+# Ctrl-C, twice, while the update waits for the board (under Wine a SIGINT
+# reaches the console's control handler; Ctrl-Break and closing the console
+# cannot be sent): the update stops at its next pause and ends with 130.
+KESTROVA_SIM=board:return-delay=5000 "$run" "$flash" >interrupted.txt 2>&1 &
+pid=$!
+tries=0
+until grep -q '^2. Wait for device' interrupted.txt; do
+  tries=$((tries + 1))
+  [ "$tries" -le 150 ] || { kill "$pid"; echo "the update did not reach the wait for the board"; exit 1; }
+  sleep 0.2
+done
+kill -INT "$pid"
+sleep 0.3
+kill -INT "$pid"
+set +e
+wait "$pid"
+code=$?
+set -e
+cat interrupted.txt
+[ "$code" -eq 130 ] || { echo "Ctrl-C: exit code $code, expected 130"; exit 1; }
+grep -q 'interrupted by Ctrl-C during the update' interrupted.txt
+echo "Ctrl-C: exit code 130"

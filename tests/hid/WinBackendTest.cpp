@@ -1,8 +1,8 @@
 // The Windows backend, run under Wine: run-time binding of SetupAPI and
 // HID.dll, a discovery pass started by the hidden window's first message,
 // attribute reading, the window's error guard, and the overlapped read
-// (ReadFileEx, SleepEx, CancelIoEx) on a named pipe standing in for a
-// device.
+// (ReadFileEx, SleepEx, CancelIoEx) and the write with its time limit on a
+// named pipe standing in for a device.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <dbt.h>
@@ -201,7 +201,7 @@ TEST_F(TWinRead, CancelledReadNeverWritesTheBufferAndReportsAbort) {
   EXPECT_EQ(LBuffer, std::vector<uint8_t>(kReport, 0x77)) << "the data waited for the next read";
 }
 
-TEST_F(TWinRead, SynchronousWriteAndItsCancellationFromAnotherThread) {
+TEST_F(TWinRead, WriteEndsWithinItsTimeLimitOrWhenAnotherThreadAbortsIt) {
   std::vector<uint8_t> LReport(kReport, 0x3F);
   uint32_t LWritten = 0;
   EXPECT_FALSE(hid::OsPlatform().Write(Read, LReport.data(), kReport, LWritten)) << "opened for reading only";
@@ -218,18 +218,26 @@ TEST_F(TWinRead, SynchronousWriteAndItsCancellationFromAnotherThread) {
   DWORD LRead = 0;
   ASSERT_TRUE(::ReadFile(Server, LSeen.data(), kReport, &LRead, nullptr));
   EXPECT_EQ(LSeen, LReport);
-  // A write the other side never takes blocks, until another thread
-  // aborts it the way an unplug does.
+  // A write the other side never takes is given up after its time limit
+  // (a board that hangs), or earlier when another thread aborts it the way
+  // an unplug does.
   std::vector<uint8_t> LLarge(16 * kReport, 0xAC);
-  auto LWrite = std::async(std::launch::async, [&] {
-    uint32_t LCount = 0;
-    return hid::OsPlatform().Write(Read, LLarge.data(), static_cast<uint32_t>(LLarge.size()), LCount);
-  });
-  EXPECT_EQ(LWrite.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout)
+  auto LWrite = [&] {
+    return std::async(std::launch::async, [&] {
+      uint32_t LCount = 1;
+      const bool LOk = hid::OsPlatform().Write(Read, LLarge.data(), static_cast<uint32_t>(LLarge.size()), LCount);
+      return std::make_pair(LOk, LOk ? 0u : hid::LastSystemError().Code);
+    });
+  };
+  auto LLimited = LWrite();
+  ASSERT_EQ(LLimited.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "no time limit";
+  EXPECT_EQ(LLimited.get(), std::make_pair(false, static_cast<uint32_t>(ERROR_TIMEOUT)));
+  auto LAborted = LWrite();
+  EXPECT_EQ(LAborted.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout)
       << "the write should block";
   hid::OsPlatform().CancelIo(Read);
-  ASSERT_EQ(LWrite.wait_for(std::chrono::milliseconds(kPumpMs)), std::future_status::ready);
-  EXPECT_FALSE(LWrite.get());
+  ASSERT_EQ(LAborted.wait_for(std::chrono::milliseconds(kPumpMs)), std::future_status::ready);
+  EXPECT_EQ(LAborted.get(), std::make_pair(false, static_cast<uint32_t>(ERROR_OPERATION_ABORTED)));
 }
 
 }  // namespace

@@ -23,10 +23,9 @@ constexpr auto kSyncWait = std::chrono::seconds(5);
 
 }  // namespace
 
-THidrawBoard::THidrawBoard(UMockdevTestbed* ATestbed, std::vector<std::string> ABoardWords, bool AWineWriteCount)
+THidrawBoard::THidrawBoard(UMockdevTestbed* ATestbed, std::vector<std::string> ABoardWords)
     : FTestbed(ATestbed),
       FBoardWords(std::move(ABoardWords)),
-      FWineWriteCount(AWineWriteCount),
       FReadBuffer(kReportBytes),
       FBoard(sim::MakeSimBoard(FBoardWords)) {}
 
@@ -118,10 +117,8 @@ void THidrawBoard::AddNode(sim::TSimBoard& ABoard, uint32_t ADeviceID) {
   LIdentity.HidSequence = FNextIndex + 1;
   LIdentity.HidrawIndex = FNextIndex++;
   sim::TSimBoard* LBoard = &ABoard;
-  const bool LWineCount = FWineWriteCount;
-  auto LNode = std::make_unique<THidrawNode>(FTestbed, LIdentity, [LBoard, LWineCount](const uint8_t* AData, size_t ALength) {
-    const uint32_t LTaken = LBoard->OnOutputReport(AData, static_cast<uint32_t>(ALength));
-    return static_cast<int>(LTaken + (LWineCount && ALength > 0 && AData[0] != 0 ? 1 : 0));
+  auto LNode = std::make_unique<THidrawNode>(FTestbed, LIdentity, [LBoard](const uint8_t* AData, size_t ALength) {
+    return static_cast<int>(LBoard->OnOutputReport(AData, static_cast<uint32_t>(ALength)));
   });
   std::string LError;
   if (!LNode->Add(LError)) {

@@ -25,13 +25,10 @@ namespace winetest {
 
 class THidrawBoard {
  public:
-  // ABoardWords: the simulated board's options (sim::MakeSimBoard).
-  // AWineWriteCount: a write of a report with an ID reports one byte more
-  // than it took. Wine 8's HID class driver takes one off the count a bus
-  // driver reports for such a report; this puts it back, so that a whole
-  // program sees the count Windows gives (the report's length). Off, the
-  // node answers as the kernel's hidraw driver does.
-  THidrawBoard(UMockdevTestbed* ATestbed, std::vector<std::string> ABoardWords, bool AWineWriteCount = false);
+  // ABoardWords: the simulated board's options (sim::MakeSimBoard). A
+  // write to the node answers as the kernel's hidraw driver does: the bytes
+  // the board took.
+  THidrawBoard(UMockdevTestbed* ATestbed, std::vector<std::string> ABoardWords);
   ~THidrawBoard();
   THidrawBoard(const THidrawBoard&) = delete;
   THidrawBoard& operator=(const THidrawBoard&) = delete;
@@ -60,7 +57,6 @@ class THidrawBoard {
 
   UMockdevTestbed* FTestbed;
   const std::vector<std::string> FBoardWords;
-  const bool FWineWriteCount;
   sim::TSimBus FBus;
 
   // Pump thread only.

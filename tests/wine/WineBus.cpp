@@ -56,15 +56,6 @@ bool ResetBoard() {
   return true;
 }
 
-bool TWineWriteCount::Write(hid::THidHandle AHandle, const uint8_t* AData, uint32_t ALength, uint32_t& AWritten) {
-  const bool LOk = FBackend.Write(AHandle, AData, ALength, AWritten);
-  if (LOk && ALength > 0 && AData[0] != 0 && AWritten + 1 == ALength && RunningOnWine()) {
-    ++AWritten;
-    ++FCorrected;
-  }
-  return LOk;
-}
-
 namespace {
 
 bool PlugAndPlayServiceRunning() {

@@ -15,7 +15,7 @@ cd "$work"
 for mode in "" --fast; do
   echo "== kestrova-flash $mode"
   rm -f board.txt
-  "$board" --board return-delay=300 --dump board.txt --wine-write-count \
+  "$board" --board return-delay=300 --dump board.txt \
     "$run" "$flash" $mode --apn web.example --login tech --password "s3cret" --log flash.log | tee run.txt
   # The resident loader's node goes, the RAM loader comes as a new one.
   grep -q '^\[board\] /dev/hidraw0 removed' run.txt
@@ -24,7 +24,7 @@ for mode in "" --fast; do
 done
 # A refused password ends with its own exit code.
 set +e
-"$board" --board refuse-password --wine-write-count "$run" "$flash" --quiet
+"$board" --board refuse-password "$run" "$flash" --quiet
 code=$?
 set -e
 [ "$code" -eq 5 ] || { echo "refused password: exit code $code, expected 5"; exit 1; }

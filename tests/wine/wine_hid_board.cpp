@@ -2,7 +2,7 @@
 // board on a umockdev hidraw node, which Wine's HID bus (its udev backend)
 // turns into a Windows HID device:
 //
-//   wine_hid_board [--board WORDS] [--dump FILE] [--wine-write-count] COMMAND [ARGS...]
+//   wine_hid_board [--board WORDS] [--dump FILE] COMMAND [ARGS...]
 //
 // COMMAND runs with the umockdev preload and the test bed's directory in
 // its environment (as this program itself), typically cmake/wine-run.sh and a test program. Lines
@@ -10,9 +10,7 @@
 // (BoardCommands.h), answered on its standard input; every other line is
 // passed through. WORDS are the simulated board's options, comma-separated
 // ("answer-delay=5,no-return"). With --dump, the board's memory is written
-// to FILE as TI-TXT when the program has ended. --wine-write-count puts
-// back the byte Wine 8 takes off the count of every write (HidrawBoard.h),
-// for a whole program that checks it. The Wine server of KESTROVA_WINEPREFIX is
+// to FILE as TI-TXT when the program has ended. The Wine server of KESTROVA_WINEPREFIX is
 // stopped before and after: its drivers must see this test bed and no other.
 // The exit status is the program's.
 #include <spawn.h>
@@ -140,20 +138,17 @@ int RunProgram(winetest::THidrawBoard& ABoard, const std::vector<std::string>& A
 int main(int argc, char** argv) {
   std::vector<std::string> LBoardWords;
   std::string LDump;
-  bool LWineWriteCount = false;
   int LFirst = 1;
   for (; LFirst + 1 < argc; ++LFirst) {
     if (std::strcmp(argv[LFirst], "--board") == 0)
       LBoardWords = SplitWords(argv[++LFirst]);
     else if (std::strcmp(argv[LFirst], "--dump") == 0)
       LDump = argv[++LFirst];
-    else if (std::strcmp(argv[LFirst], "--wine-write-count") == 0)
-      LWineWriteCount = true;
     else
       break;
   }
   if (LFirst >= argc) {
-    std::fprintf(stderr, "usage: wine_hid_board [--board WORDS] [--dump FILE] [--wine-write-count] COMMAND [ARGS...]\n");
+    std::fprintf(stderr, "usage: wine_hid_board [--board WORDS] [--dump FILE] COMMAND [ARGS...]\n");
     return 2;
   }
   // The test bed's uevents are sent through libudev, which must see the
@@ -170,7 +165,7 @@ int main(int argc, char** argv) {
   UMockdevTestbed* LTestbed = umockdev_testbed_new();  // sets UMOCKDEV_DIR for the program
   int LStatus = 125;
   {
-    winetest::THidrawBoard LBoard(LTestbed, LBoardWords, LWineWriteCount);
+    winetest::THidrawBoard LBoard(LTestbed, LBoardWords);
     std::string LError;
     if (!LBoard.Start(LError)) {
       std::fprintf(stderr, "wine_hid_board: %s\n", LError.c_str());

@@ -1,0 +1,40 @@
+// What kestrova-flash asks of the operating system around its work: the
+// arguments and the console in UTF-8, the console's width, and its
+// interrupts. One
+// implementation per platform, chosen by CMake.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The arguments after the program's name, in UTF-8 (on Windows from the
+// wide command line: the narrow one is in the ANSI code page).
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
+// The console shows UTF-8 while the object lives (Windows: its output code
+// page, set back at the end; elsewhere the terminal already does). One
+// object at a time.
+class TUtf8Console {
+ public:
+  TUtf8Console();
+  ~TUtf8Console();
+  TUtf8Console(const TUtf8Console&) = delete;
+  TUtf8Console& operator=(const TUtf8Console&) = delete;
+};
+
+// Columns of the terminal (console window) that standard output shows on;
+// 0 when unknown, as when standard output is not a terminal.
+int TerminalColumns();
+
+// While the object lives, Ctrl-C (on Windows also Ctrl-Break, and closing
+// the console, logging off or shutting down) calls AInterrupt, every time,
+// instead of ending the process; AInterrupt must be safe in a signal
+// handler. Closing the console on Windows waits for the program to end on
+// its own, within the time the system allows. One object at a time.
+class TInterruptWatch {
+ public:
+  explicit TInterruptWatch(void (*AInterrupt)());
+  ~TInterruptWatch();
+  TInterruptWatch(const TInterruptWatch&) = delete;
+  TInterruptWatch& operator=(const TInterruptWatch&) = delete;
+};

@@ -1,0 +1,46 @@
+// Arguments and terminal are UTF-8 already; Ctrl-C is SIGINT.
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <atomic>
+
+#include "Console.h"
+
+namespace {
+
+std::atomic<void (*)()> GInterrupt{nullptr};
+struct sigaction GPrevious {};
+
+extern "C" void OnInterruptSignal(int) {
+  if (void (*interrupt)() = GInterrupt.load()) interrupt();
+}
+
+}  // namespace
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+int TerminalColumns() {
+  winsize size{};
+  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
+
+TUtf8Console::TUtf8Console() = default;
+TUtf8Console::~TUtf8Console() = default;
+
+TInterruptWatch::TInterruptWatch(void (*AInterrupt)()) {
+  GInterrupt.store(AInterrupt);
+  struct sigaction action {};
+  action.sa_handler = &OnInterruptSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;  // stays in place: a second Ctrl-C interrupts again
+  ::sigaction(SIGINT, &action, &GPrevious);
+}
+
+TInterruptWatch::~TInterruptWatch() {
+  ::sigaction(SIGINT, &GPrevious, nullptr);
+  GInterrupt.store(nullptr);
+}
