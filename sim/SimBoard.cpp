@@ -121,10 +121,11 @@ uint32_t TSimBoard::OnOutputReport(const uint8_t* AData, uint32_t ALength) {
     std::lock_guard lock(FLock);
     if (!FHomeBus) FHomeBus = Bus;
     const uint32_t report = ++FReports;
+    FReportLog.push_back(Record(AData, ALength));
     if (FOptions.UnplugAt == report) {
       pulled = true;
-    } else if (FOptions.ShortWrite) {
-      accepted = std::min(*FOptions.ShortWrite, ALength);  // a cut report is no command
+    } else if (FOptions.ShortWrite && *FOptions.ShortWrite < ALength) {
+      accepted = *FOptions.ShortWrite;  // a cut report is no command
     } else if (FOptions.CutReport == report) {
       accepted = std::min(kCutReportBytes, ALength);
     } else {
@@ -144,6 +145,19 @@ uint32_t TSimBoard::OnOutputReport(const uint8_t* AData, uint32_t ALength) {
   }
   Deliver(std::move(outcome));
   return accepted.value_or(ALength);
+}
+
+TReportRecord TSimBoard::Record(const uint8_t* AData, uint32_t ALength) {
+  TReportRecord record;
+  const uint32_t length = ALength >= 2 ? std::min<uint32_t>(AData[1], ALength - 2) : 0;
+  if (length == 0) return record;
+  record.Command = AData[2];
+  if ((record.Command == kRxDataBlockFast || record.Command == kRxDataBlock) && length > 1 + kAddressBytes) {
+    const uint8_t* data = AData + 2 + 1 + kAddressBytes;
+    record.DataBytes = length - 1 - static_cast<uint32_t>(kAddressBytes);
+    record.Erased = std::all_of(data, data + record.DataBytes, [](uint8_t b) { return b == 0xFF; });
+  }
+  return record;
 }
 
 void TSimBoard::AfterOutputReport() {
@@ -477,6 +491,11 @@ bool TSimBoard::Unlocked() const {
 uint32_t TSimBoard::ReportsReceived() const {
   std::lock_guard lock(FLock);
   return FReports;
+}
+
+std::vector<TReportRecord> TSimBoard::ReportLog() const {
+  std::lock_guard lock(FLock);
+  return FReportLog;
 }
 
 std::vector<uint8_t> TSimBoard::ReadMemory(uint32_t AAddress, size_t ACount) const {

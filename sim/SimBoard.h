@@ -50,6 +50,14 @@ struct TSimBoardOptions {
   uint32_t ReplugAfterMs = 0;
 };
 
+// One report as it reached the board, for whoever maps a report number to
+// what the host was doing then.
+struct TReportRecord {
+  uint8_t Command = 0;     // the BSL command byte (0: the report carried none)
+  uint32_t DataBytes = 0;  // bytes a write (fast or not) carried after its address
+  bool Erased = false;     // they were all 0xFF: writing them changes no erased flash
+};
+
 enum class TBoardState {
   ResidentLoader,  // the small loader in flash: password, fast writes into RAM, Load PC
   RamLoader,       // the loader started in RAM: the full command set
@@ -88,6 +96,8 @@ class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoa
   TBoardState State() const;
   bool Unlocked() const;
   uint32_t ReportsReceived() const;
+  // Every report received, in order (ReportsReceived() of them).
+  std::vector<TReportRecord> ReportLog() const;
   std::vector<uint8_t> ReadMemory(uint32_t AAddress, size_t ACount) const;
   std::string DumpTiTxt() const;
   void Preload(uint32_t AAddress, const std::vector<uint8_t>& ABytes);
@@ -105,6 +115,7 @@ class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoa
   };
 
   TOutcome Process(const uint8_t* AData, uint32_t ALength);
+  static TReportRecord Record(const uint8_t* AData, uint32_t ALength);
   void Interpret(const std::vector<uint8_t>& ACore, TOutcome& AOut);
   void RunResident(const std::vector<uint8_t>& ACore, TOutcome& AOut);
   void RunRamLoader(const std::vector<uint8_t>& ACore, TOutcome& AOut);
@@ -128,6 +139,7 @@ class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoa
   TBoardState FState = TBoardState::ResidentLoader;
   bool FUnlocked = false;
   uint32_t FReports = 0;
+  std::vector<TReportRecord> FReportLog;
   // RAM bytes that the resident loader's fast writes filled: the loader
   // image, whose code may be entered anywhere in it. Forgotten when the
   // board leaves the bus.

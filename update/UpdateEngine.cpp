@@ -322,7 +322,10 @@ bool TUpdateEngine::TRun::Identify(TUpdateOutcome& AOutcome) {
     AOutcome.Cause.Failure.Message = answer.Code;
     return false;
   }
-  if (!failure.Failed() && answer.Kind == TBslAnswer::None) {
+  // The version is four bytes: vendor, interpreter, API, peripheral.
+  constexpr size_t kVersionBytes = 4;
+  const bool wrongData = answer.Kind == TBslAnswer::Data && answer.Bytes.size() != kVersionBytes;
+  if (!failure.Failed() && (answer.Kind == TBslAnswer::None || wrongData)) {
     failure.Kind = TBslFailureKind::BadAnswer;
     failure.Answer = AnswerExcerpt(reply);
   }
