@@ -16,37 +16,14 @@
 
 #include "JvHidControllerClass.h"
 #include "LogUtils.h"
+#include "PumpLoop.h"
 #include "SimBus.h"
 #include "bsl_hid.h"
 
 namespace bsltest {
 
 // Posted work runs only when the test pumps, on the test's thread.
-class TPumpLoop : public hid::IHidEventLoop {
- public:
-  void Post(std::function<void()> AFn) override {
-    std::lock_guard<std::mutex> guard(FLock);
-    FWork.push_back(std::move(AFn));
-  }
-  void* WatchReadable(int, std::function<void()>) override { return nullptr; }
-  void Unwatch(void*) override {}
-  void Pump() {
-    for (;;) {
-      std::function<void()> work;
-      {
-        std::lock_guard<std::mutex> guard(FLock);
-        if (FWork.empty()) return;
-        work = std::move(FWork.front());
-        FWork.pop_front();
-      }
-      work();
-    }
-  }
-
- private:
-  std::mutex FLock;
-  std::deque<std::function<void()>> FWork;
-};
+using TPumpLoop = ::TPumpLoop;
 
 struct TLogLine {
   int32_t AID;

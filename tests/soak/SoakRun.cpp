@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "FastImageWriter.h"
+#include "PumpLoop.h"
 #include "SimBus.h"
 #include "SoakImages.h"
 #include "UpdateCauseText.h"
@@ -17,34 +18,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using update::TUpdateResult;
-
-// Posted work (the bus's arrivals and removals) runs when the engine
-// pauses, on the engine's thread, as the window's event loop would run it.
-class TPumpLoop : public hid::IHidEventLoop {
- public:
-  void Post(std::function<void()> AFn) override {
-    std::lock_guard<std::mutex> guard(FLock);
-    FWork.push_back(std::move(AFn));
-  }
-  void* WatchReadable(int, std::function<void()>) override { return nullptr; }
-  void Unwatch(void*) override {}
-  void Pump() {
-    for (;;) {
-      std::function<void()> work;
-      {
-        std::lock_guard<std::mutex> guard(FLock);
-        if (FWork.empty()) return;
-        work = std::move(FWork.front());
-        FWork.pop_front();
-      }
-      work();
-    }
-  }
-
- private:
-  std::mutex FLock;
-  std::deque<std::function<void()>> FWork;
-};
 
 // Keeps the last lines of the log, for a run that fails.
 class TSoakEvents : public update::IUpdateEvents {
@@ -90,7 +63,7 @@ struct TWorld {
       std::this_thread::sleep_for(100us);
   }
 
-  TPumpLoop Loop;
+  TPumpLoop Loop;  // the engine's pauses pump it, as the window's loop would run
   sim::TSimBus Bus;
   std::shared_ptr<TJvHidDeviceController> Controller;
   std::shared_ptr<sim::TSimBoard> Board;
