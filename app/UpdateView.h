@@ -20,6 +20,7 @@ class IUpdateView {
   virtual void UiStep(TUiStep AStep) = 0;
   // AStatus false locks the settings controls, true unlocks them.
   virtual void EnDisSettingsComponents(bool AStatus) = 0;
-  // A modal message box; returns when it was closed.
-  virtual void ShowMessage(const std::string& AText) = 0;
+  // A modal message box, ADetail (when given) beneath its text; returns
+  // when it was closed.
+  virtual void ShowMessage(const std::string& AText, const std::string& ADetail = {}) = 0;
 };

@@ -3,12 +3,14 @@
 // main thread.
 #include "UpdateWorkflow.h"
 
+#include <cctype>
 #include <filesystem>
 #include <system_error>
 
 #include "MainThread.h"
 #include "Orvik.ThreadRunner.h"
 #include "StationFiles.h"
+#include "UpdateCauseText.h"
 #include "UpdateEngine.h"
 #include "Utf8.h"
 
@@ -25,6 +27,34 @@ TUiStep UiStepOf(update::TUpdateStep AStep) {
     case S::VerifyFailed: return TUiStep::Verify;
   }
   return TUiStep::Verify;
+}
+
+const char* const kLoaderFailure = "Bootloader upload failure!";
+
+// "what to do" as a sentence of its own.
+std::string Sentence(std::string AText) {
+  if (!AText.empty()) AText[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(AText[0])));
+  return AText.empty() ? AText : AText + ".";
+}
+
+struct TBox {
+  std::string Text;
+  std::string Detail;  // beneath the text
+};
+
+// The message box for how an update ended.
+TBox BoxFor(update::TUpdateMessage AKind, const update::TUpdateOutcome& AOutcome) {
+  using M = update::TUpdateMessage;
+  const update::TCauseWords words = update::CauseWords(AOutcome);
+  switch (AKind) {
+    case M::Success: return {update::kSuccessText, AOutcome.Verified ? "" : Sentence(words.What)};
+    case M::LoaderFailure: return {kLoaderFailure, Sentence(words.What) + "\n" + Sentence(words.Todo)};
+    case M::VerifyFailed: return {update::kNotCorrectText, Sentence(words.What)};  // the text says what to do
+    case M::ImageRefused:
+    case M::CannotOpen: return {words.What, ""};
+    case M::Failed: break;
+  }
+  return {Sentence(words.What), Sentence(words.Todo)};
 }
 
 bool Exists(const std::string& APath) {
@@ -53,8 +83,15 @@ class TUpdateWorkflow::TViewEvents final : public update::IUpdateEvents {
   void Step(update::TUpdateStep AStep) override {
     OnView([&](IUpdateView& v) { v.UiStep(UiStepOf(AStep)); });
   }
-  void Message(update::TUpdateMessage, const std::string& AText) override {
-    OnView([&](IUpdateView& v) { v.ShowMessage(AText); });
+  // A failure is also a red log line; the box keeps the text the window
+  // has always shown for it, with the cause beneath.
+  void Message(update::TUpdateMessage AKind, const update::TUpdateOutcome& AOutcome) override {
+    const TBox box = BoxFor(AKind, AOutcome);
+    OnView([&](IUpdateView& v) {
+      if (AOutcome.Result != update::TUpdateResult::Success)
+        v.LogMsg(0, mtDebug, update::CauseLine(AOutcome), clRed);
+      v.ShowMessage(box.Text, box.Detail);
+    });
   }
 
   // Steps 2 and 19 to 21 of the worker. None of them may keep the others

@@ -382,7 +382,9 @@ void TfKestrovaLoader_Main::SetStepColors(TColor AStep1, TColor AStep2, TColor A
   }
 }
 
-void TfKestrovaLoader_Main::ShowMessage(const std::string& AText) {
+void TfKestrovaLoader_Main::ShowMessage(const std::string& AText, const std::string& ADetail) {
   QMessageBox box(QMessageBox::NoIcon, windowTitle(), QString::fromStdString(AText), QMessageBox::Ok, this);
+  // Beneath the text, always visible: not behind a button.
+  if (!ADetail.empty()) box.setInformativeText(QString::fromStdString(ADetail));
   box.exec();
 }

@@ -41,7 +41,7 @@ class TfKestrovaLoader_Main : public QWidget, public IUpdateView {
   void BslFlashingFileBrogress(int ALinesCount, int AActualLine, const std::string& AMsgText) override;
   void UiStep(TUiStep AStep) override;
   // Main thread: a modal message box over the window.
-  void ShowMessage(const std::string& AText) override;
+  void ShowMessage(const std::string& AText, const std::string& ADetail = {}) override;
 
   void btnExitClick();
   void imgHeaderDblClick();

@@ -103,7 +103,7 @@ class TWindowLikeEvents : public update::IUpdateEvents {
   void Log(int32_t, TMessageType, const std::string&, TColor) override {}
   void Progress(int, int, const std::string&) override { std::this_thread::sleep_for(1ms); }
   void Step(update::TUpdateStep) override {}
-  void Message(update::TUpdateMessage, const std::string&) override {}
+  void Message(update::TUpdateMessage, const update::TUpdateOutcome&) override {}
 };
 
 template <typename F>

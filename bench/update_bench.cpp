@@ -126,7 +126,7 @@ class TQuietEvents : public update::IUpdateEvents {
     if (AStep == update::TUpdateStep::BoardBack) Back = TClock::now();
     if (AStep == update::TUpdateStep::FirmwareWritten) Written = TClock::now();
   }
-  void Message(update::TUpdateMessage, const std::string&) override {}
+  void Message(update::TUpdateMessage, const update::TUpdateOutcome&) override {}
   TClock::time_point Back, LastLine, Written;
 };
 

@@ -3,35 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "BslAnswer.h"
+
 namespace {
 
-constexpr uint8_t kReportId = 0x3F;
-constexpr uint8_t kAnswerData = 0x3A;
-constexpr uint8_t kAnswerMessage = 0x3B;
-constexpr uint8_t kMessageUnknownCommand = 0x07;
-constexpr size_t kAnswerHeader = 3;  // report ID, length, answer kind
-constexpr size_t kCrcBytes = 2;      // the CRC answer: low byte first
-
-// One answer of the loader as the client read it.
-struct TAnswer {
-  enum TKind { None, Message, Data } Kind = None;
-  uint8_t Code = 0;                   // message code
-  std::vector<uint8_t> Bytes;         // data
-};
-
-TAnswer ParseAnswer(const TBytes& AReport) {
-  TAnswer answer;
-  if (AReport.size() < kAnswerHeader + 1 || AReport[0] != kReportId) return answer;
-  const size_t length = AReport[1];
-  if (AReport[2] == kAnswerMessage && length == 2) {
-    answer.Kind = TAnswer::Message;
-    answer.Code = AReport[3];
-  } else if (AReport[2] == kAnswerData && length >= 1 && length + 2 <= AReport.size()) {
-    answer.Kind = TAnswer::Data;
-    answer.Bytes.assign(AReport.begin() + kAnswerHeader, AReport.begin() + 2 + static_cast<long>(length));
-  }
-  return answer;
-}
+constexpr size_t kCrcBytes = 2;  // the CRC answer: low byte first
 
 std::string Hex(uint32_t AValue, int ADigits) {
   char text[16];
@@ -48,11 +24,15 @@ enum class TStep { Same, Differs, Unknown, NoAnswer };
 
 class TVerifier {
  public:
-  explicit TVerifier(TBsl& ABsl) : FBsl(ABsl) {}
+  TVerifier(TBsl& ABsl, const TVerifyProgress& AProgress) : FBsl(ABsl), FProgress(AProgress) {}
 
   TVerifyOutcome Run(const TVerifyPlan& APlan) {
+    for (const TTiTxtRange& range : APlan.Ranges()) FTotal += range.Bytes.size();
+    Progress(0);
     for (const TTiTxtRange& range : APlan.Ranges()) {
       if (!Range(range)) break;
+      FDone += range.Bytes.size();
+      Progress(FDone);
     }
     return FOut;
   }
@@ -69,7 +49,8 @@ class TVerifier {
         FOut.ReadBack = true;
         break;
       }
-      if (!Count(step, pos)) return false;
+      if (!Count(step, pos, end)) return false;
+      Progress(FDone + (end - ARange.Address));
       pos = end;
     }
     if (pos >= ARange.End()) return true;
@@ -81,13 +62,19 @@ class TVerifier {
           clRed);
       return false;
     }
-    return Count(step, pos);
+    return Count(step, pos, ARange.End());
   }
 
-  bool Count(TStep AStep, uint32_t AAddress) {
+  bool Count(TStep AStep, uint32_t AAddress, uint32_t AEnd) {
     ++FOut.Pieces;
     if (AStep == TStep::Same) return true;
-    if (!FOut.Failed()) FOut.FailedAddress = AAddress;
+    if (!FOut.Failed()) {
+      FOut.FailedAddress = AAddress;
+      FOut.FailedEnd = AEnd;
+      FOut.BoardCrc = FBoardCrc;
+      FOut.ExpectedCrc = FExpectedCrc;
+      FOut.FirstDifference = FDifference;
+    }
     if (AStep == TStep::NoAnswer) {
       FOut.Result = TVerifyResult::NoAnswer;
       return false;
@@ -100,11 +87,14 @@ class TVerifier {
     const uint16_t expected = CrcCcitt(ARange.Bytes.data() + (AStart - ARange.Address), AEnd - AStart);
     TBytes reply;
     const bool sent = FBsl.cmd_CrcCheck(static_cast<int>(AStart), static_cast<int>(AEnd - AStart), reply);
-    const TAnswer answer = sent ? ParseAnswer(reply) : TAnswer{};
-    if (answer.Kind == TAnswer::Message && answer.Code == kMessageUnknownCommand) return TStep::Unknown;
-    if (answer.Kind != TAnswer::Data || answer.Bytes.size() != kCrcBytes)
-      return Unanswered(AStart, AEnd, answer);
+    const TBslAnswer answer = sent && !FBsl.LastFailure().Failed() ? ParseBslAnswer(reply) : TBslAnswer{};
+    if (answer.Kind == TBslAnswer::Message && answer.Code == kBslMessageUnknownCommand) return TStep::Unknown;
+    if (answer.Kind != TBslAnswer::Data || answer.Bytes.size() != kCrcBytes)
+      return Unanswered(AStart, AEnd, answer, reply);
     const uint16_t board = static_cast<uint16_t>(answer.Bytes[0] | answer.Bytes[1] << 8);
+    FBoardCrc = board;
+    FExpectedCrc = expected;
+    FDifference = 0;
     if (board != expected) {
       Log(Span(AStart, AEnd) + "CRC on the board " + Hex(board, 4) + ", expected " + Hex(expected, 4),
           clRed);
@@ -122,18 +112,21 @@ class TVerifier {
       const uint32_t count = std::min(kVerifyReadBlock, ARange.End() - pos);
       TBytes reply;
       const bool sent = FBsl.cmd_ReadHex(static_cast<int>(pos), static_cast<int>(count), reply);
-      const TAnswer answer = sent ? ParseAnswer(reply) : TAnswer{};
-      if (answer.Kind == TAnswer::Message && answer.Code == kMessageUnknownCommand) return TStep::Unknown;
-      if (answer.Kind != TAnswer::Data || answer.Bytes.size() != count)
-        return Unanswered(pos, pos + count, answer);
+      const TBslAnswer answer = sent && !FBsl.LastFailure().Failed() ? ParseBslAnswer(reply) : TBslAnswer{};
+      if (answer.Kind == TBslAnswer::Message && answer.Code == kBslMessageUnknownCommand) return TStep::Unknown;
+      if (answer.Kind != TBslAnswer::Data || answer.Bytes.size() != count)
+        return Unanswered(pos, pos + count, answer, reply);
       board.insert(board.end(), answer.Bytes.begin(), answer.Bytes.end());
     }
     const uint8_t* sent = ARange.Bytes.data() + (AStart - ARange.Address);
     const uint16_t expected = CrcCcitt(sent, board.size());
     const uint16_t actual = CrcCcitt(board.data(), board.size());
     const auto differ = std::mismatch(board.begin(), board.end(), sent);
+    FBoardCrc = actual;
+    FExpectedCrc = expected;
     if (differ.first != board.end()) {
       const uint32_t at = AStart + static_cast<uint32_t>(differ.first - board.begin());
+      FDifference = at;
       Log(Span(AStart, ARange.End()) + "CRC on the board " + Hex(actual, 4) + ", expected " +
               Hex(expected, 4) + " (read back; first difference at " + Hex(at, 8) + ")",
           clRed);
@@ -143,12 +136,28 @@ class TVerifier {
     return TStep::Same;
   }
 
-  TStep Unanswered(uint32_t AStart, uint32_t AEnd, const TAnswer& AAnswer) {
-    if (AAnswer.Kind == TAnswer::Message)
+  // The board was not asked, did not answer, or answered something else:
+  // why, as the client found it or as the answer shows.
+  TStep Unanswered(uint32_t AStart, uint32_t AEnd, const TBslAnswer& AAnswer, const TBytes& AReply) {
+    FOut.Failure = FBsl.LastFailure();
+    if (!FOut.Failure.Failed() && AAnswer.Kind == TBslAnswer::Message) {
+      FOut.Failure.Kind = TBslFailureKind::Refused;
+      FOut.Failure.Message = AAnswer.Code;
+    } else if (!FOut.Failure.Failed()) {
+      FOut.Failure.Kind = TBslFailureKind::BadAnswer;
+      FOut.Failure.Answer = AnswerExcerpt(AReply);
+    }
+    if (AAnswer.Kind == TBslAnswer::Message)
       Log(Span(AStart, AEnd) + "the loader answered message " + Hex(AAnswer.Code, 2), clRed);
+    else if (FOut.Failure.Kind == TBslFailureKind::BadAnswer)
+      Log(Span(AStart, AEnd) + "the board's answer is no loader answer: " + BytesToHex(FOut.Failure.Answer), clRed);
     else
       Log(Span(AStart, AEnd) + "no answer from the board", clRed);
     return TStep::NoAnswer;
+  }
+
+  void Progress(uint64_t ADone) {
+    if (FProgress) FProgress(ADone, FTotal);
   }
 
   void Log(const std::string& AText, TColor AColor) {
@@ -156,7 +165,12 @@ class TVerifier {
   }
 
   TBsl& FBsl;
+  const TVerifyProgress& FProgress;
   TVerifyOutcome FOut;
+  uint64_t FTotal = 0, FDone = 0;
+  // What the last comparison found.
+  uint16_t FBoardCrc = 0, FExpectedCrc = 0;
+  uint32_t FDifference = 0;
 };
 
 }  // namespace
@@ -179,6 +193,6 @@ void TVerifyPlan::AddImage(const TTiTxtImage& AImage) {
   for (const TTiTxtRange& range : AImage.Ranges()) Add(range.Address, range.Bytes);
 }
 
-TVerifyOutcome VerifyWritten(TBsl& ABsl, const TVerifyPlan& APlan) {
-  return TVerifier(ABsl).Run(APlan);
+TVerifyOutcome VerifyWritten(TBsl& ABsl, const TVerifyPlan& APlan, const TVerifyProgress& AProgress) {
+  return TVerifier(ABsl, AProgress).Run(APlan);
 }

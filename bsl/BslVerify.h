@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "TiTxtImage.h"
@@ -54,6 +55,13 @@ struct TVerifyOutcome {
   int Pieces = 0;              // pieces compared before the outcome was known
   bool ReadBack = false;       // compared by reading back instead of CRC Check
   uint32_t FailedAddress = 0;  // first address of the piece that failed
+  uint32_t FailedEnd = 0;      // and the address after it
+  // Mismatch: the piece's CRC on the board and of what was sent, and, when
+  // read back, the first address that differs.
+  uint16_t BoardCrc = 0;
+  uint16_t ExpectedCrc = 0;
+  uint32_t FirstDifference = 0;
+  TBslFailure Failure;  // NoAnswer: why the board could not be asked
 
   // The update must not be reported as a success.
   bool Failed() const {
@@ -67,4 +75,6 @@ struct TVerifyOutcome {
 // callback: a grey line per piece with its addresses and CRC, a red line
 // with both CRCs (or the first differing byte) on a mismatch, and a red
 // line when the board cannot be asked.
-TVerifyOutcome VerifyWritten(TBsl& ABsl, const TVerifyPlan& APlan);
+// AProgress, when set, hears the bytes compared so far of all there are.
+using TVerifyProgress = std::function<void(uint64_t ADone, uint64_t ATotal)>;
+TVerifyOutcome VerifyWritten(TBsl& ABsl, const TVerifyPlan& APlan, const TVerifyProgress& AProgress = {});

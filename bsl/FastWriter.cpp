@@ -60,6 +60,7 @@ class TRunWriter {
       ++FResult.Reports;
       FResult.Bytes += count;
       offset += count;
+      if (FBsl.DeviceGone()) break;  // nothing more goes to a board that left
     }
     FSection = nullptr;
     FStart = FEnd = 0;
@@ -91,8 +92,32 @@ void LogEnd(TBsl& ABsl, int AFailedReports) {
   } else {
     ABsl.onLogMsg()(3, mtMessage,
                     "Firmware update incomplete: " + std::to_string(AFailedReports) +
-                        " fast writes were not written",
+                        " reports were not written",
                     clRed);
+  }
+}
+
+void LogStopped(TBsl& ABsl, int ALine) {
+  if (ABsl.onLogMsg())
+    ABsl.onLogMsg()(3, mtMessage,
+                    "Firmware update stopped: the board left the bus before line " + std::to_string(ALine), clRed);
+}
+
+// Acts on a mark other than the end line; false when its report was not written.
+bool Mark(TBsl& ABsl, const TTiTxtMark& AMark) {
+  switch (AMark.Kind) {
+    case TTiTxtLineKind::Settings:
+      if (ABsl.onSet()) ABsl.onSet()(&ABsl);
+      return true;
+    case TTiTxtLineKind::Start:
+      ABsl.cmd_LoadPC(static_cast<int>(AMark.Address));
+      return !ABsl.LastFailure().Failed();  // the loader leaves without an answer
+    case TTiTxtLineKind::Version:
+      if (ABsl.HidDev() != nullptr) ABsl.HidDev()->CloseFile();
+      ABsl.cmd_TxBslVersion();
+      return true;
+    default:
+      return true;
   }
 }
 
@@ -110,30 +135,26 @@ TFastWriteResult FastWriteImage(TBsl& ABsl, const TTiTxtImage& AImage) {
   if (capacity == 0) return result;
   TRunWriter run(ABsl, AImage, capacity, result);
   bool allWritten = true;
+  int failedMarks = 0;  // start lines whose report was not written
   for (const TStep& step : StepsInFileOrder(AImage)) {
     if (step.Section != nullptr) {
       run.Add(*step.Section, *step.Data);
       continue;
     }
     allWritten = run.Flush() && allWritten;
-    switch (step.Mark->Kind) {
-      case TTiTxtLineKind::Settings:
-        if (ABsl.onSet()) ABsl.onSet()(&ABsl);
-        break;
-      case TTiTxtLineKind::Start:
-        ABsl.cmd_LoadPC(static_cast<int>(step.Mark->Address));
-        break;
-      case TTiTxtLineKind::Version:
-        if (ABsl.HidDev() != nullptr) ABsl.HidDev()->CloseFile();
-        ABsl.cmd_TxBslVersion();
-        break;
-      case TTiTxtLineKind::End:
-        run.Progress(step.Mark->Line);
-        result.Complete = allWritten;
-        LogEnd(ABsl, run.Failed());
-        return result;
-      default:
-        break;
+    if (!ABsl.DeviceGone() && !Mark(ABsl, *step.Mark)) {
+      allWritten = false;
+      ++failedMarks;
+    }
+    if (ABsl.DeviceGone()) {
+      LogStopped(ABsl, step.Mark->Line);
+      return result;
+    }
+    if (step.Mark->Kind == TTiTxtLineKind::End) {
+      run.Progress(step.Mark->Line);
+      result.Complete = allWritten;
+      LogEnd(ABsl, run.Failed() + failedMarks);
+      return result;
     }
   }
   return result;  // no end line: a checked image always has one

@@ -2,6 +2,7 @@
 // the flasher and the simulated board.
 #pragma once
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -11,8 +12,23 @@ std::vector<std::string> SplitTiTxtLines(const std::string& AText);
 // True when AFileName names a file (a link is followed), not a folder.
 bool TiTxtFileExists(const std::string& AFileName);
 
+// Why AFileName cannot be read as an image file before it is opened: it
+// does not exist, or it is a folder (the system's reason); empty when it
+// is a file.
+std::string TiTxtFileProblem(const std::string& AFileName);
+
+// A file that cannot be read: what() names it and the system's reason.
+class ETiTxtFileError : public std::runtime_error {
+ public:
+  ETiTxtFileError(const std::string& AFileName, std::string AReason);
+  const std::string& Reason() const { return FReason; }
+
+ private:
+  std::string FReason;
+};
+
 // The whole file without a leading UTF-8 byte order mark. A file that
-// cannot be read raises std::runtime_error naming it and the reason.
+// cannot be read raises ETiTxtFileError.
 std::string ReadTiTxtFile(const std::string& AFileName);
 
 // Size of the file in bytes; -1 when it cannot be found.

@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 
+#include "PrintableText.h"
 #include "TiTxtFile.h"
 
 namespace {
@@ -19,10 +20,8 @@ std::string Hex(uint32_t AValue) {
   return text;
 }
 
-std::string Quote(const std::string& ALine) {
-  if (ALine.size() <= kQuoteLength) return "\"" + ALine + "\"";
-  return "\"" + ALine.substr(0, kQuoteLength) + "...\"";
-}
+// A piece of a line in a reason, its bytes safe to print.
+std::string Quote(const std::string& ALine) { return "\"" + PrintableText(ALine, kQuoteLength) + "\""; }
 
 bool Inside(const TTiTxtArea& AArea, uint32_t AAddress) {
   return AAddress >= AArea.Start && AAddress < AArea.End;
@@ -139,7 +138,8 @@ class TImageChecker {
 
   void Data(const std::string& ALine) {
     if (!ParseDataLine(ALine, FBytes))
-      Refuse("data line " + Quote(ALine) + " is not hexadecimal byte pairs separated by blanks");
+      Refuse("data line " + Quote(ALine) + " is not hexadecimal byte pairs separated by blanks: " +
+             DataLineProblem(ALine));
     const uint32_t count = static_cast<uint32_t>(FBytes.size());
     if (FAddress + count > kTiTxtAddressLimit)
       Refuse("the data run past the last address " + Hex(kTiTxtAddressLimit - 1));
@@ -314,16 +314,24 @@ TTiTxtImage CheckTiTxtImage(const std::vector<std::string>& ALines, TTiTxtImageK
 }
 
 std::vector<std::string> ReadTiTxtImageLines(const std::string& AFileName) {
-  if (!TiTxtFileExists(AFileName)) throw ETiTxtImageError(AFileName, 0, "the file does not exist");
+  if (const std::string problem = TiTxtFileProblem(AFileName); !problem.empty())
+    throw ETiTxtImageError(AFileName, 0, problem);
   const long long size = TiTxtFileSize(AFileName);
   if (size > static_cast<long long>(kTiTxtMaxFileSize))
     throw ETiTxtImageError(AFileName, 0,
                            "the file is too large for an image (" + std::to_string(size) + " bytes)");
+  std::string text;
   try {
-    return SplitTiTxtLines(ReadTiTxtFile(AFileName));
-  } catch (const std::exception&) {
-    throw ETiTxtImageError(AFileName, 0, "the file cannot be read");
+    text = ReadTiTxtFile(AFileName);
+  } catch (const ETiTxtFileError& e) {
+    throw ETiTxtImageError(AFileName, 0, "the file cannot be read: " + e.Reason());
   }
+  // TI-TXT is plain text: a zero byte says the file is something else.
+  if (const size_t zero = text.find('\0'); zero != std::string::npos)
+    throw ETiTxtImageError(AFileName, 0,
+                           "the file holds binary data (a zero byte at offset " + std::to_string(zero) +
+                               "), not TI-TXT text");
+  return SplitTiTxtLines(text);
 }
 
 TTiTxtImage ReadTiTxtImage(const std::string& AFileName, TTiTxtImageKind AKind) {

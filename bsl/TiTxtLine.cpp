@@ -1,5 +1,7 @@
 #include "TiTxtLine.h"
 
+#include <cstdio>
+
 namespace {
 
 bool IsTrimmed(char c) { return static_cast<unsigned char>(c) <= ' '; }
@@ -77,6 +79,41 @@ bool ParseDataLine(const std::string& ATrimmed, std::vector<uint8_t>& ABytes) {
   }
   ABytes.clear();
   return false;
+}
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// One character of a line, named in a reason.
+std::string CharacterAt(const std::string& ALine, size_t APos) {
+  const auto c = static_cast<unsigned char>(ALine[APos]);
+  char text[32];
+  if (c > ' ' && c < 0x7F)
+    std::snprintf(text, sizeof text, "\"%c\" at column %zu", c, APos + 1);
+  else
+    std::snprintf(text, sizeof text, "the byte %02Xh at column %zu", c, APos + 1);
+  return text;
+}
+
+}  // namespace
+
+std::string DataLineProblem(const std::string& ATrimmed) {
+  // "Q" stands where the end line "q" was meant; upper case is data.
+  if (!ATrimmed.empty() && ATrimmed[0] == 'Q') return "an end line is a lower-case \"q\"";
+  for (size_t pos = 0; pos < ATrimmed.size(); pos += kGroupWidth) {
+    if (HexDigit(ATrimmed[pos]) < 0) return CharacterAt(ATrimmed, pos) + " is no hexadecimal digit";
+    if (pos + 1 == ATrimmed.size() || IsBlank(ATrimmed[pos + 1]))
+      return "the byte at column " + std::to_string(pos + 1) + " has one digit";
+    if (HexDigit(ATrimmed[pos + 1]) < 0) return CharacterAt(ATrimmed, pos + 1) + " is no hexadecimal digit";
+    if (pos + 2 == ATrimmed.size()) break;
+    const char separator = ATrimmed[pos + 2];
+    if (HexDigit(separator) >= 0) return "no blank after the byte at column " + std::to_string(pos + 1);
+    if (!IsBlank(separator)) return CharacterAt(ATrimmed, pos + 2) + " stands where a blank belongs";
+    if (pos + 3 < ATrimmed.size() && IsBlank(ATrimmed[pos + 3]))
+      return "two blanks at column " + std::to_string(pos + 3) + "; one blank stands between two bytes";
+  }
+  return "it cannot be read";
 }
 
 std::vector<uint8_t> DataLineBytes(const std::string& ATrimmed) {

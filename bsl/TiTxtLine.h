@@ -44,6 +44,10 @@ constexpr uint32_t kTiTxtAddressLimit = 0x100000;
 // blanks, an odd digit, any other character.
 bool ParseDataLine(const std::string& ATrimmed, std::vector<uint8_t>& ABytes);
 
+// What keeps a line that ParseDataLine refuses from being read, for the
+// technician: where, and what stands there instead.
+std::string DataLineProblem(const std::string& ATrimmed);
+
 // As ParseDataLine; a line that is not read exactly raises EConvertError
 // "'<line>' is not a valid data line".
 std::vector<uint8_t> DataLineBytes(const std::string& ATrimmed);

@@ -30,6 +30,12 @@ bool TBsl::FlashHex(const std::vector<std::string>* Asl) {
     } catch (const EConvertError& e) {
       throw EConvertError("line " + std::to_string(i + 1) + ": " + e.what());
     }
+    // Nothing more is written to a board that has left the bus.
+    if (DeviceGone()) {
+      LogMsg(3, mtMessage, "Firmware update stopped: the board left the bus at line " + std::to_string(i + 1),
+             clRed);
+      return false;
+    }
   }
   return false;
 }
@@ -63,12 +69,12 @@ bool TBsl::EndOfImage(int AUnwrittenLines) {
   }
   LogMsg(3, mtMessage,
          "Firmware update incomplete: " + std::to_string(AUnwrittenLines) +
-             " data lines were not written",
+             " lines were not written",
          clRed);
   return false;
 }
 
-// False only for a data line whose fast write failed.
+// False only for a data or start line whose report was not written.
 bool TBsl::FlashLine(const std::string& ATrimmed, uint32_t& ACurrentAddress) {
   switch (ClassifyLine(ATrimmed)) {
     case TTiTxtLineKind::Empty:
@@ -80,7 +86,7 @@ bool TBsl::FlashLine(const std::string& ATrimmed, uint32_t& ACurrentAddress) {
     case TTiTxtLineKind::Start:
       ACurrentAddress = LineAddress(ATrimmed);
       cmd_LoadPC(static_cast<int>(ACurrentAddress));
-      break;
+      return !LastFailure().Failed();  // the loader leaves without an answer
     case TTiTxtLineKind::Version:
       if (FHidDev) FHidDev->CloseFile();
       cmd_TxBslVersion();

@@ -1,8 +1,12 @@
 #include "bsl_hid.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <limits>
+#include <memory>
+
+#include "BslAnswer.h"
 
 namespace {
 
@@ -21,8 +25,6 @@ constexpr uint8_t kCmdTxDataBlock = 0x18;
 constexpr uint8_t kCmdTxBslVersion = 0x19;
 constexpr uint8_t kCmdRxDataBlockFast = 0x1B;
 
-constexpr uint8_t kAnswerMessage = 0x3B;
-constexpr uint8_t kMessageSuccess = 0x00;
 // The loader's program counter is loaded 4 bytes past the start line's
 // address: the loader images begin their code there.
 constexpr uint32_t kLoadPCOffset = 4;
@@ -40,6 +42,19 @@ TBytes AddressAndLength(int AAddress, int ALength) {
   data.push_back(static_cast<uint8_t>(ALength >> 8));
   return data;
 }
+
+}  // namespace
+
+TBytes AnswerExcerpt(const TBytes& AReport) {
+  // The header and the core packet its length byte claims, at most enough
+  // to see what came instead of an answer.
+  constexpr size_t kExcerpt = 8;
+  const size_t claimed = AReport.size() > 1 ? kReportHeader + AReport[1] : AReport.size();
+  const size_t count = std::min({kExcerpt, claimed, AReport.size()});
+  return TBytes(AReport.begin(), AReport.begin() + static_cast<long>(count));
+}
+
+namespace {
 
 std::string Hex8(uint32_t AValue) {
   char text[9];
@@ -70,19 +85,43 @@ bool TBsl::OpenHidDev() {
   return FHidDev->CheckOut() && FHidDev->OpenFile();
 }
 
+void TBsl::Fail(TBslFailureKind AKind, uint32_t ACode, std::string AReason) {
+  FLastFailure.Kind = AKind;
+  FLastFailure.SystemCode = ACode;
+  FLastFailure.SystemReason = std::move(AReason);
+}
+
+void TBsl::FailFromDevice(TBslFailureKind AKind) {
+  const TJvHidDeviceError error = FHidDev->LastError();
+  Fail(error.Gone ? TBslFailureKind::Gone : AKind, error.Code, error.Reason);
+}
+
+void TBsl::CountReport(bool AWritten, size_t ADataBytes) {
+  if (AWritten) {
+    FTally.DataBytes += ADataBytes;
+    return;
+  }
+  if (FTally.FailedReports++ == 0) FTally.First = FLastFailure;
+}
+
 bool TBsl::SndPacket(const TBytes& ATxData) {
-  if (!FHidDev) return false;
+  if (!FHidDev) {
+    Fail(TBslFailureKind::NotWritten, 0, "no device");
+    return false;
+  }
   if (!FHidDev->OpenFile()) {
     LogMsg(13, mtDebug, "tx-err - " + DeviceErrorText(), clRed);
+    FailFromDevice(TBslFailureKind::NotWritten);
     return false;
   }
   const size_t length = FHidDev->Caps().OutputReportByteLength;
   const size_t count = ATxData.size();
+  FLastFailure.ReportLength = static_cast<uint32_t>(length);
   if (count > kMaxCoreLength || kReportHeader + count > length) {
-    LogMsg(13, mtDebug,
-           "tx-err - packet of " + std::to_string(count) + " bytes does not fit a report of " +
-               std::to_string(length) + " bytes",
-           clRed);
+    const std::string reason = "packet of " + std::to_string(count) + " bytes does not fit a report of " +
+                               std::to_string(length) + " bytes";
+    LogMsg(13, mtDebug, "tx-err - " + reason, clRed);
+    Fail(TBslFailureKind::NotWritten, 0, reason);
     return false;
   }
   TBytes report(length, kReportFill);
@@ -98,29 +137,76 @@ bool TBsl::SndPacket(const TBytes& ATxData) {
   LogMsg(13, mtDebug,
          std::string(ok ? "tx-ok" : "tx-err") + " - data written: " + std::to_string(written),
          clBlack);
-  if (!sent) LogMsg(13, mtDebug, "tx-err - " + DeviceErrorText(), clRed);
+  FLastFailure.Written = written;
+  if (!sent) {
+    LogMsg(13, mtDebug, "tx-err - " + DeviceErrorText(), clRed);
+    FailFromDevice(TBslFailureKind::NotWritten);
+  } else if (!ok) {
+    Fail(TBslFailureKind::ShortWrite);
+  }
   return ok;
 }
 
-bool TBsl::RcvPacket(TBytes& ARxData) {
+namespace {
+
+// How the one read of an answer ended, shared with its completion routine.
+struct TReadEnd {
+  bool Done = false;
+  uint32_t Error = 0;
+};
+
+uint32_t MillisecondsSince(std::chrono::steady_clock::time_point AStart) {
+  return static_cast<uint32_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - AStart).count());
+}
+
+}  // namespace
+
+bool TBsl::RcvPacket(TBytes& ARxData, bool AExpectAnswer) {
   const uint32_t length = FHidDev->Caps().InputReportByteLength;
   ARxData.assign(length, 0);
-  if (length == 0) return false;  // a device without input reports cannot answer
+  if (length == 0) {  // a device without input reports cannot answer
+    Fail(TBslFailureKind::ReadFailed, 0, "the device has no input reports");
+    return false;
+  }
+  auto end = std::make_shared<TReadEnd>();
   const bool started = FHidDev->ReadFileEx(
       ARxData.data(), length,
-      [this](uint32_t AErrorCode, uint32_t ACount, const TJvOverlapped* AOvl) {
+      [this, end](uint32_t AErrorCode, uint32_t ACount, const TJvOverlapped* AOvl) {
+        end->Done = true;
+        end->Error = AErrorCode;
         Dummy(AErrorCode, ACount, AOvl);
       });
   if (!started) {
     LogMsg(14, mtDebug, "rx-err - " + DeviceErrorText(), clRed);
+    if (AExpectAnswer) FailFromDevice(TBslFailureKind::ReadFailed);
     return false;
   }
   // Wait for the answer; a read still outstanding afterwards is cancelled so
   // that it never fills this buffer after it is gone, nor takes the answer
   // meant for a later command.
+  const auto start = std::chrono::steady_clock::now();
   FHidDev->WaitForRead(FAnswerTimeoutMs);
+  const bool inTime = end->Done;
+  if (!inTime && AExpectAnswer && FLateAnswerGraceMs > 0) FHidDev->WaitForRead(FLateAnswerGraceMs);
+  const TReadEnd seen = *end;  // before a cancel delivers its abort
+  const bool late = !inTime && seen.Done && seen.Error == 0;
+  const uint32_t lateAfter = late ? MillisecondsSince(start) : 0;
   if (FHidDev->ReadPending()) FHidDev->CancelRead();
+  if (late) std::fill(ARxData.begin(), ARxData.end(), 0);  // never taken as the answer
   LogMsg(14, mtDebug, "rx[" + std::to_string(length) + "]: " + BytesToHex(ARxData), clGreen);
+  if (!AExpectAnswer) return true;  // Load PC: the loader leaves without a word
+  if (seen.Done && seen.Error != 0 && !late) {
+    // The read ended without an answer: the device left, or the system failed it.
+    if (FHidDev->IsGoneError(seen.Error))
+      Fail(TBslFailureKind::Gone, seen.Error, "The device is not connected.");
+    else
+      Fail(TBslFailureKind::ReadFailed, seen.Error, "the read ended with error " + std::to_string(seen.Error));
+  } else if (!inTime) {
+    FLastFailure.Kind = TBslFailureKind::NoAnswer;
+    FLastFailure.WaitedMs = FAnswerTimeoutMs;
+    FLastFailure.LateAfterMs = lateAfter;
+  }
   return true;
 }
 
@@ -135,15 +221,21 @@ void TBsl::Dummy(uint32_t ErrorCode, uint32_t Count, const TJvOverlapped* Ovl) {
 // ---- commands ----
 
 bool TBsl::BSL_SendCommand(uint8_t ACommand, const TBytes& AData) {
+  FLastFailure = TBslFailure{};
+  FLastFailure.Command = ACommand;
+  bool written = false;
   try {
     TBytes packet;
     packet.reserve(1 + AData.size());
     packet.push_back(ACommand);
     packet.insert(packet.end(), AData.begin(), AData.end());
-    return SndPacket(packet);
-  } catch (const std::exception&) {
-    return false;
+    written = SndPacket(packet);
+  } catch (const std::exception& e) {
+    Fail(TBslFailureKind::NotWritten, 0, e.what());
   }
+  const bool data = ACommand == kCmdRxDataBlockFast && AData.size() > kAddressBytes;
+  CountReport(written, data ? AData.size() - kAddressBytes : 0);
+  return written;
 }
 
 bool TBsl::BSL_SendCommand(uint8_t ACommand, const TBytes& AData, TBytes& ARXData) {
@@ -152,21 +244,31 @@ bool TBsl::BSL_SendCommand(uint8_t ACommand, const TBytes& AData, TBytes& ARXDat
   // that came too late must not pass for this command's.
   if (FHidDev && FHidDev->OpenFileEx(omhRead)) FHidDev->FlushQueue();
   if (!BSL_SendCommand(ACommand, AData)) return false;
-  return RcvPacket(ARXData);
+  return RcvPacket(ARXData, ACommand != kCmdLoadPC);
 }
 
 bool TBsl::cmd_SendPassword(const TBsl_PasswordData& APassword) {
   const TBytes data(APassword.begin(), APassword.end());
   TBytes reply;
-  if (!BSL_SendCommand(kCmdRxPassword, data, reply)) return false;
-  return reply.size() > 3 && reply[0] == kReportId && reply[1] == 0x02 &&
-         reply[2] == kAnswerMessage && reply[3] == kMessageSuccess;
+  if (!BSL_SendCommand(kCmdRxPassword, data, reply) || FLastFailure.Failed()) return false;
+  const TBslAnswer answer = ParseBslAnswer(reply);
+  if (answer.Kind == TBslAnswer::Message && answer.Code == kBslMessageSuccess) return true;
+  if (answer.Kind == TBslAnswer::Message) {
+    Fail(TBslFailureKind::Refused);
+    FLastFailure.Message = answer.Code;
+  } else {
+    Fail(TBslFailureKind::BadAnswer);
+    FLastFailure.Answer = AnswerExcerpt(reply);
+  }
+  return false;
 }
 
 bool TBsl::cmd_TxBslVersion() {
   TBytes reply;
-  return BSL_SendCommand(kCmdTxBslVersion, {}, reply);
+  return cmd_TxBslVersion(reply);
 }
+
+bool TBsl::cmd_TxBslVersion(TBytes& ARxData) { return BSL_SendCommand(kCmdTxBslVersion, {}, ARxData); }
 
 bool TBsl::cmd_WriteHex(int AAddress, const TBytes& AData, TBytes& ARxData) {
   TBytes data;

@@ -9,11 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "BslFailure.h"
 #include "JvHidControllerClass.h"
 #include "LogUtils.h"
 #include "TiTxtLine.h"
 
 class TBsl;
+
+// The first bytes of a report that is no loader answer, kept in a failure.
+TBytes AnswerExcerpt(const TBytes& AReport);
 
 // Called by the flasher at each settings line, with the flashing client.
 using TBslSetCallback = std::function<void(TBsl* ABSL)>;
@@ -41,12 +45,27 @@ class TBsl {
   // How long a command waits for the loader's answer (tests shorten it).
   uint32_t AnswerTimeoutMs() const { return FAnswerTimeoutMs; }
   void SetAnswerTimeoutMs(uint32_t Value) { FAnswerTimeoutMs = Value; }
+  // After a command's answer did not come in time, how much longer to
+  // listen, only to tell a late answer from none (0: not at all). The
+  // command has failed either way, and a late answer is never taken.
+  uint32_t LateAnswerGraceMs() const { return FLateAnswerGraceMs; }
+  void SetLateAnswerGraceMs(uint32_t Value) { FLateAnswerGraceMs = Value; }
+
+  // Why the last command failed (Kind None when it did not): set by every
+  // command, so that a caller that got false knows what happened.
+  const TBslFailure& LastFailure() const { return FLastFailure; }
+  // The last command found the device gone from the bus.
+  bool DeviceGone() const { return FLastFailure.Kind == TBslFailureKind::Gone; }
+  // Reports written and failed since the last reset (an image's worth).
+  const TBslWriteTally& Tally() const { return FTally; }
+  void ResetTally() { FTally = {}; }
 
   // Prepares a device stored with SetHidDev without the controller's help.
   bool OpenHidDev();
 
   bool cmd_SendPassword(const TBsl_PasswordData& APassword);
   bool cmd_TxBslVersion();
+  bool cmd_TxBslVersion(TBytes& ARxData);
   bool cmd_WriteHex(int AAddress, const TBytes& AData, TBytes& ARxData);
   bool cmd_WriteHexFast(int AAddress, const TBytes& AData);
   bool cmd_ReadHex(int AAddress, int ALenght, TBytes& ARxData);
@@ -62,7 +81,12 @@ class TBsl {
 
  private:
   bool SndPacket(const TBytes& ATxData);
-  bool RcvPacket(TBytes& ARxData);
+  // AExpectAnswer false: a missing answer is no failure (Load PC).
+  bool RcvPacket(TBytes& ARxData, bool AExpectAnswer = true);
+  void Fail(TBslFailureKind AKind, uint32_t ACode = 0, std::string AReason = {});
+  // The device's last error as the failure; Gone when it says the device left.
+  void FailFromDevice(TBslFailureKind AKind);
+  void CountReport(bool AWritten, size_t ADataBytes);
   void Dummy(uint32_t ErrorCode, uint32_t Count, const TJvOverlapped* Ovl);
   void LogMsg(int32_t AID, TMessageType AType, const std::string& AMessage, TColor AColor);
   // The device's path and why its last write or read failed, for the log.
@@ -80,4 +104,7 @@ class TBsl {
   TBslSetCallback fonSet;
   TBslProgress fOnProgress;
   uint32_t FAnswerTimeoutMs = kAnswerTimeoutMs;
+  uint32_t FLateAnswerGraceMs = 0;
+  TBslFailure FLastFailure;
+  TBslWriteTally FTally;
 };

@@ -3,8 +3,11 @@
 #include "DefaultSettings.h"
 #include "ExitCodes.h"
 #include "KestrovaVersion.h"
+#include "PrintableText.h"
 
 namespace {
+
+constexpr size_t kExcerpt = 40;  // characters of an argument quoted in a message
 
 struct TValueOption {
   const char* Name;
@@ -30,15 +33,22 @@ constexpr TFlag kFlags[] = {
     {"--help", &TCliOptions::Help}, {"--version", &TCliOptions::Version},
 };
 
-// Takes the value of ANname: after "=" in the argument, or the next argument.
+bool TakesEmptyText(const std::string& AName) {
+  return AName == "--apn" || AName == "--login" || AName == "--password";
+}
+
+// Takes the value of AName: after "=" in the argument, or the next argument.
 std::string TakeValue(const std::string& AName, const std::optional<std::string>& AInline,
                       const std::vector<std::string>& AArgs, size_t& AIndex) {
   if (AInline) {
-    if (AInline->empty() && AName != "--apn" && AName != "--login" && AName != "--password")
-      throw ECliUsage(AName + " needs a value");
+    if (AInline->empty() && !TakesEmptyText(AName)) throw ECliUsage(AName + " needs a value");
     return *AInline;
   }
   if (AIndex + 1 >= AArgs.size()) throw ECliUsage(AName + " needs a value");
+  const std::string& next = AArgs[AIndex + 1];
+  if (next.rfind("--", 0) == 0)
+    throw ECliUsage(AName + " needs a value, and \"" + PrintableText(next, kExcerpt) + "\" is an option" +
+                    (TakesEmptyText(AName) ? " (an empty text is given as " + AName + "=)" : std::string()));
   return AArgs[++AIndex];
 }
 
@@ -46,6 +56,7 @@ std::string TakeValue(const std::string& AName, const std::optional<std::string>
 
 TCliOptions ParseCliOptions(const std::vector<std::string>& AArgs) {
   TCliOptions options;
+  options.Arguments = AArgs;
   for (size_t i = 0; i < AArgs.size(); ++i) {
     const std::string& arg = AArgs[i];
     const size_t equals = arg.find('=');
@@ -75,7 +86,7 @@ TCliOptions ParseCliOptions(const std::vector<std::string>& AArgs) {
       options.*option.Field = TakeValue(name, inlineValue, AArgs, i);
       known = true;
     }
-    if (!known) throw ECliUsage("unknown argument \"" + arg + "\" (see --help)");
+    if (!known) throw ECliUsage("unknown argument \"" + PrintableText(arg, kExcerpt) + "\" (see --help)");
   }
   if (options.List && (options.Repeat || options.Fast))
     throw ECliUsage("--list only lists devices; it cannot be combined with --repeat or --fast");

@@ -26,10 +26,13 @@ struct TCliOptions {
   bool Fast = false;
   bool Help = false;
   bool Version = false;
+  std::vector<std::string> Arguments;  // as given, for the log
 };
 
 // Parses the arguments after the program name. "--name VALUE" and
-// "--name=VALUE" both work. Throws ECliUsage.
+// "--name=VALUE" both work; a VALUE that begins with "--" is taken for a
+// forgotten value and refused unless joined with "=" (an empty text is
+// "--apn="). Throws ECliUsage.
 TCliOptions ParseCliOptions(const std::vector<std::string>& AArgs);
 
 // The text of --help, exit codes included.

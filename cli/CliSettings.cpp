@@ -7,15 +7,16 @@
 namespace {
 
 constexpr const char* kNames[] = {"--apn", "--login", "--password"};
+constexpr const char* kAttributes[] = {"apn", "login", "password"};
 
-void CheckRecordText(const char* AName, const std::u16string& AText) {
+// AWhere names where the text came from: an option, or the settings file.
+void CheckRecordText(const std::string& AWhere, const std::u16string& AText) {
   if (AText.size() > static_cast<size_t>(update::kSettingsRecordText))
-    throw ECliUsage(std::string(AName) + ": at most " + std::to_string(update::kSettingsRecordText) +
+    throw ECliUsage(AWhere + ": at most " + std::to_string(update::kSettingsRecordText) +
                     " characters fit the board, the text has " + std::to_string(AText.size()));
   for (char16_t c : AText)
     if (c > 0xFF)
-      throw ECliUsage(std::string(AName) +
-                      ": the board stores only Latin-1 characters (up to U+00FF); the text has U+" +
+      throw ECliUsage(AWhere + ": the board stores only Latin-1 characters (up to U+00FF); the text has U+" +
                       Hex4(c));
 }
 
@@ -23,13 +24,26 @@ void CheckRecordText(const char* AName, const std::u16string& AText) {
 
 update::TSettingsTexts ResolveSettings(const TCliOptions& AOptions) {
   std::array<std::string, 3> texts = {kDefaultApn, kDefaultLogin, kDefaultPassword};
-  if (AOptions.SettingsFile) ReadSettingsFile(*AOptions.SettingsFile, texts);
+  std::array<std::string, 3> where = {kNames[0], kNames[1], kNames[2]};
+  if (AOptions.SettingsFile) {
+    const std::array<std::string, 3> defaults = texts;
+    int line = 0;
+    ReadSettingsFile(*AOptions.SettingsFile, texts, line);
+    // A text the file changed is the file's (the defaults always fit).
+    for (size_t i = 0; i < texts.size(); ++i)
+      if (texts[i] != defaults[i])
+        where[i] = "settings file \"" + *AOptions.SettingsFile + "\"" +
+                   (line > 0 ? ", line " + std::to_string(line) : std::string()) + ", " + kAttributes[i];
+  }
   const std::optional<std::string>* given[] = {&AOptions.Apn, &AOptions.Login, &AOptions.Password};
   update::TSettingsTexts result;
   for (size_t i = 0; i < texts.size(); ++i) {
-    if (*given[i]) texts[i] = **given[i];
+    if (*given[i]) {
+      texts[i] = **given[i];
+      where[i] = kNames[i];
+    }
     result[i] = Utf8ToUtf16(texts[i]);
-    CheckRecordText(kNames[i], result[i]);
+    CheckRecordText(where[i], result[i]);
   }
   return result;
 }

@@ -10,9 +10,10 @@
 #include "SettingsBlock.h"
 
 // Access point name, login, password (UTF-8) from the settings file AFile:
-// an attribute that is missing leaves its text as it is. Throws ECliUsage
-// naming the file and what is wrong.
-void ReadSettingsFile(const std::string& AFile, std::array<std::string, 3>& ATexts);
+// an attribute that is missing leaves its text as it is. ALine receives the
+// line of the settings element (0 when unknown). Throws ECliUsage naming
+// the file and what is wrong.
+void ReadSettingsFile(const std::string& AFile, std::array<std::string, 3>& ATexts, int& ALine);
 
 // Throws ECliUsage when a text does not fit its record exactly (more than
 // 40 characters, or a character above U+00FF, which the board cannot store).

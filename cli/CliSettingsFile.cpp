@@ -16,14 +16,17 @@ ECliUsage FileError(const std::string& AFile, const std::string& AReason) {
 
 }  // namespace
 
-void ReadSettingsFile(const std::string& AFile, std::array<std::string, 3>& ATexts) {
+void ReadSettingsFile(const std::string& AFile, std::array<std::string, 3>& ATexts, int& ALine) {
   const std::filesystem::path path = Utf8ToPath(AFile);
   std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) throw FileError(AFile, "cannot be opened");
+  const auto status = std::filesystem::status(path, error);  // follows links
+  if (error || !std::filesystem::exists(status)) throw FileError(AFile, "does not exist");
+  if (std::filesystem::is_directory(status))
+    throw FileError(AFile, "cannot be read: " + std::make_error_code(std::errc::is_a_directory).message());
   TApnTexts texts{ATexts[0], ATexts[1], ATexts[2]};
   bool found = false;
   try {
-    found = LoadConfiguration(path, texts);
+    found = LoadConfiguration(path, texts, &ALine);
   } catch (const std::runtime_error& e) {
     throw ECliUsage(std::string("settings file: ") + e.what());
   }

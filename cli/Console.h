@@ -1,5 +1,6 @@
 // What kestrova-flash asks of the operating system around its work: the
-// arguments and the console in UTF-8, and the console's interrupts. One
+// arguments and the console in UTF-8, the console's width, and its
+// interrupts. One
 // implementation per platform, chosen by CMake.
 #pragma once
 
@@ -20,6 +21,10 @@ class TUtf8Console {
   TUtf8Console(const TUtf8Console&) = delete;
   TUtf8Console& operator=(const TUtf8Console&) = delete;
 };
+
+// Columns of the terminal (console window) that standard output shows on;
+// 0 when unknown, as when standard output is not a terminal.
+int TerminalColumns();
 
 // While the object lives, Ctrl-C (on Windows also Ctrl-Break, and closing
 // the console, logging off or shutting down) calls AInterrupt, every time,

@@ -11,8 +11,12 @@ TExitCode ExitCodeFor(TUpdateResult AResult) {
     case TUpdateResult::NoBoard: return TExitCode::NoBoard;
     case TUpdateResult::CannotOpen: return TExitCode::CannotOpen;
     case TUpdateResult::PasswordRefused: return TExitCode::PasswordRefused;
-    case TUpdateResult::BoardNotBack: return TExitCode::BoardNotBack;
+    case TUpdateResult::BoardNotBack:
+    case TUpdateResult::WrongLoader: return TExitCode::BoardNotBack;
     case TUpdateResult::WriteFailed: return TExitCode::WriteFailed;
+    case TUpdateResult::NoAnswer:
+    case TUpdateResult::BadAnswer: return TExitCode::NoAnswer;
+    case TUpdateResult::BoardLeft: return TExitCode::BoardLeft;
     case TUpdateResult::VerifyFailed: return TExitCode::VerifyFailed;
     case TUpdateResult::Cancelled: return TExitCode::Interrupted;
     case TUpdateResult::Error: return TExitCode::Error;
@@ -25,7 +29,7 @@ namespace {
 struct TRow {
   TExitCode Code;
   const char* Meaning;
-  const char* Advice;
+  const char* Advice;  // for failures that are no update's outcome
 };
 
 constexpr TRow kRows[] = {
@@ -33,19 +37,18 @@ constexpr TRow kRows[] = {
     {TExitCode::Error, "unexpected error", "see the log (--log FILE) and report it"},
     {TExitCode::BadInput, "bad arguments, or an image or settings file was refused",
      "fix the command line or the file named above"},
-    {TExitCode::NoBoard, "no board found", "connect the board by USB and press its button, then try again"},
+    {TExitCode::NoBoard, "no board found", ""},
     {TExitCode::CannotOpen, "the board cannot be opened",
      "close other programs that use it and check your access rights (--list shows why)"},
-    {TExitCode::PasswordRefused, "the board refused the password",
-     "disconnect the board, press its button while connecting it, and try again"},
-    {TExitCode::BoardNotBack, "the board did not come back within 60 s",
-     "reconnect the board with its button pressed and run the update again"},
-    {TExitCode::WriteFailed, "writing to the board failed",
-     "check the cable (no hub) and run the update again; do not use the board until it succeeds"},
-    {TExitCode::VerifyFailed, "the firmware on the board is not correct",
-     "run the update again; do not use the board until an update ends with success"},
+    {TExitCode::PasswordRefused, "the board refused the password", ""},
+    {TExitCode::BoardNotBack, "the board did not come back under its new loader within 60 s", ""},
+    {TExitCode::WriteFailed, "writing to the board failed", ""},
+    {TExitCode::VerifyFailed, "the firmware on the board is not correct (or, with --fast, not verified)", ""},
     {TExitCode::SomeFailed, "--repeat: at least one board failed", "see the line of each board"},
-    {TExitCode::Interrupted, "interrupted (Ctrl-C)", "run the update again before using the board"},
+    {TExitCode::NoAnswer, "the board did not answer in time, or not as its loader does", ""},
+    {TExitCode::BoardLeft, "the board left the bus during the update", ""},
+    {TExitCode::NotVerified, "written, but the loader cannot check memory: not verified", ""},
+    {TExitCode::Interrupted, "interrupted (Ctrl-C)", ""},
 };
 
 }  // namespace

@@ -12,9 +12,11 @@
 #include "DeviceList.h"
 #include "FastImageWriter.h"
 #include "PlainEventLoop.h"
+#include "PrintableText.h"
 #include "ProgressView.h"
 #include "SimEnvironment.h"
 #include "SimSession.h"
+#include "UpdateCauseText.h"
 #include "UpdateEngine.h"
 #include "Utf8Environment.h"
 
@@ -71,6 +73,16 @@ std::string Seconds(TClock::duration ADuration) {
 
 std::string Clock() { return LogTimestamp().substr(12, 8); }  // hh:mm:ss
 
+// The arguments as a shell would take them back: quoted where needed.
+std::string CommandLineText(const std::vector<std::string>& AArgs) {
+  std::string text = "kestrova-flash";
+  for (const std::string& arg : AArgs) {
+    const bool plain = !arg.empty() && arg.find_first_of(" \t\"'\\$`") == std::string::npos;
+    text += " " + (plain ? PrintableText(arg) : "\"" + PrintableText(arg) + "\"");
+  }
+  return text;
+}
+
 // The engine's events on the console and in the log.
 class TCliEvents : public update::IUpdateEvents {
  public:
@@ -105,12 +117,24 @@ class TCliEvents : public update::IUpdateEvents {
       case TUpdateStep::VerifyFailed: CloseBar(); FStage = -1; break;
     }
   }
-  void Message(update::TUpdateMessage, const std::string& AText) override {
-    if (FLog) FLog->Write(AText);
+  void Message(update::TUpdateMessage, const update::TUpdateOutcome&) override {}
+  void Activity(update::TUpdateActivity AKind, uint64_t ADone, uint64_t ATotal) override {
+    if (FQuiet) return;
+    if (AKind == update::TUpdateActivity::Waiting) {
+      const uint64_t left = (ATotal - std::min(ADone, ATotal) + 999) / 1000;
+      FView.Status("waiting for the board: " + std::to_string(left) + " s left");
+      return;
+    }
+    if (!FVerifying) {
+      CloseBar();
+      FView.Begin("verify", static_cast<size_t>(ATotal));
+      FBarOpen = FVerifying = true;
+    }
+    FView.Update(static_cast<size_t>(ADone));
   }
   void CloseBar() {
     if (FBarOpen) FView.Finish();
-    FBarOpen = false;
+    FBarOpen = FVerifying = false;
   }
 
  private:
@@ -129,6 +153,7 @@ class TCliEvents : public update::IUpdateEvents {
   TImageProgress FImages[2];
   int FStage = -1;  // image being written: 0 loader, 1 firmware, -1 none
   bool FBarOpen = false;
+  bool FVerifying = false;  // the open bar is verification's
 };
 
 }  // namespace
@@ -157,15 +182,20 @@ struct TFlashRunner::TImpl {
   bool NewBoardPresent();
   bool BoardCannotBeOpened(std::string& AReason);
   void MarkPresentBoardsDone();
+  // A failure that is no update's outcome: its text and what to do.
   TExitCode Fail(TExitCode ACode, std::string AText) {
     // One line: texts written for a message box may hold several.
     for (char& c : AText)
       if (c == '\n') c = ' ';
     while (!AText.empty() && (AText.back() == '.' || AText.back() == ' ')) AText.pop_back();
-    if (Log) Log->Write("kestrova-flash: " + AText);
     const std::string advice = AdviceFor(ACode);
-    Console.Err << "kestrova-flash: " << AText << (advice.empty() ? "" : "; " + advice)
-                << " (exit code " << static_cast<int>(ACode) << ")" << std::endl;
+    return Report(ACode, AText + (advice.empty() ? "" : "; " + advice));
+  }
+  // The one line that ends the run, on standard error and in the log.
+  TExitCode Report(TExitCode ACode, const std::string& ALine) {
+    if (Log) Log->Write("kestrova-flash: " + ALine);
+    if (Interrupted.load() && Console.ErrTerminal) Console.Err << '\n';  // after the terminal's "^C"
+    Console.Err << "kestrova-flash: " << ALine << " (exit code " << static_cast<int>(ACode) << ")" << std::endl;
     return ACode;
   }
   void Say(const std::string& AText) {
@@ -217,6 +247,9 @@ TExitCode TFlashRunner::TImpl::Prepare() {
       Log.reset();
       throw ECliUsage("the log file \"" + *Options.LogFile + "\" cannot be written");
     }
+    // Which program wrote what follows, and what it was asked to do.
+    Log->Write(CliVersionText().substr(0, CliVersionText().size() - 1));
+    Log->Write("command line: " + CommandLineText(Options.Arguments));
   }
   Update.Settings = ResolveSettings(Options);
   Update.LoaderFile = Options.LoaderFile;
@@ -293,21 +326,21 @@ TExitCode TFlashRunner::TImpl::Single() {
   const auto start = TClock::now();
   if (std::string reason; BoardCannotBeOpened(reason)) return Fail(TExitCode::CannotOpen, reason);
   const update::TUpdateOutcome outcome = RunOne();
-  TExitCode code = ExitCodeFor(outcome.Result);
-  if (code == TExitCode::Ok && !outcome.Verified) {
-    if (Options.Fast)
-      return Fail(TExitCode::VerifyFailed,
-                  "written with --fast, but the loader cannot check memory, so the firmware is not verified");
-    if (!Options.Quiet) Say("Board updated in " + Seconds(TClock::now() - start) + "; the loader cannot check memory, so it was not verified.");
-    return code;
+  const std::string took = Seconds(TClock::now() - start);
+  if (outcome.Result == update::TUpdateResult::Success && outcome.Verified) {
+    Say("Board updated and verified in " + took + ".");
+    return TExitCode::Ok;
   }
-  if (code != TExitCode::Ok) {
-    std::string text = outcome.Text.empty() ? update::ResultName(outcome.Result) : outcome.Text;
-    if (outcome.Result == update::TUpdateResult::Cancelled) text = "interrupted by Ctrl-C during the update";
-    return Fail(code, text);
-  }
-  if (!Options.Quiet) Say("Board updated and verified in " + Seconds(TClock::now() - start) + ".");
-  return code;
+  if (outcome.Result == update::TUpdateResult::Success && Options.Fast)
+    return Report(TExitCode::VerifyFailed,
+                  "written with --fast, but the loader cannot check memory, so nothing confirms the firmware; "
+                  "do not use the board");
+  if (outcome.Result == update::TUpdateResult::Success)
+    return Report(TExitCode::NotVerified, "Board updated in " + took +
+                                              ", but its loader cannot check memory, so the firmware was not verified");
+  if (outcome.Result == update::TUpdateResult::Cancelled)
+    return Report(TExitCode::Interrupted, "interrupted by Ctrl-C during the update; run the update again before using the board");
+  return Report(ExitCodeFor(outcome.Result), update::CauseLine(outcome));
 }
 
 bool TFlashRunner::TImpl::NewBoardPresent() {
@@ -354,6 +387,7 @@ TExitCode TFlashRunner::TImpl::Repeat() {
       updated += ok ? 1 : 0;
       result = ok ? "ok" : std::string("FAILED (") + update::ResultName(outcome.Result) + ")";
       if (outcome.Result == update::TUpdateResult::Success && !outcome.Verified) result = "FAILED (not verified)";
+      if (!ok && Log) Log->Write(update::CauseLine(outcome));
     }
     MarkPresentBoardsDone();
     Say("[" + Clock() + "] board " + std::to_string(boards) + ": " + result + " in " +
@@ -361,6 +395,7 @@ TExitCode TFlashRunner::TImpl::Repeat() {
     if (!Interrupted.load()) Say("Unplug the board and connect the next one (Ctrl-C ends)...");
   }
   const int failed = boards - updated;
+  if (Console.Terminal) View.Line("");  // after the terminal's "^C"
   Say("Totals: " + std::to_string(boards) + (boards == 1 ? " board, " : " boards, ") + std::to_string(updated) + " updated, " +
       std::to_string(failed) + " failed.");
   if (failed > 0) return Fail(TExitCode::SomeFailed, std::to_string(failed) + " of " + std::to_string(boards) + " boards failed");

@@ -15,7 +15,8 @@
 struct TCliConsole {
   std::ostream& Out;
   std::ostream& Err;
-  bool Terminal;  // Out is a terminal: the progress bar is redrawn in place
+  bool Terminal;              // Out is a terminal: the progress bar is redrawn in place
+  bool ErrTerminal = false;   // Err is a terminal (where Ctrl-C shows "^C")
 };
 
 class TFlashRunner {

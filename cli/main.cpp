@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
               << static_cast<int>(TExitCode::BadInput) << ")" << std::endl;
     return static_cast<int>(TExitCode::BadInput);
   }
-  TFlashRunner runner(options, {std::cout, std::cerr, ::isatty(::fileno(stdout)) != 0});
+  TFlashRunner runner(options,
+                      {std::cout, std::cerr, ::isatty(::fileno(stdout)) != 0, ::isatty(::fileno(stderr)) != 0});
   GRunner = &runner;
   TExitCode code;
   {

@@ -1,5 +1,5 @@
-// Upper-case hexadecimal with at least four digits, as identifiers and
-// settings addresses appear in the log.
+// Upper-case hexadecimal with at least four (or two) digits, as
+// identifiers, settings addresses and command bytes appear in the log.
 #pragma once
 
 #include <cstdio>
@@ -8,5 +8,11 @@
 inline std::string Hex4(unsigned AValue) {
   char text[16];
   std::snprintf(text, sizeof text, "%04X", AValue);
+  return text;
+}
+
+inline std::string Hex2(unsigned AValue) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%02X", AValue);
   return text;
 }

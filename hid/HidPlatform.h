@@ -175,6 +175,9 @@ class IHidPlatform {
     (void)ACode;
     return {};
   }
+  // Whether a failed write or read with the error ACode means that the
+  // device has left the system (rather than a transfer that went wrong).
+  virtual bool DeviceGoneError(uint32_t ACode) { return ACode == kErrorDeviceNotConnected; }
 };
 
 // The platform the controller uses unless it is given one: the override when

@@ -45,6 +45,7 @@ struct TJvHidDeviceError {
   uint32_t Code = 0;
   std::string Reason;
   std::string Hint;  // empty when the platform has no advice
+  bool Gone = false;  // the device has left the system
 };
 
 // Completion record of an overlapped read; hEvent carries the identity of
@@ -88,6 +89,8 @@ class TJvHidDevice {
   // cannot be used for report I/O.
   bool OpenReadWrite();
   TJvHidDeviceError LastError() const;
+  // Whether a read that completed with ACode failed because the device left.
+  bool IsGoneError(uint32_t ACode) const;
 
   const hid::THidAttributes& Attributes() const;
   hid::THidCaps Caps();

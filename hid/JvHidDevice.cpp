@@ -30,6 +30,7 @@ void TJvHidDevice::TImpl::RecordError(uint32_t ACode, const std::string& AReason
   LastError.Code = ACode;
   LastError.Reason = AReason;
   LastError.Hint = Platform->OpenFailureHint(ACode);
+  LastError.Gone = !IsPluggedIn || Platform->DeviceGoneError(ACode);
 }
 
 void TJvHidDevice::TImpl::RecordError() {
@@ -209,6 +210,10 @@ bool TJvHidDevice::OpenReadWrite() {
 TJvHidDeviceError TJvHidDevice::LastError() const {
   std::lock_guard<std::mutex> LGuard(d->Lock);
   return d->LastError;
+}
+
+bool TJvHidDevice::IsGoneError(uint32_t ACode) const {
+  return !d->IsPluggedIn || d->Platform->DeviceGoneError(ACode);
 }
 
 void TJvHidDevice::CloseFileEx(TJvHidOpenExMode Mode) {

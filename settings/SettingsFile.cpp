@@ -4,6 +4,7 @@
 #include "XmlText.h"
 #include "uXmlUtils.h"
 
+#include <algorithm>
 #include <system_error>
 
 namespace {
@@ -30,17 +31,26 @@ pugi::xml_node SettingsElement(const pugi::xml_document& ADoc) {
   return ADoc.document_element().child(kSettingsElement);
 }
 
+// The 1-based line of ANode in the text it was parsed from; 0 when unknown.
+int LineOf(const pugi::xml_node& ANode, const std::string& AText) {
+  const ptrdiff_t offset = ANode ? ANode.offset_debug() : -1;
+  if (offset < 0 || AText.empty() || static_cast<size_t>(offset) > AText.size()) return 0;
+  return 1 + static_cast<int>(std::count(AText.begin(), AText.begin() + offset, '\n'));
+}
+
 bool Exists(const std::filesystem::path& APath) {
   std::error_code error;
   return std::filesystem::exists(APath, error);
 }
 }  // namespace
 
-bool LoadConfiguration(const std::filesystem::path& cfgfile, TApnTexts& AFields) {
+bool LoadConfiguration(const std::filesystem::path& cfgfile, TApnTexts& AFields, int* AElementLine) {
   if (!Exists(cfgfile)) return false;
   pugi::xml_document xml;
-  LoadXmlDocument(xml, cfgfile);
+  std::string text;
+  LoadXmlDocument(xml, cfgfile, &text);
   const pugi::xml_node node = SettingsElement(xml);
+  if (AElementLine != nullptr) *AElementLine = LineOf(node, text);
   AFields.Apn = AttributeOr(node, kApnAttribute, AFields.Apn);
   AFields.Login = AttributeOr(node, kLoginAttribute, AFields.Login);
   AFields.Password = AttributeOr(node, kPasswordAttribute, AFields.Password);

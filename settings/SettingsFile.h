@@ -14,7 +14,9 @@ struct TApnTexts {
 // leaves the matching field as it is; an attribute present with an empty value
 // empties its field. True when the file holds an ApnSettings element. Throws
 // std::runtime_error, naming the file, when it cannot be read or is malformed.
-bool LoadConfiguration(const std::filesystem::path& cfgfile, TApnTexts& AFields);
+// AElementLine, when given, receives the line of the ApnSettings element
+// in the file (0 when there is none or it cannot be told).
+bool LoadConfiguration(const std::filesystem::path& cfgfile, TApnTexts& AFields, int* AElementLine = nullptr);
 
 // Writes the three texts into cfgfile (created when missing), keeping all other
 // content of the file in place. Throws std::runtime_error when the existing

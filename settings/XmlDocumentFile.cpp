@@ -176,6 +176,8 @@ void Parse(pugi::xml_document& ADoc, const std::string& ABuffer, pugi::xml_encod
     return AFromCp1250 ? Cp1250Offset(ABuffer, static_cast<size_t>(AOffset))
                        : static_cast<size_t>(AOffset);
   };
+  // A text file that is no XML at all (an image given by mistake) holds no element.
+  if (result.status == pugi::status_no_document_element) throw LoadError(APath, "the file holds no XML element");
   if (!result) {
     throw LoadError(APath, std::string(result.description()) + " at offset " +
                                std::to_string(fileOffset(result.offset)));
@@ -286,21 +288,27 @@ std::string SerializeUtf8(const pugi::xml_document& ADoc) {
 
 }  // namespace
 
-void LoadXmlDocument(pugi::xml_document& ADoc, const std::filesystem::path& AFile) {
+void LoadXmlDocument(pugi::xml_document& ADoc, const std::filesystem::path& AFile, std::string* AParsedText) {
   const std::string path = PathToUtf8(AFile);
   std::string bytes, why;
   if (!ReadWholeFile(AFile, bytes, why)) throw LoadError(path, why);
-  switch (SourceEncoding(bytes, path)) {
+  const TSourceEncoding encoding = SourceEncoding(bytes, path);
+  if (const size_t zero = bytes.find('\0'); zero != std::string::npos && encoding != TSourceEncoding::ByByteOrderMark)
+    throw LoadError(path, "the file holds binary data (a zero byte at offset " + std::to_string(zero) + "), not XML");
+  std::string text = encoding == TSourceEncoding::Cp1250 ? Cp1250ToUtf8(bytes) : std::string();
+  switch (encoding) {
     case TSourceEncoding::Cp1250:
-      Parse(ADoc, Cp1250ToUtf8(bytes), pugi::encoding_utf8, true, path);
+      Parse(ADoc, text, pugi::encoding_utf8, true, path);
       break;
     case TSourceEncoding::Utf8:
       Parse(ADoc, bytes, pugi::encoding_utf8, false, path);
+      text = std::move(bytes);
       break;
     case TSourceEncoding::ByByteOrderMark:
       Parse(ADoc, bytes, pugi::encoding_auto, false, path);
       break;
   }
+  if (AParsedText != nullptr) *AParsedText = std::move(text);
 }
 
 void LoadXmlDocumentText(pugi::xml_document& ADoc, const std::string& AText) {

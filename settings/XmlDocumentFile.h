@@ -19,7 +19,13 @@
 // comment holding "--" or ending in "-" or a CDATA section outside the
 // root (which no writer could give back unchanged), or the
 // parser's description and the byte offset.
-void LoadXmlDocument(pugi::xml_document& ADoc, const std::filesystem::path& AFile);
+// A file that holds a zero byte (and no byte-order mark of a wide
+// encoding) is binary, not XML, and is refused as such. AParsedText, when
+// given, receives the UTF-8 text the parser read, so that a node's offset
+// (offset_debug) can be turned into a line; it stays empty for a wide
+// encoding, which the parser converts itself.
+void LoadXmlDocument(pugi::xml_document& ADoc, const std::filesystem::path& AFile,
+                     std::string* AParsedText = nullptr);
 // Loads ADoc from a UTF-8 text, values kept as they stand; throws std::runtime_error when it is malformed.
 void LoadXmlDocumentText(pugi::xml_document& ADoc, const std::string& AText);
 // Saves ADoc to AFile declared and encoded as windows-1250, replacing the file

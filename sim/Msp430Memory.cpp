@@ -94,6 +94,11 @@ bool TMsp430Memory::EraseSegment(uint32_t AAddress) {
   return true;
 }
 
+void TMsp430Memory::PowerOff() {
+  std::fill(FBytes.begin() + kRamStart, FBytes.begin() + kRamEnd, 0x00);
+  FInfoALocked = true;
+}
+
 void TMsp430Memory::MassErase() {
   std::fill(FBytes.begin() + kMainStart, FBytes.begin() + kMainEnd, kErased);
 }

@@ -55,6 +55,9 @@ class TMsp430Memory {
   // All of main flash; information memory keeps its content.
   void MassErase();
   bool InfoALocked() const { return FInfoALocked; }
+  // The board lost power: RAM forgets what it held, segment A is locked
+  // again as at every reset; flash keeps its content.
+  void PowerOff();
   void ToggleInfoALock() { FInfoALocked = !FInfoALocked; }
 
   // Content put there before the board was handed over (old firmware):

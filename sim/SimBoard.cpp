@@ -123,28 +123,75 @@ uint32_t TSimBoard::OnOutputReport(const uint8_t* AData, uint32_t ALength) {
   std::optional<uint32_t> accepted;
   TOutcome outcome;
   std::chrono::microseconds programming{0};
+  bool pulled = false;
   {
     std::lock_guard lock(FLock);
     const uint64_t programmed = FMemory.FlashWordsProgrammed();
     if (!FHomeBus) FHomeBus = Bus;
-    ++FReports;
-    if (FOptions.ShortWrite) {
-      accepted = std::min(*FOptions.ShortWrite, ALength);  // a cut report is no command
+    const uint32_t report = ++FReports;
+    FReportLog.push_back(Record(AData, ALength));
+    if (FOptions.UnplugAt == report) {
+      pulled = true;
+    } else if (FOptions.ShortWrite && *FOptions.ShortWrite < ALength) {
+      accepted = *FOptions.ShortWrite;  // a cut report is no command
+    } else if (FOptions.CutReport == report) {
+      accepted = std::min(kCutReportBytes, ALength);
     } else {
       outcome = Process(AData, ALength);
+      SpoilAnswers(report, outcome);
     }
-    if (FOptions.DropAfterReports != 0 && FReports == FOptions.DropAfterReports) {
+    if (FOptions.DropAfterReports != 0 && report == FOptions.DropAfterReports) {
       FState = TBoardState::Away;
-      outcome.Leave = true;
-      outcome.ComeBack = false;
+      outcome.Leave = false;  // for good, right after this report
+      FLeaveAfterWrite = true;
+      ++FTrip;
     }
     programming = std::chrono::microseconds((FMemory.FlashWordsProgrammed() - programmed) * FOptions.FlashWordUs);
+  }
+  if (pulled) {
+    PullCable();
+    return 0;
   }
   // The loader takes the next report, and answers this one, once the flash
   // is programmed.
   if (programming.count() > 0) std::this_thread::sleep_for(programming);
   Deliver(std::move(outcome));
   return accepted.value_or(ALength);
+}
+
+TReportRecord TSimBoard::Record(const uint8_t* AData, uint32_t ALength) {
+  TReportRecord record;
+  const uint32_t length = ALength >= 2 ? std::min<uint32_t>(AData[1], ALength - 2) : 0;
+  if (length == 0) return record;
+  record.Command = AData[2];
+  if ((record.Command == kRxDataBlockFast || record.Command == kRxDataBlock) && length > 1 + kAddressBytes) {
+    const uint8_t* data = AData + 2 + 1 + kAddressBytes;
+    record.DataBytes = length - 1 - static_cast<uint32_t>(kAddressBytes);
+    record.Erased = std::all_of(data, data + record.DataBytes, [](uint8_t b) { return b == 0xFF; });
+  }
+  return record;
+}
+
+void TSimBoard::AfterOutputReport() {
+  TSimBus* bus = nullptr;
+  {
+    std::lock_guard lock(FLock);
+    if (!FLeaveAfterWrite) return;
+    FLeaveAfterWrite = false;
+    bus = FHomeBus;
+  }
+  if (bus) bus->Unplug(this);
+}
+
+// What a fault plan does to the answers of one report.
+void TSimBoard::SpoilAnswers(uint32_t AReport, TOutcome& AOut) const {
+  constexpr uint8_t kGarble = 0x5A;  // no answer kind (3A, 3B) survives it
+  if (FOptions.SilentAt == AReport) AOut.Answers.clear();
+  for (TReport& answer : AOut.Answers) {
+    if (FOptions.GarbleAt == AReport) answer[2] ^= kGarble;
+    if (FOptions.WrongLengthAt == AReport) ++answer[1];
+  }
+  if (FOptions.LateAt == AReport) AOut.AnswerDelayMs = FOptions.LateByMs;
 }
 
 TSimBoard::TOutcome TSimBoard::Process(const uint8_t* AData, uint32_t ALength) {
@@ -295,17 +342,17 @@ void TSimBoard::SendData(const std::vector<uint8_t>& AData, TOutcome& AOut) cons
 }
 
 void TSimBoard::Deliver(TOutcome AOutcome) {
-  for (auto& answer : AOutcome.Answers) SendAnswer(std::move(answer));
+  for (auto& answer : AOutcome.Answers) SendAnswer(std::move(answer), AOutcome.AnswerDelayMs);
   if (AOutcome.Leave) LeaveBus(AOutcome.ComeBack);
 }
 
-void TSimBoard::SendAnswer(TReport AAnswer) {
-  uint32_t delay = 0;
+void TSimBoard::SendAnswer(TReport AAnswer, uint32_t ADelayMs) {
+  uint32_t delay = ADelayMs;
   TSimBus* bus = nullptr;
   {
     std::lock_guard lock(FLock);
     if (FOptions.NoAnswer) return;
-    delay = FOptions.AnswerDelayMs;
+    delay += FOptions.AnswerDelayMs;
     bus = FHomeBus;
   }
   if (!bus) return;
@@ -321,29 +368,123 @@ void TSimBoard::SendAnswer(TReport AAnswer) {
 void TSimBoard::LeaveBus(bool AComeBack) {
   TSimBus* bus = nullptr;
   uint32_t returnDelay = 0;
+  uint64_t trip = 0;
+  bool held = false;
   {
     std::lock_guard lock(FLock);
     bus = FHomeBus;
     returnDelay = FOptions.ReturnDelayMs;
     std::fill(FLoaderWritten.begin(), FLoaderWritten.end(), false);  // the entry is forgotten
+    trip = ++FTrip;
+    held = AComeBack && FOptions.HoldReturn;
+    FAwaitingReturn = held;
   }
   if (!bus) return;
-  FTimer.Schedule(kLeaveDelayMs, [self = weak_from_this(), bus]() {
-    if (auto board = self.lock()) bus->Unplug(board.get());
-  });
-  if (!AComeBack) return;
   // The trip holds the board: off the bus, nobody else may (a board that the
   // environment plugged in belongs to the bus alone).
   auto board = weak_from_this().lock();
   if (!board) return;
-  FTimer.Schedule(kLeaveDelayMs + returnDelay, [board, bus]() {
+  FTimer.Schedule(kLeaveDelayMs, [board, bus, trip]() {
     {
       std::lock_guard lock(board->FLock);
-      board->FState = TBoardState::RamLoader;
-      board->FUnlocked = true;  // entered at its entry: the unlocked state is kept
-      board->FRamFastWrites = 0;
+      if (board->FTrip != trip) return;  // unplugged or back already
     }
-    bus->Plug(board);
+    bus->Unplug(board.get());
+  });
+  if (!AComeBack || held) return;
+  FTimer.Schedule(kLeaveDelayMs + returnDelay, [board, trip]() { board->ComeBack(trip); });
+}
+
+// The board comes back from trip ATrip: with the RAM loader, unlocked (it
+// was entered at its entry), or, when it lost what RAM held on the way,
+// with its resident loader, locked.
+void TSimBoard::ComeBack(uint64_t ATrip) {
+  TSimBus* bus = nullptr;
+  {
+    std::lock_guard lock(FLock);
+    if (ATrip != FTrip) return;
+    ++FTrip;
+    FAwaitingReturn = false;
+    if (FOptions.ReturnResident) {
+      PowerOffLocked();
+      FState = TBoardState::ResidentLoader;
+    } else {
+      FState = TBoardState::RamLoader;
+      FUnlocked = true;
+      FRamFastWrites = 0;
+    }
+    bus = FHomeBus;
+  }
+  if (bus && !bus->IsPlugged(this)) bus->Plug(shared_from_this());
+}
+
+void TSimBoard::PowerOffLocked() {
+  ++FTrip;
+  FAwaitingReturn = false;
+  FState = TBoardState::Away;
+  FUnlocked = false;
+  FRamFastWrites = 0;
+  std::fill(FLoaderWritten.begin(), FLoaderWritten.end(), false);
+  FMemory.PowerOff();
+}
+
+// ---- what a technician does ----
+
+void TSimBoard::Unplug() {
+  TSimBus* bus = nullptr;
+  {
+    std::lock_guard lock(FLock);
+    PowerOffLocked();
+    bus = FHomeBus;
+  }
+  if (bus) bus->Unplug(this);
+}
+
+void TSimBoard::Replug() {
+  TSimBus* bus = nullptr;
+  {
+    std::lock_guard lock(FLock);
+    bus = FHomeBus;
+    if (!bus || bus->IsPlugged(this)) return;
+    PowerOffLocked();  // whatever it was doing off the bus is over
+    FState = TBoardState::ResidentLoader;
+  }
+  bus->Plug(shared_from_this());
+}
+
+void TSimBoard::Return() {
+  uint64_t trip = 0;
+  {
+    std::lock_guard lock(FLock);
+    if (!FAwaitingReturn) return;
+    trip = FTrip;
+  }
+  ComeBack(trip);
+}
+
+bool TSimBoard::AwaitingReturn() const {
+  std::lock_guard lock(FLock);
+  return FAwaitingReturn;
+}
+
+// The cable pulled at a report (UnplugAt), and plugged back later when asked.
+void TSimBoard::PullCable() {
+  Unplug();
+  uint32_t replug = 0;
+  uint64_t trip = 0;
+  {
+    std::lock_guard lock(FLock);
+    replug = FOptions.ReplugAfterMs;
+    trip = FTrip;
+  }
+  auto board = weak_from_this().lock();
+  if (replug == 0 || !board) return;
+  FTimer.Schedule(replug, [board, trip]() {
+    {
+      std::lock_guard lock(board->FLock);
+      if (board->FTrip != trip) return;
+    }
+    board->Replug();
   });
 }
 
@@ -362,6 +503,11 @@ bool TSimBoard::Unlocked() const {
 uint32_t TSimBoard::ReportsReceived() const {
   std::lock_guard lock(FLock);
   return FReports;
+}
+
+std::vector<TReportRecord> TSimBoard::ReportLog() const {
+  std::lock_guard lock(FLock);
+  return FReportLog;
 }
 
 std::vector<uint8_t> TSimBoard::ReadMemory(uint32_t AAddress, size_t ACount) const {

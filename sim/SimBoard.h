@@ -24,6 +24,12 @@ struct TSimBoardOptions {
   bool NoReturn = false;        // after Load PC the board never comes back
   // Real boards come back after 1 to 7 s; 1.5 s keeps a demo quick.
   uint32_t ReturnDelayMs = 1500;
+  // After Load PC the board stays off the bus until Return() is called
+  // (whoever drives the board decides when it is back).
+  bool HoldReturn = false;
+  // After Load PC the board comes back under its resident loader, locked,
+  // as after a power cycle: another loader than the one it left with.
+  bool ReturnResident = false;
   uint32_t AnswerDelayMs = 0;          // answers are sent this much later
   bool NoAnswer = false;               // answers are never sent
   uint32_t DropAfterReports = 0;       // leave the bus for good after N reports (0: never)
@@ -38,6 +44,25 @@ struct TSimBoardOptions {
   // give 64 to 85); the loader takes the next report only when it is done.
   // 0: at once.
   uint32_t FlashWordUs = 0;
+
+  // Faults of one report, counted from 1 as ReportsReceived() counts (0: none).
+  uint32_t CutReport = 0;      // only the first kCutReportBytes of it arrive
+  uint32_t SilentAt = 0;       // its answer is never sent
+  uint32_t LateAt = 0;         // its answer comes LateByMs late
+  uint32_t LateByMs = 1500;
+  uint32_t GarbleAt = 0;       // its answer arrives corrupt
+  uint32_t WrongLengthAt = 0;  // its answer carries a wrong length byte
+  uint32_t UnplugAt = 0;       // the cable is pulled while it is on its way
+  // With UnplugAt: the cable is plugged back in this much later (0: never).
+  uint32_t ReplugAfterMs = 0;
+};
+
+// One report as it reached the board, for whoever maps a report number to
+// what the host was doing then.
+struct TReportRecord {
+  uint8_t Command = 0;     // the BSL command byte (0: the report carried none)
+  uint32_t DataBytes = 0;  // bytes a write (fast or not) carried after its address
+  bool Erased = false;     // they were all 0xFF: writing them changes no erased flash
 };
 
 enum class TBoardState {
@@ -54,16 +79,32 @@ class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoa
   explicit TSimBoard(TSimBoardOptions AOptions = {});
   ~TSimBoard() override;
 
+  // Bytes of a report that arrive when it is cut (CutReport).
+  static constexpr uint32_t kCutReportBytes = 10;
+
   // Plugs the board into ABus; the board comes back to this bus after Load PC,
   // so the bus must outlive a trip that is under way.
   uint32_t PlugInto(TSimBus& ABus);
 
+  // What a technician or a cable does to the board, from any thread:
+  // Unplug pulls the cable (the board leaves the bus and loses power: RAM,
+  // the unlocked state and a return under way are gone); Replug plugs it
+  // back in with its button pressed (the resident loader, locked).
+  void Unplug();
+  void Replug();
+  // A board held off the bus after Load PC (HoldReturn) comes back now.
+  void Return();
+  bool AwaitingReturn() const;
+
   uint32_t OnOutputReport(const uint8_t* AData, uint32_t ALength) override;
+  void AfterOutputReport() override;
 
   // Inspection and set-up, from any thread.
   TBoardState State() const;
   bool Unlocked() const;
   uint32_t ReportsReceived() const;
+  // Every report received, in order (ReportsReceived() of them).
+  std::vector<TReportRecord> ReportLog() const;
   std::vector<uint8_t> ReadMemory(uint32_t AAddress, size_t ACount) const;
   std::string DumpTiTxt() const;
   void Preload(uint32_t AAddress, const std::vector<uint8_t>& ABytes);
@@ -75,11 +116,13 @@ class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoa
   // What a report makes the board do once its lock is released.
   struct TOutcome {
     std::vector<TReport> Answers;
+    uint32_t AnswerDelayMs = 0;
     bool Leave = false;     // leave the bus
     bool ComeBack = false;  // and return with the RAM loader
   };
 
   TOutcome Process(const uint8_t* AData, uint32_t ALength);
+  static TReportRecord Record(const uint8_t* AData, uint32_t ALength);
   void Interpret(const std::vector<uint8_t>& ACore, TOutcome& AOut);
   void RunResident(const std::vector<uint8_t>& ACore, TOutcome& AOut);
   void RunRamLoader(const std::vector<uint8_t>& ACore, TOutcome& AOut);
@@ -89,9 +132,13 @@ class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoa
   void SendData(const std::vector<uint8_t>& AData, TOutcome& AOut) const;
   TReport Message(uint8_t ACode) const;
 
+  void SpoilAnswers(uint32_t AReport, TOutcome& AOut) const;
   void Deliver(TOutcome AOutcome);
-  void SendAnswer(TReport AAnswer);
+  void SendAnswer(TReport AAnswer, uint32_t ADelayMs);
   void LeaveBus(bool AComeBack);
+  void ComeBack(uint64_t ATrip);
+  void PowerOffLocked();
+  void PullCable();
 
   mutable std::mutex FLock;
   TSimBoardOptions FOptions;
@@ -99,11 +146,17 @@ class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoa
   TBoardState FState = TBoardState::ResidentLoader;
   bool FUnlocked = false;
   uint32_t FReports = 0;
+  std::vector<TReportRecord> FReportLog;
   // RAM bytes that the resident loader's fast writes filled: the loader
   // image, whose code may be entered anywhere in it. Forgotten when the
   // board leaves the bus.
   std::vector<bool> FLoaderWritten;
   uint32_t FRamFastWrites = 0;  // fast writes since the RAM loader started
+  bool FLeaveAfterWrite = false;  // DropAfterReports reached: leave once the write is done
+  // Each trip off the bus (Load PC, an unplug) gets a number; a return
+  // scheduled for an earlier trip is dropped.
+  uint64_t FTrip = 0;
+  bool FAwaitingReturn = false;
   TSimBus* FHomeBus = nullptr;
   TSimTimer FTimer;  // last: its thread ends before the rest goes
 };
@@ -113,10 +166,13 @@ class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoa
 void InstallSimBoardFactory();
 
 // Builds a board from option words: "refuse-password", "no-return",
-// "return-delay=MS", "answer-delay=MS", "no-answer", "drop-after=N",
-// "short-write=N", "lose-write=N", "unknown-command=HH" (a command byte in
-// hexadecimal; may be given more than once), "port=PATH",
-// "die=LLLLLLLL-XXXX-YYYY", "flash-time=US", "firmware=PATH", "frame-timed". An
+// Builds a board from option words: "refuse-password", "no-return",
+// "return-delay=MS", "return-as=resident", "answer-delay=MS", "no-answer",
+// "drop-after=N", "short-write=N", "lose-write=N", "unknown-command=HH" (a
+// command byte in hexadecimal; may be given more than once), "cut-report=N",
+// "silent-at=N", "late-answer=N", "garble-answer=N", "wrong-length=N",
+// "unplug-at=N", "replug-after=MS", "port=PATH", "die=LLLLLLLL-XXXX-YYYY",
+// "flash-time=US", "firmware=PATH", "frame-timed". An
 // unknown or malformed word, or a firmware file that cannot be read as TI-TXT,
 // raises std::invalid_argument.
 std::shared_ptr<TSimBoard> MakeSimBoard(const std::vector<std::string>& AOptions);

@@ -39,11 +39,43 @@ TDieRecord ParseDie(const std::string& AWord, const std::string& AValue) {
   return die;
 }
 
+// Option words that take a count: the field each sets.
+struct TCountOption {
+  const char* Name;
+  uint32_t TSimBoardOptions::*Field;
+};
+
+constexpr TCountOption kCountOptions[] = {
+    {"return-delay", &TSimBoardOptions::ReturnDelayMs},
+    {"answer-delay", &TSimBoardOptions::AnswerDelayMs},
+    {"drop-after", &TSimBoardOptions::DropAfterReports},
+    {"lose-write", &TSimBoardOptions::LoseWrite},
+    {"cut-report", &TSimBoardOptions::CutReport},
+    {"silent-at", &TSimBoardOptions::SilentAt},
+    {"late-answer", &TSimBoardOptions::LateAt},
+    {"garble-answer", &TSimBoardOptions::GarbleAt},
+    {"wrong-length", &TSimBoardOptions::WrongLengthAt},
+    {"unplug-at", &TSimBoardOptions::UnplugAt},
+    {"replug-after", &TSimBoardOptions::ReplugAfterMs},
+    {"flash-time", &TSimBoardOptions::FlashWordUs},
+};
+
+bool ApplyCount(TSimBoardOptions& AOptions, const std::string& AWord, const std::string& AName,
+                const std::string& AValue) {
+  for (const TCountOption& option : kCountOptions) {
+    if (AName != option.Name) continue;
+    AOptions.*option.Field = ParseCount(AWord, AValue);
+    return true;
+  }
+  return false;
+}
+
 void ApplyOption(TSimBoardOptions& AOptions, const std::string& AWord) {
   const size_t equals = AWord.find('=');
   const std::string name = AWord.substr(0, equals);
   const bool hasValue = equals != std::string::npos;
   const std::string value = hasValue ? AWord.substr(equals + 1) : std::string();
+  if (hasValue && ApplyCount(AOptions, AWord, name, value)) return;
   if (!hasValue && name == "refuse-password") {
     AOptions.RefusePassword = true;
   } else if (!hasValue && name == "no-return") {
@@ -52,31 +84,25 @@ void ApplyOption(TSimBoardOptions& AOptions, const std::string& AWord) {
     AOptions.NoAnswer = true;
   } else if (!hasValue && name == "frame-timed") {
     AOptions.FrameTimed = true;
-  } else if (hasValue && name == "return-delay") {
-    AOptions.ReturnDelayMs = ParseCount(AWord, value);
-  } else if (hasValue && name == "answer-delay") {
-    AOptions.AnswerDelayMs = ParseCount(AWord, value);
-  } else if (hasValue && name == "drop-after") {
-    AOptions.DropAfterReports = ParseCount(AWord, value);
   } else if (hasValue && name == "short-write") {
     AOptions.ShortWrite = ParseCount(AWord, value);
-  } else if (hasValue && name == "lose-write") {
-    AOptions.LoseWrite = ParseCount(AWord, value);
+  } else if (hasValue && name == "return-as" && value == "resident") {
+    AOptions.ReturnResident = true;
   } else if (hasValue && name == "unknown-command") {
     AOptions.UnknownCommands.push_back(ParseCommandByte(AWord, value));
   } else if (hasValue && name == "port" && !value.empty()) {
     AOptions.Port = value;
   } else if (hasValue && name == "die") {
     AOptions.Die = ParseDie(AWord, value);
-  } else if (hasValue && name == "flash-time") {
-    AOptions.FlashWordUs = ParseCount(AWord, value);
   } else if (hasValue && name == "firmware" && !value.empty()) {
     AOptions.Firmware = value;
   } else {
     throw std::invalid_argument(
         "unknown simulated board option \"" + AWord +
-        "\" (known: refuse-password, no-return, no-answer, frame-timed, return-delay=MS, answer-delay=MS, "
-        "drop-after=N, short-write=N, lose-write=N, unknown-command=HH, port=PATH, die=LLLLLLLL-XXXX-YYYY, "
+        "\" (known: refuse-password, no-return, no-answer, frame-timed, return-delay=MS, "
+        "return-as=resident, answer-delay=MS, drop-after=N, short-write=N, lose-write=N, "
+        "unknown-command=HH, cut-report=N, silent-at=N, late-answer=N, garble-answer=N, "
+        "wrong-length=N, unplug-at=N, replug-after=MS, port=PATH, die=LLLLLLLL-XXXX-YYYY, "
         "flash-time=US, firmware=PATH)");
   }
 }

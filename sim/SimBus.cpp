@@ -410,6 +410,13 @@ bool TSimBus::Write(hid::THidHandle AHandle, const uint8_t* AData, uint32_t ALen
   }
   if (LFrames) LFrames->WaitForFrame(LShared.get());  // one OUT transaction per frame
   AWritten = LDevice->OnOutputReport(AData, ALength);  // no bus lock held
+  if (!IsPlugged(LDevice.get())) {
+    // Unplugged while the report was on its way: it did not arrive.
+    AWritten = 0;
+    SetNotConnected();
+    return false;
+  }
+  LDevice->AfterOutputReport();
   return true;
 }
 

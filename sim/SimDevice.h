@@ -56,6 +56,10 @@ class TSimDevice {
     (void)AData;
     return ALength;
   }
+  // Called once the write of an output report has completed for the host
+  // (no bus lock held): a device that leaves right after a report does it
+  // here, so the host's next write finds it gone.
+  virtual void AfterOutputReport() {}
 
   // Set by the bus while the device is plugged in.
   TSimBus* Bus = nullptr;

@@ -3,6 +3,7 @@
 #include <tuple>
 
 #include "BoardIds.h"
+#include "BslAnswer.h"
 #include "BslVerify.h"
 #include "DeviceOpenError.h"
 #include "HexText.h"
@@ -31,16 +32,38 @@ constexpr auto kAfterPassword = 100ms;   // lets the loader finish the erase
 constexpr auto kPollInterval = 500ms;    // between attempts to find the board again
 constexpr auto kWaitForBoard = 60000ms;  // the board restarts within seconds
 
-const char* const kSuccess = "Firmware & Settings were sucesfully uploaded!";
-const char* const kLoaderFailure = "Bootloader upload failure!";
-const char* const kNotCorrect =
-    "The firmware on the board is not correct. Run the update again.";
+
+// Each settings line writes the three records.
+constexpr uint64_t kSettingsBytes = kSettingsRecords * kSettingsRecordSize;
 
 // Thrown through the flasher when the update is cancelled: not an error.
 struct TCancelledSignal {};
 
 // The engine running on this thread, for FindMyDevice's log lines.
 thread_local IUpdateEvents* tCurrentEvents = nullptr;
+
+// The result a failure of the loader client calls for.
+TUpdateResult ResultOf(const TBslFailure& AFailure) {
+  switch (AFailure.Kind) {
+    case TBslFailureKind::Gone: return TUpdateResult::BoardLeft;
+    case TBslFailureKind::NoAnswer:
+    case TBslFailureKind::ReadFailed: return TUpdateResult::NoAnswer;
+    case TBslFailureKind::BadAnswer:
+    case TBslFailureKind::Refused: return TUpdateResult::BadAnswer;
+    case TBslFailureKind::NotWritten:
+    case TBslFailureKind::ShortWrite:
+    case TBslFailureKind::None: break;
+  }
+  return TUpdateResult::WriteFailed;
+}
+
+// Data bytes an image sends: its own and the settings records at each "SET".
+uint64_t BytesToSend(const TUpdateImage& AImage) {
+  uint64_t bytes = AImage.Checked.DataSize();
+  for (const TTiTxtMark& mark : AImage.Checked.Marks)
+    if (mark.Kind == TTiTxtLineKind::Settings) bytes += kSettingsBytes;
+  return bytes;
+}
 
 }  // namespace
 
@@ -52,7 +75,11 @@ const char* ResultName(TUpdateResult AResult) {
     case TUpdateResult::CannotOpen: return "board cannot be opened";
     case TUpdateResult::PasswordRefused: return "password refused";
     case TUpdateResult::BoardNotBack: return "board not back";
+    case TUpdateResult::WrongLoader: return "board back under another loader";
     case TUpdateResult::WriteFailed: return "write failed";
+    case TUpdateResult::NoAnswer: return "no answer";
+    case TUpdateResult::BadAnswer: return "wrong answer";
+    case TUpdateResult::BoardLeft: return "board left the bus";
     case TUpdateResult::VerifyFailed: return "verification failed";
     case TUpdateResult::Error: return "error";
     case TUpdateResult::Cancelled: return "cancelled";
@@ -84,6 +111,7 @@ struct TUpdateEngine::TRun {
   std::shared_ptr<const TUpdateImage> Loader, Firmware;
   std::vector<TImageRange> SettingsSent;
   TImageRole Stage = TImageRole::Loader;
+  TUpdatePhase Phase = TUpdatePhase::Images;
 
   TRun(TUpdateEngine& AEngine)
       : E(AEngine), Events(*AEngine.FEvents), Ctl(*AEngine.FController) {}
@@ -92,13 +120,28 @@ struct TUpdateEngine::TRun {
   bool ReadImages(TUpdateOutcome& AOutcome);
   void Connect();
   void InstallSettings();
-  bool Write(const TUpdateImage& AImage);
-  bool WaitForBoard();
+  bool Unlock(TUpdateOutcome& AOutcome);
+  bool Write(const TUpdateImage& AImage, TUpdateOutcome& AOutcome);
+  bool WaitForBoard(TUpdateOutcome& AOutcome);
+  bool Identify(TUpdateOutcome& AOutcome);
   TUpdateOutcome Finish();
   void Release();
 
   TUpdateOutcome End(TUpdateResult AResult, std::string AText = {}) {
-    return TUpdateOutcome{AResult, Stage, std::move(AText), false};
+    TUpdateOutcome outcome{AResult, Stage, std::move(AText), false, {}};
+    outcome.Cause.Phase = Phase;
+    return outcome;
+  }
+  // The update ends because of what the client found on its last command.
+  TUpdateOutcome EndAt(const TBslFailure& AFailure) {
+    TUpdateOutcome outcome = End(ResultOf(AFailure));
+    outcome.Cause.Failure = AFailure;
+    return outcome;
+  }
+  // Tells the technician how the update ended; the outcome goes on as is.
+  TUpdateOutcome Tell(TUpdateMessage AKind, TUpdateOutcome AOutcome) {
+    Events.Message(AKind, AOutcome);
+    return AOutcome;
   }
   void Pause(std::chrono::milliseconds ADuration) {
     if (E.Cancelled()) throw TCancelledSignal{};
@@ -116,27 +159,24 @@ struct TUpdateEngine::TRun {
 
 TUpdateOutcome TUpdateEngine::TRun::Update() {
   TUpdateOutcome outcome;
-  if (!ReadImages(outcome)) return outcome;
+  if (!ReadImages(outcome)) return Tell(TUpdateMessage::ImageRefused, outcome);
   if (E.Cancelled()) return End(TUpdateResult::Cancelled);
-  if (!CheckOut()) return End(TUpdateResult::NoBoard, "No board under its loader was found.");
+  Phase = TUpdatePhase::Connect;
+  if (!CheckOut()) return End(TUpdateResult::NoBoard);
   std::string why;
-  if (E.FOptions.CanOpen && !E.FOptions.CanOpen(Dev, why)) {
-    Events.Log(0, mtDebug, why, clRed);
-    Events.Message(TUpdateMessage::CannotOpen, why);
-    return End(TUpdateResult::CannotOpen, why);
-  }
+  if (E.FOptions.CanOpen && !E.FOptions.CanOpen(Dev, why))
+    return Tell(TUpdateMessage::CannotOpen, End(TUpdateResult::CannotOpen, why));
   Connect();
 
-  Bsl->cmd_SendPassword(BSL_Default_Password_erase);
-  Pause(kAfterPassword);
-  const bool unlocked = Bsl->cmd_SendPassword(BSL_Default_Password);
-  Pause(kAfterPassword);
-  const bool written = unlocked && Write(*Loader);
-  if (!written) {
+  Phase = TUpdatePhase::Unlock;
+  bool loaderWritten = Unlock(outcome);
+  if (loaderWritten) {
+    Phase = TUpdatePhase::Loader;
+    loaderWritten = Write(*Loader, outcome);
+  }
+  if (!loaderWritten) {
     Events.Step(TUpdateStep::LoaderFailed);
-    Events.Message(TUpdateMessage::LoaderFailure, kLoaderFailure);
-    return unlocked ? End(TUpdateResult::WriteFailed, "The loader image was not written.")
-                    : End(TUpdateResult::PasswordRefused, "The board refused the password.");
+    return Tell(TUpdateMessage::LoaderFailure, outcome);
   }
   Events.Step(TUpdateStep::LoaderWritten);
   Dev = Bsl->HidDev();
@@ -144,12 +184,15 @@ TUpdateOutcome TUpdateEngine::TRun::Update() {
   Bsl->SetHidDev(nullptr);
 
   Stage = TImageRole::Firmware;
-  if (!WaitForBoard())
-    return End(TUpdateResult::BoardNotBack, "The board did not come back under its new loader.");
+  Phase = TUpdatePhase::Wait;
+  if (!WaitForBoard(outcome)) return Tell(TUpdateMessage::Failed, outcome);
   Events.Step(TUpdateStep::BoardBack);
   Bsl->SetHidDev(Dev);
+  Phase = TUpdatePhase::Identify;
+  if (!Identify(outcome)) return Tell(TUpdateMessage::Failed, outcome);
   InstallSettings();
-  if (!Write(*Firmware)) return End(TUpdateResult::WriteFailed, "The firmware image was not written.");
+  Phase = TUpdatePhase::Firmware;
+  if (!Write(*Firmware, outcome)) return Tell(TUpdateMessage::Failed, outcome);
   return Finish();
 }
 
@@ -164,11 +207,8 @@ bool TUpdateEngine::TRun::ReadImages(TUpdateOutcome& AOutcome) {
     auto read = std::make_shared<TUpdateImage>();
     TImageRefusal refusal;
     if (!ReadImage(*file, role, *read, refusal)) {
-      const std::string text = RefusalText(refusal);
-      Events.Log(0, mtDebug, text, clRed);
-      Events.Message(TUpdateMessage::ImageRefused, text);
       Stage = role;
-      AOutcome = End(TUpdateResult::BadImage, text);
+      AOutcome = End(TUpdateResult::BadImage, RefusalText(refusal));
       return false;
     }
     *image = std::move(read);
@@ -187,6 +227,8 @@ void TUpdateEngine::TRun::Connect() {
     if (E.Cancelled()) throw TCancelledSignal{};
     Events.Progress(n, i, m);
   });
+  Bsl->SetAnswerTimeoutMs(E.FOptions.AnswerTimeoutMs);
+  Bsl->SetLateAnswerGraceMs(E.FOptions.LateAnswerGraceMs);
 }
 
 // At the image's settings line: the three records, remembered as sent so
@@ -199,28 +241,97 @@ void TUpdateEngine::TRun::InstallSettings() {
   });
 }
 
+// The password that erases the board, then the one of an erased board. The
+// loader answers the first with a refusal (or an acceptance, on an erased
+// board): either is fine, but a board that does not answer it, or answers
+// nonsense, or a report that does not reach it, ends the update there.
+bool TUpdateEngine::TRun::Unlock(TUpdateOutcome& AOutcome) {
+  Bsl->cmd_SendPassword(BSL_Default_Password_erase);
+  if (Bsl->LastFailure().Failed() && Bsl->LastFailure().Kind != TBslFailureKind::Refused) {
+    AOutcome = EndAt(Bsl->LastFailure());
+    return false;
+  }
+  Pause(kAfterPassword);
+  const bool unlocked = Bsl->cmd_SendPassword(BSL_Default_Password);
+  const TBslFailure failure = Bsl->LastFailure();
+  Pause(kAfterPassword);
+  if (unlocked) return true;
+  AOutcome = failure.Kind == TBslFailureKind::Refused ? End(TUpdateResult::PasswordRefused) : EndAt(failure);
+  AOutcome.Cause.Failure = failure;
+  return false;
+}
+
 // The image's lines as checked, never the file again: what is sent is what
-// was checked.
-bool TUpdateEngine::TRun::Write(const TUpdateImage& AImage) {
-  if (E.FOptions.Writer) return E.FOptions.Writer(*Bsl, AImage);
-  Events.Log(0, mtDebug, "Begin flashing file \"" + AImage.FileName + "\".", clBlack);
-  const bool result = Bsl->FlashHex(AImage.Lines);
-  Events.Log(0, mtDebug, "End flashing file \"" + AImage.FileName + "\".", clBlack);
-  return result;
+// was checked. The image is written when its end line was reached and every
+// report went out whole; otherwise the outcome says why not.
+bool TUpdateEngine::TRun::Write(const TUpdateImage& AImage, TUpdateOutcome& AOutcome) {
+  Bsl->ResetTally();
+  bool complete = false;
+  if (E.FOptions.Writer) {
+    complete = E.FOptions.Writer(*Bsl, AImage);
+  } else {
+    Events.Log(0, mtDebug, "Begin flashing file \"" + AImage.FileName + "\".", clBlack);
+    complete = Bsl->FlashHex(AImage.Lines);
+    Events.Log(0, mtDebug, "End flashing file \"" + AImage.FileName + "\".", clBlack);
+  }
+  const TBslWriteTally tally = Bsl->Tally();
+  if (complete && tally.FailedReports == 0) return true;
+  // A board that left ends the image at once; otherwise the first report
+  // that did not go out tells why.
+  AOutcome = Bsl->DeviceGone() ? EndAt(Bsl->LastFailure()) : EndAt(tally.First);
+  AOutcome.Cause.BytesSent = tally.DataBytes;
+  AOutcome.Cause.BytesTotal = BytesToSend(AImage);
+  AOutcome.Cause.FailedReports = tally.FailedReports;
+  return false;
 }
 
 // Every 500 ms for up to 60 s: the board leaves the bus when the RAM
 // loader starts and comes back as a new device with the same identifiers.
 // An old entry that still matches cannot be opened and goes back.
-bool TUpdateEngine::TRun::WaitForBoard() {
+bool TUpdateEngine::TRun::WaitForBoard(TUpdateOutcome& AOutcome) {
   const TUpdateTiming& t = E.FOptions.Timing;
-  const auto timeout = t.Now() + kWaitForBoard;
+  const auto begin = t.Now();
+  const auto timeout = begin + kWaitForBoard;
+  std::string seenButClosed;
   while (t.Now() < timeout) {
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(t.Now() - begin);
+    Events.Activity(TUpdateActivity::Waiting, static_cast<uint64_t>(waited.count()),
+                    static_cast<uint64_t>(kWaitForBoard.count()));
     Pause(kPollInterval);
     if (!CheckOut()) continue;
     if (Dev->OpenFile()) return true;
+    seenButClosed = Dev->LastError().Reason;
     CheckIn();
   }
+  AOutcome = End(TUpdateResult::BoardNotBack);
+  AOutcome.Cause.WaitedMs = static_cast<uint32_t>(kWaitForBoard.count());
+  AOutcome.Cause.SeenButClosed = seenButClosed;
+  return false;
+}
+
+// The board that came back must answer, and not as the locked resident
+// loader it left: a board that was unplugged or reset during the wait comes
+// back under that one, and writing the firmware to it would be in vain.
+bool TUpdateEngine::TRun::Identify(TUpdateOutcome& AOutcome) {
+  TBytes reply;
+  Bsl->cmd_TxBslVersion(reply);
+  TBslFailure failure = Bsl->LastFailure();
+  const TBslAnswer answer = failure.Failed() ? TBslAnswer{} : ParseBslAnswer(reply);
+  if (answer.Kind == TBslAnswer::Message && answer.Code == kBslMessageLocked) {
+    AOutcome = End(TUpdateResult::WrongLoader);
+    AOutcome.Cause.Failure = failure;
+    AOutcome.Cause.Failure.Message = answer.Code;
+    return false;
+  }
+  // The version is four bytes: vendor, interpreter, API, peripheral.
+  constexpr size_t kVersionBytes = 4;
+  const bool wrongData = answer.Kind == TBslAnswer::Data && answer.Bytes.size() != kVersionBytes;
+  if (!failure.Failed() && (answer.Kind == TBslAnswer::None || wrongData)) {
+    failure.Kind = TBslFailureKind::BadAnswer;
+    failure.Answer = AnswerExcerpt(reply);
+  }
+  if (!failure.Failed()) return true;
+  AOutcome = EndAt(failure);
   return false;
 }
 
@@ -229,25 +340,30 @@ bool TUpdateEngine::TRun::WaitForBoard() {
 TUpdateOutcome TUpdateEngine::TRun::Finish() {
   bool verified = false;
   if (E.FOptions.Verify) {
+    Phase = TUpdatePhase::Verify;
     TVerifyPlan plan;
     plan.AddImage(Firmware->Checked);
     for (const TImageRange& record : SettingsSent) plan.Add(record.Address, record.Bytes);
-    const TVerifyOutcome check = VerifyWritten(*Bsl, plan);
+    const TVerifyOutcome check = VerifyWritten(*Bsl, plan, [this](uint64_t ADone, uint64_t ATotal) {
+      Events.Activity(TUpdateActivity::Verifying, ADone, ATotal);
+    });
     if (check.Failed()) {
-      Events.Log(0, mtDebug, kNotCorrect, clRed);
+      Events.Log(0, mtDebug, kNotCorrectText, clRed);
       Events.Step(TUpdateStep::VerifyFailed);
-      Events.Message(TUpdateMessage::VerifyFailed, kNotCorrect);
-      return End(TUpdateResult::VerifyFailed, kNotCorrect);
+      TUpdateOutcome outcome =
+          check.Result == TVerifyResult::Mismatch ? End(TUpdateResult::VerifyFailed) : EndAt(check.Failure);
+      outcome.Cause.Verify = check;
+      return Tell(TUpdateMessage::VerifyFailed, outcome);
     }
     verified = check.Result == TVerifyResult::Ok;
   }
+  Phase = TUpdatePhase::Done;
   Bsl.reset();
-  Events.Log(0, mtDebug, kSuccess, clGreen);
+  Events.Log(0, mtDebug, kSuccessText, clGreen);
   Events.Step(TUpdateStep::FirmwareWritten);
-  Events.Message(TUpdateMessage::Success, kSuccess);
   TUpdateOutcome outcome = End(TUpdateResult::Success);
   outcome.Verified = verified;
-  return outcome;
+  return Tell(TUpdateMessage::Success, outcome);
 }
 
 void TUpdateEngine::TRun::Release() {

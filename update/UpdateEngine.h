@@ -18,13 +18,13 @@
 #include <memory>
 #include <string>
 
+#include "BslVerify.h"
 #include "JvHidControllerClass.h"
 #include "LogUtils.h"
 #include "SettingsBlock.h"
 #include "UpdateImage.h"
 #include "UpdateTiming.h"
-
-class TBsl;
+#include "bsl_hid.h"
 
 namespace update {
 
@@ -38,13 +38,80 @@ enum class TUpdateStep {
   VerifyFailed,     // step 3 wrote a firmware that is not correct; its message follows
 };
 
-// Messages for the technician (modal boxes in the window).
+// The engine's log lines that the window also shows in a message box.
+inline constexpr const char* kSuccessText = "Firmware & Settings were sucesfully uploaded!";
+inline constexpr const char* kNotCorrectText = "The firmware on the board is not correct. Run the update again.";
+
+// How an update ends, for the technician (a message box in the window;
+// the receiver words it from the outcome).
 enum class TUpdateMessage {
-  Success,        // "Firmware & Settings were sucesfully uploaded!"
-  LoaderFailure,  // "Bootloader upload failure!"
+  Success,        // written, and verified unless the outcome says otherwise
+  LoaderFailure,  // step 1 failed: "Bootloader upload failure!"
   ImageRefused,   // an image failed its check; the board was not changed
-  VerifyFailed,   // the firmware on the board is not correct
+  VerifyFailed,   // the firmware on the board is not correct, or could not be checked
   CannotOpen,     // the board cannot be opened for reading and writing
+  Failed,         // step 2 or 3 failed otherwise (the board did not come back, ...)
+};
+
+// What the engine is doing between two image lines, for a display.
+enum class TUpdateActivity {
+  Waiting,    // for the board to come back: milliseconds waited of the limit
+  Verifying,  // bytes compared of all there are
+};
+
+// One kind per way the update can end.
+enum class TUpdateResult {
+  Success,          // written (and verified, unless the loader cannot check memory)
+  BadImage,         // an image was refused; nothing was sent to the board
+  NoBoard,          // no board under its loader at the start
+  CannotOpen,       // the board cannot be opened for reading and writing
+  PasswordRefused,  // the resident loader answered and refused the password of an erased board
+  BoardNotBack,     // the board did not come back under the RAM loader within 60 s
+  WrongLoader,      // it came back, but under another loader than the one started
+  WriteFailed,      // reports did not go out whole (the system's reason, the bytes)
+  NoAnswer,         // the board did not answer a command within the limit
+  BadAnswer,        // it answered something that is no loader answer, or a wrong message
+  BoardLeft,        // the board left the bus (during which phase, after how many bytes)
+  VerifyFailed,     // the board holds something other than what was sent
+  Error,            // an error was raised during the update (logged)
+  Cancelled,        // Cancel() was called
+};
+
+const char* ResultName(TUpdateResult AResult);
+
+// Where the update was when it ended.
+enum class TUpdatePhase {
+  Images,    // reading and checking the images
+  Connect,   // finding and opening the board
+  Unlock,    // the two passwords
+  Loader,    // writing the RAM loader and starting it
+  Wait,      // waiting for the board to come back
+  Identify,  // asking the board that came back which loader answers
+  Firmware,  // writing the application image and the settings records
+  Verify,    // comparing the board's memory with what was sent
+  Done,
+};
+
+// Why the update ended, found where it happened: data, not words.
+struct TUpdateCause {
+  TUpdatePhase Phase = TUpdatePhase::Images;
+  TBslFailure Failure;      // what the loader client found (the command, bytes, reason, wait, answer)
+  uint64_t BytesSent = 0;   // the phase's data bytes that went out whole
+  uint64_t BytesTotal = 0;  // of all the phase had to write
+  int FailedReports = 0;    // the phase's reports that did not go out whole
+  uint32_t WaitedMs = 0;    // BoardNotBack: how long
+  std::string SeenButClosed;  // BoardNotBack: why a board that was seen could not be opened
+  TVerifyOutcome Verify;    // VerifyFailed: the piece that differs and both CRCs
+};
+
+struct TUpdateOutcome {
+  TUpdateResult Result = TUpdateResult::Error;
+  TImageRole Stage = TImageRole::Loader;  // the image being worked on when it ended
+  // BadImage: the refusal; CannotOpen: the device and the system's reason;
+  // Error: the error's message. Empty otherwise.
+  std::string Text;
+  bool Verified = false;  // the board's memory was compared with what was sent
+  TUpdateCause Cause;
 };
 
 // Every call comes from the thread that runs the engine and returns when
@@ -56,30 +123,12 @@ class IUpdateEvents {
   // Before each image line: number of lines, the line's 0-based index.
   virtual void Progress(int ALinesCount, int AActualLine, const std::string& AMsg) = 0;
   virtual void Step(TUpdateStep AStep) = 0;
-  virtual void Message(TUpdateMessage AKind, const std::string& AText) = 0;
-};
-
-// One kind per way the update can end.
-enum class TUpdateResult {
-  Success,          // written (and verified, unless the loader cannot check memory)
-  BadImage,         // an image was refused; nothing was sent to the board
-  NoBoard,          // no board under its loader at the start
-  CannotOpen,       // the board cannot be opened for reading and writing
-  PasswordRefused,  // the resident loader refused the password of an erased board
-  BoardNotBack,     // the board did not come back under the RAM loader within 60 s
-  WriteFailed,      // an image was not written to its end line (Stage says which)
-  VerifyFailed,     // the board holds something other than what was sent
-  Error,            // an error was raised during the update (logged)
-  Cancelled,        // Cancel() was called
-};
-
-const char* ResultName(TUpdateResult AResult);
-
-struct TUpdateOutcome {
-  TUpdateResult Result = TUpdateResult::Error;
-  TImageRole Stage = TImageRole::Loader;  // the image being worked on when it ended
-  std::string Text;                       // one line for the technician; empty on success
-  bool Verified = false;                  // the board's memory was compared with what was sent
+  // The update ends with AOutcome; AKind says which message it calls for.
+  virtual void Message(TUpdateMessage AKind, const TUpdateOutcome& AOutcome) = 0;
+  // Between image lines: what is going on, ADone of ATotal.
+  virtual void Activity(TUpdateActivity AKind, uint64_t ADone, uint64_t ATotal) {
+    (void)AKind, (void)ADone, (void)ATotal;
+  }
 };
 
 // Writes one checked image through the client. It must call the client's
@@ -107,6 +156,10 @@ struct TUpdateOptions {
   TImageWriter Writer;      // empty: line by line
   TUpdateTiming Timing;
   std::chrono::milliseconds SettingsPause{100};  // before each settings record
+  // How long a command waits for the board's answer, and how much longer
+  // the engine listens after it failed, to tell a late answer from none.
+  uint32_t AnswerTimeoutMs = TBsl::kAnswerTimeoutMs;
+  uint32_t LateAnswerGraceMs = 2000;
   // Picks the board at check-out; null: FindMyDevice.
   TJvHidCheckCallback Predicate = nullptr;
   // Asked right after the check-out, before anything is sent: false with

@@ -1,5 +1,7 @@
 // Arguments and terminal are UTF-8 already; Ctrl-C is SIGINT.
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <atomic>
 
@@ -18,6 +20,12 @@ extern "C" void OnInterruptSignal(int) {
 
 std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+int TerminalColumns() {
+  winsize size{};
+  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
 }
 
 TUtf8Console::TUtf8Console() = default;

@@ -45,6 +45,12 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   return arguments;
 }
 
+int TerminalColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!::GetConsoleScreenBufferInfo(::GetStdHandle(STD_OUTPUT_HANDLE), &info)) return 0;
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
 TUtf8Console::TUtf8Console() {
   GPreviousCodePage = ::GetConsoleOutputCP();
   if (GPreviousCodePage != 0) ::SetConsoleOutputCP(CP_UTF8);  // 0: no console

@@ -370,6 +370,12 @@ std::string TLinuxHidPlatform::OpenFailureHint(uint32_t ACode) {
   }
 }
 
+// hidraw answers ENODEV once the device is gone; the USB layer underneath
+// ESHUTDOWN while it is being taken down.
+bool TLinuxHidPlatform::DeviceGoneError(uint32_t ACode) {
+  return ACode == ENODEV || ACode == ESHUTDOWN || ACode == kErrorDeviceNotConnected;
+}
+
 TReadPump& TLinuxHidPlatform::Pump() {
   std::lock_guard<std::mutex> LGuard(FLock);
   if (!FPump) FPump = std::make_unique<TReadPump>();

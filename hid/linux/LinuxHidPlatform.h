@@ -45,6 +45,7 @@ class TLinuxHidPlatform : public IHidPlatform {
   void UnwatchChanges() override;
   void CancelIo(THidHandle AHandle) override;
   std::string OpenFailureHint(uint32_t ACode) override;
+  bool DeviceGoneError(uint32_t ACode) override;
 
  private:
   struct TWatch;

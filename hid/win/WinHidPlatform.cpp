@@ -286,6 +286,12 @@ std::string TWinHidPlatform::OpenFailureHint(uint32_t ACode) {
   return "Connect the board again, press its button and try again.";
 }
 
+// A HID device pulled from the bus fails its I/O with one of these.
+bool TWinHidPlatform::DeviceGoneError(uint32_t ACode) {
+  return ACode == ERROR_DEVICE_NOT_CONNECTED || ACode == ERROR_NO_SUCH_DEVICE ||
+         ACode == ERROR_DEVICE_REMOVED;
+}
+
 bool TWinHidPlatform::StartRead(THidHandle AHandle, uint8_t* ABuffer, uint32_t ALength,
                                 TReadCompletion ACompletion) {
   std::lock_guard<std::mutex> LGuard(FLock);

@@ -38,6 +38,7 @@ class TWinHidPlatform : public IHidPlatform {
   void UnwatchChanges() override;
   void CancelIo(THidHandle AHandle) override;
   std::string OpenFailureHint(uint32_t ACode) override;
+  bool DeviceGoneError(uint32_t ACode) override;
   std::string HidGuid() override;
 
   struct TRead;

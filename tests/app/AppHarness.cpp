@@ -59,6 +59,7 @@ void TBoxAnswerer::Poll() {
   if (box == nullptr || !box->isVisible()) return;
   const int index = FTexts.size();
   FTexts << box->text();
+  FDetails << box->informativeText();
   const auto answer = FAnswers[std::min<size_t>(index, FAnswers.size() - 1)];
   if (BeforeAnswer) BeforeAnswer(index);
   if (QAbstractButton* button = box->button(answer)) {

@@ -50,6 +50,7 @@ class TBoxAnswerer {
   explicit TBoxAnswerer(std::vector<QMessageBox::StandardButton> AAnswers = {QMessageBox::Ok});
   ~TBoxAnswerer();
   QStringList Texts() const { return FTexts; }
+  QStringList Details() const { return FDetails; }  // the text beneath, box by box
   // Called right before a box is answered (e.g. to press Ctrl).
   std::function<void(int AIndex)> BeforeAnswer;
 
@@ -57,6 +58,7 @@ class TBoxAnswerer {
   void Poll();
   std::vector<QMessageBox::StandardButton> FAnswers;
   QStringList FTexts;
+  QStringList FDetails;
   QTimer FTimer;
 };
 

@@ -149,6 +149,11 @@ TEST_F(UpdateTest, RefusedPasswordShowsTheLoaderFailureAndNeverOpensTheImage) {
   WriteImages(LoaderImage(), FirmwareImage(nullptr));
   RunUpdate();
   EXPECT_EQ(boxes.Texts(), QStringList{"Bootloader upload failure!"});
+  // The cause beneath the text, and as a red line.
+  EXPECT_EQ(boxes.Details(), QStringList{"The board refused the password.\nDisconnect the board, press its button "
+                                         "while connecting it, and try again."});
+  EXPECT_TRUE(app->LogLines().contains("The board refused the password; disconnect the board, press its button "
+                                       "while connecting it, and try again"));
   EXPECT_EQ(StepColor(app->Main().lblStatusStep1), ToQColor(clRed));
   for (const QString& line : app->LogLines()) EXPECT_FALSE(line.startsWith("Begin flashing file"));
   ExpectIdleWindow();
@@ -205,7 +210,12 @@ TEST_F(UpdateTest, BoardUnpluggedDuringTheApplicationImageIsNoSuccess) {
   app->Sim().Bus().Unplug(&Board());
   ASSERT_TRUE(WaitUntil([this] { return app->Main().RunningUpdate() == nullptr; }, 60000));
   QCoreApplication::processEvents();
-  EXPECT_TRUE(boxes.Texts().isEmpty());
+  // Not the guide page alone: a box says where the board left, and so does a red line.
+  ASSERT_EQ(boxes.Texts().size(), 1);
+  EXPECT_TRUE(boxes.Texts()[0].startsWith("The board left the bus while the firmware was written, after "))
+      << boxes.Texts()[0].toStdString();
+  EXPECT_EQ(boxes.Details()[0], "Reconnect it with its button pressed and run the update again.");
+  EXPECT_EQ(app->LogLines().filter("The board left the bus while the firmware was written").size(), 1);
   EXPECT_EQ(app->Main().HidCtl1->NumCheckedOutDevices(), 0);
   ExpectIdleWindow();
 }
@@ -225,7 +235,7 @@ TEST_F(UpdateTest, BoardThatNeverComesBackEndsTheWaitAfterAMinuteOfItsClock) {
   };
   WriteImages(LoaderImage(), FirmwareImage(nullptr));
   RunUpdate();
-  EXPECT_TRUE(boxes.Texts().isEmpty());
+  EXPECT_EQ(boxes.Texts(), QStringList{"The board did not come back under its new loader within 60 s."});
   EXPECT_EQ(attempts, 120);  // every 500 ms, for 60 s
   EXPECT_EQ(StepColor(app->Main().lblStatusStep2), ToQColor(clBlue));
   ExpectIdleWindow();
@@ -244,7 +254,7 @@ TEST_F(UpdateTest, BoardThatNeverComesBackIsWaitedForOnTheRealClock) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - checkedIn).count();
   EXPECT_GE(seconds, 60.0);
   EXPECT_LE(seconds, 62.0);
-  EXPECT_TRUE(boxes.Texts().isEmpty());
+  EXPECT_EQ(boxes.Texts().size(), 1);
 }
 
 }  // namespace

@@ -241,7 +241,7 @@ TEST_F(BslFlasher, FailedDataWritesMakeTheImageIncomplete) {
   Board->AcceptedBytes = 10;  // every report only partly written
   EXPECT_FALSE(Bench.Bsl.FlashHex({"@4400", "01 02", "03 04", "q"}));
   EXPECT_EQ(Bench.Texts(3), std::vector<std::string>{
-                                "Firmware update incomplete: 2 data lines were not written"});
+                                "Firmware update incomplete: 2 lines were not written"});
   EXPECT_EQ(Board->Written().size(), 2u) << "the flasher goes on after a failed write";
 }
 

@@ -16,37 +16,14 @@
 
 #include "JvHidControllerClass.h"
 #include "LogUtils.h"
+#include "PumpLoop.h"
 #include "SimBus.h"
 #include "bsl_hid.h"
 
 namespace bsltest {
 
 // Posted work runs only when the test pumps, on the test's thread.
-class TPumpLoop : public hid::IHidEventLoop {
- public:
-  void Post(std::function<void()> AFn) override {
-    std::lock_guard<std::mutex> guard(FLock);
-    FWork.push_back(std::move(AFn));
-  }
-  void* WatchReadable(int, std::function<void()>) override { return nullptr; }
-  void Unwatch(void*) override {}
-  void Pump() {
-    for (;;) {
-      std::function<void()> work;
-      {
-        std::lock_guard<std::mutex> guard(FLock);
-        if (FWork.empty()) return;
-        work = std::move(FWork.front());
-        FWork.pop_front();
-      }
-      work();
-    }
-  }
-
- private:
-  std::mutex FLock;
-  std::deque<std::function<void()>> FWork;
-};
+using TPumpLoop = ::TPumpLoop;
 
 struct TLogLine {
   int32_t AID;
@@ -128,12 +105,15 @@ class TBench {
   }
   // What the update worker does after Load PC: returns the device, then
   // polls until a loader device is back (or the time is up).
+  // The device that left is not taken for the one that comes back (a busy
+  // machine may look before the board has even left).
   bool Reattach(std::chrono::milliseconds ALimit) {
     Bsl.SetHidDev(nullptr);
+    const uint32_t left = Device->PnPInfo().FDeviceID;
     Controller->CheckIn(Device);
     const auto deadline = std::chrono::steady_clock::now() + ALimit;
     while (std::chrono::steady_clock::now() < deadline) {
-      if (Attach() && Device->OpenFile()) return true;
+      if (Attach() && Device->PnPInfo().FDeviceID != left && Device->OpenFile()) return true;
       if (Device) {
         Bsl.SetHidDev(nullptr);
         Controller->CheckIn(Device);  // a device that cannot be opened is gone

@@ -160,7 +160,7 @@ TEST_F(FastWriterTest, UnwrittenReportMakesTheImageIncomplete) {
   Device->AcceptedBytes = 10;  // every report is cut short
   const auto result = Write(Join({{"@4400"}, Lines(4, 16), {"q"}}));
   EXPECT_FALSE(result.Complete);
-  EXPECT_TRUE(Bench.Logged("Firmware update incomplete: 2 fast writes were not written"));
+  EXPECT_TRUE(Bench.Logged("Firmware update incomplete: 2 reports were not written"));
 }
 
 TEST(FastWriterOnBoard, BoardHoldsTheImageByteForByte) {

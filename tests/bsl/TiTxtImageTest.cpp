@@ -58,16 +58,26 @@ INSTANTIATE_TEST_SUITE_P(
     DataLines, TiTxtImageRule,
     ::testing::Values(
         TRuleCase{"NoSeparators", kApp, {"@4400", "31400044", "q"},
-                  "line 2: data line \"31400044\" is not hexadecimal byte pairs separated by blanks"},
+                  "line 2: data line \"31400044\" is not hexadecimal byte pairs separated by blanks: no blank "
+                  "after the byte at column 1"},
         TRuleCase{"Comma", kApp, {"@4400", "31,40", "q"},
-                  "line 2: data line \"31,40\" is not hexadecimal byte pairs separated by blanks"},
+                  "line 2: data line \"31,40\" is not hexadecimal byte pairs separated by blanks: \",\" at "
+                  "column 3 stands where a blank belongs"},
         TRuleCase{"OddDigit", kApp, {"@4400", "31 4", "q"},
-                  "line 2: data line \"31 4\" is not hexadecimal byte pairs separated by blanks"},
+                  "line 2: data line \"31 4\" is not hexadecimal byte pairs separated by blanks: the byte at "
+                  "column 4 has one digit"},
+        TRuleCase{"TwoBlanks", kApp, {"@4400", "0A  1B", "q"},
+                  "line 2: data line \"0A  1B\" is not hexadecimal byte pairs separated by blanks: two blanks at "
+                  "column 3; one blank stands between two bytes"},
         TRuleCase{"UpperCaseQ", kApp, {"@4400", "00", "Q"},
-                  "line 3: data line \"Q\" is not hexadecimal byte pairs separated by blanks"},
+                  "line 3: data line \"Q\" is not hexadecimal byte pairs separated by blanks: an end line is a "
+                  "lower-case \"q\""},
         TRuleCase{"LongLineQuotedShort", kApp, {"@4400", Bytes(16, "0G"), "q"},
                   "line 2: data line \"0G 0G 0G 0G 0G 0G 0G 0G ...\" is not hexadecimal byte pairs "
-                  "separated by blanks"},
+                  "separated by blanks: \"G\" at column 2 is no hexadecimal digit"},
+        TRuleCase{"ControlBytesEscaped", kApp, {"@4400", "00 \x1b[2J\x7f\xff", "q"},
+                  "line 2: data line \"00 \\x1B[2J\\x7F\\xFF\" is not hexadecimal byte pairs separated by "
+                  "blanks: the byte 1Bh at column 4 is no hexadecimal digit"},
         TRuleCase{"TabsAndBothCases", kApp, {"@4400", "0a\tFf", "q"}, kAccepted}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
@@ -289,10 +299,12 @@ TEST_F(TiTxtImageFile, ReadsWithEveryLineEndAndAByteOrderMark) {
   EXPECT_EQ(image.EndLine, 5);
 }
 
-TEST_F(TiTxtImageFile, MissingEmptyFolderAndHugeFilesAreRefusedAsAWhole) {
+TEST_F(TiTxtImageFile, MissingEmptyFolderBinaryAndHugeFilesAreRefusedAsAWhole) {
   EXPECT_EQ(Refusal(Path("missing.txt")), "0: the file does not exist");
-  EXPECT_EQ(Refusal(::testing::TempDir()), "0: the file does not exist");
+  EXPECT_EQ(Refusal(::testing::TempDir()), "0: the file cannot be read: Is a directory");
   EXPECT_EQ(Refusal(Write("empty.txt", "")), "0: the file is empty");
+  EXPECT_EQ(Refusal(Write("binary.bin", std::string("@4400\n\x1b[2J\0\x01", 12))),
+            "0: the file holds binary data (a zero byte at offset 10), not TI-TXT text");
   const std::string huge = Write("huge.txt", "@4400\n");
   std::filesystem::resize_file(huge, kTiTxtMaxFileSize + 1);  // sparse: costs no disk
   EXPECT_EQ(Refusal(huge), "0: the file is too large for an image (" +

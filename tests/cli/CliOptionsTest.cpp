@@ -2,7 +2,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <set>
 
 #include "CliOptions.h"
 #include "CliSettings.h"
@@ -57,26 +56,32 @@ TEST(CliOptions, RefusesWhatItCannotUse) {
   EXPECT_THAT(UsageError({"--fats"}), HasSubstr("unknown argument \"--fats\""));
   EXPECT_THAT(UsageError({"kestrova.2.fw.txt"}), HasSubstr("unknown argument"));
   EXPECT_THAT(UsageError({"--list", "--repeat"}), HasSubstr("--list only lists"));
+  // A forgotten value: the next option is not taken for it.
+  EXPECT_EQ(UsageError({"--apn", "--fast"}),
+            "--apn needs a value, and \"--fast\" is an option (an empty text is given as --apn=)");
+  EXPECT_EQ(UsageError({"--log", "--fast"}), "--log needs a value, and \"--fast\" is an option");
+  EXPECT_EQ(Parse({"--apn=--odd"}).Apn, "--odd") << "joined with \"=\", any text is a value";
+  // What the terminal would take for commands is shown, not sent to it.
+  EXPECT_EQ(UsageError({"\x1b[2J\x07"}), "unknown argument \"\\x1B[2J\\x07\" (see --help)");
 }
 
 TEST(CliOptions, HelpListsEveryExitCode) {
   const std::string help = CliHelpText();
-  for (int code : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 130})
+  for (int code : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 130})
     EXPECT_THAT(help, HasSubstr("\n  " + std::string(code < 10 ? "  " : code < 100 ? " " : "") +
                                 std::to_string(code) + "  "))
         << code;
 }
 
-TEST(CliExitCodes, EveryOutcomeHasItsOwnCode) {
+TEST(CliExitCodes, EveryOutcomeHasItsCode) {
   using update::TUpdateResult;
-  const TUpdateResult results[] = {TUpdateResult::Success, TUpdateResult::BadImage, TUpdateResult::NoBoard,
-                                   TUpdateResult::CannotOpen, TUpdateResult::PasswordRefused,
-                                   TUpdateResult::BoardNotBack, TUpdateResult::WriteFailed,
-                                   TUpdateResult::VerifyFailed, TUpdateResult::Error, TUpdateResult::Cancelled};
-  std::set<int> codes;
-  for (TUpdateResult r : results) codes.insert(static_cast<int>(ExitCodeFor(r)));
-  EXPECT_EQ(codes.size(), std::size(results));
-  EXPECT_EQ(ExitCodeFor(TUpdateResult::Success), TExitCode::Ok);
+  const std::pair<TUpdateResult, int> rows[] = {
+      {TUpdateResult::Success, 0},       {TUpdateResult::Error, 1},         {TUpdateResult::BadImage, 2},
+      {TUpdateResult::NoBoard, 3},       {TUpdateResult::CannotOpen, 4},    {TUpdateResult::PasswordRefused, 5},
+      {TUpdateResult::BoardNotBack, 6},  {TUpdateResult::WrongLoader, 6},   {TUpdateResult::WriteFailed, 7},
+      {TUpdateResult::VerifyFailed, 8},  {TUpdateResult::NoAnswer, 10},     {TUpdateResult::BadAnswer, 10},
+      {TUpdateResult::BoardLeft, 11},    {TUpdateResult::Cancelled, 130}};
+  for (const auto& [result, code] : rows) EXPECT_EQ(static_cast<int>(ExitCodeFor(result)), code) << ResultName(result);
 }
 
 // ---- settings texts ----

@@ -2,6 +2,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "CliSettings.h"
 #include "CliTestImages.h"
 
@@ -39,7 +41,22 @@ TEST(CliSettings, BrokenSettingsFilesAreNamed) {
   folder.Write("bad.xml", "<xml><ApnSettings apn=\"x\"></xml>");
   folder.Write("none.xml", "<xml><Other/></xml>");
   folder.Write("utf16.xml", "<?xml version=\"1.0\" encoding=\"utf-16\"?><xml/>");
-  for (const char* name : {"bad.xml", "none.xml", "utf16.xml", "missing.xml"}) {
+  folder.Write("binary.xml", std::string("<xml>\0\x1b[2J", 10));
+  folder.Write("image.xml", "@4400\n00 01\nq\n");
+  // A text the board cannot store is the file's fault, at its line.
+  folder.Write("latin2.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<xml>\n<ApnSettings apn=\"\xC5\x81\xC3\xB3" "d\xC5\xBA\"/>\n</xml>\n");
+  std::filesystem::create_directory(folder.File("folder.xml"));
+  const std::pair<const char*, const char*> files[] = {
+      {"bad.xml", "Start-end tags mismatch"},
+      {"none.xml", "has no ApnSettings element"},
+      {"utf16.xml", ""},
+      {"missing.xml", "does not exist"},
+      {"binary.xml", "binary data (a zero byte at offset 5)"},
+      {"image.xml", "holds no XML element"},
+      {"folder.xml", "cannot be read: Is a directory"},
+      {"latin2.xml", "latin2.xml\", line 3, apn: the board stores only Latin-1 characters"},
+  };
+  for (const auto& [name, reason] : files) {
     TCliOptions o;
     o.SettingsFile = folder.File(name);
     try {
@@ -47,6 +64,7 @@ TEST(CliSettings, BrokenSettingsFilesAreNamed) {
       ADD_FAILURE() << name << " accepted";
     } catch (const ECliUsage& e) {
       EXPECT_THAT(e.what(), HasSubstr(name));
+      EXPECT_THAT(e.what(), HasSubstr(reason));
     }
   }
 }

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -24,13 +25,17 @@ struct TRun {
 };
 
 // Runs the program in AFolder, with its standard output on a pseudo-terminal
-// (ATerminal) or on a pipe; standard error goes to /dev/null.
-TRun RunFlasher(const std::filesystem::path& AFolder, bool ATerminal, const char* ASim) {
+// (ATerminal, AColumns wide; 0: the width unknown) or on a pipe; standard
+// error goes to /dev/null.
+TRun RunFlasher(const std::filesystem::path& AFolder, bool ATerminal, const char* ASim, int AColumns = 0) {
   int master = -1;
   int pipeFds[2] = {-1, -1};
   pid_t pid;
   if (ATerminal) {
-    pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = static_cast<unsigned short>(AColumns);
+    pid = ::forkpty(&master, nullptr, nullptr, &size);
   } else {
     if (::pipe(pipeFds) != 0) return {};
     pid = ::fork();
@@ -88,4 +93,30 @@ TEST(KestrovaFlashConsole, PipeGetsPlainLines) {
 TEST(KestrovaFlashConsole, FailureSetsTheExitStatus) {
   clitest::TImageFolder images;
   EXPECT_EQ(RunFlasher(images.Path, false, "board:refuse-password").Status, 5);
+}
+
+// In an 80- and a 40-column terminal no line is longer than the terminal is
+// wide (so nothing wraps into a staircase); the wait for the board counts
+// down and verification shows as a phase of its own.
+TEST(KestrovaFlashConsole, EveryLineFitsTheTerminal) {
+  clitest::TImageFolder images(2000);
+  for (int columns : {80, 40}) {
+    SCOPED_TRACE(columns);
+    const TRun run = RunFlasher(images.Path, true, "board:return-delay=700", columns);
+    EXPECT_EQ(run.Status, 0) << run.Output;
+    size_t longest = 0;
+    std::string piece;
+    for (char c : run.Output + "\n") {
+      if (c == '\r' || c == '\n') {
+        longest = std::max(longest, piece.size());
+        piece.clear();
+      } else {
+        piece += c;
+      }
+    }
+    EXPECT_LT(longest, static_cast<size_t>(columns)) << run.Output;
+    EXPECT_THAT(run.Output, HasSubstr("\rwaiting for the board: 60 s left"));
+    EXPECT_THAT(run.Output, HasSubstr("\rverify "));
+    EXPECT_THAT(run.Output, HasSubstr("100%"));
+  }
 }

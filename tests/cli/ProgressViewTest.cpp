@@ -21,6 +21,27 @@ TEST(ProgressBarText, ShowsBytesPercentRateAndTimeLeft) {
   EXPECT_THAT(ProgressBarText("f", 1024, 1024 * 121, 1000ms), HasSubstr("2:00 left"));
 }
 
+// However narrow the terminal, the line stays inside it (one column to
+// spare: some terminals wrap when the last one is written); what goes
+// first is the time left, then the rate, then bar width.
+TEST(ProgressBarText, FitsTheTerminalsWidth) {
+  const std::pair<size_t, const char*> rows[] = {
+      {0, "firmware [############............] 64.0 KiB / 128.0 KiB  50%  32.0 KiB/s  0:02 left"},
+      {80, "firmware [############............] 64.0 KiB / 128.0 KiB  50%  32.0 KiB/s"},
+      {70, "firmware [############............] 64.0 KiB / 128.0 KiB  50%"},
+      {50, "firmware [######......] 64.0 KiB / 128.0 KiB  50%"},
+      {40, "firmware  50%"},
+      {8, "firmwar"},
+  };
+  for (const auto& [width, text] : rows) {
+    const std::string line = ProgressBarText("firmware", 65536, 131072, 2000ms, width);
+    EXPECT_EQ(line, text) << width;
+    if (width > 0) {
+      EXPECT_LT(line.size(), width);
+    }
+  }
+}
+
 TEST(ProgressView, PlainOutputGetsALinePerTenth) {
   std::ostringstream out;
   TProgressView view(out, false);

@@ -297,7 +297,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TBadFile{"UnclosedElement", R"(<xml><ApnSettings apn="x"></xml>)",
                  "Start-end tags mismatch at offset"},
-        TBadFile{"Empty", "", "No document element found at offset 0"},
+        TBadFile{"Empty", "", "the file holds no XML element"},
+        TBadFile{"Binary", std::string("<xml>\0\x01", 7), "the file holds binary data (a zero byte at offset 5), not XML"},
         // The offset counts bytes of the file, not of its decoded text.
         TBadFile{"OffsetInWindows1250Bytes",
                  kCp1250Declaration + std::string("<a b=\"\xE8\xE8\xE8\"/><"),

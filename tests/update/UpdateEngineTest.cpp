@@ -32,8 +32,8 @@ class TRecordedEvents : public IUpdateEvents {
   }
   void Progress(int, int, const std::string&) override { ++ProgressCalls; }
   void Step(TUpdateStep AStep) override { Steps.push_back(AStep); }
-  void Message(TUpdateMessage AKind, const std::string& AText) override {
-    Messages.push_back({AKind, AText});
+  void Message(TUpdateMessage AKind, const TUpdateOutcome& AOutcome) override {
+    Messages.push_back({AKind, AOutcome});
   }
   bool Logged(const std::string& AText) const {
     return std::any_of(Lines.begin(), Lines.end(), [&](const auto& l) { return l.first == AText; });
@@ -47,7 +47,7 @@ class TRecordedEvents : public IUpdateEvents {
 
   std::vector<std::pair<std::string, TColor>> Lines;
   std::vector<TUpdateStep> Steps;
-  std::vector<std::pair<TUpdateMessage, std::string>> Messages;
+  std::vector<std::pair<TUpdateMessage, TUpdateOutcome>> Messages;
   int ProgressCalls = 0;
 };
 
@@ -143,7 +143,7 @@ TEST_F(UpdateEngineTest, SuccessWritesVerifiesAndReportsEveryStep) {
                                                       TUpdateStep::FirmwareWritten}));
   ASSERT_EQ(Events->Messages.size(), 1u);
   EXPECT_EQ(Events->Messages[0].first, TUpdateMessage::Success);
-  EXPECT_EQ(Events->Messages[0].second, "Firmware & Settings were sucesfully uploaded!");
+  EXPECT_TRUE(Events->Messages[0].second.Verified);
 
   // Log order: settings, the application's end line, verification, success.
   const int settings = Events->IndexOf("WRITE DATA [0xFE52]: 40817");
@@ -177,10 +177,9 @@ TEST_F(UpdateEngineTest, RefusedImageSendsNothing) {
   EXPECT_EQ(Board->ReportsReceived(), 0u);
   ASSERT_EQ(Events->Messages.size(), 1u);
   EXPECT_EQ(Events->Messages[0].first, TUpdateMessage::ImageRefused);
-  EXPECT_NE(Events->Messages[0].second.find("fw.txt"), std::string::npos);
-  EXPECT_NE(Events->Messages[0].second.find("Line 2"), std::string::npos);
-  EXPECT_TRUE(Events->Logged(Events->Messages[0].second));
-  EXPECT_EQ(outcome.Text, Events->Messages[0].second);
+  EXPECT_NE(outcome.Text.find("fw.txt"), std::string::npos);
+  EXPECT_NE(outcome.Text.find("Line 2"), std::string::npos);
+  EXPECT_EQ(Events->Messages[0].second.Text, outcome.Text);
   EXPECT_EQ(Events->Steps, std::vector<TUpdateStep>{TUpdateStep::Started});
 }
 
@@ -214,7 +213,7 @@ TEST_F(UpdateEngineTest, EachWayOfFailingHasItsResult) {
     const TUpdateOutcome outcome = Run();
     EXPECT_EQ(outcome.Result, TUpdateResult::PasswordRefused);
     EXPECT_EQ(Events->Steps.back(), TUpdateStep::LoaderFailed);
-    EXPECT_EQ(Events->Messages.back().second, "Bootloader upload failure!");
+    EXPECT_EQ(Events->Messages.back().first, TUpdateMessage::LoaderFailure);
     Bus.Unplug(Board.get());
   }
   {
@@ -241,7 +240,6 @@ TEST_F(UpdateEngineTest, BoardThatCannotBeOpenedIsToldAndGetsNothing) {
   EXPECT_EQ(outcome.Text, "/dev/hidraw7: permission denied");
   ASSERT_EQ(Events->Messages.size(), 1u);
   EXPECT_EQ(Events->Messages[0].first, TUpdateMessage::CannotOpen);
-  EXPECT_TRUE(Events->Logged("/dev/hidraw7: permission denied"));
   EXPECT_EQ(Board->ReportsReceived(), 0u);
   EXPECT_EQ(Controller->NumCheckedOutDevices(), 0);
 }
@@ -286,7 +284,9 @@ TEST_F(UpdateEngineTest, AReplacedWriterGetsTheCheckedImagesAndDecidesTheWrite) 
   EXPECT_EQ(outcome.Result, TUpdateResult::WriteFailed);
   EXPECT_EQ(outcome.Stage, TImageRole::Firmware);
   EXPECT_EQ(written, (std::vector<TImageRole>{TImageRole::Loader, TImageRole::Firmware}));
-  EXPECT_TRUE(Events->Messages.empty());  // an unwritten application image ends quietly
+  // A firmware not written to its end is a failure the technician is told of.
+  ASSERT_EQ(Events->Messages.size(), 1u);
+  EXPECT_EQ(Events->Messages[0].first, TUpdateMessage::Failed);
   EXPECT_EQ(Controller->NumCheckedOutDevices(), 0);
 }
 
