@@ -87,6 +87,7 @@ using TReadCompletion = std::function<void(uint32_t AErrorCode, uint32_t ACount)
 
 constexpr uint32_t kErrorOperationAborted = 995;   // ERROR_OPERATION_ABORTED
 constexpr uint32_t kErrorDeviceNotConnected = 1167;  // ERROR_DEVICE_NOT_CONNECTED
+constexpr uint32_t kErrorPathGone = 2;  // ERROR_FILE_NOT_FOUND, ENOENT: an open of a path that left
 
 // Why the calling thread's last failed platform call failed: the system's
 // error number (errno on Linux, GetLastError on Windows) and its text.
@@ -175,9 +176,13 @@ class IHidPlatform {
     (void)ACode;
     return {};
   }
-  // Whether a failed write or read with the error ACode means that the
-  // device has left the system (rather than a transfer that went wrong).
-  virtual bool DeviceGoneError(uint32_t ACode) { return ACode == kErrorDeviceNotConnected; }
+  // Whether a failed open, write or read with the error ACode means that
+  // the device has left the system (rather than a transfer that went
+  // wrong). A path from a pass that no longer opens has left: the device
+  // is gone before the system says so.
+  virtual bool DeviceGoneError(uint32_t ACode) {
+    return ACode == kErrorDeviceNotConnected || ACode == kErrorPathGone;
+  }
 };
 
 // The platform the controller uses unless it is given one: the override when

@@ -270,8 +270,10 @@ bool TJvHidDevice::WriteFile(const uint8_t* Report, uint32_t ToWrite, uint32_t& 
   {
     std::lock_guard<std::mutex> LGuard(d->Lock);
     --d->Users;
-    if (!d->IsPluggedIn) {
-      LOk = false;  // unplugged under the write: it did not reach the device
+    // A write the platform completed reached the device, even when the
+    // device is reported gone a moment later (an unplug cancels what is
+    // still inside the platform, and that fails there).
+    if (!LOk && !d->IsPluggedIn) {
       d->RecordNotUsable();
     } else if (!LOk) {
       d->RecordError();

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "BoardIds.h"
 #include "SimBus.h"
@@ -172,15 +173,19 @@ TReportRecord TSimBoard::Record(const uint8_t* AData, uint32_t ALength) {
   return record;
 }
 
+// A board leaves only once the report that sent it away was taken whole.
 void TSimBoard::AfterOutputReport() {
   TSimBus* bus = nullptr;
+  bool dropped = false;
+  std::optional<bool> trip;
   {
     std::lock_guard lock(FLock);
-    if (!FLeaveAfterWrite) return;
-    FLeaveAfterWrite = false;
+    dropped = std::exchange(FLeaveAfterWrite, false);
+    trip = std::exchange(FTripAfterWrite, std::nullopt);
     bus = FHomeBus;
   }
-  if (bus) bus->Unplug(this);
+  if (trip) LeaveBus(*trip);
+  if (dropped && bus) bus->Unplug(this);
 }
 
 // What a fault plan does to the answers of one report.
@@ -343,7 +348,9 @@ void TSimBoard::SendData(const std::vector<uint8_t>& AData, TOutcome& AOut) cons
 
 void TSimBoard::Deliver(TOutcome AOutcome) {
   for (auto& answer : AOutcome.Answers) SendAnswer(std::move(answer), AOutcome.AnswerDelayMs);
-  if (AOutcome.Leave) LeaveBus(AOutcome.ComeBack);
+  if (!AOutcome.Leave) return;
+  std::lock_guard lock(FLock);
+  FTripAfterWrite = AOutcome.ComeBack;
 }
 
 void TSimBoard::SendAnswer(TReport AAnswer, uint32_t ADelayMs) {

@@ -153,6 +153,7 @@ class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoa
   std::vector<bool> FLoaderWritten;
   uint32_t FRamFastWrites = 0;  // fast writes since the RAM loader started
   bool FLeaveAfterWrite = false;  // DropAfterReports reached: leave once the write is done
+  std::optional<bool> FTripAfterWrite;  // Load PC: leave (and come back if true) once it is done
   // Each trip off the bus (Load PC, an unplug) gets a number; a return
   // scheduled for an earlier trip is dropped.
   uint64_t FTrip = 0;

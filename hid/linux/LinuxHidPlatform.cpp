@@ -373,7 +373,7 @@ std::string TLinuxHidPlatform::OpenFailureHint(uint32_t ACode) {
 // hidraw answers ENODEV once the device is gone; the USB layer underneath
 // ESHUTDOWN while it is being taken down.
 bool TLinuxHidPlatform::DeviceGoneError(uint32_t ACode) {
-  return ACode == ENODEV || ACode == ESHUTDOWN || ACode == kErrorDeviceNotConnected;
+  return ACode == ENODEV || ACode == ESHUTDOWN || ACode == ENOENT || ACode == kErrorDeviceNotConnected;
 }
 
 TReadPump& TLinuxHidPlatform::Pump() {

@@ -289,7 +289,7 @@ std::string TWinHidPlatform::OpenFailureHint(uint32_t ACode) {
 // A HID device pulled from the bus fails its I/O with one of these.
 bool TWinHidPlatform::DeviceGoneError(uint32_t ACode) {
   return ACode == ERROR_DEVICE_NOT_CONNECTED || ACode == ERROR_NO_SUCH_DEVICE ||
-         ACode == ERROR_DEVICE_REMOVED;
+         ACode == ERROR_DEVICE_REMOVED || ACode == ERROR_FILE_NOT_FOUND;
 }
 
 bool TWinHidPlatform::StartRead(THidHandle AHandle, uint8_t* ABuffer, uint32_t ALength,

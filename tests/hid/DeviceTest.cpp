@@ -331,6 +331,52 @@ TEST_F(TSimControllerTest, UnplugDuringAWriteMakesTheWriteFailAndWaitsForIt) {
   Controller->CheckIn(LDevice);
 }
 
+namespace {
+
+// A board that takes the report whole, then leaves the bus; it lets the
+// write return only once the controller has seen it go.
+class TLeavingBoard : public sim::TSimDevice {
+ public:
+  TLeavingBoard() {
+    VendorID = kBslVendorID;
+    ProductID = kBslProductID;
+  }
+  void AfterOutputReport() override {
+    Bus->Unplug(this);
+    while (Object->IsPluggedIn()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  TJvHidDevice* Object = nullptr;
+};
+
+}  // namespace
+
+// The report went out whole before the board left: the write succeeded,
+// and only the next one fails.
+TEST_F(TSimControllerTest, AReportTakenWholeStaysWrittenWhenTheBoardLeavesRightAfter) {
+  auto LBoard = std::make_shared<TLeavingBoard>();
+  Bus->Plug(LBoard);
+  Create();
+  Loop.RunPending();
+  TJvHidDevice* LDevice = nullptr;
+  ASSERT_TRUE(Controller->CheckOut(LDevice));
+  LBoard->Object = LDevice;
+  std::atomic<bool> LWriting{true};
+  std::thread LPasses([&] {
+    while (LWriting) {
+      Loop.RunPending();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  std::vector<uint8_t> LReport(kReportLength, 0xAC);
+  uint32_t LWritten = 0;
+  EXPECT_TRUE(LDevice->WriteFile(LReport.data(), kReportLength, LWritten));
+  EXPECT_EQ(LWritten, kReportLength);
+  LWriting = false;
+  LPasses.join();
+  EXPECT_FALSE(LDevice->WriteFile(LReport.data(), kReportLength, LWritten));
+  Controller->CheckIn(LDevice);
+}
+
 TEST_F(TDevice, ShortReadBuffersAndLongWritesFailAndSayWhy) {
   std::vector<uint8_t> LLong(kReportLength + 1, 0xAC);
   uint32_t LWritten = 0;

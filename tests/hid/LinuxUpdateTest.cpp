@@ -245,7 +245,10 @@ class TNodeBridge {
         LReports.assign(FPending.begin(), FPending.begin() + static_cast<long>(LWhole));
         FPending.erase(FPending.begin(), FPending.begin() + static_cast<long>(LWhole));
       }
-      for (size_t LAt = 0; LAt < LReports.size(); LAt += kReport) FBoard->OnOutputReport(&LReports[LAt], kReport);
+      for (size_t LAt = 0; LAt < LReports.size(); LAt += kReport) {
+        FBoard->OnOutputReport(&LReports[LAt], kReport);
+        FBoard->AfterOutputReport();
+      }
     }
     if (FReadHandle != hid::kInvalidHandle) FHome.Close(FReadHandle);
     FHome.AlertableWait(0);

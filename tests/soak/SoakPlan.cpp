@@ -99,7 +99,8 @@ std::optional<TEnd> EndOf(const TFault& F, const TReports& R, const TTrace& ATra
   const uint32_t at = F.Value;
   const bool exists = at >= 1 && at <= R.Count();
   switch (F.Kind) {
-    case TFaultKind::RefusePassword: return Ends(2.2, TUpdateResult::PasswordRefused, TUpdatePhase::Unlock, F);
+    // The refusal is the second password's answer: spoilt (+0.2), it says nothing.
+    case TFaultKind::RefusePassword: return Ends(2.25, TUpdateResult::PasswordRefused, TUpdatePhase::Unlock, F);
     case TFaultKind::NoAnswer: return Ends(1.2, TUpdateResult::NoAnswer, TUpdatePhase::Unlock, F);
     case TFaultKind::AnswerDelay:
       if (at <= kSmallDelayMs) return std::nullopt;
@@ -238,11 +239,25 @@ bool OfTheWait(TFaultKind AKind) {
 // table guess which comes first; such a pair is drawn again.
 bool Clash(const TFault& A, const TFault& B, const TReports& R) {
   if (A.Kind == B.Kind) return true;
+  // A board that never answers, or answers everything late, shows it at
+  // the unlock request, whatever else is done to its answers: which fault
+  // is seen depends on the wait, not on the table.
+  const auto ofEveryAnswer = [](const TFault& F) {
+    return F.Kind == TFaultKind::NoAnswer || F.Kind == TFaultKind::AnswerDelay;
+  };
+  const auto ofAnAnswer = [&](const TFault& F) {
+    return ofEveryAnswer(F) || F.Kind == TFaultKind::RefusePassword || F.Kind == TFaultKind::SilentAt ||
+           F.Kind == TFaultKind::LateAnswer || F.Kind == TFaultKind::GarbleAnswer ||
+           F.Kind == TFaultKind::WrongLength;
+  };
+  if ((ofEveryAnswer(A) && ofAnAnswer(B)) || (ofEveryAnswer(B) && ofAnAnswer(A))) return true;
   if (AtReport(A.Kind) && AtReport(B.Kind) && (A.Value == B.Value || A.Value + 1 == B.Value || B.Value + 1 == A.Value))
     return true;
-  const bool dropAtLoadPc = (A.Kind == TFaultKind::DropAfter && A.Value == R.LoadPc) ||
-                            (B.Kind == TFaultKind::DropAfter && B.Value == R.LoadPc);
-  return (OfTheWait(A.Kind) || dropAtLoadPc) && (OfTheWait(B.Kind) || dropAtLoadPc);
+  // A drop at Load PC ends in the wait as well.
+  const auto inTheWait = [&R](const TFault& F) {
+    return OfTheWait(F.Kind) || (F.Kind == TFaultKind::DropAfter && F.Value == R.LoadPc);
+  };
+  return inTheWait(A) && inTheWait(B);
 }
 
 }  // namespace

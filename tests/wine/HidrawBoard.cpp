@@ -118,7 +118,9 @@ void THidrawBoard::AddNode(sim::TSimBoard& ABoard, uint32_t ADeviceID) {
   LIdentity.HidrawIndex = FNextIndex++;
   sim::TSimBoard* LBoard = &ABoard;
   auto LNode = std::make_unique<THidrawNode>(FTestbed, LIdentity, [LBoard](const uint8_t* AData, size_t ALength) {
-    return static_cast<int>(LBoard->OnOutputReport(AData, static_cast<uint32_t>(ALength)));
+    const uint32_t LTaken = LBoard->OnOutputReport(AData, static_cast<uint32_t>(ALength));
+    LBoard->AfterOutputReport();
+    return static_cast<int>(LTaken);
   });
   std::string LError;
   if (!LNode->Add(LError)) {
