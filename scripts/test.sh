@@ -26,42 +26,15 @@ cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_W
 cmake --build build/test -j "$jobs"
 run_ctest --test-dir build/test --output-on-failure -j "$jobs" || status=1
 
-# HID device access under ThreadSanitizer: the worker's check-out and
-# check-in against the main thread's passes, reads against unplugs; and the
-# loader client and image flasher against the simulated board, whose
-# answers and returns come from its own timer thread. (The update workflow
-# itself runs in Qt's event loop; Debian's Qt is not built for
-# ThreadSanitizer, so its tests stay out of this run.)
-cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_WERROR=ON \
-  -DKESTROVA_GUI=OFF -DKESTROVA_ONLY="common;hid;sim;bsl" \
-  -DCMAKE_CXX_FLAGS="-fsanitize=thread" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread"
-cmake --build build/tsan -j "$jobs"
-TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/hid/tsan.supp" \
-  run_ctest --test-dir build/tsan --output-on-failure -j "$jobs" || status=1
-
-# ---- AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzz targets ----
-# The whole native tree once more, built by clang with ASan and UBSan and
-# leak checking at exit; the same build holds the libFuzzer targets.
-# fuzzer-no-link: coverage for the fuzz targets; the tests ignore it.
-cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_WERROR=ON \
-  -DCMAKE_CXX_COMPILER=clang++ -DKESTROVA_FUZZ=ON \
-  -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=undefined -fno-omit-frame-pointer" \
-  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined"
-cmake --build build/asan -j "$jobs"
-export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1"
-export LSAN_OPTIONS="suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppressions=0"
-export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-run_ctest --test-dir build/asan --output-on-failure -j "$jobs" || status=1
-echo "ASan+UBSan: $(grep -E 'tests passed, [0-9]+ tests? failed' "$summaries" | tail -1)" >>"$labelled"
-
-# Each fuzz target for 30 s from its seeds, the corpus it grows kept in the
-# build tree for the next run; then the RTF corpus read back by unrtf too.
-for target in fuzz_settings fuzz_titxt fuzz_descriptor fuzz_rtf; do
-  corpus="build/asan/fuzz-corpus/$target"
-  mkdir -p "$corpus"
-  options=(-max_total_time=30 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
-           -artifact_prefix="build/asan/$target-")
-  if [ -f "tests/fuzz/$target.dict" ]; then options+=(-dict="tests/fuzz/$target.dict"); fi
+# The Debian package: built in a tree configured for installation, checked
+# by lintian and the validators, installed, run, and purged.
+package_start=$SECONDS
+if ! bash scripts/package-check.sh >build/package-check.log 2>&1; then
+  tail -n 40 build/package-check.log
+  status=1
+fi
+package_result=$(grep '^Package: ' build/package-check.log | tail -1 || echo "Package: FAILED (see build/package-check.log)")
+echo "$package_result in $((SECONDS - package_start)) s" | tee -a "$labelled"
   fuzz_log="build/asan/$target.log"
   if "build/asan/tests/fuzz/$target" "${options[@]}" "$corpus" "tests/fuzz/corpus/$target" \
        >"$fuzz_log" 2>&1; then
@@ -124,15 +97,22 @@ cmake -S . -B build/mingw -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_
   -DKESTROVA_WINE_BOARD="$PWD/build/test/tests/wine/wine_hid_board"
 cmake --build build/mingw -j "$jobs"
 run_ctest --test-dir build/mingw --output-on-failure || status=1
+# The Windows zip, unpacked and run as a bench would.
+if (cd build/mingw && cpack -G ZIP >/dev/null) && bash scripts/windows-zip-check.sh build/mingw; then
+  echo "Windows zip: passed" | tee -a "$labelled"
+else
+  echo "Windows zip: FAILED" | tee -a "$labelled"
+  status=1
+fi
 # Leave no Wine server behind.
 WINEPREFIX="$KESTROVA_WINEPREFIX" /usr/lib/wine/wineserver -k || true
 
 cat "$labelled"
 # "N% tests passed, F tests failed out of T" of every run, added up; each
-# fuzz run counts as one test.
+# fuzz run, the package check and the Windows zip count as one test each.
 awk 'FILENAME == ARGV[1] && /tests passed, [0-9]+ tests? failed out of/ { failed += $4; total += $NF }
-     /^Fuzz .*: passed/ { total += 1 }
-     /^Fuzz .*: FAILED/ { total += 1; failed += 1 }
+     /^(Fuzz .*|Package|Windows zip): passed/ { total += 1 }
+     /^(Fuzz .*|Package|Windows zip): FAILED/ { total += 1; failed += 1 }
      END { printf "Total: %d passed, %d failed\n", total - failed, failed }' "$summaries" "$labelled"
 rm -f "$summaries" "$labelled"
 exit "$status"
