@@ -5,21 +5,24 @@
 # window as a new user on the simulated board under Xvfb, driven with
 # xdotool), and purged, after which none of its files may be left.
 # Run as root, after build/test is built (its make_demo_images makes the
-# images). Prints "Package: passed" or "Package: FAILED (...)"; the exit
+# images; KESTROVA_DEMO_IMAGES names another make_demo_images). Prints "Package: passed" or "Package: FAILED (...)"; the exit
 # status says the same.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=build/package
-demo_images=build/test/tools/make_demo_images
+demo_images=${KESTROVA_DEMO_IMAGES:-build/test/tools/make_demo_images}
 ci_user=kestrova-ci
 apn=ci.example
 
 fail() {
-  echo "Package: FAILED ($*)"
+  # What the screen showed, when the window was running.
+  if [ -n "${display:-}" ]; then DISPLAY=$display import -window root "$build/failure.png" 2>/dev/null || true; fi
+  echo "Package: FAILED ($*; the window's output in $build/window.log)"
   exit 1
 }
 trap 'echo "Package: FAILED (line $LINENO of $0)"' ERR
+[ -x "$demo_images" ] || fail "no $demo_images: build build/test first"
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_WERROR=ON \
   -DKESTROVA_INSTALLED=ON -DKESTROVA_TESTS=OFF \
@@ -44,6 +47,7 @@ cleanup() {
 }
 trap cleanup EXIT
 dpkg-deb -x "$deb" "$content"
+rm -f "$build/window.log" "$build/failure.png"
 desktop-file-validate "$content"/usr/share/applications/*.desktop || fail "desktop-file-validate"
 appstreamcli validate --no-net "$content"/usr/share/metainfo/*.metainfo.xml || fail "appstreamcli validate"
 grep -q '<modalias>usb:v2047p0200d\*</modalias>' "$content"/usr/share/metainfo/*.metainfo.xml ||
@@ -76,20 +80,21 @@ Xvfb -displayfd 3 -ac -nolisten tcp -screen 0 1024x768x24 3>"$work/display" 2>/d
 xvfb=$!
 for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 display=":$(cat "$work/display")"
-dump="$work/board.txt"
-touch "$dump" && chown "$ci_user" "$dump"
+dump="$home/board.txt"  # the simulated board's memory, written at the window's end
 
 # Starts the installed window as the user, on the simulated board; prints
 # the process id, and the window's id on the next line.
 start_window() {
   DISPLAY=$display setpriv --reuid="$ci_user" --regid="$ci_user" --init-groups --reset-env \
     env DISPLAY="$display" KESTROVA_SIM=board KESTROVA_SIM_DUMP="$dump" QT_QPA_PLATFORM=xcb \
-    /usr/bin/KestrovaSetup >>"$work/window.log" 2>&1 &
+    /usr/bin/KestrovaSetup >>"$build/window.log" 2>&1 &
   echo $!
   DISPLAY=$display timeout 20 xdotool search --sync --onlyvisible --name '^kestrova configurator$' | head -1
 }
 # Clicks at a point of the main window (client coordinates).
-click() { DISPLAY=$display xdotool mousemove --window "$1" "$2" "$3" click 1; }
+click() {
+  DISPLAY=$display xdotool mousemove --window "$1" "$2" "$3" sleep 0.2 click 1 sleep 0.3
+}
 # Points of the main window: the access point name, "Update FW && Save", Exit.
 apn_field=(297 178)
 update_button=(297 291)
@@ -100,10 +105,11 @@ wait_end() {
 }
 
 read -r pid window < <(start_window | paste -s -d' ')
-[ -n "${window:-}" ] || fail "the window did not show (see $work/window.log)"
+[ -n "${window:-}" ] || fail "the window did not show"
 sleep 1  # the simulated board arrives, the settings page comes up
 click "$window" "${apn_field[@]}"
 DISPLAY=$display xdotool key ctrl+a type "$apn"
+sleep 0.3
 click "$window" "${exit_button[@]}"
 wait_end "$pid" || fail "the window did not end at Exit"
 [ -d "$station" ] || fail "the first start made no $station"
@@ -130,8 +136,11 @@ logs=("$station"/logs/*.log.rtf)
 [ "${#logs[@]}" -eq 2 ] || fail "expected two log files in $station/logs"
 grep -q 'Firmware & Settings were sucesfully uploaded!' "${logs[1]}" ||
   fail "the update did not succeed (see ${logs[1]})"
-[ "$(srec_cat "$dump" -ti_txt -crop 0xFE00 0xFE0A -offset -0xFE00 -o - -binary)" = "$apn" ] ||
-  fail "the board holds no $apn at 0xFE00"
+# The access point name's record: its length, then the text.
+board_bytes() { srec_cat "$dump" -ti_txt -crop "$1" "$2" -offset "-$1" -o - -binary; }
+[ "$(board_bytes 0xFE00 0xFE01 | od -An -tu1 | tr -d ' ')" = "${#apn}" ] &&
+  [ "$(board_bytes 0xFE01 $((0xFE01 + ${#apn})))" = "$apn" ] ||
+  fail "the board's access point name record does not hold $apn"
 kill "$xvfb" && xvfb=
 
 # ---- removed ----
