@@ -11,9 +11,11 @@ string(LENGTH "\n${HEADING}\n" skip)
 math(EXPR start "${start} + ${skip}")
 string(SUBSTRING "${readme}" ${start} -1 text)
 string(REGEX MATCH "^#+" level "${HEADING}")
-string(LENGTH "${level}" depth)
-# The next heading of depth 1 .. depth ends the section.
-string(REGEX MATCH "\n#{1,${depth}} [^\n]*" next "${text}")
+# The next heading of the same or a higher level ends the section: "\n# ",
+# "\n## ", ... up to the heading's own number of "#".
+string(SUBSTRING "${level}" 1 -1 deeper)
+string(REGEX REPLACE "#" "#?" deeper "${deeper}")
+string(REGEX MATCH "\n#${deeper} [^\n]*" next "${text}")
 if(next)
   string(FIND "${text}" "${next}" end)
   string(SUBSTRING "${text}" 0 ${end} text)

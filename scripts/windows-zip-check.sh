@@ -17,7 +17,11 @@ for f in kestrova-flash.exe README-Windows.txt LICENSE.txt; do
   [ -s "$unpacked/$name/$f" ] || { echo "$name.zip holds no $f"; exit 1; }
 done
 [ "$(ls "$unpacked/$name" | wc -l)" -eq 3 ] || { echo "$name.zip holds more than its three files"; exit 1; }
-grep -q 'kestrova-flash --apn' "$unpacked/$name/README-Windows.txt" || { echo "README-Windows.txt is not the README's Windows section"; exit 1; }
+readme="$unpacked/$name/README-Windows.txt"
+if ! grep -q 'kestrova-flash --apn' "$readme" || grep -q '^#' "$readme"; then
+  echo "README-Windows.txt is not the README's Windows section alone"
+  exit 1
+fi
 grep -q 'MIT License' "$unpacked/$name/LICENSE.txt" || { echo "LICENSE.txt is not the license"; exit 1; }
 # Nothing but Windows' own DLLs: the program runs as unpacked.
 if x86_64-w64-mingw32-objdump -p "$unpacked/$name/kestrova-flash.exe" | grep -i 'DLL Name' | grep -Eiv 'kernel32|user32|advapi32|shell32|winmm|msvcrt|ws2_32|ole32|api-ms-win'; then
