@@ -14,6 +14,8 @@ constexpr char kLogsFolderName[] = "logs";
 constexpr char kBugReportName[] = "bugreport.txt";
 constexpr char kLockFileName[] = "KestrovaSetup.lock";
 constexpr char kUserDataName[] = "kestrova";
+constexpr char kNameAnother[] =
+    "The settings and the log cannot be kept there; name a folder you may write with KESTROVA_STATION.";
 
 std::filesystem::path& Override() {
   static std::filesystem::path folder;
@@ -34,10 +36,14 @@ void SetFolderOverride(const std::filesystem::path& AFolder) { Override() = AFol
 
 void CreateFolder() {
   const std::filesystem::path folder = Folder();
-  if (folder.empty()) throw std::runtime_error("Cannot find the station's folder: neither XDG_DATA_HOME nor HOME is set.");
+  if (folder.empty())
+    throw std::runtime_error(std::string("Cannot find the station's folder: neither XDG_DATA_HOME nor HOME is set. ") +
+                             kNameAnother);
   std::error_code error;
   std::filesystem::create_directories(folder, error);
-  if (error) throw std::runtime_error("Cannot create folder \"" + PathToUtf8(folder) + "\": " + error.message() + ".");
+  if (error)
+    throw std::runtime_error("Cannot create folder \"" + PathToUtf8(folder) + "\": " + error.message() + ". " +
+                             kNameAnother);
 }
 
 std::filesystem::path LoaderImage() { return Folder() / kLoaderImageName; }
