@@ -4,7 +4,9 @@
 # layer, the loader client and the simulated board again under
 # ThreadSanitizer, the whole native tree under AddressSanitizer and
 # UndefinedBehaviorSanitizer with each fuzz target run for 30 s, and the
-# plain layers cross-built for Windows with mingw-w64 and run under Wine.
+# plain layers cross-built for Windows with mingw-w64 and run under Wine;
+# and what is shipped: the Debian package built, checked, installed, run and
+# purged, and the Windows zip unpacked and run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -27,7 +29,8 @@ cmake --build build/test -j "$jobs"
 run_ctest --test-dir build/test --output-on-failure -j "$jobs" || status=1
 
 # The Debian package: built in a tree configured for installation, checked
-# by lintian and the validators, installed, run, and purged.
+# by lintian and the validators, installed, run, and purged
+# (scripts/package-check.sh; it needs build/test's make_demo_images).
 package_start=$SECONDS
 if ! bash scripts/package-check.sh >build/package-check.log 2>&1; then
   tail -n 40 build/package-check.log
@@ -35,6 +38,43 @@ if ! bash scripts/package-check.sh >build/package-check.log 2>&1; then
 fi
 package_result=$(grep '^Package: ' build/package-check.log | tail -1 || echo "Package: FAILED (see build/package-check.log)")
 echo "$package_result in $((SECONDS - package_start)) s" | tee -a "$labelled"
+
+# HID device access under ThreadSanitizer: the worker's check-out and
+# check-in against the main thread's passes, reads against unplugs; and the
+# loader client and image flasher against the simulated board, whose
+# answers and returns come from its own timer thread. (The update workflow
+# itself runs in Qt's event loop; Debian's Qt is not built for
+# ThreadSanitizer, so its tests stay out of this run.)
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_WERROR=ON \
+  -DKESTROVA_GUI=OFF -DKESTROVA_ONLY="common;hid;sim;bsl" \
+  -DCMAKE_CXX_FLAGS="-fsanitize=thread" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread"
+cmake --build build/tsan -j "$jobs"
+TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/hid/tsan.supp" \
+  run_ctest --test-dir build/tsan --output-on-failure -j "$jobs" || status=1
+
+# ---- AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzz targets ----
+# The whole native tree once more, built by clang with ASan and UBSan and
+# leak checking at exit; the same build holds the libFuzzer targets.
+# fuzzer-no-link: coverage for the fuzz targets; the tests ignore it.
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_WERROR=ON \
+  -DCMAKE_CXX_COMPILER=clang++ -DKESTROVA_FUZZ=ON \
+  -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=undefined -fno-omit-frame-pointer" \
+  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined"
+cmake --build build/asan -j "$jobs"
+export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1"
+export LSAN_OPTIONS="suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+run_ctest --test-dir build/asan --output-on-failure -j "$jobs" || status=1
+echo "ASan+UBSan: $(grep -E 'tests passed, [0-9]+ tests? failed' "$summaries" | tail -1)" >>"$labelled"
+
+# Each fuzz target for 30 s from its seeds, the corpus it grows kept in the
+# build tree for the next run; then the RTF corpus read back by unrtf too.
+for target in fuzz_settings fuzz_titxt fuzz_descriptor fuzz_rtf; do
+  corpus="build/asan/fuzz-corpus/$target"
+  mkdir -p "$corpus"
+  options=(-max_total_time=30 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
+           -artifact_prefix="build/asan/$target-")
+  if [ -f "tests/fuzz/$target.dict" ]; then options+=(-dict="tests/fuzz/$target.dict"); fi
   fuzz_log="build/asan/$target.log"
   if "build/asan/tests/fuzz/$target" "${options[@]}" "$corpus" "tests/fuzz/corpus/$target" \
        >"$fuzz_log" 2>&1; then
