@@ -148,4 +148,5 @@ DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq kestrova-configurator >/dev/
 for f in "${installed[@]}"; do
   [ ! -e "$f" ] || fail "$f is left after purge"
 done
+[ ! -e /usr/share/doc/kestrova-configurator ] || fail "/usr/share/doc/kestrova-configurator is left after purge"
 echo "Package: passed ($(basename "$deb"), ${#installed[@]} files installed, run and purged)"
