@@ -5,8 +5,9 @@
 # window as a new user on the simulated board under Xvfb, driven with
 # xdotool), and purged, after which none of its files may be left.
 # Run as root, after build/test is built (its make_demo_images makes the
-# images; KESTROVA_DEMO_IMAGES names another make_demo_images). Prints "Package: passed" or "Package: FAILED (...)"; the exit
-# status says the same.
+# images; KESTROVA_DEMO_IMAGES names another make_demo_images). Prints
+# "Package: passed" or "Package: FAILED (...)"; the exit status says the
+# same. On a failure in the window's run, $build/failure.png shows the screen.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -100,7 +101,7 @@ apn_field=(297 178)
 update_button=(297 291)
 exit_button=(446 479)
 wait_end() {
-  for _ in $(seq 100); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.1; done
+  for _ in $(seq 200); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.1; done
   return 1
 }
 
@@ -120,9 +121,10 @@ chown -R "$ci_user:" "$station"
 read -r pid window < <(start_window | paste -s -d' ')
 [ -n "${window:-}" ] || fail "the window did not show a second time"
 sleep 1
+[ -e "$station/KestrovaSetup.lock" ] || fail "no lock in $station while the window runs"
 click "$window" "${update_button[@]}"
 # The update ends with a message box above the main window.
-for _ in $(seq 300); do
+for _ in $(seq 600); do
   boxes=$(DISPLAY=$display xdotool search --onlyvisible --name '^kestrova configurator$' | wc -l)
   [ "$boxes" -ge 2 ] && break
   sleep 0.1
