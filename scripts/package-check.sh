@@ -44,6 +44,10 @@ cleanup() {
   if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; fi
   if [ -n "$xvfb" ]; then kill "$xvfb" 2>/dev/null || true; fi
   if id "$ci_user" >/dev/null 2>&1; then userdel -r "$ci_user" 2>/dev/null || true; fi
+  # A failed check leaves the machine as it found it.
+  if dpkg-query -W -f='${Status}' kestrova-configurator 2>/dev/null | grep -q ' installed$'; then
+    DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq kestrova-configurator >/dev/null 2>&1 || true
+  fi
   rm -rf "$content" "$work"
 }
 trap cleanup EXIT
