@@ -1,5 +1,5 @@
-// One configurator per folder: the window's side of the lock beside the
-// executable (settings/InstanceLock.h), and what the technician is told.
+// One configurator per station: the window's side of the lock in the
+// station's folder (settings/InstanceLock.h), and what the technician is told.
 #pragma once
 
 #include "InstanceLock.h"

@@ -43,6 +43,9 @@ int RunKestrovaSetup(int& argc, char** argv, const std::function<void()>& AOnSho
   ThreadRunnerModuleInit();
   LogWriterInitialize();
   TKestrovaApplication app(argc, argv);
+  // An installed build's first start makes the station's folder; the lock
+  // lives there too.
+  GuardStep([] { station::CreateFolder(); });
   TSingleInstance instance;
   if (!instance.Acquire()) {
     // Before anything reads or writes the settings or log files.
@@ -51,7 +54,7 @@ int RunKestrovaSetup(int& argc, char** argv, const std::function<void()>& AOnSho
     ThreadRunnerModuleShutdown();
     return EXIT_FAILURE;
   }
-  // A crash goes to bugreport.txt beside the executable.
+  // A crash goes to bugreport.txt in the station's folder.
   station::InstallCrashHandler(station::BugReport());
   TQtHidEventLoop hidLoop;
   hid::SetEventLoop(&hidLoop);

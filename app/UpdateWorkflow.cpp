@@ -57,6 +57,13 @@ TBox BoxFor(update::TUpdateMessage AKind, const update::TUpdateOutcome& AOutcome
   return {Sentence(words.What), Sentence(words.Todo)};
 }
 
+// Beneath a missing image's message: the folder the window takes both
+// images from (in an installed build a hidden one in the user's home).
+std::string WhereImagesGo() {
+  return std::string("Copy both firmware images, ") + station::kLoaderImageName + " and " +
+         station::kFirmwareImageName + ", into the folder \"" + PathToUtf8(station::Folder()) + "\".";
+}
+
 bool Exists(const std::string& APath) {
   std::error_code error;
   return std::filesystem::exists(Utf8ToPath(APath), error);
@@ -143,11 +150,11 @@ void TUpdateWorkflow::Start(const update::TSettingsTexts& ASettings) {
   file_loader = PathToUtf8(station::LoaderImage());
   file_fw = PathToUtf8(station::FirmwareImage());
   if (!Exists(file_loader)) {
-    FView.ShowMessage("FW (loader) file \"" + file_loader + "\" not found !");
+    FView.ShowMessage("FW (loader) file \"" + file_loader + "\" not found !", WhereImagesGo());
     return;
   }
   if (!Exists(file_fw)) {
-    FView.ShowMessage("FW (application) file \"" + file_fw + "\" not found !");
+    FView.ShowMessage("FW (application) file \"" + file_fw + "\" not found !", WhereImagesGo());
     return;
   }
   update::TUpdateOptions options;

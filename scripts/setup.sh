@@ -14,6 +14,7 @@ packages=(
   g++-mingw-w64-x86-64-posix wine64
   clang libclang-rt-14-dev
   fonts-dejavu-core
+  dpkg-dev file lintian desktop-file-utils appstream xdotool
 )
 
 missing=()

@@ -4,7 +4,9 @@
 # layer, the loader client and the simulated board again under
 # ThreadSanitizer, the whole native tree under AddressSanitizer and
 # UndefinedBehaviorSanitizer with each fuzz target run for 30 s, and the
-# plain layers cross-built for Windows with mingw-w64 and run under Wine.
+# plain layers cross-built for Windows with mingw-w64 and run under Wine;
+# and what is shipped: the Debian package built, checked, installed, run and
+# purged, and the Windows zip unpacked and run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -25,6 +27,17 @@ run_ctest() {
 cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_WERROR=ON
 cmake --build build/test -j "$jobs"
 run_ctest --test-dir build/test --output-on-failure -j "$jobs" || status=1
+
+# The Debian package: built in a tree configured for installation, checked
+# by lintian and the validators, installed, run, and purged
+# (scripts/package-check.sh; it needs build/test's make_demo_images).
+package_start=$SECONDS
+if ! bash scripts/package-check.sh >build/package-check.log 2>&1; then
+  tail -n 40 build/package-check.log
+  status=1
+fi
+package_result=$(grep '^Package: ' build/package-check.log | tail -1 || echo "Package: FAILED (see build/package-check.log)")
+echo "$package_result in $((SECONDS - package_start)) s" | tee -a "$labelled"
 
 # HID device access under ThreadSanitizer: the worker's check-out and
 # check-in against the main thread's passes, reads against unplugs; and the
@@ -124,15 +137,22 @@ cmake -S . -B build/mingw -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_
   -DKESTROVA_WINE_BOARD="$PWD/build/test/tests/wine/wine_hid_board"
 cmake --build build/mingw -j "$jobs"
 run_ctest --test-dir build/mingw --output-on-failure || status=1
+# The Windows zip, unpacked and run as a bench would.
+if (cd build/mingw && cpack -G ZIP >/dev/null) && bash scripts/windows-zip-check.sh build/mingw; then
+  echo "Windows zip: passed" | tee -a "$labelled"
+else
+  echo "Windows zip: FAILED" | tee -a "$labelled"
+  status=1
+fi
 # Leave no Wine server behind.
 WINEPREFIX="$KESTROVA_WINEPREFIX" /usr/lib/wine/wineserver -k || true
 
 cat "$labelled"
 # "N% tests passed, F tests failed out of T" of every run, added up; each
-# fuzz run counts as one test.
+# fuzz run, the package check and the Windows zip count as one test each.
 awk 'FILENAME == ARGV[1] && /tests passed, [0-9]+ tests? failed out of/ { failed += $4; total += $NF }
-     /^Fuzz .*: passed/ { total += 1 }
-     /^Fuzz .*: FAILED/ { total += 1; failed += 1 }
+     /^(Fuzz .*|Package|Windows zip): passed/ { total += 1 }
+     /^(Fuzz .*|Package|Windows zip): FAILED/ { total += 1; failed += 1 }
      END { printf "Total: %d passed, %d failed\n", total - failed, failed }' "$summaries" "$labelled"
 rm -f "$summaries" "$labelled"
 exit "$status"

@@ -1,6 +1,6 @@
 // One configurator per folder: a second copy started from the same folder
 // would flash the same board and write the same settings and log files.
-// The copy that runs holds a lock file beside the executable; the system
+// The copy that runs holds a lock file in the station's folder; the system
 // lets go of it when the process ends, however it ends, so a copy that
 // crashed keeps no one out.
 #pragma once

@@ -1,9 +1,12 @@
 // Draws the two pictures shown by the main window and writes them as PNG:
 //   header.png  377 x 89   wordmark with emblem, transparent background
 //   guide.png   507 x 287  how to connect the station's controller board
+// and, with --icons, the desktop icons of the package (the emblem alone,
+// NxN.png at the usual hicolor sizes).
 //
 // Regenerate (the PNGs are committed, the build never runs this program):
 //   cmake --build <dir> --target draw_pictures && <dir>/tools/draw_pictures <repo>/resources
+//   <dir>/tools/draw_pictures --icons <repo>/packaging/icons
 // Without a display, prefix the second command with QT_QPA_PLATFORM=offscreen.
 // Fonts: DejaVu Sans (Debian package fonts-dejavu-core).
 
@@ -752,6 +755,23 @@ QImage drawGuide()
     return img.convertToFormat(QImage::Format_RGB32);   // fully opaque
 }
 
+// ----------------------------------------------------------------- icons --
+
+const int kIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
+
+// The emblem's tile with room for its shadow, on a transparent square.
+QImage drawIcon(int size)
+{
+    QImage img(size, size, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal margin = size * 3.0 / 64.0;
+    drawEmblem(p, margin, margin * 0.5, size - 2.0 * margin);
+    p.end();
+    return img;
+}
+
 bool save(const QImage &img, const QString &dir, const QString &name)
 {
     const QString path = dir + QLatin1Char('/') + name;
@@ -769,8 +789,15 @@ int main(int argc, char *argv[])
 {
     QGuiApplication app(argc, argv);
     const QStringList args = QGuiApplication::arguments();
+    if (args.size() == 3 && args.at(1) == QStringLiteral("--icons")) {
+        bool ok = true;
+        for (int size : kIconSizes)
+            ok = ok && save(drawIcon(size), args.at(2), QStringLiteral("%1x%1.png").arg(size));
+        return ok ? 0 : 1;
+    }
     if (args.size() != 2) {
-        QTextStream(stderr) << "usage: draw_pictures <resources folder>\n";
+        QTextStream(stderr) << "usage: draw_pictures <resources folder>\n"
+                               "       draw_pictures --icons <icons folder>\n";
         return 2;
     }
     const QString dir = args.at(1);

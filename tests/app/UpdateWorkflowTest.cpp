@@ -141,6 +141,10 @@ TEST_F(UpdateTest, MissingImagesAreNamedAndNoWorkerStarts) {
   ASSERT_EQ(boxes.Texts().size(), 2);
   EXPECT_EQ(boxes.Texts()[0], "FW (loader) file \"" + app->Folder() + "kestrova.1.ldr.txt\" not found !");
   EXPECT_EQ(boxes.Texts()[1], "FW (application) file \"" + app->Folder() + "kestrova.2.fw.txt\" not found !");
+  // Beneath each: the folder both images go into.
+  const QString where = "Copy both firmware images, kestrova.1.ldr.txt and kestrova.2.fw.txt, into the folder \"" +
+                        app->Folder().chopped(1) + "\".";
+  EXPECT_EQ(boxes.Details(), QStringList({where, where}));
   EXPECT_FALSE(app->LogLines().contains("Flash thread - Start"));
 }
 

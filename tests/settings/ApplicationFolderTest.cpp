@@ -5,6 +5,9 @@
 
 #include <fstream>
 #include <iterator>
+#include <optional>
+#include <stdexcept>
+#include <string>
 
 #include "ChildProcess.h"
 #include "ScratchFolder.h"
@@ -29,6 +32,58 @@ TEST(ApplicationFolder, ACopyInAFolderWithCzechLettersFindsItselfThere) {
   const std::string found((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   ASSERT_FALSE(found.empty()) << "the copy wrote nothing where it is";
   EXPECT_TRUE(std::filesystem::equivalent(Utf8ToPath(found), folder)) << found;
+}
+
+}  // namespace
+
+namespace {
+
+// An installed build's station folder by the XDG rule; a relative or empty
+// XDG_DATA_HOME is ignored, and without HOME there is no folder at all.
+TEST(StationFolder, UserDataFolderFollowsTheXdgRule) {
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  const std::string data = PathToUtf8(base / "data");
+  const std::string home = PathToUtf8(base / "home");
+  const std::filesystem::path byHome = base / "home" / ".local" / "share" / "kestrova";
+  struct TRow {
+    std::optional<std::string> Xdg, Home;
+    std::filesystem::path Expected;
+  };
+  const TRow rows[] = {
+      {data, home, base / "data" / "kestrova"},
+      {std::nullopt, home, byHome},
+      {"", home, byHome},
+      {"relative/data", home, byHome},
+      {data, std::nullopt, base / "data" / "kestrova"},
+      {std::nullopt, std::nullopt, {}},
+      {"", "", {}},
+  };
+  for (const TRow& row : rows)
+    EXPECT_EQ(station::UserDataFolder(row.Xdg, row.Home), row.Expected)
+        << row.Xdg.value_or("(unset)") << " / " << row.Home.value_or("(unset)");
+}
+
+// The first start makes the folder, as deep as it goes; a file in the way
+// is named in the error.
+TEST(StationFolder, CreateFolderMakesTheFolderOrSaysWhyNot) {
+  stationtest::TScratchFolder scratch("create");
+  const std::filesystem::path folder = scratch.Path() / "share" / "kestrova";
+  station::SetFolderOverride(folder);
+  station::CreateFolder();
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
+  station::CreateFolder();  // an existing one is kept
+
+  std::ofstream(scratch.Path() / "file") << "x";
+  station::SetFolderOverride(scratch.Path() / "file" / "kestrova");
+  try {
+    station::CreateFolder();
+    ADD_FAILURE() << "no error for a file in the way";
+  } catch (const std::runtime_error& error) {
+    EXPECT_NE(std::string(error.what()).find("Cannot create folder \"" + PathToUtf8(scratch.Path() / "file" / "kestrova") + "\": "),
+              std::string::npos)
+        << error.what();
+  }
+  station::SetFolderOverride({});
 }
 
 }  // namespace
