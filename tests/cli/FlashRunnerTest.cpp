@@ -19,9 +19,11 @@
 #include "TiTxtImage.h"
 
 using namespace std::chrono_literals;
+using ::testing::AllOf;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::Not;
+using ::testing::StartsWith;
 
 namespace {
 
@@ -179,7 +181,10 @@ TEST_F(FlashRunnerTest, FastUpdateSendsFullReportsAndIsVerified) {
 TEST_F(FlashRunnerTest, QuietPrintsOnlyTheResult) {
   Plug();
   EXPECT_EQ(Run({"--quiet"}), TExitCode::Ok);
-  EXPECT_THAT(Out.Text(), ::testing::MatchesRegex("Board updated and verified in [0-9.]+ s\\.\n"));
+  // No bracket expressions: Windows' gtest has no full regular expressions.
+  const std::string out = Out.Text();
+  EXPECT_THAT(out, AllOf(StartsWith("Board updated and verified in "), EndsWith(" s.\n")));
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
   EXPECT_EQ(Err.Text(), "");
 }
 
