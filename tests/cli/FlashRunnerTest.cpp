@@ -261,9 +261,9 @@ TEST_F(FlashRunnerTest, EachFailureEndsWithItsCauseOnOneLine) {
       {{"answer-delay=1500"}, "", TExitCode::NoAnswer, "answered the unlock request only after 1."},
       {{"short-write=10"}, "", TExitCode::WriteFailed, "Only 10 of the 64 bytes of the unlock request reached"},
       {{"garble-answer=2"}, "", TExitCode::NoAnswer, "bytes that are no loader answer (3F 02 61 00)"},
-      // Stage 1: 2 passwords, 64 loader lines, Load PC; then the version query.
+      // Stage 1: 2 passwords, 64 loader lines, Load PC; then the version query and the board ID.
       {{"drop-after=40"}, "", TExitCode::BoardLeft, "left the bus while the loader was written, after 608 of 1024"},
-      {{"drop-after=100"}, "", TExitCode::BoardLeft, "left the bus while the firmware was written, after 512 of 3355"},
+      {{"drop-after=100"}, "", TExitCode::BoardLeft, "left the bus while the firmware was written, after 496 of 3355"},
       {{"drop-after=68"}, "", TExitCode::BoardLeft, "left the bus right after it came back"},
       {{"no-return"}, "", TExitCode::BoardNotBack, "did not come back under its new loader within 60 s"},
       {{"return-as=resident"}, "", TExitCode::BoardNotBack, "came back under its locked resident loader"},
