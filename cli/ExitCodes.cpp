@@ -25,6 +25,11 @@ TExitCode ExitCodeFor(TUpdateResult AResult) {
   return TExitCode::Error;
 }
 
+TExitCode ExitCodeOf(const update::TUpdateOutcome& AOutcome, bool AFast) {
+  if (AOutcome.Result != TUpdateResult::Success || AOutcome.Verified) return ExitCodeFor(AOutcome.Result);
+  return AFast ? TExitCode::VerifyFailed : TExitCode::NotVerified;
+}
+
 namespace {
 
 struct TRow {

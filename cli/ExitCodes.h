@@ -25,6 +25,9 @@ enum class TExitCode : int {
 };
 
 TExitCode ExitCodeFor(update::TUpdateResult AResult);
+// How an update of one board ends: a success counts only when verified;
+// written with --fast (AFast) and not verified, nothing confirms it.
+TExitCode ExitCodeOf(const update::TUpdateOutcome& AOutcome, bool AFast);
 // What the technician should do about a failure that is not an update's
 // outcome (an update's outcome says it itself), in one line.
 std::string AdviceFor(TExitCode ACode);

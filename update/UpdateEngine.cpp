@@ -90,6 +90,21 @@ const char* ResultName(TUpdateResult AResult) {
   return "?";
 }
 
+const char* PhaseName(TUpdatePhase APhase) {
+  switch (APhase) {
+    case TUpdatePhase::Images: return "images";
+    case TUpdatePhase::Connect: return "connect";
+    case TUpdatePhase::Unlock: return "unlock";
+    case TUpdatePhase::Loader: return "loader";
+    case TUpdatePhase::Wait: return "wait";
+    case TUpdatePhase::Identify: return "identify";
+    case TUpdatePhase::Firmware: return "firmware";
+    case TUpdatePhase::Verify: return "verify";
+    case TUpdatePhase::Done: return "done";
+  }
+  return "?";
+}
+
 bool OpensForReports(TJvHidDevice* ADev, std::string& AWhy) {
   if (ADev->OpenReadWrite()) return true;
   AWhy = DeviceOpenErrorText(ADev->LastError());

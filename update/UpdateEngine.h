@@ -95,6 +95,10 @@ enum class TUpdatePhase {
   Done,
 };
 
+// "images", "connect", "unlock", "loader", "wait", "identify", "firmware",
+// "verify", "done".
+const char* PhaseName(TUpdatePhase APhase);
+
 // Why the update ended, found where it happened: data, not words.
 struct TUpdateCause {
   TUpdatePhase Phase = TUpdatePhase::Images;
