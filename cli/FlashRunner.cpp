@@ -424,6 +424,7 @@ TExitCode TFlashRunner::TImpl::Gang() {
   TGangView view(Console.Out, Console.Terminal, &TerminalColumns, &MoveCursorUp);
   if (Options.Repeat) view.Line("Waiting for boards (Ctrl-C ends)...");
   const TGangEnd end = RunGang({Options, Interrupted, *Loop, Controller, Update, view, Log.get(), Record.get()});
+  view.Finish();
   if (!end.Refusal.empty()) return Fail(TExitCode::SeveralBoards, end.Refusal);
   if (end.Boards == 0 && !Options.Repeat) {
     update::TUpdateOutcome none;

@@ -66,6 +66,20 @@ void TGangView::Draw() {
   DrawLocked();
 }
 
+void TGangView::Finish() {
+  if (!FTerminal) return;
+  std::lock_guard<std::mutex> lock(FLock);
+  if (FDrawn > 0) FMoveUp(FOut, FDrawn);
+  for (const auto& [port, row] : FRows) {
+    std::string text = RowText(port, row);
+    if (text.size() < LineWidth(FColumns)) text.resize(LineWidth(FColumns), ' ');
+    FOut << text << '\n';
+  }
+  FOut.flush();
+  FRows.clear();
+  FDrawn = 0;
+}
+
 void TGangView::DrawLocked() {
   if (FDrawn > 0) FMoveUp(FOut, FDrawn);
   const size_t width = LineWidth(FColumns);

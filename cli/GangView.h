@@ -26,6 +26,9 @@ class TGangView {
   void Line(const std::string& AText);
   // Terminal: draws the ports' lines anew where they changed.
   void Draw();
+  // Terminal: draws the ports' lines a last time, in full, however wide;
+  // what follows goes below them.
+  void Finish();
 
  private:
   struct TRow {
