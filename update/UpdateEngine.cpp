@@ -185,7 +185,8 @@ TUpdateOutcome TUpdateEngine::TRun::Update() {
   if (!ReadImages(outcome)) return Tell(TUpdateMessage::ImageRefused, outcome);
   if (E.Cancelled()) return End(TUpdateResult::Cancelled);
   Phase = TUpdatePhase::Connect;
-  if (!TakeBoard(outcome)) return outcome.Result == TUpdateResult::SeveralBoards ? Tell(TUpdateMessage::SeveralBoards, outcome) : outcome;
+  if (!TakeBoard(outcome))
+    return outcome.Result == TUpdateResult::SeveralBoards ? Tell(TUpdateMessage::SeveralBoards, outcome) : outcome;
   std::string why;
   if (E.FOptions.CanOpen && !E.FOptions.CanOpen(Dev, why))
     return Tell(TUpdateMessage::CannotOpen, End(TUpdateResult::CannotOpen, why));
