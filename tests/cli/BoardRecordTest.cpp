@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <regex>
 #include <thread>
 
 #include "BoardRecord.h"
@@ -46,7 +47,8 @@ TEST(BoardRecord, LinesOfBoardsThatEndAtOnceStayWhole) {
   EXPECT_EQ(line, "earlier line");  // appended, never replaced
   int lines = 0;
   for (; std::getline(in, line); ++lines) {
-    ASSERT_THAT(line, ::testing::MatchesRegex("\\{\"time\":.*\"port\":\"1-1\\.[1-8]\".*\"apn\":\"[a-h]{40}\",.*\\}"));
+    ASSERT_TRUE(std::regex_match(line, std::regex("\\{\"time\":.*\"port\":\"1-1\\.[1-8]\".*\"apn\":\"[a-h]{40}\",.*\\}")))
+        << line;
     const char board = line[line.find("\"port\":\"1-1.") + 12];
     const std::string apn = line.substr(line.find("\"apn\":\"") + 7, 40);
     EXPECT_EQ(apn, std::string(40, static_cast<char>('a' + (board - '1')))) << line;

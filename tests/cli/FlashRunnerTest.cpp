@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <regex>
 #include <set>
 #include <thread>
 
@@ -179,7 +180,7 @@ TEST_F(FlashRunnerTest, FastUpdateSendsFullReportsAndIsVerified) {
 TEST_F(FlashRunnerTest, QuietPrintsOnlyTheResult) {
   Plug();
   EXPECT_EQ(Run({"--quiet"}), TExitCode::Ok);
-  EXPECT_THAT(Out.Text(), ::testing::MatchesRegex("Board updated and verified in [0-9.]+ s\\.\n"));
+  EXPECT_TRUE(std::regex_match(Out.Text(), std::regex("Board updated and verified in [0-9.]+ s\\.\n"))) << Out.Text();
   EXPECT_EQ(Err.Text(), "");
 }
 
@@ -419,6 +420,7 @@ TEST_F(FlashRunnerTest, GangUpdatesEveryBoardAtOnceAndRecordsEach) {
   std::vector<std::shared_ptr<sim::TSimBoard>> boards;
   for (int i = 1; i <= 8; ++i) boards.push_back(Plug({"port=1-1." + std::to_string(i), "frame-timed"}));
   const std::string record = Images.File("r.jsonl");
+  std::filesystem::remove(record);
   const double eight = timed({"--gang", "--fast", "--record", record});
   std::printf("[ figures  ] --gang --fast, frame-timed: 1 board %.2f s, 8 boards %.2f s (%.2f times)\n", one, eight,
               eight / one);
@@ -429,7 +431,8 @@ TEST_F(FlashRunnerTest, GangUpdatesEveryBoardAtOnceAndRecordsEach) {
   ASSERT_EQ(lines.size(), 8u);
   std::set<std::string> ports, ids;
   for (const std::string& line : lines) {
-    EXPECT_THAT(line, ::testing::MatchesRegex(kRecordLine));
+    // gtest's own expressions on Windows know no brackets and no counts.
+    EXPECT_TRUE(std::regex_match(line, std::regex(kRecordLine))) << line;
     ports.insert(line.substr(line.find("\"port\""), 17));
     ids.insert(line.substr(line.find("\"board_id\""), 30));
   }
