@@ -14,11 +14,9 @@
 #include "PlainEventLoop.h"
 #include "PrintableText.h"
 #include "ProgressView.h"
-#include "SimEnvironment.h"
 #include "SimSession.h"
 #include "UpdateCauseText.h"
 #include "UpdateEngine.h"
-#include "Utf8Environment.h"
 
 namespace {
 
@@ -278,8 +276,7 @@ void TFlashRunner::TImpl::StartBus() {
     std::lock_guard<std::mutex> lock(GDoneLock);
     GDoneBoards.clear();
   }
-  if (const auto list = Utf8Environment(sim::kSimEnvironmentVariable); list && !list->empty())
-    Sim = TSimSession::FromList(*list);
+  Sim = TSimSession::FromEnvironment();
   Loop = std::make_unique<hid::TPlainEventLoop>();
   Controller = std::make_shared<TJvHidDeviceController>();
   Controller->OnDeviceSkipped = [this](TJvHidDeviceController*, const TJvHidPnPInfo& AInfo, const std::string& AReason) {
