@@ -23,6 +23,12 @@ void Complain(const std::string& AText) {
 
 bool IsBoardItem(const std::string& AWord) { return AWord == "board" || AWord.rfind("board:", 0) == 0; }
 
+// A device of KESTROVA_SIM other than a board, not a port.
+bool IsOtherItem(const std::string& AWord) {
+  const std::string name = AWord.substr(0, AWord.find(':'));
+  return name == "keyboard" || name == "mouse" || name == "hub";
+}
+
 // The hub that APort is one of the ports of; null for a port of the bus.
 std::shared_ptr<sim::TSimHub> HubOf(const sim::TSimBus& ABus, const std::string& APort) {
   for (const auto& hub : ABus.Hubs()) {
@@ -42,6 +48,7 @@ std::string TSimSession::Apply(const std::string& ALine) {
   if (what.empty() || !more.empty() || (verb != "plug" && verb != "unplug"))
     return std::string("not a command (the commands: ") + kCommands + ")";
   if (verb == "unplug") return Unplug(what);
+  if (IsOtherItem(what)) return "only a board can be plugged in (plug board[:OPTIONS])";
   return IsBoardItem(what) ? PlugNew(what) : PlugBack(what);
 }
 
