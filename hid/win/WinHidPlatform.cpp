@@ -19,6 +19,8 @@ constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
 // A report the device has not taken within this is given up: a board that
 // hangs must not hold the update (or an unplug waiting for it) for ever.
 constexpr DWORD kWriteLimitMs = 1000;
+// ERROR_NO_SUCH_DEVICE, which the mingw-w64 headers of Debian lack.
+constexpr DWORD kErrorNoSuchDevice = 433;
 
 // The sizes SetupAPI checks are those of this build's own structures:
 // 28/28/6 on 32-bit Windows, 32/32/8 on x64.
@@ -288,7 +290,7 @@ std::string TWinHidPlatform::OpenFailureHint(uint32_t ACode) {
 
 // A HID device pulled from the bus fails its I/O with one of these.
 bool TWinHidPlatform::DeviceGoneError(uint32_t ACode) {
-  return ACode == ERROR_DEVICE_NOT_CONNECTED || ACode == ERROR_NO_SUCH_DEVICE ||
+  return ACode == ERROR_DEVICE_NOT_CONNECTED || ACode == kErrorNoSuchDevice ||
          ACode == ERROR_DEVICE_REMOVED;
 }
 
