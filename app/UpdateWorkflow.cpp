@@ -52,6 +52,7 @@ TBox BoxFor(update::TUpdateMessage AKind, const update::TUpdateOutcome& AOutcome
     case M::VerifyFailed: return {update::kNotCorrectText, Sentence(words.What)};  // the text says what to do
     case M::ImageRefused:
     case M::CannotOpen: return {words.What, ""};
+    case M::SeveralBoards: return {Sentence(words.What), Sentence(words.Todo)};
     case M::Failed: break;
   }
   return {Sentence(words.What), Sentence(words.Todo)};

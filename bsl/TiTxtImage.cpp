@@ -313,7 +313,7 @@ TTiTxtImage CheckTiTxtImage(const std::vector<std::string>& ALines, TTiTxtImageK
   return TImageChecker(AKind, AFileName).Check(ALines);
 }
 
-std::vector<std::string> ReadTiTxtImageLines(const std::string& AFileName) {
+std::vector<std::string> ReadTiTxtImageLines(const std::string& AFileName, std::string* AText) {
   if (const std::string problem = TiTxtFileProblem(AFileName); !problem.empty())
     throw ETiTxtImageError(AFileName, 0, problem);
   const long long size = TiTxtFileSize(AFileName);
@@ -331,6 +331,7 @@ std::vector<std::string> ReadTiTxtImageLines(const std::string& AFileName) {
     throw ETiTxtImageError(AFileName, 0,
                            "the file holds binary data (a zero byte at offset " + std::to_string(zero) +
                                "), not TI-TXT text");
+  if (AText != nullptr) *AText = text;
   return SplitTiTxtLines(text);
 }
 

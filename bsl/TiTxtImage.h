@@ -125,8 +125,9 @@ TTiTxtImage CheckTiTxtImage(const std::vector<std::string>& ALines, TTiTxtImageK
 
 // The lines of AFileName as the flasher reads them, for a caller that
 // checks them and then flashes the very same lines. A missing, unreadable
-// or too large file raises ETiTxtImageError (line 0).
-std::vector<std::string> ReadTiTxtImageLines(const std::string& AFileName);
+// or too large file raises ETiTxtImageError (line 0). AText, when given,
+// receives the file's bytes as read.
+std::vector<std::string> ReadTiTxtImageLines(const std::string& AFileName, std::string* AText = nullptr);
 
 // Reads AFileName and checks it; a missing, unreadable, empty or too large
 // file is refused the same way (line 0).

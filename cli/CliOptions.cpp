@@ -20,6 +20,7 @@ constexpr TValueOption kOptionalValues[] = {
     {"--password", &TCliOptions::Password},
     {"--settings", &TCliOptions::SettingsFile},
     {"--log", &TCliOptions::LogFile},
+    {"--record", &TCliOptions::RecordFile},
 };
 
 struct TFlag {
@@ -29,7 +30,7 @@ struct TFlag {
 
 constexpr TFlag kFlags[] = {
     {"--quiet", &TCliOptions::Quiet}, {"--list", &TCliOptions::List},
-    {"--repeat", &TCliOptions::Repeat}, {"--fast", &TCliOptions::Fast},
+    {"--repeat", &TCliOptions::Repeat}, {"--fast", &TCliOptions::Fast}, {"--gang", &TCliOptions::Gang},
     {"--help", &TCliOptions::Help}, {"--version", &TCliOptions::Version},
 };
 
@@ -80,6 +81,11 @@ TCliOptions ParseCliOptions(const std::vector<std::string>& AArgs) {
       if (field.empty()) throw ECliUsage(name + " needs a file name");
       known = true;
     }
+    if (name == "--port") {
+      options.Ports.push_back(TakeValue(name, inlineValue, AArgs, i));
+      if (options.Ports.back().empty()) throw ECliUsage("--port needs a port (see --list)");
+      known = true;
+    }
     for (const TValueOption& option : kOptionalValues) {
       if (name != option.Name) continue;
       if (options.*option.Field) throw ECliUsage(name + " is given twice");
@@ -88,8 +94,8 @@ TCliOptions ParseCliOptions(const std::vector<std::string>& AArgs) {
     }
     if (!known) throw ECliUsage("unknown argument \"" + PrintableText(arg, kExcerpt) + "\" (see --help)");
   }
-  if (options.List && (options.Repeat || options.Fast))
-    throw ECliUsage("--list only lists devices; it cannot be combined with --repeat or --fast");
+  if (options.List && (options.Repeat || options.Fast || options.Gang || !options.Ports.empty()))
+    throw ECliUsage("--list only lists devices; it cannot be combined with --repeat, --fast, --gang or --port");
   return options;
 }
 
@@ -111,6 +117,10 @@ std::string CliHelpText() {
          "Running:\n"
          "  --fast             write full reports without pauses (always verified)\n"
          "  --repeat           production: update one board after another until Ctrl-C\n"
+         "  --gang             update every board connected, all at once (with --repeat:\n"
+         "                     each board that is connected later, as it comes)\n"
+         "  --port PATH        only the board at this USB port (see --list); may be repeated\n"
+         "  --record FILE      append one JSON line per board to FILE (ID, result, checksums)\n"
          "  --log FILE         write the full log with timestamps to FILE\n"
          "  --quiet            no progress, only results and errors\n"
          "  --list             list every HID device seen and whether it can be opened\n"

@@ -20,6 +20,9 @@ struct TCliOptions {
   std::optional<std::string> Apn, Login, Password;  // UTF-8
   std::optional<std::string> SettingsFile;
   std::optional<std::string> LogFile;
+  std::optional<std::string> RecordFile;  // one JSON line per board, appended
+  std::vector<std::string> Ports;         // only the boards at these ports (empty: any)
+  bool Gang = false;                      // every board at once
   bool Quiet = false;
   bool List = false;
   bool Repeat = false;

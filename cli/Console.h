@@ -4,6 +4,7 @@
 // implementation per platform, chosen by CMake.
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,10 @@ class TUtf8Console {
 // Columns of the terminal (console window) that standard output shows on;
 // 0 when unknown, as when standard output is not a terminal.
 int TerminalColumns();
+
+// Puts the cursor of the terminal that AOut (standard output) shows on at
+// the start of the line ALines up, to draw those lines anew.
+void MoveCursorUp(std::ostream& AOut, int ALines);
 
 // While the object lives, Ctrl-C (on Windows also Ctrl-Break, and closing
 // the console, logging off or shutting down) calls AInterrupt, every time,

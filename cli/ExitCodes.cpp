@@ -9,6 +9,7 @@ TExitCode ExitCodeFor(TUpdateResult AResult) {
     case TUpdateResult::Success: return TExitCode::Ok;
     case TUpdateResult::BadImage: return TExitCode::BadInput;
     case TUpdateResult::NoBoard: return TExitCode::NoBoard;
+    case TUpdateResult::SeveralBoards: return TExitCode::SeveralBoards;
     case TUpdateResult::CannotOpen: return TExitCode::CannotOpen;
     case TUpdateResult::PasswordRefused: return TExitCode::PasswordRefused;
     case TUpdateResult::BoardNotBack:
@@ -22,6 +23,11 @@ TExitCode ExitCodeFor(TUpdateResult AResult) {
     case TUpdateResult::Error: return TExitCode::Error;
   }
   return TExitCode::Error;
+}
+
+TExitCode ExitCodeOf(const update::TUpdateOutcome& AOutcome, bool AFast) {
+  if (AOutcome.Result != TUpdateResult::Success || AOutcome.Verified) return ExitCodeFor(AOutcome.Result);
+  return AFast ? TExitCode::VerifyFailed : TExitCode::NotVerified;
 }
 
 namespace {
@@ -44,10 +50,12 @@ constexpr TRow kRows[] = {
     {TExitCode::BoardNotBack, "the board did not come back under its new loader within 60 s", ""},
     {TExitCode::WriteFailed, "writing to the board failed", ""},
     {TExitCode::VerifyFailed, "the firmware on the board is not correct (or, with --fast, not verified)", ""},
-    {TExitCode::SomeFailed, "--repeat: at least one board failed", "see the line of each board"},
+    {TExitCode::SomeFailed, "--repeat or --gang: at least one board failed", "see the line of each board"},
     {TExitCode::NoAnswer, "the board did not answer in time, or not as its loader does", ""},
     {TExitCode::BoardLeft, "the board left the bus during the update", ""},
     {TExitCode::NotVerified, "written, but the loader cannot check memory: not verified", ""},
+    {TExitCode::SeveralBoards, "more than one board under its loader, and neither --gang nor --port",
+     "connect only the board to update, or choose it with --port (--gang updates them all)"},
     {TExitCode::Interrupted, "interrupted (Ctrl-C)", ""},
 };
 

@@ -16,14 +16,18 @@ enum class TExitCode : int {
   BoardNotBack = 6,     // the board did not come back under the RAM loader
   WriteFailed = 7,      // an image did not go to the board completely
   VerifyFailed = 8,     // the board holds something else, or could not be checked with --fast
-  SomeFailed = 9,       // --repeat: at least one board failed
+  SomeFailed = 9,       // --repeat or --gang: at least one board failed
   NoAnswer = 10,        // the board did not answer, or not as its loader does
   BoardLeft = 11,       // the board left the bus during the update
   NotVerified = 12,     // written, but the loader cannot check memory
+  SeveralBoards = 13,   // more than one board, and neither --gang nor --port
   Interrupted = 130,    // Ctrl-C during an update (128 + SIGINT, as shells report it)
 };
 
 TExitCode ExitCodeFor(update::TUpdateResult AResult);
+// How an update of one board ends: a success counts only when verified;
+// written with --fast (AFast) and not verified, nothing confirms it.
+TExitCode ExitCodeOf(const update::TUpdateOutcome& AOutcome, bool AFast);
 // What the technician should do about a failure that is not an update's
 // outcome (an update's outcome says it itself), in one line.
 std::string AdviceFor(TExitCode ACode);

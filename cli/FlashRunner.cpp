@@ -6,11 +6,15 @@
 #include <set>
 #include <thread>
 
-#include "BoardIds.h"
+#include "BoardPorts.h"
+#include "BoardRecord.h"
 #include "CliLog.h"
+#include "Console.h"
 #include "CliSettings.h"
 #include "DeviceList.h"
 #include "FastImageWriter.h"
+#include "GangRun.h"
+#include "NewBoards.h"
 #include "PlainEventLoop.h"
 #include "PrintableText.h"
 #include "ProgressView.h"
@@ -26,47 +30,16 @@ using TClock = std::chrono::steady_clock;
 constexpr uint32_t kLoopSliceMs = 100;  // how soon Ctrl-C and the end of an update are seen
 constexpr uint32_t kFirstPassMs = 200;  // the device list is complete after the first pass
 
-// Boards already updated in this run of --repeat and still plugged in
-// (device identities). A board is forgotten when a pass finds it gone: its
-// number may come back with the next board. The engine's board predicate
-// is a plain function, hence a process-wide set.
-std::mutex GDoneLock;
-std::set<uint32_t> GDoneBoards;
-
-bool IsLoaderBoard(TJvHidDevice* ADevice) {
-  const hid::THidAttributes& a = ADevice->Attributes();
-  return IsBslBoard(a.VendorID, a.ProductID);
-}
-
-void Forget(TJvHidDevice* ADevice) {
-  std::lock_guard<std::mutex> lock(GDoneLock);
-  GDoneBoards.erase(ADevice->PnPInfo().FDeviceID);
-}
-
-bool IsDone(TJvHidDevice* ADevice) {
-  std::lock_guard<std::mutex> lock(GDoneLock);
-  return GDoneBoards.count(ADevice->PnPInfo().FDeviceID) != 0;
-}
-
-// The engine's predicate: a board under its loader that this run has not
-// updated yet (FindMyDevice logs every device it looks at).
-bool FindNewBoard(TJvHidDevice* ADevice) { return update::FindMyDevice(ADevice) && !IsDone(ADevice); }
-bool FindNewBoardQuietly(TJvHidDevice* ADevice) { return IsLoaderBoard(ADevice) && !IsDone(ADevice); }
-
-// Data bytes written before each line of an image (index: 0-based line).
-std::vector<size_t> BytesBeforeLines(const update::TUpdateImage& AImage) {
-  std::vector<size_t> perLine(static_cast<size_t>(AImage.Checked.LineCount) + 1, 0);
-  for (const TTiTxtSection& section : AImage.Checked.Sections)
-    for (const TTiTxtDataLine& line : section.Lines) perLine[static_cast<size_t>(line.Line)] += line.Count;
-  std::vector<size_t> before(perLine.size(), 0);
-  for (size_t i = 1; i < perLine.size(); ++i) before[i] = before[i - 1] + perLine[i];
-  return before;  // before[i]: bytes on lines 1..i, i.e. before 0-based line i
-}
-
 std::string Seconds(TClock::duration ADuration) {
   char text[32];
   std::snprintf(text, sizeof text, "%.1f s", std::chrono::duration<double>(ADuration).count());
   return text;
+}
+
+std::vector<std::string> PortsOf(const std::vector<update::TBoardSeen>& ABoards) {
+  std::vector<std::string> ports;
+  for (const update::TBoardSeen& board : ABoards) ports.push_back(board.Port);
+  return ports;
 }
 
 std::string Clock() { return LogTimestamp().substr(12, 8); }  // hh:mm:ss
@@ -79,6 +52,22 @@ std::string CommandLineText(const std::vector<std::string>& AArgs) {
     text += " " + (plain ? PrintableText(arg) : "\"" + PrintableText(arg) + "\"");
   }
   return text;
+}
+
+// The command that updates again only the boards at APorts: the same
+// arguments with these ports instead of any given, without --repeat.
+std::string RetryCommand(const std::vector<std::string>& AArgs, const std::vector<std::string>& APorts) {
+  std::vector<std::string> args;
+  for (size_t i = 0; i < AArgs.size(); ++i) {
+    if (AArgs[i] == "--port") {
+      ++i;  // and its value
+      continue;
+    }
+    if (AArgs[i].rfind("--port=", 0) == 0 || AArgs[i] == "--repeat") continue;
+    args.push_back(AArgs[i]);
+  }
+  for (const std::string& port : APorts) args.insert(args.end(), {"--port", port});
+  return CommandLineText(args);
 }
 
 // The engine's events on the console and in the log.
@@ -162,6 +151,7 @@ struct TFlashRunner::TImpl {
   std::atomic<bool>& Interrupted;
   TProgressView View;
   std::unique_ptr<TCliLog> Log;
+  std::unique_ptr<TRecordFile> Record;
   std::unique_ptr<TSimSession> Sim;
   std::unique_ptr<hid::TPlainEventLoop> Loop;
   std::shared_ptr<TJvHidDeviceController> Controller;
@@ -177,9 +167,12 @@ struct TFlashRunner::TImpl {
   update::TUpdateOutcome RunOne();
   TExitCode Single();
   TExitCode Repeat();
-  bool NewBoardPresent();
-  bool BoardCannotBeOpened(std::string& AReason);
+  TExitCode Gang();
+  TExitCode GangEnd(const TGangEnd& AEnd);
+  std::vector<update::TBoardSeen> NewBoards();
+  bool BoardCannotBeOpened(const update::TBoardSeen& ABoard, std::string& AReason);
   void MarkPresentBoardsDone();
+  void RecordBoard(const update::TUpdateOutcome& AOutcome, TClock::duration ATook);
   // A failure that is no update's outcome: its text and what to do.
   TExitCode Fail(TExitCode ACode, std::string AText) {
     // One line: texts written for a message box may hold several.
@@ -225,7 +218,7 @@ TExitCode TFlashRunner::Run() {
     }
     if (const TExitCode code = d->Prepare(); code != TExitCode::Ok) return code;
     d->StartBus();
-    const TExitCode code = d->Options.Repeat ? d->Repeat() : d->Single();
+    const TExitCode code = d->Options.Gang ? d->Gang() : d->Options.Repeat ? d->Repeat() : d->Single();
     if (d->Sim) d->Sim->WriteDump();
     return code;
   } catch (const ECliUsage& e) {
@@ -249,7 +242,12 @@ TExitCode TFlashRunner::TImpl::Prepare() {
     Log->Write(CliVersionText().substr(0, CliVersionText().size() - 1));
     Log->Write("command line: " + CommandLineText(Options.Arguments));
   }
+  if (Options.RecordFile) {
+    Record = std::make_unique<TRecordFile>(*Options.RecordFile);
+    if (!Record->Good()) throw ECliUsage("the record file \"" + *Options.RecordFile + "\" cannot be written");
+  }
   Update.Settings = ResolveSettings(Options);
+  Update.Ports = Options.Ports;
   Update.LoaderFile = Options.LoaderFile;
   Update.FirmwareFile = Options.FirmwareFile;
   const std::pair<const std::string*, update::TImageRole> files[] = {
@@ -272,10 +270,7 @@ TExitCode TFlashRunner::TImpl::Prepare() {
 }
 
 void TFlashRunner::TImpl::StartBus() {
-  {
-    std::lock_guard<std::mutex> lock(GDoneLock);
-    GDoneBoards.clear();
-  }
+  ForgetAllBoards();
   Sim = TSimSession::FromEnvironment();
   Loop = std::make_unique<hid::TPlainEventLoop>();
   Controller = std::make_shared<TJvHidDeviceController>();
@@ -283,7 +278,7 @@ void TFlashRunner::TImpl::StartBus() {
     Skipped.push_back({AInfo.FDevicePath, AReason});
     if (Log) Log->Write("HID device " + AInfo.FDevicePath + " left out: " + AReason);
   };
-  Controller->OnRemoval = &Forget;
+  Controller->OnRemoval = &ForgetBoard;
   Loop->RunFor(0);
   Loop->RunFor(kFirstPassMs);  // arrivals of the first pass
 }
@@ -307,11 +302,21 @@ update::TUpdateOutcome TFlashRunner::TImpl::RunOne() {
   return outcome;
 }
 
+// The boards under their loader that this run may take and has not
+// updated yet.
+std::vector<update::TBoardSeen> TFlashRunner::TImpl::NewBoards() {
+  std::lock_guard<std::mutex> lock(update::BoardChoiceLock());
+  return update::BoardsPresent(*Controller, &FindNewBoardQuietly, Options.Ports);
+}
+
 // A board that is there but cannot be opened is named with the system's
 // reason before the update starts (the update would see a silent board).
-bool TFlashRunner::TImpl::BoardCannotBeOpened(std::string& AReason) {
+bool TFlashRunner::TImpl::BoardCannotBeOpened(const update::TBoardSeen& ABoard, std::string& AReason) {
   TJvHidDevice* device = nullptr;
-  if (!Controller->CheckOutByCallback(device, &FindNewBoardQuietly)) return false;
+  {
+    std::lock_guard<std::mutex> lock(update::BoardChoiceLock());
+    if (!update::CheckOutSeen(*Controller, ABoard, device)) return false;
+  }
   std::string reason;
   const bool opened = CanOpenForReports(*device, reason);
   AReason = "the board " + device->PnPInfo().FDevicePath + " " + reason;
@@ -319,46 +324,46 @@ bool TFlashRunner::TImpl::BoardCannotBeOpened(std::string& AReason) {
   return !opened;
 }
 
-TExitCode TFlashRunner::TImpl::Single() {
-  const auto start = TClock::now();
-  if (std::string reason; BoardCannotBeOpened(reason)) return Fail(TExitCode::CannotOpen, reason);
-  const update::TUpdateOutcome outcome = RunOne();
-  const std::string took = Seconds(TClock::now() - start);
-  if (outcome.Result == update::TUpdateResult::Success && outcome.Verified) {
-    Say("Board updated and verified in " + took + ".");
-    return TExitCode::Ok;
-  }
-  if (outcome.Result == update::TUpdateResult::Success && Options.Fast)
-    return Report(TExitCode::VerifyFailed,
-                  "written with --fast, but the loader cannot check memory, so nothing confirms the firmware; "
-                  "do not use the board");
-  if (outcome.Result == update::TUpdateResult::Success)
-    return Report(TExitCode::NotVerified, "Board updated in " + took +
-                                              ", but its loader cannot check memory, so the firmware was not verified");
-  if (outcome.Result == update::TUpdateResult::Cancelled)
-    return Report(TExitCode::Interrupted, "interrupted by Ctrl-C during the update; run the update again before using the board");
-  return Report(ExitCodeFor(outcome.Result), update::CauseLine(outcome));
+void TFlashRunner::TImpl::RecordBoard(const update::TUpdateOutcome& AOutcome, TClock::duration ATook) {
+  if (Record && !Record->Append(RecordOf(AOutcome, std::chrono::duration<double>(ATook).count(), Update, Options.Fast)))
+    Say("kestrova-flash: the record of the board could not be written to \"" + *Options.RecordFile + "\"");
 }
 
-bool TFlashRunner::TImpl::NewBoardPresent() {
-  bool found = false;
-  Controller->OnEnumerate = [&found](TJvHidDevice* ADevice, int) {
-    found = IsLoaderBoard(ADevice) && !IsDone(ADevice);
-    return !found;
-  };
-  Controller->Enumerate();
-  Controller->OnEnumerate = nullptr;
-  return found;
+// With more than one board and no --port that chooses one, nothing is
+// sent: the technician decides which board is meant.
+TExitCode TFlashRunner::TImpl::Single() {
+  const auto start = TClock::now();
+  const std::vector<update::TBoardSeen> boards = NewBoards();
+  if (boards.size() > 1) return Fail(TExitCode::SeveralBoards, update::SeveralBoardsText(PortsOf(boards)));
+  if (std::string reason; !boards.empty() && BoardCannotBeOpened(boards.front(), reason))
+    return Fail(TExitCode::CannotOpen, reason);
+  const update::TUpdateOutcome outcome = RunOne();
+  RecordBoard(outcome, TClock::now() - start);
+  const std::string took = Seconds(TClock::now() - start);
+  switch (ExitCodeOf(outcome, Options.Fast)) {
+    case TExitCode::Ok: Say("Board updated and verified in " + took + "."); return TExitCode::Ok;
+    case TExitCode::NotVerified:
+      if (outcome.Result != update::TUpdateResult::Success) break;
+      return Report(TExitCode::NotVerified, "Board updated in " + took +
+                                                ", but its loader cannot check memory, so the firmware was not verified");
+    case TExitCode::VerifyFailed:
+      if (outcome.Result != update::TUpdateResult::Success) break;
+      return Report(TExitCode::VerifyFailed,
+                    "written with --fast, but the loader cannot check memory, so nothing confirms the firmware; "
+                    "do not use the board");
+    case TExitCode::Interrupted:
+      return Report(TExitCode::Interrupted,
+                    "interrupted by Ctrl-C during the update; run the update again before using the board");
+    default: break;
+  }
+  return Report(ExitCodeFor(outcome.Result), update::CauseLine(outcome));
 }
 
 // Every board under its loader that is there now counts as done: it has to
 // be plugged in again (a new device) to be updated again.
 void TFlashRunner::TImpl::MarkPresentBoardsDone() {
   Controller->OnEnumerate = [](TJvHidDevice* ADevice, int) {
-    if (IsLoaderBoard(ADevice)) {
-      std::lock_guard<std::mutex> lock(GDoneLock);
-      GDoneBoards.insert(ADevice->PnPInfo().FDeviceID);
-    }
+    if (IsLoaderBoard(ADevice)) MarkBoardDone(ADevice->PnPInfo().FDeviceID);
     return true;
   };
   Controller->Enumerate();
@@ -368,18 +373,31 @@ void TFlashRunner::TImpl::MarkPresentBoardsDone() {
 TExitCode TFlashRunner::TImpl::Repeat() {
   int boards = 0, updated = 0;
   Say("Waiting for a board (Ctrl-C ends)...");
+  std::vector<std::string> toldSeveral;  // the ports last named as too many
   while (!Interrupted.load()) {
-    if (!NewBoardPresent()) {
+    const std::vector<update::TBoardSeen> present = NewBoards();
+    if (present.size() != 1) {
+      // One board at a time: more wait until all but one are unplugged.
+      if (present.size() > 1 && PortsOf(present) != toldSeveral)
+        Say(update::SeveralBoardsText(PortsOf(present)) + "; unplug all but one (--gang updates them all at once)");
+      toldSeveral = present.size() > 1 ? PortsOf(present) : std::vector<std::string>{};
       Loop->RunFor(kLoopSliceMs);
       continue;
     }
+    toldSeveral.clear();
     ++boards;
     const auto start = TClock::now();
     std::string result, reason;
-    if (BoardCannotBeOpened(reason)) {
+    if (BoardCannotBeOpened(present.front(), reason)) {
       result = "FAILED (" + reason + ")";
+      update::TUpdateOutcome outcome;
+      outcome.Result = update::TUpdateResult::CannotOpen;
+      outcome.Cause.Phase = update::TUpdatePhase::Connect;
+      outcome.Port = present.front().Port;
+      RecordBoard(outcome, TClock::now() - start);
     } else {
       const update::TUpdateOutcome outcome = RunOne();
+      RecordBoard(outcome, TClock::now() - start);
       const bool ok = outcome.Result == update::TUpdateResult::Success && outcome.Verified;
       updated += ok ? 1 : 0;
       result = ok ? "ok" : std::string("FAILED (") + update::ResultName(outcome.Result) + ")";
@@ -396,5 +414,42 @@ TExitCode TFlashRunner::TImpl::Repeat() {
   Say("Totals: " + std::to_string(boards) + (boards == 1 ? " board, " : " boards, ") + std::to_string(updated) + " updated, " +
       std::to_string(failed) + " failed.");
   if (failed > 0) return Fail(TExitCode::SomeFailed, std::to_string(failed) + " of " + std::to_string(boards) + " boards failed");
+  return TExitCode::Ok;
+}
+
+TExitCode TFlashRunner::TImpl::Gang() {
+  TGangView view(Console.Out, Console.Terminal, &TerminalColumns, &MoveCursorUp);
+  if (Options.Repeat) view.Line("Waiting for boards (Ctrl-C ends)...");
+  const TGangEnd end = RunGang({Options, Interrupted, *Loop, Controller, Update, view, Log.get(), Record.get()});
+  view.Finish();
+  if (!end.Refusal.empty()) return Fail(TExitCode::SeveralBoards, end.Refusal);
+  if (end.Boards == 0 && !Options.Repeat) {
+    update::TUpdateOutcome none;
+    none.Result = update::TUpdateResult::NoBoard;
+    return Report(TExitCode::NoBoard, update::CauseLine(none));
+  }
+  const int failed = static_cast<int>(end.Failed.size()), cancelled = static_cast<int>(end.Cancelled.size());
+  std::string totals = "Totals: " + std::to_string(end.Boards) + (end.Boards == 1 ? " board, " : " boards, ") +
+                       std::to_string(end.Updated) + " updated, " + std::to_string(failed) + " failed";
+  if (cancelled > 0) totals += ", " + std::to_string(cancelled) + " cancelled";
+  if (Log) Log->Write(totals + ".");
+  view.Line(totals + ".");
+  return GangEnd(end);
+}
+
+// The last line names the boards that are not updated, with the command
+// that updates only them.
+TExitCode TFlashRunner::TImpl::GangEnd(const TGangEnd& AEnd) {
+  std::vector<std::string> again = AEnd.Cancelled;
+  again.insert(again.end(), AEnd.Failed.begin(), AEnd.Failed.end());
+  const std::string retry = RetryCommand(Options.Arguments, again);
+  if (!AEnd.Cancelled.empty())
+    return Report(TExitCode::Interrupted,
+                  "interrupted by Ctrl-C; not updated: " + update::PortList(again) +
+                      "; run the update again before using them: " + retry);
+  if (!AEnd.Failed.empty())
+    return Report(TExitCode::SomeFailed, std::to_string(AEnd.Failed.size()) + " of " + std::to_string(AEnd.Boards) +
+                                             " boards failed: " + update::PortList(AEnd.Failed) +
+                                             "; to retry only them: " + retry);
   return TExitCode::Ok;
 }

@@ -284,6 +284,10 @@ bool TJvHidDeviceController::HandOutLocked(TJvHidDevice* AEntry, TJvHidDevice*& 
 }
 
 bool TJvHidDeviceController::CheckOutByCallback(TJvHidDevice*& HidDev, TJvHidCheckCallback Check) {
+  return CheckOutWhere(HidDev, [Check](TJvHidDevice* ADevice) { return Check && Check(ADevice); });
+}
+
+bool TJvHidDeviceController::CheckOutWhere(TJvHidDevice*& HidDev, const std::function<bool(TJvHidDevice*)>& Check) {
   HidDev = nullptr;
   std::vector<TDeviceRef> LList;
   {

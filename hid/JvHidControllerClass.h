@@ -151,6 +151,10 @@ class TJvHidDeviceController {
 
   int Enumerate();
   bool CheckOutByCallback(TJvHidDevice*& HidDev, TJvHidCheckCallback Check);
+  // The same with a check that may carry state (a port, a list to fill):
+  // called for each device not checked out, in list order, until it
+  // returns true.
+  bool CheckOutWhere(TJvHidDevice*& HidDev, const std::function<bool(TJvHidDevice*)>& Check);
   void CheckIn(TJvHidDevice*& HidDev);
   bool CheckOut(TJvHidDevice*& HidDev);
   bool CheckOutByID(TJvHidDevice*& HidDev, int Vid, int Pid);

@@ -141,6 +141,7 @@ TCauseWords CauseWords(const TUpdateOutcome& AOutcome) {
     case TUpdateResult::CannotOpen: return {AOutcome.Text, ""};
     case TUpdateResult::NoBoard:
       return {"No board under its loader was found", "connect the board by USB and press its button, then try again"};
+    case TUpdateResult::SeveralBoards: return {AOutcome.Text, "connect only the board to update, and try again"};
     case TUpdateResult::PasswordRefused:
       return {"The board refused the password",
               "disconnect the board, press its button while connecting it, and try again"};

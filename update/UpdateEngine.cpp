@@ -2,7 +2,9 @@
 
 #include <tuple>
 
+#include "BoardId.h"
 #include "BoardIds.h"
+#include "BoardPorts.h"
 #include "BslAnswer.h"
 #include "BslVerify.h"
 #include "DeviceOpenError.h"
@@ -72,6 +74,7 @@ const char* ResultName(TUpdateResult AResult) {
     case TUpdateResult::Success: return "success";
     case TUpdateResult::BadImage: return "bad image";
     case TUpdateResult::NoBoard: return "no board";
+    case TUpdateResult::SeveralBoards: return "several boards";
     case TUpdateResult::CannotOpen: return "board cannot be opened";
     case TUpdateResult::PasswordRefused: return "password refused";
     case TUpdateResult::BoardNotBack: return "board not back";
@@ -83,6 +86,21 @@ const char* ResultName(TUpdateResult AResult) {
     case TUpdateResult::VerifyFailed: return "verification failed";
     case TUpdateResult::Error: return "error";
     case TUpdateResult::Cancelled: return "cancelled";
+  }
+  return "?";
+}
+
+const char* PhaseName(TUpdatePhase APhase) {
+  switch (APhase) {
+    case TUpdatePhase::Images: return "images";
+    case TUpdatePhase::Connect: return "connect";
+    case TUpdatePhase::Unlock: return "unlock";
+    case TUpdatePhase::Loader: return "loader";
+    case TUpdatePhase::Wait: return "wait";
+    case TUpdatePhase::Identify: return "identify";
+    case TUpdatePhase::Firmware: return "firmware";
+    case TUpdatePhase::Verify: return "verify";
+    case TUpdatePhase::Done: return "done";
   }
   return "?";
 }
@@ -112,6 +130,8 @@ struct TUpdateEngine::TRun {
   std::vector<TImageRange> SettingsSent;
   TImageRole Stage = TImageRole::Loader;
   TUpdatePhase Phase = TUpdatePhase::Images;
+  std::string Port;  // of the board taken: it comes back there
+  std::string BoardId;
 
   TRun(TUpdateEngine& AEngine)
       : E(AEngine), Events(*AEngine.FEvents), Ctl(*AEngine.FController) {}
@@ -122,13 +142,16 @@ struct TUpdateEngine::TRun {
   void InstallSettings();
   bool Unlock(TUpdateOutcome& AOutcome);
   bool Write(const TUpdateImage& AImage, TUpdateOutcome& AOutcome);
+  bool TakeBoard(TUpdateOutcome& AOutcome);
+  bool TakeReturnedBoard();
   bool WaitForBoard(TUpdateOutcome& AOutcome);
   bool Identify(TUpdateOutcome& AOutcome);
+  bool ReadId(TUpdateOutcome& AOutcome);
   TUpdateOutcome Finish();
   void Release();
 
   TUpdateOutcome End(TUpdateResult AResult, std::string AText = {}) {
-    TUpdateOutcome outcome{AResult, Stage, std::move(AText), false, {}};
+    TUpdateOutcome outcome{AResult, Stage, std::move(AText), false, {}, Port, BoardId};
     outcome.Cause.Phase = Phase;
     return outcome;
   }
@@ -148,9 +171,9 @@ struct TUpdateEngine::TRun {
     E.FOptions.Timing.Sleep(ADuration);
     if (E.Cancelled()) throw TCancelledSignal{};
   }
-  bool CheckOut() {
+  std::vector<TBoardSeen> BoardsThere(const std::vector<std::string>& APorts) {
     TJvHidCheckCallback predicate = E.FOptions.Predicate ? E.FOptions.Predicate : &FindMyDevice;
-    return Ctl.CheckOutByCallback(Dev, predicate);
+    return BoardsPresent(Ctl, predicate, APorts);
   }
   void CheckIn() {
     if (Dev != nullptr) Ctl.CheckIn(Dev);
@@ -162,7 +185,7 @@ TUpdateOutcome TUpdateEngine::TRun::Update() {
   if (!ReadImages(outcome)) return Tell(TUpdateMessage::ImageRefused, outcome);
   if (E.Cancelled()) return End(TUpdateResult::Cancelled);
   Phase = TUpdatePhase::Connect;
-  if (!CheckOut()) return End(TUpdateResult::NoBoard);
+  if (!TakeBoard(outcome)) return outcome.Result == TUpdateResult::SeveralBoards ? Tell(TUpdateMessage::SeveralBoards, outcome) : outcome;
   std::string why;
   if (E.FOptions.CanOpen && !E.FOptions.CanOpen(Dev, why))
     return Tell(TUpdateMessage::CannotOpen, End(TUpdateResult::CannotOpen, why));
@@ -189,7 +212,7 @@ TUpdateOutcome TUpdateEngine::TRun::Update() {
   Events.Step(TUpdateStep::BoardBack);
   Bsl->SetHidDev(Dev);
   Phase = TUpdatePhase::Identify;
-  if (!Identify(outcome)) return Tell(TUpdateMessage::Failed, outcome);
+  if (!Identify(outcome) || !ReadId(outcome)) return Tell(TUpdateMessage::Failed, outcome);
   InstallSettings();
   Phase = TUpdatePhase::Firmware;
   if (!Write(*Firmware, outcome)) return Tell(TUpdateMessage::Failed, outcome);
@@ -285,9 +308,37 @@ bool TUpdateEngine::TRun::Write(const TUpdateImage& AImage, TUpdateOutcome& AOut
   return false;
 }
 
+// The only board there is, or the only one at the ports asked for.
+bool TUpdateEngine::TRun::TakeBoard(TUpdateOutcome& AOutcome) {
+  std::lock_guard<std::mutex> lock(BoardChoiceLock());
+  const std::vector<TBoardSeen> found = BoardsThere(E.FOptions.Ports);
+  if (found.size() > 1) {
+    std::vector<std::string> ports;
+    for (const TBoardSeen& board : found) ports.push_back(board.Port);
+    AOutcome = End(TUpdateResult::SeveralBoards, SeveralBoardsText(ports));
+    return false;
+  }
+  if (found.empty() || !CheckOutSeen(Ctl, found.front(), Dev)) {
+    AOutcome = End(TUpdateResult::NoBoard);
+    return false;
+  }
+  Port = Dev->PnPInfo().FPort;
+  Events.Log(0, mtDebug, "Board port: " + PortText(Port), clBlack);
+  return true;
+}
+
+// The board back at the port it left, never one at another port.
+bool TUpdateEngine::TRun::TakeReturnedBoard() {
+  std::lock_guard<std::mutex> lock(BoardChoiceLock());
+  const std::vector<TBoardSeen> found = BoardsThere({});
+  const int at = ReturnedBoard(found, Port);
+  return at >= 0 && CheckOutSeen(Ctl, found[static_cast<size_t>(at)], Dev);
+}
+
 // Every 500 ms for up to 60 s: the board leaves the bus when the RAM
-// loader starts and comes back as a new device with the same identifiers.
-// An old entry that still matches cannot be opened and goes back.
+// loader starts and comes back as a new device with the same identifiers,
+// at the same port. An old entry that still matches cannot be opened and
+// goes back.
 bool TUpdateEngine::TRun::WaitForBoard(TUpdateOutcome& AOutcome) {
   const TUpdateTiming& t = E.FOptions.Timing;
   const auto begin = t.Now();
@@ -298,7 +349,7 @@ bool TUpdateEngine::TRun::WaitForBoard(TUpdateOutcome& AOutcome) {
     Events.Activity(TUpdateActivity::Waiting, static_cast<uint64_t>(waited.count()),
                     static_cast<uint64_t>(kWaitForBoard.count()));
     Pause(kPollInterval);
-    if (!CheckOut()) continue;
+    if (!TakeReturnedBoard()) continue;
     if (Dev->OpenFile()) return true;
     seenButClosed = Dev->LastError().Reason;
     CheckIn();
@@ -333,6 +384,22 @@ bool TUpdateEngine::TRun::Identify(TUpdateOutcome& AOutcome) {
   if (!failure.Failed()) return true;
   AOutcome = EndAt(failure);
   return false;
+}
+
+// The chip's die record, through the RAM loader. A loader that refuses the
+// command (or a chip without the record) leaves the ID empty and the
+// update goes on; a board that fails to answer at all ends it, as at the
+// version query.
+bool TUpdateEngine::TRun::ReadId(TUpdateOutcome& AOutcome) {
+  BoardId = ReadBoardId(*Bsl);
+  const TBslFailure failure = Bsl->LastFailure();
+  if (failure.Failed()) {
+    AOutcome = EndAt(failure);
+    return false;
+  }
+  Events.Log(0, mtDebug, "Board ID: " + (BoardId.empty() ? std::string("none (the loader does not tell)") : BoardId),
+             clBlack);
+  return true;
 }
 
 // What the board now holds is compared with what was sent: the

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "BslVerify.h"
 #include "JvHidControllerClass.h"
@@ -50,6 +51,7 @@ enum class TUpdateMessage {
   ImageRefused,   // an image failed its check; the board was not changed
   VerifyFailed,   // the firmware on the board is not correct, or could not be checked
   CannotOpen,     // the board cannot be opened for reading and writing
+  SeveralBoards,  // more than one board is there and none was chosen: nothing was sent
   Failed,         // step 2 or 3 failed otherwise (the board did not come back, ...)
 };
 
@@ -64,6 +66,7 @@ enum class TUpdateResult {
   Success,          // written (and verified, unless the loader cannot check memory)
   BadImage,         // an image was refused; nothing was sent to the board
   NoBoard,          // no board under its loader at the start
+  SeveralBoards,    // more than one, and no port chose one: nothing was sent
   CannotOpen,       // the board cannot be opened for reading and writing
   PasswordRefused,  // the resident loader answered and refused the password of an erased board
   BoardNotBack,     // the board did not come back under the RAM loader within 60 s
@@ -86,11 +89,15 @@ enum class TUpdatePhase {
   Unlock,    // the two passwords
   Loader,    // writing the RAM loader and starting it
   Wait,      // waiting for the board to come back
-  Identify,  // asking the board that came back which loader answers
+  Identify,  // asking the board that came back which loader answers, and its ID
   Firmware,  // writing the application image and the settings records
   Verify,    // comparing the board's memory with what was sent
   Done,
 };
+
+// "images", "connect", "unlock", "loader", "wait", "identify", "firmware",
+// "verify", "done".
+const char* PhaseName(TUpdatePhase APhase);
 
 // Why the update ended, found where it happened: data, not words.
 struct TUpdateCause {
@@ -112,6 +119,8 @@ struct TUpdateOutcome {
   std::string Text;
   bool Verified = false;  // the board's memory was compared with what was sent
   TUpdateCause Cause;
+  std::string Port;     // where the board is plugged in (empty: unknown, or no board taken)
+  std::string BoardId;  // the die record of its chip (empty: not read, or the loader refused)
 };
 
 // Every call comes from the thread that runs the engine and returns when
@@ -162,6 +171,12 @@ struct TUpdateOptions {
   uint32_t LateAnswerGraceMs = 2000;
   // Picks the board at check-out; null: FindMyDevice.
   TJvHidCheckCallback Predicate = nullptr;
+  // Only a board at one of these ports; empty: any port. Either way, more
+  // than one board that fits ends the update before anything is sent
+  // (SeveralBoards). The board that comes back under the RAM loader is
+  // the one at the port that the board left; where the platform cannot
+  // tell ports, only a lone board is taken.
+  std::vector<std::string> Ports;
   // Asked right after the check-out, before anything is sent: false with
   // the technician's text (device node, the system's reason, the fix) in
   // AWhy ends the update as CannotOpen. Empty: the first write finds out.

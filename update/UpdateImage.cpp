@@ -1,5 +1,7 @@
 #include "UpdateImage.h"
 
+#include "Sha256.h"
+
 namespace update {
 
 namespace {
@@ -17,13 +19,16 @@ TImageRefusal RefusalOf(const ETiTxtImageError& AError) {
 bool ReadImage(const std::string& AFileName, TImageRole ARole, TUpdateImage& AImage,
                TImageRefusal& ARefusal) {
   std::vector<std::string> lines;
+  std::string text;
   try {
-    lines = ReadTiTxtImageLines(AFileName);  // what is checked is what is sent
+    lines = ReadTiTxtImageLines(AFileName, &text);  // what is checked is what is sent
   } catch (const ETiTxtImageError& e) {
     ARefusal = RefusalOf(e);
     return false;
   }
-  return CheckImage(AFileName, ARole, std::move(lines), AImage, ARefusal);
+  if (!CheckImage(AFileName, ARole, std::move(lines), AImage, ARefusal)) return false;
+  AImage.Sha256 = Sha256Hex(text);
+  return true;
 }
 
 bool CheckImage(const std::string& AFileName, TImageRole ARole, std::vector<std::string> ALines,
@@ -31,7 +36,7 @@ bool CheckImage(const std::string& AFileName, TImageRole ARole, std::vector<std:
   try {
     TTiTxtImage checked = CheckTiTxtImage(ALines, KindOf(ARole), AFileName);
     std::vector<TImageRange> ranges = checked.Ranges();
-    AImage = {AFileName, ARole, std::move(ALines), std::move(ranges), std::move(checked)};
+    AImage = {AFileName, ARole, std::move(ALines), std::move(ranges), std::move(checked), {}};
     return true;
   } catch (const ETiTxtImageError& e) {
     ARefusal = RefusalOf(e);

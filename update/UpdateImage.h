@@ -25,6 +25,7 @@ struct TUpdateImage {
   std::vector<std::string> Lines;   // as read, the flasher's input
   std::vector<TImageRange> Ranges;  // everything the image writes, merged, in address order
   TTiTxtImage Checked;              // sections with their lines, marks, start and end line
+  std::string Sha256;               // of the file's bytes as read (empty: lines given in memory)
 };
 
 // Why an image was refused; Line counts from 1 (0: the file as a whole).

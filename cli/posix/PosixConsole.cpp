@@ -28,6 +28,10 @@ int TerminalColumns() {
   return size.ws_col;
 }
 
+void MoveCursorUp(std::ostream& AOut, int ALines) {
+  if (ALines > 0) AOut << "\x1b[" << ALines << "A\r";
+}
+
 TUtf8Console::TUtf8Console() = default;
 TUtf8Console::~TUtf8Console() = default;
 

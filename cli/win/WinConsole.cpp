@@ -51,6 +51,19 @@ int TerminalColumns() {
   return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
+// The console is moved through its own calls: an older console shows
+// escape sequences as they are.
+void MoveCursorUp(std::ostream& AOut, int ALines) {
+  AOut.flush();
+  const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (ALines <= 0 || !::GetConsoleScreenBufferInfo(out, &info)) return;
+  COORD at = info.dwCursorPosition;
+  at.X = 0;
+  at.Y = static_cast<SHORT>(at.Y > ALines ? at.Y - ALines : 0);
+  ::SetConsoleCursorPosition(out, at);
+}
+
 TUtf8Console::TUtf8Console() {
   GPreviousCodePage = ::GetConsoleOutputCP();
   if (GPreviousCodePage != 0) ::SetConsoleOutputCP(CP_UTF8);  // 0: no console

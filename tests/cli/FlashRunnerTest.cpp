@@ -261,9 +261,9 @@ TEST_F(FlashRunnerTest, EachFailureEndsWithItsCauseOnOneLine) {
       {{"answer-delay=1500"}, "", TExitCode::NoAnswer, "answered the unlock request only after 1."},
       {{"short-write=10"}, "", TExitCode::WriteFailed, "Only 10 of the 64 bytes of the unlock request reached"},
       {{"garble-answer=2"}, "", TExitCode::NoAnswer, "bytes that are no loader answer (3F 02 61 00)"},
-      // Stage 1: 2 passwords, 64 loader lines, Load PC; then the version query.
+      // Stage 1: 2 passwords, 64 loader lines, Load PC; then the version query and the board ID.
       {{"drop-after=40"}, "", TExitCode::BoardLeft, "left the bus while the loader was written, after 608 of 1024"},
-      {{"drop-after=100"}, "", TExitCode::BoardLeft, "left the bus while the firmware was written, after 512 of 3355"},
+      {{"drop-after=100"}, "", TExitCode::BoardLeft, "left the bus while the firmware was written, after 496 of 3355"},
       {{"drop-after=68"}, "", TExitCode::BoardLeft, "left the bus right after it came back"},
       {{"no-return"}, "", TExitCode::BoardNotBack, "did not come back under its new loader within 60 s"},
       {{"return-as=resident"}, "", TExitCode::BoardNotBack, "came back under its locked resident loader"},
@@ -373,4 +373,110 @@ TEST_F(FlashRunnerTest, RepeatEndsNonZeroWhenABoardFailed) {
   EXPECT_THAT(Out.Text(), HasSubstr("board 2: FAILED (password refused)"));
   EXPECT_THAT(Out.Text(), HasSubstr("Totals: 3 boards, 2 updated, 1 failed.\n"));
   ExpectOneErrorLine(TExitCode::SomeFailed, "1 of 3 boards failed");
+}
+
+// ---- several boards ----
+
+std::vector<std::string> FileLines(const std::string& AFile) {
+  std::ifstream in(AFile);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// A record line with every field, in order, of the right form.
+const char* const kRecordLine =
+    "\\{\"time\":\"20[0-9][0-9]-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-6][0-9]Z\","
+    "\"port\":\"1-1\\.[1-8]\",\"board_id\":\"[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}\","
+    "\"result\":\"success\",\"exit_code\":0,\"stage\":\"done\",\"seconds\":[0-9]+\\.[0-9]{3},"
+    "\"loader_sha256\":\"[0-9a-f]{64}\",\"firmware_sha256\":\"[0-9a-f]{64}\",\"verified\":true,"
+    "\"apn\":\"internet\",\"login\":\"user\",\"tool_version\":\"[0-9.]+\"\\}";
+
+TEST_F(FlashRunnerTest, TwoBoardsWithoutAChoiceAreRefusedAndAPortChoosesOne) {
+  auto first = Plug({"port=1-1.1"});
+  auto second = Plug({"port=1-1.2"});
+  EXPECT_EQ(Run({"--fast"}), TExitCode::SeveralBoards);
+  ExpectOneErrorLine(TExitCode::SeveralBoards, "2 boards are connected under their loader (1-1.1 and 1-1.2)");
+  EXPECT_EQ(first->ReportsReceived() + second->ReportsReceived(), 0u);
+
+  EXPECT_EQ(Run({"--fast", "--port", "1-1.2"}), TExitCode::Ok) << Err.Text();
+  EXPECT_EQ(first->ReportsReceived(), 0u);
+  ExpectFirmwareOn(*second);
+}
+
+// Eight boards at once, each taken back at its own port: all written and
+// verified, one record line each with its port and ID. The time against
+// one board is printed (the benchmark measures it properly).
+TEST_F(FlashRunnerTest, GangUpdatesEveryBoardAtOnceAndRecordsEach) {
+  const auto timed = [this](std::vector<std::string> AArgs) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run(std::move(AArgs)), TExitCode::Ok) << Err.Text();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  auto lone = Plug({"port=1-1.1", "frame-timed"});
+  const double one = timed({"--gang", "--fast"});
+  Bus.Unplug(lone.get());
+  std::vector<std::shared_ptr<sim::TSimBoard>> boards;
+  for (int i = 1; i <= 8; ++i) boards.push_back(Plug({"port=1-1." + std::to_string(i), "frame-timed"}));
+  const std::string record = Images.File("r.jsonl");
+  const double eight = timed({"--gang", "--fast", "--record", record});
+  std::printf("[ figures  ] --gang --fast, frame-timed: 1 board %.2f s, 8 boards %.2f s (%.2f times)\n", one, eight,
+              eight / one);
+
+  for (const auto& board : boards) ExpectFirmwareOn(*board);
+  EXPECT_THAT(Out.Text(), HasSubstr("\nTotals: 8 boards, 8 updated, 0 failed.\n"));
+  const std::vector<std::string> lines = FileLines(record);
+  ASSERT_EQ(lines.size(), 8u);
+  std::set<std::string> ports, ids;
+  for (const std::string& line : lines) {
+    EXPECT_THAT(line, ::testing::MatchesRegex(kRecordLine));
+    ports.insert(line.substr(line.find("\"port\""), 17));
+    ids.insert(line.substr(line.find("\"board_id\""), 30));
+  }
+  EXPECT_EQ(ports.size(), 8u);
+  EXPECT_EQ(ids.size(), 8u);
+}
+
+// One board fails with its own cause; the others are not held up, and the
+// last line names the one that failed with the command that retries it.
+TEST_F(FlashRunnerTest, GangBoardThatFailsIsNamedWithTheCommandThatRetriesIt) {
+  std::vector<std::shared_ptr<sim::TSimBoard>> boards;
+  for (int i = 1; i <= 8; ++i) {
+    std::vector<std::string> options = {"port=1-1." + std::to_string(i), "frame-timed"};
+    if (i == 5) options.push_back("lose-write=5");
+    boards.push_back(Plug(options));
+  }
+  EXPECT_EQ(Run({"--gang", "--fast"}), TExitCode::SomeFailed);
+  EXPECT_THAT(Out.Text(), HasSubstr("\n1-1.5: FAILED: Verification found a difference at 04400h-"));
+  EXPECT_THAT(Out.Text(), HasSubstr("\nTotals: 8 boards, 7 updated, 1 failed.\n"));
+  for (size_t i = 0; i < boards.size(); ++i)
+    if (i != 4) ExpectFirmwareOn(*boards[i]);
+  ExpectOneErrorLine(TExitCode::SomeFailed, "1 of 8 boards failed: 1-1.5; to retry only them: kestrova-flash --gang --fast ");
+  EXPECT_THAT(Err.Text(), EndsWith(" --port 1-1.5 (exit code 9)\n"));
+}
+
+// Ctrl-C stops every board at its next pause, each is recorded as
+// cancelled, and the run ends as an interrupted update does.
+TEST_F(FlashRunnerTest, GangInterruptedStopsEveryBoard) {
+  std::vector<std::shared_ptr<sim::TSimBoard>> boards;
+  for (int i = 1; i <= 3; ++i) {
+    boards.push_back(sim::MakeSimBoard({"port=1-1." + std::to_string(i), "return-delay=10000"}));
+    boards.back()->PlugInto(Bus);
+  }
+  const std::string record = Images.File("r.jsonl");
+  TFlashRunner runner(Options({"--gang", "--record", record}), {OutStream, ErrStream, false});
+  std::thread stop([&] {
+    for (int i = 1; i <= 3; ++i) WaitForOutput("1-1." + std::to_string(i) + ": 2. Wait for device");
+    runner.Interrupt();
+  });
+  EXPECT_EQ(runner.Run(), TExitCode::Interrupted);
+  stop.join();
+  for (int i = 1; i <= 3; ++i) EXPECT_THAT(Out.Text(), HasSubstr("1-1." + std::to_string(i) + ": cancelled after "));
+  ExpectOneErrorLine(TExitCode::Interrupted, "interrupted by Ctrl-C; not updated: 1-1.1, 1-1.2 and 1-1.3;");
+  const std::vector<std::string> lines = FileLines(record);
+  ASSERT_EQ(lines.size(), 3u);
+  for (const std::string& line : lines) {
+    EXPECT_THAT(line, HasSubstr("\"board_id\":\"\",\"result\":\"cancelled\",\"exit_code\":130,\"stage\":\"wait\""));
+  }
+  for (const auto& board : boards) board->Unplug();  // the returns under way end here
 }

@@ -134,10 +134,12 @@ class UpdateEngineTest : public ::testing::Test {
 };
 
 TEST_F(UpdateEngineTest, SuccessWritesVerifiesAndReportsEveryStep) {
-  Plug({"return-delay=20"});
+  Plug({"return-delay=20", "die=0012A7F3-0021-0C04"});
   const TUpdateOutcome outcome = Run();
   EXPECT_EQ(outcome.Result, TUpdateResult::Success) << outcome.Text;
   EXPECT_TRUE(outcome.Verified);
+  EXPECT_EQ(outcome.BoardId, "0012A7F3-0021-0C04");
+  EXPECT_TRUE(Events->Logged("Board ID: 0012A7F3-0021-0C04"));
   EXPECT_EQ(Events->Steps, (std::vector<TUpdateStep>{TUpdateStep::Started, TUpdateStep::LoaderWritten,
                                                       TUpdateStep::BoardBack,
                                                       TUpdateStep::FirmwareWritten}));
@@ -166,6 +168,56 @@ TEST_F(UpdateEngineTest, SuccessWritesVerifiesAndReportsEveryStep) {
   EXPECT_EQ(apn[0], 8);
   EXPECT_EQ(std::string(apn.begin() + 1, apn.begin() + 9), "internet");
   EXPECT_EQ(Controller->NumCheckedOutDevices(), 0);
+}
+
+// Identical boards are told apart by their ports: the board that comes
+// back under the RAM loader is the one at the port that left, never
+// another board that was plugged in meanwhile under its resident loader.
+TEST_F(UpdateEngineTest, TheBoardTakenBackIsTheOneAtThePortThatLeft) {
+  sim::TSimBoardOptions held;
+  held.HoldReturn = true;
+  held.Port = "1-1.1";
+  Board = std::make_shared<sim::TSimBoard>(held);
+  Board->PlugInto(Bus);
+  Loop.Pump();
+  auto other = sim::MakeSimBoard({"port=1-1.2"});
+  auto sleep = Options.Timing.Sleep;
+  Options.Timing.Sleep = [&](std::chrono::milliseconds d) {
+    if (Board->AwaitingReturn() && other->ReportsReceived() == 0 && Polls == 2) {
+      other->PlugInto(Bus);  // stays under its resident loader, locked
+      Loop.Pump();
+    }
+    if (Board->AwaitingReturn() && Polls == 4) Board->Return();
+    sleep(d);
+  };
+  const TUpdateOutcome outcome = Run();
+  EXPECT_EQ(outcome.Result, TUpdateResult::Success) << outcome.Text;
+  EXPECT_EQ(outcome.Port, "1-1.1");
+  EXPECT_EQ(other->ReportsReceived(), 0u);
+  for (const auto& [address, byte] : Expected) ASSERT_EQ(Flash(address, address + 1)[0], byte);
+}
+
+// With more than one board there and no port chosen, nothing is sent to
+// any of them; a port chooses one and leaves the other alone.
+TEST_F(UpdateEngineTest, SeveralBoardsAreRefusedUnlessAPortChoosesOne) {
+  Plug({"port=1-1.1", "return-delay=10"});
+  auto other = sim::MakeSimBoard({"port=1-1.2", "return-delay=10"});
+  other->PlugInto(Bus);
+  Loop.Pump();
+  TUpdateOutcome outcome = Run();
+  EXPECT_EQ(outcome.Result, TUpdateResult::SeveralBoards);
+  EXPECT_EQ(outcome.Text, "2 boards are connected under their loader (1-1.1 and 1-1.2), and the update takes one board");
+  ASSERT_EQ(Events->Messages.size(), 1u);
+  EXPECT_EQ(Events->Messages[0].first, TUpdateMessage::SeveralBoards);
+  EXPECT_EQ(Board->ReportsReceived() + other->ReportsReceived(), 0u);
+  EXPECT_EQ(Controller->NumCheckedOutDevices(), 0);
+
+  Options.Ports = {"1-1.2"};
+  outcome = Run();
+  EXPECT_EQ(outcome.Result, TUpdateResult::Success) << outcome.Text;
+  EXPECT_EQ(outcome.Port, "1-1.2");
+  EXPECT_EQ(Board->ReportsReceived(), 0u);
+  EXPECT_EQ(other->ReadMemory(0x4400, 1)[0], Expected[0x4400]);
 }
 
 TEST_F(UpdateEngineTest, RefusedImageSendsNothing) {
@@ -269,6 +321,7 @@ TEST_F(UpdateEngineTest, LoaderThatCannotCheckMemoryIsWrittenButNotVerified) {
   const TUpdateOutcome outcome = Run();
   EXPECT_EQ(outcome.Result, TUpdateResult::Success);
   EXPECT_FALSE(outcome.Verified);
+  EXPECT_EQ(outcome.BoardId, "");  // it cannot read the die record either
   EXPECT_EQ(Events->Messages.back().first, TUpdateMessage::Success);
 }
 

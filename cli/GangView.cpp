@@ -1,0 +1,109 @@
+#include "GangView.h"
+
+#include <algorithm>
+
+#include "BoardPorts.h"
+
+namespace {
+
+constexpr size_t kDefaultColumns = 80;
+constexpr size_t kPortColumn = 10;  // "1-1.3" and most hub paths line up
+
+// Characters a line may hold without wrapping.
+size_t LineWidth(const std::function<int()>& AColumns) {
+  const int columns = AColumns();
+  return (columns > 1 ? static_cast<size_t>(columns) : kDefaultColumns) - 1;
+}
+
+}  // namespace
+
+TGangView::TGangView(std::ostream& AOut, bool ATerminal, std::function<int()> AColumns,
+                     std::function<void(std::ostream&, int)> AMoveUp)
+    : FOut(AOut), FTerminal(ATerminal), FColumns(std::move(AColumns)), FMoveUp(std::move(AMoveUp)) {}
+
+void TGangView::Stage(const std::string& APort, const std::string& AText) {
+  std::lock_guard<std::mutex> lock(FLock);
+  TRow& row = FRows[APort];
+  row.Stage = AText;
+  row.Progress.clear();
+  row.Result.clear();
+  FChanged = true;
+  if (!FTerminal) Plain(APort, AText);
+}
+
+void TGangView::Progress(const std::string& APort, const std::string& AText) {
+  if (!FTerminal) return;
+  std::lock_guard<std::mutex> lock(FLock);
+  FRows[APort].Progress = AText;
+  FChanged = true;
+}
+
+void TGangView::Result(const std::string& APort, const std::string& AText) {
+  std::lock_guard<std::mutex> lock(FLock);
+  FRows[APort].Result = AText;
+  FChanged = true;
+  if (!FTerminal) Plain(APort, AText);
+}
+
+void TGangView::Line(const std::string& AText) {
+  std::lock_guard<std::mutex> lock(FLock);
+  if (FTerminal && FDrawn > 0) {
+    FMoveUp(FOut, FDrawn);
+    FDrawn = 0;
+  }
+  const size_t width = FTerminal ? std::max<size_t>(static_cast<size_t>(FColumns()), 2) : 0;
+  std::string text = AText;
+  if (FTerminal && text.size() < width - 1) text.append(width - 1 - text.size(), ' ');
+  FOut << text << '\n';
+  if (FTerminal) DrawLocked();
+  FOut.flush();
+}
+
+void TGangView::Draw() {
+  if (!FTerminal) return;
+  std::lock_guard<std::mutex> lock(FLock);
+  if (!FChanged) return;
+  DrawLocked();
+}
+
+void TGangView::Finish() {
+  if (!FTerminal) return;
+  std::lock_guard<std::mutex> lock(FLock);
+  if (FDrawn > 0) FMoveUp(FOut, FDrawn);
+  for (const auto& [port, row] : FRows) {
+    std::string text = RowText(port, row);
+    if (text.size() < LineWidth(FColumns)) text.resize(LineWidth(FColumns), ' ');
+    FOut << text << '\n';
+  }
+  FOut.flush();
+  FRows.clear();
+  FDrawn = 0;
+}
+
+void TGangView::DrawLocked() {
+  if (FDrawn > 0) FMoveUp(FOut, FDrawn);
+  const size_t width = LineWidth(FColumns);
+  for (const auto& [port, row] : FRows) {
+    std::string text = RowText(port, row);
+    // Every line fits and blanks what was there before.
+    text.resize(width, ' ');
+    FOut << text << '\n';
+  }
+  FOut.flush();
+  FDrawn = static_cast<int>(FRows.size());
+  FChanged = false;
+}
+
+std::string TGangView::RowText(const std::string& APort, const TRow& ARow) const {
+  std::string text = update::PortText(APort);
+  text.resize(std::max(text.size() + 1, kPortColumn), ' ');
+  if (!ARow.Result.empty()) return text + ARow.Result;
+  text += ARow.Stage;
+  if (!ARow.Progress.empty()) text += ": " + ARow.Progress;
+  return text;
+}
+
+void TGangView::Plain(const std::string& APort, const std::string& AText) {
+  FOut << update::PortText(APort) << ": " << AText << '\n';
+  FOut.flush();
+}

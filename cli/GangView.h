@@ -1,0 +1,51 @@
+// What kestrova-flash --gang shows: on a terminal one line per port
+// (stage, progress, result), redrawn in place below whatever came before;
+// into a file or a pipe plain lines with the port first, one per stage and
+// one with the result. Any thread may report; Draw runs on one.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <ostream>
+#include <string>
+
+class TGangView {
+ public:
+  // AColumns: the terminal's width now; AMoveUp: puts the cursor at the
+  // start of the line N lines up (terminal only).
+  TGangView(std::ostream& AOut, bool ATerminal, std::function<int()> AColumns,
+            std::function<void(std::ostream&, int)> AMoveUp);
+
+  void Stage(const std::string& APort, const std::string& AText);
+  // How far the stage is ("firmware  45% (1456 of 3232 bytes)"): on a
+  // terminal only.
+  void Progress(const std::string& APort, const std::string& AText);
+  void Result(const std::string& APort, const std::string& AText);
+  // A line of its own: above the ports' lines on a terminal.
+  void Line(const std::string& AText);
+  // Terminal: draws the ports' lines anew where they changed.
+  void Draw();
+  // Terminal: draws the ports' lines a last time, in full, however wide;
+  // what follows goes below them.
+  void Finish();
+
+ private:
+  struct TRow {
+    std::string Stage;
+    std::string Progress;
+    std::string Result;
+  };
+  std::string RowText(const std::string& APort, const TRow& ARow) const;
+  void Plain(const std::string& APort, const std::string& AText);
+  void DrawLocked();
+
+  std::mutex FLock;
+  std::ostream& FOut;
+  const bool FTerminal;
+  std::function<int()> FColumns;
+  std::function<void(std::ostream&, int)> FMoveUp;
+  std::map<std::string, TRow> FRows;  // by port, in port order
+  int FDrawn = 0;                     // rows on the screen
+  bool FChanged = false;
+};
