@@ -187,17 +187,11 @@ std::shared_ptr<const update::TUpdateImage> Checked(const std::string& AName, up
   return image;
 }
 
-const char* PhaseName(update::TUpdatePhase APhase) {
-  static const char* const kNames[] = {"images", "connect", "unlock", "loader", "wait",
-                                       "identify", "firmware", "verify", "done"};
-  return kNames[static_cast<int>(APhase)];
-}
-
 // How the outcome differs from what the table says.
 void Compare(const TExpected& AExpected, const update::TUpdateOutcome& AOutcome, std::vector<std::string>& AProblems) {
   const std::string got = std::string(update::ResultName(AOutcome.Result)) + " in " +
-                          PhaseName(AOutcome.Cause.Phase) + " (" + update::CauseLine(AOutcome) + ")";
-  const std::string want = std::string(update::ResultName(AExpected.Result)) + " in " + PhaseName(AExpected.Phase) +
+                          update::PhaseName(AOutcome.Cause.Phase) + " (" + update::CauseLine(AOutcome) + ")";
+  const std::string want = std::string(update::ResultName(AExpected.Result)) + " in " + update::PhaseName(AExpected.Phase) +
                            " from " + AExpected.Decider;
   if (AOutcome.Result != AExpected.Result) {
     AProblems.push_back("ended " + got + "; the table says " + want);
