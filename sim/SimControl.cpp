@@ -6,6 +6,9 @@ namespace {
 // How long the thread waits for a command before it looks whether it
 // should end: the longest an exit waits for it.
 constexpr std::chrono::milliseconds kLookEvery{50};
+// No command is this long: text without an end of line is handed on (and
+// refused) rather than kept for ever.
+constexpr size_t kLongestLine = 4096;
 
 }  // namespace
 
@@ -28,6 +31,10 @@ void TSimControl::Feed(const std::string& AText) {
     FPartial.erase(0, end + 1);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     FOnLine(line);
+  }
+  if (FPartial.size() > kLongestLine) {
+    FOnLine(FPartial);
+    FPartial.clear();
   }
 }
 

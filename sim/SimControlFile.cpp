@@ -29,7 +29,10 @@ class TControlFile : public IControlSource {
 
   std::string Appended() {
     std::ifstream in(FPath, std::ios::binary | std::ios::ate);
-    if (!in) return {};
+    if (!in) {
+      FRead = 0;  // gone: all of the next one is new
+      return {};
+    }
     const std::streamoff size = in.tellg();
     if (size < FRead) FRead = 0;  // emptied or replaced: all of it is new
     if (size == FRead) return {};

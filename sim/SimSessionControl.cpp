@@ -21,6 +21,12 @@ void Complain(const std::string& AText) {
   std::cerr.flush();
 }
 
+// A line as the complaint quotes it: a long one cut short.
+std::string Quoted(const std::string& ALine) {
+  constexpr size_t kShown = 100;
+  return "\"" + (ALine.size() > kShown ? ALine.substr(0, kShown) + "..." : ALine) + "\"";
+}
+
 bool IsBoardItem(const std::string& AWord) { return AWord == "board" || AWord.rfind("board:", 0) == 0; }
 
 // A device of KESTROVA_SIM other than a board, not a port.
@@ -114,6 +120,6 @@ void TSimSession::ListenTo(const std::string& APath) {
     } catch (const std::exception& e) {
       wrong = e.what();
     }
-    if (!wrong.empty()) Complain("\"" + ALine + "\": " + wrong + "; the line is ignored");
+    if (!wrong.empty()) Complain(Quoted(ALine) + ": " + wrong + "; the line is ignored");
   });
 }
