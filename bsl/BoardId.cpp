@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "BslAnswer.h"
+
 namespace {
 
 // One TX Data Block answer fills one report: the loader's 62-byte buffer
@@ -11,9 +13,6 @@ constexpr uint32_t kReadBlock = 61;
 constexpr size_t kEntryHeader = 2;     // tag, length
 constexpr size_t kDieRecordBytes = 8;  // lot/wafer 4, die X 2, die Y 2 (test results follow)
 
-constexpr uint8_t kReportId = 0x3F;
-constexpr uint8_t kAnswerData = 0x3A;
-constexpr size_t kAnswerHeader = 3;  // report ID, length, answer kind
 
 // The table as far as it has been read, read on demand in whole answers.
 class TTableReader {
@@ -71,18 +70,24 @@ std::string BoardIdText(const TDieRecord& ADie) {
   return text;
 }
 
-std::string ReadBoardId(TBsl& ABsl) {
-  const auto read = [&ABsl](uint32_t AAddress, uint32_t ACount, std::vector<uint8_t>& AOut) {
+std::string ReadBoardId(TBsl& ABsl, TBslFailure* AFailure) {
+  TBslFailure failure;
+  const auto read = [&](uint32_t AAddress, uint32_t ACount, std::vector<uint8_t>& AOut) {
     TBytes reply;
-    if (!ABsl.cmd_ReadHex(static_cast<int>(AAddress), static_cast<int>(ACount), reply)) return false;
+    ABsl.cmd_ReadHex(static_cast<int>(AAddress), static_cast<int>(ACount), reply);
+    failure = ABsl.LastFailure();
+    const TBslAnswer answer = failure.Failed() ? TBslAnswer{} : ParseBslAnswer(reply);
+    if (!failure.Failed() && answer.Kind == TBslAnswer::None) {
+      failure.Kind = TBslFailureKind::BadAnswer;
+      failure.Answer = AnswerExcerpt(reply);
+    }
     // A data answer of exactly the bytes asked for; a message (the loader
     // does not know the command, or is locked) is none.
-    if (reply.size() < kAnswerHeader + ACount || reply[0] != kReportId || reply[2] != kAnswerData ||
-        static_cast<uint32_t>(reply[1]) != ACount + 1)
-      return false;
-    AOut.assign(reply.begin() + kAnswerHeader, reply.begin() + static_cast<long>(kAnswerHeader + ACount));
+    if (answer.Kind != TBslAnswer::Data || answer.Bytes.size() != ACount) return false;
+    AOut = answer.Bytes;
     return true;
   };
   const std::optional<TDieRecord> die = FindDieRecord(read);
-  return die ? BoardIdText(*die) : std::string();
+  if (AFailure != nullptr) *AFailure = failure;
+  return die && !failure.Failed() ? BoardIdText(*die) : std::string();
 }

@@ -43,5 +43,8 @@ std::string BoardIdText(const TDieRecord& ADie);
 
 // The ID of the board behind ABsl, which must run the RAM loader: empty
 // when the loader refuses TX Data Block, the board does not answer or its
-// table holds no die record. Sends only TX Data Block.
-std::string ReadBoardId(TBsl& ABsl);
+// table holds no die record. AFailure, when given, tells a board that did
+// not answer, or answered what no loader answers (Failed()), from a
+// refusal or a table without the record (not Failed()). Sends only TX
+// Data Block.
+std::string ReadBoardId(TBsl& ABsl, TBslFailure* AFailure = nullptr);

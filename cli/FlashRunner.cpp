@@ -169,6 +169,7 @@ struct TFlashRunner::TImpl {
   TExitCode Repeat();
   TExitCode Gang();
   TExitCode GangEnd(const TGangEnd& AEnd);
+  TExitCode NoBoard();
   std::vector<update::TBoardSeen> NewBoards();
   bool BoardCannotBeOpened(const update::TBoardSeen& ABoard, std::string& AReason);
   void MarkPresentBoardsDone();
@@ -302,6 +303,18 @@ update::TUpdateOutcome TFlashRunner::TImpl::RunOne() {
   return outcome;
 }
 
+// No board: at the ports asked for, if any.
+TExitCode TFlashRunner::TImpl::NoBoard() {
+  if (Options.Ports.empty()) {
+    update::TUpdateOutcome none;
+    none.Result = update::TUpdateResult::NoBoard;
+    return Report(TExitCode::NoBoard, update::CauseLine(none));
+  }
+  return Report(TExitCode::NoBoard, "No board under its loader was found at " +
+                                        std::string(Options.Ports.size() == 1 ? "port " : "ports ") +
+                                        update::PortList(Options.Ports) + "; --list shows the ports of the boards");
+}
+
 // The boards under their loader that this run may take and has not
 // updated yet.
 std::vector<update::TBoardSeen> TFlashRunner::TImpl::NewBoards() {
@@ -335,8 +348,8 @@ TExitCode TFlashRunner::TImpl::Single() {
   const auto start = TClock::now();
   const std::vector<update::TBoardSeen> boards = NewBoards();
   if (boards.size() > 1) return Fail(TExitCode::SeveralBoards, update::SeveralBoardsText(PortsOf(boards)));
-  if (std::string reason; !boards.empty() && BoardCannotBeOpened(boards.front(), reason))
-    return Fail(TExitCode::CannotOpen, reason);
+  if (boards.empty()) return NoBoard();
+  if (std::string reason; BoardCannotBeOpened(boards.front(), reason)) return Fail(TExitCode::CannotOpen, reason);
   const update::TUpdateOutcome outcome = RunOne();
   RecordBoard(outcome, TClock::now() - start);
   const std::string took = Seconds(TClock::now() - start);
@@ -423,11 +436,7 @@ TExitCode TFlashRunner::TImpl::Gang() {
   const TGangEnd end = RunGang({Options, Interrupted, *Loop, Controller, Update, view, Log.get(), Record.get()});
   view.Finish();
   if (!end.Refusal.empty()) return Fail(TExitCode::SeveralBoards, end.Refusal);
-  if (end.Boards == 0 && !Options.Repeat) {
-    update::TUpdateOutcome none;
-    none.Result = update::TUpdateResult::NoBoard;
-    return Report(TExitCode::NoBoard, update::CauseLine(none));
-  }
+  if (end.Boards == 0 && !Options.Repeat) return NoBoard();
   const int failed = static_cast<int>(end.Failed.size()), cancelled = static_cast<int>(end.Cancelled.size());
   std::string totals = "Totals: " + std::to_string(end.Boards) + (end.Boards == 1 ? " board, " : " boards, ") +
                        std::to_string(end.Updated) + " updated, " + std::to_string(failed) + " failed";

@@ -185,7 +185,8 @@ TUpdateOutcome TUpdateEngine::TRun::Update() {
   if (!ReadImages(outcome)) return Tell(TUpdateMessage::ImageRefused, outcome);
   if (E.Cancelled()) return End(TUpdateResult::Cancelled);
   Phase = TUpdatePhase::Connect;
-  if (!TakeBoard(outcome)) return outcome.Result == TUpdateResult::SeveralBoards ? Tell(TUpdateMessage::SeveralBoards, outcome) : outcome;
+  if (!TakeBoard(outcome))
+    return outcome.Result == TUpdateResult::SeveralBoards ? Tell(TUpdateMessage::SeveralBoards, outcome) : outcome;
   std::string why;
   if (E.FOptions.CanOpen && !E.FOptions.CanOpen(Dev, why))
     return Tell(TUpdateMessage::CannotOpen, End(TUpdateResult::CannotOpen, why));
@@ -388,11 +389,11 @@ bool TUpdateEngine::TRun::Identify(TUpdateOutcome& AOutcome) {
 
 // The chip's die record, through the RAM loader. A loader that refuses the
 // command (or a chip without the record) leaves the ID empty and the
-// update goes on; a board that fails to answer at all ends it, as at the
-// version query.
+// update goes on; a board that does not answer, or answers what no loader
+// answers, ends it, as at the version query.
 bool TUpdateEngine::TRun::ReadId(TUpdateOutcome& AOutcome) {
-  BoardId = ReadBoardId(*Bsl);
-  const TBslFailure failure = Bsl->LastFailure();
+  TBslFailure failure;
+  BoardId = ReadBoardId(*Bsl, &failure);
   if (failure.Failed()) {
     AOutcome = EndAt(failure);
     return false;

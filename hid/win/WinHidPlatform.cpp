@@ -19,7 +19,8 @@ constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
 // A report the device has not taken within this is given up: a board that
 // hangs must not hold the update (or an unplug waiting for it) for ever.
 constexpr DWORD kWriteLimitMs = 1000;
-// ERROR_NO_SUCH_DEVICE, which the mingw-w64 headers of Debian lack.
+// Windows' "The specified device does not exist" (winerror.h of the
+// Windows SDK; mingw-w64's headers leave it out).
 constexpr DWORD kErrorNoSuchDevice = 433;
 
 // The sizes SetupAPI checks are those of this build's own structures:

@@ -259,6 +259,20 @@ TEST_F(UpdateTest, BoardThatNeverComesBackIsWaitedForOnTheRealClock) {
 
 }  // namespace
 
+// Two boards under their loader: the window names both ports, asks for the
+// one board to update, and sends nothing to either.
+TEST_F(UpdateTest, TwoBoardsAreNamedAndNeitherGetsAReport) {
+  Start("board:port=1-1.1,board:port=1-1.2");
+  WriteImages(LoaderImage(), FirmwareImage(nullptr));
+  RunUpdate();
+  EXPECT_EQ(boxes.Texts(),
+            QStringList{"2 boards are connected under their loader (1-1.1 and 1-1.2), and the update takes one board."});
+  EXPECT_EQ(boxes.Details(), QStringList{"Connect only the board to update, and try again."});
+  for (const auto& board : app->Sim().Boards()) EXPECT_EQ(board->ReportsReceived(), 0u);
+  EXPECT_EQ(app->Main().HidCtl1->NumCheckedOutDevices(), 0);
+  ExpectIdleWindow();
+}
+
 TEST_F(UpdateTest, ABoardThatCannotBeOpenedIsNamedWithReasonAndFixAndGetsNoReport) {
   Start("board");
   WriteImages(LoaderImage(), FirmwareImage(nullptr));

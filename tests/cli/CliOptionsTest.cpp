@@ -43,6 +43,10 @@ TEST(CliOptions, ValuesFollowOrAreJoinedWithAnEqualsSign) {
   EXPECT_EQ(o.Password, "p w");
   EXPECT_EQ(o.LogFile, "x.log");
   EXPECT_TRUE(o.Fast && o.Repeat && o.Quiet);
+  const TCliOptions gang = Parse({"--gang", "--port", "1-1.2", "--port=1-1.3", "--record", "r.jsonl"});
+  EXPECT_TRUE(gang.Gang);
+  EXPECT_EQ(gang.Ports, (std::vector<std::string>{"1-1.2", "1-1.3"}));
+  EXPECT_EQ(gang.RecordFile, "r.jsonl");
   EXPECT_TRUE(Parse({"-h"}).Help);
   EXPECT_TRUE(Parse({"--version"}).Version);
 }
@@ -56,6 +60,8 @@ TEST(CliOptions, RefusesWhatItCannotUse) {
   EXPECT_THAT(UsageError({"--fats"}), HasSubstr("unknown argument \"--fats\""));
   EXPECT_THAT(UsageError({"kestrova.2.fw.txt"}), HasSubstr("unknown argument"));
   EXPECT_THAT(UsageError({"--list", "--repeat"}), HasSubstr("--list only lists"));
+  EXPECT_THAT(UsageError({"--list", "--gang"}), HasSubstr("--list only lists"));
+  EXPECT_THAT(UsageError({"--port", ""}), HasSubstr("--port needs a port"));
   // A forgotten value: the next option is not taken for it.
   EXPECT_EQ(UsageError({"--apn", "--fast"}),
             "--apn needs a value, and \"--fast\" is an option (an empty text is given as --apn=)");
@@ -67,7 +73,7 @@ TEST(CliOptions, RefusesWhatItCannotUse) {
 
 TEST(CliOptions, HelpListsEveryExitCode) {
   const std::string help = CliHelpText();
-  for (int code : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 130})
+  for (int code : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 130})
     EXPECT_THAT(help, HasSubstr("\n  " + std::string(code < 10 ? "  " : code < 100 ? " " : "") +
                                 std::to_string(code) + "  "))
         << code;
@@ -80,7 +86,7 @@ TEST(CliExitCodes, EveryOutcomeHasItsCode) {
       {TUpdateResult::NoBoard, 3},       {TUpdateResult::CannotOpen, 4},    {TUpdateResult::PasswordRefused, 5},
       {TUpdateResult::BoardNotBack, 6},  {TUpdateResult::WrongLoader, 6},   {TUpdateResult::WriteFailed, 7},
       {TUpdateResult::VerifyFailed, 8},  {TUpdateResult::NoAnswer, 10},     {TUpdateResult::BadAnswer, 10},
-      {TUpdateResult::BoardLeft, 11},    {TUpdateResult::Cancelled, 130}};
+      {TUpdateResult::BoardLeft, 11},    {TUpdateResult::SeveralBoards, 13}, {TUpdateResult::Cancelled, 130}};
   for (const auto& [result, code] : rows) EXPECT_EQ(static_cast<int>(ExitCodeFor(result)), code) << ResultName(result);
 }
 

@@ -480,3 +480,25 @@ TEST_F(FlashRunnerTest, GangInterruptedStopsEveryBoard) {
   }
   for (const auto& board : boards) board->Unplug();  // the returns under way end here
 }
+
+// With --repeat, a board connected while another one is under way starts
+// at once, not after it.
+TEST_F(FlashRunnerTest, GangRepeatStartsEachBoardAsItComes) {
+  TFlashRunner runner(Options({"--gang", "--repeat", "--fast"}), {OutStream, ErrStream, false});
+  TExitCode code = TExitCode::Error;
+  std::thread run([&] { code = runner.Run(); });
+  auto slow = sim::MakeSimBoard({"port=1-1.1", "return-delay=3000"});
+  slow->PlugInto(Bus);
+  ASSERT_TRUE(WaitForOutput("1-1.1: 2. Wait for device")) << Out.Text();
+  auto quick = Plug({"port=1-1.2"});
+  const bool quickFirst = WaitForOutput("1-1.2: ok in ") && Out.Text().find("1-1.1: ok in ") == std::string::npos;
+  const bool slowDone = WaitForOutput("1-1.1: ok in ");
+  runner.Interrupt();
+  run.join();
+  EXPECT_TRUE(quickFirst) << Out.Text();
+  EXPECT_TRUE(slowDone) << Out.Text();
+  EXPECT_EQ(code, TExitCode::Ok) << Err.Text();
+  EXPECT_THAT(Out.Text(), HasSubstr("\nTotals: 2 boards, 2 updated, 0 failed.\n"));
+  ExpectFirmwareOn(*slow);
+  ExpectFirmwareOn(*quick);
+}

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <thread>
 
+#include "GangView.h"
 #include "ProgressView.h"
 
 using namespace std::chrono_literals;
@@ -83,4 +84,39 @@ TEST(ProgressView, TerminalRedrawsOneLineAndEndsIt) {
   EXPECT_THAT(text, Not(HasSubstr("loader: ")));
   EXPECT_THAT(text, Not(HasSubstr("\x1b"))) << "Windows consoles print escape sequences as they are";
   EXPECT_EQ(text.substr(text.size() - 20), "\n2. Wait for device\n") << "the bar's line is ended first";
+}
+
+// --gang on a terminal: one line per port, in port order, redrawn in place
+// and cut to the width; a line of its own goes above them; at the end the
+// lines are drawn in full. Into a pipe: the port first, stages and results.
+TEST(GangView, OneLinePerPortOnATerminalAndPlainLinesElsewhere) {
+  std::ostringstream out;
+  TGangView terminal(out, true, [] { return 30; }, [](std::ostream& AOut, int ALines) { AOut << "<up " << ALines << ">"; });
+  terminal.Stage("1-1.2", "1. Upload bootloader");
+  terminal.Stage("1-1.1", "2. Wait for device");
+  terminal.Progress("1-1.1", "58 s left");
+  terminal.Draw();
+  terminal.Draw();  // nothing changed: nothing drawn
+  EXPECT_EQ(out.str(),
+            "1-1.1     2. Wait for device:\n"
+            "1-1.2     1. Upload bootloade\n");  // cut to the width
+  out.str("");
+  terminal.Line("Waiting for boards");
+  terminal.Result("1-1.2", "FAILED: the board left the bus");
+  terminal.Finish();
+  EXPECT_EQ(out.str(),
+            "<up 2>Waiting for boards           \n"
+            "1-1.1     2. Wait for device:\n"
+            "1-1.2     1. Upload bootloade\n"
+            "<up 2>1-1.1     2. Wait for device: 58 s left\n"
+            "1-1.2     FAILED: the board left the bus\n");
+
+  std::ostringstream pipe;
+  TGangView plain(pipe, false, [] { return 0; }, [](std::ostream&, int) { FAIL() << "no cursor moves into a pipe"; });
+  plain.Stage("1-1.1", "1. Upload bootloader");
+  plain.Progress("1-1.1", "loader  50% (512 of 1024 bytes)");
+  plain.Result("1-1.1", "ok in 2.0 s");
+  plain.Draw();
+  plain.Finish();
+  EXPECT_EQ(pipe.str(), "1-1.1: 1. Upload bootloader\n1-1.1: ok in 2.0 s\n");
 }

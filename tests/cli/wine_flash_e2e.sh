@@ -23,6 +23,22 @@ for mode in "" --fast; do
   sed -n '/^@FE00/{n;p;q}' board.txt | grep -q '^04 63 61 66 E9 00 ' || { echo "the first record is not café in Latin-1"; exit 1; }
 done
 grep -q '\] Firmware & Settings were sucesfully uploaded!' flash.log
+# Two boards behind a hub at once (Wine's own HID devices give no port; the
+# simulated bus gives each board its own): each dump holds the image and
+# the settings, the record one whole line per board and port.
+echo "== kestrova-flash --gang"
+KESTROVA_SIM=hub,board:return-delay=300,board:return-delay=300 KESTROVA_SIM_DUMP=gang.txt \
+  "$run" "$flash" --gang --fast --apn "café" --login tech --password "s3cret" --record "..\\$folder\\r.jsonl" >gang.txt.out
+cat gang.txt.out
+for port in 1-1.1 1-1.2; do
+  "$run" "$helper" check "gang-$port.txt" . "café" tech s3cret
+  grep -q "^$port: ok in " gang.txt.out || { echo "no result line for $port"; exit 1; }
+  grep -q "^{\"time\":\"[0-9T:-]*Z\",\"port\":\"$port\",\"board_id\":\"[0-9A-F-]\{18\}\",\"result\":\"success\",.*\"apn\":\"café\",\"login\":\"tech\",.*}\r\{0,1\}$" r.jsonl ||
+    { echo "no record line for $port"; cat r.jsonl; exit 1; }
+done
+[ "$(wc -l <r.jsonl)" -eq 2 ] || { echo "the record holds other than two lines"; exit 1; }
+grep -q 's3cret' r.jsonl && { echo "the password is in the record"; exit 1; }
+grep -q '^Totals: 2 boards, 2 updated, 0 failed.' gang.txt.out
 # A refused password ends with its own exit code.
 set +e
 KESTROVA_SIM=board:refuse-password "$run" "$flash" --quiet

@@ -282,9 +282,12 @@ std::vector<TUpdatePhase> PhasesOf(const std::vector<sim::TReportRecord>& ARepor
     if (phase == TUpdatePhase::Firmware && (command == kCrcCheck || command == kReadBack))
       phase = TUpdatePhase::Verify;
     phases.push_back(phase);
+    // After Load PC: the question for the loader, then the reads of the
+    // board's ID.
+    const bool idReadNext = i + 1 < AReports.size() && AReports[i + 1].Command == kReadBack;
     if (phase == TUpdatePhase::Loader && command == kLoadPc)
       phase = TUpdatePhase::Identify;
-    else if (phase == TUpdatePhase::Identify)
+    else if (phase == TUpdatePhase::Identify && !idReadNext)
       phase = TUpdatePhase::Firmware;
   }
   return phases;
