@@ -10,10 +10,10 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
+#include "BenchImages.h"
 #include "BslVerify.h"
 #include "FlashRunner.h"
 #include "PlainEventLoop.h"
@@ -26,43 +26,8 @@ namespace {
 using namespace std::chrono_literals;
 using TClock = std::chrono::steady_clock;
 
-constexpr uint32_t kFlashStart = 0x4400;   // main flash
-constexpr uint32_t kSettingsStart = 0xFE00;  // settings records and vectors segment
-constexpr uint32_t kVectors = 0xFFE0;
-constexpr uint32_t kUpperStart = 0x10000;  // main flash above 64 KiB
-constexpr uint32_t kFlashEnd = 0x24400;
-constexpr int kLineBytes = 16;             // TI-TXT's usual width
 constexpr size_t kReportData = 58;         // data bytes of one full fast write
 constexpr int kSettingsRecords = 3;
-
-uint32_t gSeed = 0x12345678;
-
-void Section(std::string& AText, uint32_t AStart, uint32_t AEnd) {
-  char line[16];
-  std::snprintf(line, sizeof line, "@%X\n", AStart);
-  AText += line;
-  for (uint32_t a = AStart; a < AEnd; a += kLineBytes) {
-    for (uint32_t i = 0; i < kLineBytes && a + i < AEnd; ++i) {
-      gSeed = gSeed * 1664525u + 1013904223u;
-      std::snprintf(line, sizeof line, i ? " %02X" : "%02X", gSeed >> 24);
-      AText += line;
-    }
-    AText += '\n';
-  }
-}
-
-void WriteImages(const std::filesystem::path& AFolder) {
-  std::string loader;
-  Section(loader, 0x2500, 0x2900);
-  std::ofstream(AFolder / "kestrova.1.ldr.txt") << loader << "#2500\nq\n";
-  // Main flash but the settings records (left erased, written at "SET").
-  std::string firmware;
-  Section(firmware, kFlashStart, kSettingsStart);
-  firmware += "SET\n";
-  Section(firmware, kVectors, 0x10000);
-  Section(firmware, kUpperStart, kFlashEnd);
-  std::ofstream(AFolder / "kestrova.2.fw.txt") << firmware << "q\n";
-}
 
 struct TFigures {
   uint32_t Reports = 0;           // reports of the application stage
@@ -186,7 +151,7 @@ int main(int argc, char** argv) {
   const std::filesystem::path folder =
       argc > 1 ? std::filesystem::path(argv[1]) : std::filesystem::temp_directory_path() / "kestrova-flash-bench";
   std::filesystem::create_directories(folder);
-  WriteImages(folder);
+  WriteBenchImages(folder);
   const TTiTxtImage image = ReadTiTxtImage((folder / "kestrova.2.fw.txt").string(), TTiTxtImageKind::Application);
   const TWireLimit limit = WireLimit(folder);
   std::printf("Application image: %zu bytes in %zu data lines; frame-timed bus, one report per 1 ms frame.\n",

@@ -18,11 +18,9 @@
 #include "PlainEventLoop.h"
 #include "PrintableText.h"
 #include "ProgressView.h"
-#include "SimEnvironment.h"
 #include "SimSession.h"
 #include "UpdateCauseText.h"
 #include "UpdateEngine.h"
-#include "Utf8Environment.h"
 
 namespace {
 
@@ -274,8 +272,7 @@ TExitCode TFlashRunner::TImpl::Prepare() {
 
 void TFlashRunner::TImpl::StartBus() {
   ForgetAllBoards();
-  if (const auto list = Utf8Environment(sim::kSimEnvironmentVariable); list && !list->empty())
-    Sim = TSimSession::FromList(*list);
+  Sim = TSimSession::FromEnvironment();
   Loop = std::make_unique<hid::TPlainEventLoop>();
   Controller = std::make_shared<TJvHidDeviceController>();
   Controller->OnDeviceSkipped = [this](TJvHidDeviceController*, const TJvHidPnPInfo& AInfo, const std::string& AReason) {

@@ -111,11 +111,13 @@ TSimBoard::TSimBoard(TSimBoardOptions AOptions)
 TSimBoard::~TSimBoard() = default;
 
 uint32_t TSimBoard::PlugInto(TSimBus& ABus) {
-  {
-    std::lock_guard lock(FLock);
-    FHomeBus = &ABus;
-  }
+  SetHomeBus(ABus);
   return ABus.Plug(shared_from_this());
+}
+
+void TSimBoard::SetHomeBus(TSimBus& ABus) {
+  std::lock_guard lock(FLock);
+  FHomeBus = &ABus;
 }
 
 // ---- what comes in ----
@@ -437,26 +439,36 @@ void TSimBoard::PowerOffLocked() {
 
 // ---- what a technician does ----
 
-void TSimBoard::Unplug() {
+bool TSimBoard::Unplug() {
   TSimBus* bus = nullptr;
   {
     std::lock_guard lock(FLock);
+    if (!FCableIn) return false;
+    FCableIn = false;
     PowerOffLocked();
     bus = FHomeBus;
   }
   if (bus) bus->Unplug(this);
+  return true;
 }
 
-void TSimBoard::Replug() {
+bool TSimBoard::Replug() {
   TSimBus* bus = nullptr;
   {
     std::lock_guard lock(FLock);
     bus = FHomeBus;
-    if (!bus || bus->IsPlugged(this)) return;
+    if (!bus || FCableIn) return false;
+    FCableIn = true;
     PowerOffLocked();  // whatever it was doing off the bus is over
     FState = TBoardState::ResidentLoader;
   }
-  bus->Plug(shared_from_this());
+  bus->Plug(shared_from_this());  // a hub without time left for it refuses it, and says so
+  return true;
+}
+
+bool TSimBoard::CableIn() const {
+  std::lock_guard lock(FLock);
+  return FCableIn;
 }
 
 void TSimBoard::Return() {

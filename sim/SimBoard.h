@@ -85,13 +85,22 @@ class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoa
   // Plugs the board into ABus; the board comes back to this bus after Load PC,
   // so the bus must outlive a trip that is under way.
   uint32_t PlugInto(TSimBus& ABus);
+  // The bus the board comes back to, for a board that somebody else
+  // plugged into it (the session of a run plugs the boards it lists).
+  void SetHomeBus(TSimBus& ABus);
 
-  // What a technician or a cable does to the board, from any thread:
-  // Unplug pulls the cable (the board leaves the bus and loses power: RAM,
-  // the unlocked state and a return under way are gone); Replug plugs it
-  // back in with its button pressed (the resident loader, locked).
-  void Unplug();
-  void Replug();
+  // What a technician or a cable does to the board, from any thread, and
+  // the one way a board is unplugged or plugged back in (its own UnplugAt
+  // and ReplugAfterMs and the session's control go through them): Unplug
+  // pulls the cable (the board leaves the bus and loses power: RAM, the
+  // unlocked state and a return under way are gone); Replug plugs it back
+  // in with its button pressed (the resident loader, locked). False when
+  // the cable was out already, or in already (or the board has no bus).
+  bool Unplug();
+  bool Replug();
+  // The cable is in: the board is on the bus, or off it on a trip of its
+  // own (its RAM loader starting), or refused by its hub.
+  bool CableIn() const;
   // A board held off the bus after Load PC (HoldReturn) comes back now.
   void Return();
   bool AwaitingReturn() const;
@@ -158,6 +167,7 @@ class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoa
   // scheduled for an earlier trip is dropped.
   uint64_t FTrip = 0;
   bool FAwaitingReturn = false;
+  bool FCableIn = true;
   TSimBus* FHomeBus = nullptr;
   TSimTimer FTimer;  // last: its thread ends before the rest goes
 };

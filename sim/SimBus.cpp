@@ -159,7 +159,13 @@ bool TSimBus::IsPlugged(const TSimDevice* ADevice) const {
 
 std::shared_ptr<TSimHub> TSimBus::AddHub(TSimHubKind AKind) {
   std::lock_guard<std::mutex> LGuard(FLock);
-  return std::make_shared<TSimHub>(AKind, NextFreePortLocked(kRootPortPrefix));
+  FHubs.push_back(std::make_shared<TSimHub>(AKind, NextFreePortLocked(kRootPortPrefix)));
+  return FHubs.back();
+}
+
+std::vector<std::shared_ptr<TSimHub>> TSimBus::Hubs() const {
+  std::lock_guard<std::mutex> LGuard(FLock);
+  return FHubs;
 }
 
 void TSimBus::ReservePort(const std::string& APort) {

@@ -45,6 +45,7 @@ class TSimBus : public hid::IHidPlatform {
   // A hub plugged into the next free port of the bus; devices whose Hub it
   // is get its ports.
   std::shared_ptr<TSimHub> AddHub(TSimHubKind AKind);
+  std::vector<std::shared_ptr<TSimHub>> Hubs() const;  // in the order they were added
   // Keeps APort out of the ports the bus gives away: a device that names
   // it is plugged in later.
   void ReservePort(const std::string& APort);
@@ -120,6 +121,7 @@ class TSimBus : public hid::IHidPlatform {
   bool FEnumerationFails = false;
   std::shared_ptr<TWatch> FWatch;
   std::set<std::string> FPortsGiven;  // every port a device or hub has had
+  std::vector<std::shared_ptr<TSimHub>> FHubs;
   TSystemLog FSystemLog;
 };
 

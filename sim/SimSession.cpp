@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <stdexcept>
 
 #include "HidPlatform.h"
@@ -11,12 +12,16 @@
 
 namespace {
 constexpr const char* kDumpVariable = "KESTROVA_SIM_DUMP";
-}
+constexpr const char* kControlVariable = "KESTROVA_SIM_CONTROL";
+}  // namespace
 
 std::unique_ptr<TSimSession> TSimSession::FromEnvironment() {
   const auto list = Utf8Environment(sim::kSimEnvironmentVariable);
   if (!list || list->empty()) return nullptr;
-  return FromList(*list);
+  auto session = FromList(*list);
+  if (const auto control = Utf8Environment(kControlVariable); control && !control->empty())
+    session->ListenTo(*control);
+  return session;
 }
 
 std::unique_ptr<TSimSession> TSimSession::FromList(const std::string& AList) {
@@ -30,12 +35,19 @@ std::unique_ptr<TSimSession> TSimSession::FromList(const std::string& AList) {
   session->FBus = sim::CreateBusFromList(AList);
   sim::SetSimBoardFactory(nullptr);
   if (session->FBus == nullptr) session->FBus = std::make_unique<sim::TSimBus>();  // empty list
+  for (const auto& board : session->FBoards) board->SetHomeBus(*session->FBus);
   hid::SetPlatformOverride(session->FBus.get());
   return session;
 }
 
 TSimSession::~TSimSession() {
+  FControl.reset();  // nothing is plugged or unplugged from here on
   if (FBus != nullptr) hid::SetPlatformOverride(nullptr);
+}
+
+std::vector<std::shared_ptr<sim::TSimBoard>> TSimSession::Boards() const {
+  std::lock_guard lock(FBoardsLock);
+  return FBoards;
 }
 
 std::string TSimSession::DumpFileFor(const std::string& AFile, const std::string& APort) {
@@ -49,9 +61,14 @@ std::string TSimSession::DumpFileFor(const std::string& AFile, const std::string
 void TSimSession::WriteDump() const {
   const auto path = Utf8Environment(kDumpVariable);
   if (!path || path->empty()) return;
-  for (const auto& board : FBoards) {
-    // One board keeps the name as given; several get one file each.
-    const std::string file = FBoards.size() == 1 ? *path : DumpFileFor(*path, board->Port);
+  const auto boards = Boards();
+  std::map<std::string, int> onPort;  // boards of each port so far
+  for (const auto& board : boards) {
+    // One board keeps the name as given; several get one file each, and
+    // the boards that followed another into its port a number after it.
+    const int number = ++onPort[board->Port];
+    const std::string name = board->Port + (number == 1 ? "" : "-" + std::to_string(number));
+    const std::string file = boards.size() == 1 ? *path : DumpFileFor(*path, name);
     std::ofstream out(Utf8ToPath(file), std::ios::binary | std::ios::trunc);
     out << board->DumpTiTxt();
     out.close();

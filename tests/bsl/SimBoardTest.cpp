@@ -364,6 +364,43 @@ TEST(SimSession, EveryBoardIsDumpedToAFileOfItsPort) {
   std::filesystem::remove_all(folder);
 }
 
+// The control's new board at a port of a hub sits behind that hub: behind a
+// single-TT hub with six boards it is refused for bandwidth, and fits once
+// one of the six has been unplugged. A board that followed another into its
+// port is dumped to a file numbered after the port.
+TEST(SimSession, ControlPlugsANewBoardBehindTheHubOfItsPort) {
+  std::string list = "hub:single-tt";
+  for (int i = 0; i < 6; ++i) list += ",board:return-delay=20";
+  auto session = TSimSession::FromList(list);
+  std::vector<std::string> said;
+  session->Bus().SetSystemLog([&said](const std::string& ALine) { said.push_back(ALine); });
+  const auto ports = [&session] {
+    std::string text;
+    for (const auto& device : session->Bus().Devices()) text += device->Port + " ";
+    return text;
+  };
+  EXPECT_EQ(session->Apply("plug board:port=1-1.7"), "");
+  EXPECT_EQ(ports(), "1-1.1 1-1.2 1-1.3 1-1.4 1-1.5 1-1.6 ");
+  EXPECT_EQ(said, (std::vector<std::string>{"usb 1-1.7: Not enough bandwidth for new device state.",
+                                            "usb 1-1.7: can't set config #1, error -28"}));
+  EXPECT_EQ(session->Apply("plug board:port=1-1"), "port 1-1 holds a hub");
+  for (const char* line : {"unplug 1-1.7", "unplug 1-1.1", "plug 1-1.7"}) EXPECT_EQ(session->Apply(line), "") << line;
+  EXPECT_EQ(ports(), "1-1.2 1-1.3 1-1.4 1-1.5 1-1.6 1-1.7 ");
+  EXPECT_EQ(session->Apply("plug board:port=1-1.1"), "");  // the hub is full again
+  EXPECT_EQ(ports(), "1-1.2 1-1.3 1-1.4 1-1.5 1-1.6 1-1.7 ");
+  EXPECT_EQ(session->Boards().size(), 8u);
+
+  const std::filesystem::path folder = std::filesystem::path(::testing::TempDir()) / "sim-control-dumps";
+  std::filesystem::remove_all(folder);
+  ::setenv("KESTROVA_SIM_DUMP", (folder / "dump.txt").c_str(), 1);
+  std::filesystem::create_directories(folder);
+  session->WriteDump();
+  ::unsetenv("KESTROVA_SIM_DUMP");
+  for (const char* file : {"dump-1-1.1.txt", "dump-1-1.1-2.txt", "dump-1-1.7.txt"})
+    EXPECT_TRUE(std::filesystem::exists(folder / file)) << file;
+  std::filesystem::remove_all(folder);
+}
+
 TEST(SimBoardOptions, UnknownOrMalformedOptionsAreRefused) {
   const auto message = [](const std::vector<std::string>& AOptions) -> std::string {
     try {

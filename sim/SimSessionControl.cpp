@@ -1,0 +1,125 @@
+// The control of a simulated session: boards unplugged and plugged in by
+// hand (or by a test) while the program runs.
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+
+#include "SimEnvironment.h"
+#include "SimSession.h"
+#include "Utf8.h"
+
+namespace {
+
+constexpr const char* kControlName = "KESTROVA_SIM_CONTROL";
+constexpr const char* kCommands = "unplug PORT, plug PORT, plug board[:OPTIONS]";
+
+// One line on standard error, written whole even when other threads write.
+void Complain(const std::string& AText) {
+  const std::string line = std::string(kControlName) + ": " + AText + "\n";
+  std::cerr.write(line.data(), static_cast<std::streamsize>(line.size()));
+  std::cerr.flush();
+}
+
+// A line as the complaint quotes it: a long one cut short.
+std::string Quoted(const std::string& ALine) {
+  constexpr size_t kShown = 100;
+  return "\"" + (ALine.size() > kShown ? ALine.substr(0, kShown) + "..." : ALine) + "\"";
+}
+
+bool IsBoardItem(const std::string& AWord) { return AWord == "board" || AWord.rfind("board:", 0) == 0; }
+
+// A device of KESTROVA_SIM other than a board, not a port.
+bool IsOtherItem(const std::string& AWord) {
+  const std::string name = AWord.substr(0, AWord.find(':'));
+  return name == "keyboard" || name == "mouse" || name == "hub";
+}
+
+// The hub that APort is one of the ports of; null for a port of the bus.
+std::shared_ptr<sim::TSimHub> HubOf(const sim::TSimBus& ABus, const std::string& APort) {
+  for (const auto& hub : ABus.Hubs()) {
+    const std::string prefix = hub->Port() + ".";
+    if (APort.rfind(prefix, 0) == 0 && APort.find('.', prefix.size()) == std::string::npos) return hub;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::string TSimSession::Apply(const std::string& ALine) {
+  std::istringstream words(ALine);
+  std::string verb, what, more;
+  words >> verb >> what >> more;
+  if (verb.empty() || verb.front() == '#') return {};
+  if (what.empty() || !more.empty() || (verb != "plug" && verb != "unplug"))
+    return std::string("not a command (the commands: ") + kCommands + ")";
+  if (verb == "unplug") return Unplug(what);
+  if (IsOtherItem(what)) return "only a board can be plugged in (plug board[:OPTIONS])";
+  return IsBoardItem(what) ? PlugNew(what) : PlugBack(what);
+}
+
+std::string TSimSession::Unplug(const std::string& APort) {
+  const auto board = LastBoardOn(APort);
+  if (!board) return "no board has been on port " + APort;
+  if (!board->Unplug()) return "the board on port " + APort + " is unplugged already";
+  return {};
+}
+
+std::string TSimSession::PlugBack(const std::string& APort) {
+  const auto board = LastBoardOn(APort);
+  if (!board) return "no board has been on port " + APort + " (\"plug board:port=" + APort + "\" plugs in a new one)";
+  if (!board->Replug()) return "the board on port " + APort + " is plugged in already";
+  return {};
+}
+
+std::string TSimSession::PlugNew(const std::string& AItem) {
+  const std::vector<sim::TSimDeviceSpec> specs = sim::ParseSimDeviceList(AItem);
+  std::shared_ptr<sim::TSimBoard> board = sim::MakeSimBoard(specs.front().Options);  // throws on a bad option
+  if (!board->Port.empty()) {
+    if (std::string taken = PortTaken(board->Port); !taken.empty()) return taken;
+    board->Hub = HubOf(*FBus, board->Port);
+  }
+  {
+    std::lock_guard lock(FBoardsLock);
+    FBoards.push_back(board);
+  }
+  board->PlugInto(*FBus);  // a hub without time left for it refuses it, and says so
+  return {};
+}
+
+std::shared_ptr<sim::TSimBoard> TSimSession::LastBoardOn(const std::string& APort) const {
+  const auto boards = Boards();
+  for (auto it = boards.rbegin(); it != boards.rend(); ++it)
+    if ((*it)->Port == APort) return *it;
+  return nullptr;
+}
+
+std::string TSimSession::PortTaken(const std::string& APort) const {
+  for (const auto& hub : FBus->Hubs())
+    if (hub->Port() == APort) return "port " + APort + " holds a hub";
+  const auto board = LastBoardOn(APort);
+  bool plugged = board && board->CableIn();
+  for (const auto& device : FBus->Devices()) plugged = plugged || device->Port == APort;
+  return plugged ? "port " + APort + " has a device plugged in already: unplug it first" : std::string();
+}
+
+void TSimSession::ListenTo(const std::string& APath) {
+  std::unique_ptr<sim::IControlSource> source;
+  try {
+    source = sim::OpenControlSource(APath);
+  } catch (const std::exception& e) {
+    Complain(std::string(e.what()) + ": no board can be unplugged or plugged in by hand in this run");
+    return;
+  }
+  if (std::error_code error; !std::filesystem::exists(Utf8ToPath(APath), error))
+    Complain("\"" + APath + "\" does not exist yet: the lines written to it once it does are read");
+  FControl = std::make_unique<sim::TSimControl>(std::move(source), [this](const std::string& ALine) {
+    std::string wrong;
+    try {
+      wrong = Apply(ALine);
+    } catch (const std::exception& e) {
+      wrong = e.what();
+    }
+    if (!wrong.empty()) Complain(Quoted(ALine) + ": " + wrong + "; the line is ignored");
+  });
+}
