@@ -369,8 +369,15 @@ void TSimBoard::SendAnswer(TReport AAnswer, uint32_t ADelayMs) {
     bus->PushInputReport(this, std::move(AAnswer));
     return;
   }
-  FTimer.Schedule(delay, [self = weak_from_this(), bus, answer = std::move(AAnswer)]() mutable {
-    if (auto board = self.lock()) bus->PushInputReport(board.get(), std::move(answer));
+  FTimer.Schedule(delay, [self = weak_from_this(), answer = std::move(AAnswer)]() mutable {
+    auto board = self.lock();
+    if (!board) return;
+    TSimBus* home = nullptr;
+    {
+      std::lock_guard lock(board->FLock);
+      home = board->FHomeBus;  // none once the board is retired
+    }
+    if (home) home->PushInputReport(board.get(), std::move(answer));
   });
 }
 
@@ -464,6 +471,16 @@ bool TSimBoard::Replug() {
   }
   bus->Plug(shared_from_this());  // a hub without time left for it refuses it, and says so
   return true;
+}
+
+void TSimBoard::Retire() {
+  Unplug();
+  {
+    std::lock_guard lock(FLock);
+    ++FTrip;
+    FHomeBus = nullptr;
+  }
+  FTimer.Drain();
 }
 
 bool TSimBoard::CableIn() const {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <map>
+#include <future>
 #include <mutex>
 
 namespace sim {
@@ -55,6 +56,14 @@ TSimTimer::~TSimTimer() {
     FThread.detach();  // the thread keeps its state alive and ends on its own
   else
     FThread.join();
+}
+
+void TSimTimer::Drain() {
+  // Tasks run one at a time with the lock released; this one runs after the
+  // running one, first among those due now.
+  std::promise<void> done;
+  Schedule(0, [&done]() { done.set_value(); });
+  done.get_future().wait();
 }
 
 void TSimTimer::Schedule(uint32_t ADelayMs, std::function<void()> ATask) {

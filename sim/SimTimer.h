@@ -19,6 +19,9 @@ class TSimTimer {
   TSimTimer& operator=(const TSimTimer&) = delete;
 
   void Schedule(uint32_t ADelayMs, std::function<void()> ATask);
+  // Returns once the task running now, if any, has finished (never call it
+  // from a task).
+  void Drain();
 
  private:
   struct TState;

@@ -59,7 +59,7 @@ until grep -q '^2. Wait for device' interrupted.txt; do
 done
 kill -INT "$pid"
 sleep 0.3
-kill -INT "$pid"
+kill -INT "$pid" 2>/dev/null || true  # it may have stopped already
 set +e
 wait "$pid"
 code=$?

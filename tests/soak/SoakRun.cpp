@@ -49,7 +49,7 @@ struct TWorld {
   ~TWorld() {
     Settle();
     Controller.reset();
-    Board->Unplug();
+    Board->Retire();
     Board.reset();
     hid::SetEventLoop(nullptr);
   }
