@@ -483,6 +483,14 @@ void TSimBoard::Retire() {
   FTimer.Drain();
 }
 
+void TSimBoard::BusGone(TSimBus& ABus) {
+  {
+    std::lock_guard lock(FLock);
+    if (FHomeBus != &ABus) return;
+  }
+  Retire();
+}
+
 bool TSimBoard::CableIn() const {
   std::lock_guard lock(FLock);
   return FCableIn;

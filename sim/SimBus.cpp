@@ -86,6 +86,13 @@ TSimBus::TSimBus() : FNextDeviceID(kFirstDeviceID), FNextHandle(kFirstHandle) {}
 
 TSimBus::~TSimBus() {
   UnwatchChanges();
+  std::vector<std::weak_ptr<TSimDevice>> LDevices;
+  {
+    std::lock_guard<std::mutex> LGuard(FLock);
+    LDevices = FEverPlugged;
+  }
+  for (const auto& LWeak : LDevices)
+    if (auto LDevice = LWeak.lock()) LDevice->BusGone(*this);
   std::lock_guard<std::mutex> LGuard(FLock);
   for (auto& [LId, LHandle] : FHandles) CompleteRead(*LHandle, hid::kErrorOperationAborted, nullptr);
   for (auto& LSlot : FSlots) LSlot->Device->Bus = nullptr;
@@ -106,6 +113,9 @@ uint32_t TSimBus::PlugAs(std::shared_ptr<TSimDevice> ADevice, uint32_t ADeviceID
     if (LDevice.Port.empty())
       LDevice.Port = NextFreePortLocked(LDevice.Hub ? LDevice.Hub->Port() + kHubPortSeparator : kRootPortPrefix);
     FPortsGiven.insert(LDevice.Port);
+    const auto LKnown = std::find_if(FEverPlugged.begin(), FEverPlugged.end(),
+                                     [&](const std::weak_ptr<TSimDevice>& W) { return W.lock() == ADevice; });
+    if (LKnown == FEverPlugged.end()) FEverPlugged.push_back(ADevice);
     LPort = LDevice.Port;
     if (!LDevice.Hub || LDevice.Hub->Reserve(LDevice.InterruptEndpoints))
       LId = AddSlotLocked(std::move(ADevice), ADeviceID);

@@ -121,6 +121,7 @@ class TSimBus : public hid::IHidPlatform {
   bool FEnumerationFails = false;
   std::shared_ptr<TWatch> FWatch;
   std::set<std::string> FPortsGiven;  // every port a device or hub has had
+  std::vector<std::weak_ptr<TSimDevice>> FEverPlugged;  // told when the bus goes
   std::vector<std::shared_ptr<TSimHub>> FHubs;
   TSystemLog FSystemLog;
 };

@@ -60,6 +60,10 @@ class TSimDevice {
   // (no bus lock held): a device that leaves right after a report does it
   // here, so the host's next write finds it gone.
   virtual void AfterOutputReport() {}
+  // The bus ABus, where the device was once plugged in, is going away:
+  // nothing the device still has due may reach it. Called with no bus lock
+  // held.
+  virtual void BusGone(TSimBus& ABus) { (void)ABus; }
 
   // Set by the bus while the device is plugged in.
   TSimBus* Bus = nullptr;
