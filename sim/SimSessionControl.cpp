@@ -73,8 +73,8 @@ std::string TSimSession::PlugBack(const std::string& APort) {
 }
 
 std::string TSimSession::PlugNew(const std::string& AItem) {
-  const std::vector<sim::TSimDeviceSpec> specs = sim::ParseSimDeviceList(AItem);
-  std::shared_ptr<sim::TSimBoard> board = sim::MakeSimBoard(specs.front().Options);  // throws on a bad option
+  const std::vector<sim::TSimDeviceSpec> devices = sim::ParseSimDeviceList(AItem);
+  std::shared_ptr<sim::TSimBoard> board = sim::MakeSimBoard(devices.front().Options);  // throws on a bad option
   if (!board->Port.empty()) {
     if (std::string taken = PortTaken(board->Port); !taken.empty()) return taken;
     board->Hub = HubOf(*FBus, board->Port);
