@@ -473,7 +473,14 @@ bool TSimBoard::Replug() {
   return true;
 }
 
-void TSimBoard::Retire() {
+// Off its bus for good before the bus goes: the cable out, every trip,
+// replug and late answer still due dropped, and one that is running
+// finished.
+void TSimBoard::BusGone(TSimBus& ABus) {
+  {
+    std::lock_guard lock(FLock);
+    if (FHomeBus != &ABus) return;
+  }
   Unplug();
   {
     std::lock_guard lock(FLock);
@@ -481,14 +488,6 @@ void TSimBoard::Retire() {
     FHomeBus = nullptr;
   }
   FTimer.Drain();
-}
-
-void TSimBoard::BusGone(TSimBus& ABus) {
-  {
-    std::lock_guard lock(FLock);
-    if (FHomeBus != &ABus) return;
-  }
-  Retire();
 }
 
 bool TSimBoard::CableIn() const {

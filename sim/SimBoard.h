@@ -98,9 +98,6 @@ class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoa
   // the cable was out already, or in already (or the board has no bus).
   bool Unplug();
   bool Replug();
-  // Off its bus for good before the bus goes: the cable out, every trip and
-  // replug still due dropped, and one that is running finished.
-  void Retire();
   void BusGone(TSimBus& ABus) override;
   // The cable is in: the board is on the bus, or off it on a trip of its
   // own (its RAM loader starting), or refused by its hub.

@@ -42,7 +42,6 @@ std::unique_ptr<TSimSession> TSimSession::FromList(const std::string& AList) {
 
 TSimSession::~TSimSession() {
   FControl.reset();  // nothing is plugged or unplugged from here on
-  for (const auto& board : Boards()) board->Retire();  // before the bus goes
   if (FBus != nullptr) hid::SetPlatformOverride(nullptr);
 }
 

@@ -49,7 +49,7 @@ struct TWorld {
   ~TWorld() {
     Settle();
     Controller.reset();
-    Board->Retire();
+    Board->Unplug();
     Board.reset();
     hid::SetEventLoop(nullptr);
   }
