@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <set>
 
-#include "JvHidInternals.h"
-
 namespace {
 
 // The HID device-interface class, shown when the platform has no HID services.
@@ -33,8 +31,32 @@ std::string CreateFailureReason(const EControllerError& AError) {
 
 }  // namespace
 
-// Pass helpers need the private state of both classes, so they live in a
-// class both befriend through the controller's TImpl.
+struct TJvHidDeviceController::TImpl {
+  hid::IHidPlatform* Platform = nullptr;
+  void* Owner = nullptr;
+  bool Bound = false;
+  std::string Guid;
+
+  // Guards the list, the counters and every check-out state change. Never
+  // held while a handler, a check callback or a device operation runs.
+  mutable std::mutex Lock;
+  std::vector<std::shared_ptr<TJvHidDevice>> List;
+  int NumCheckedIn = 0;
+  int NumCheckedOut = 0;
+  int NumUnplugged = 0;
+
+  // Paths of the devices the last pass left out (used by passes only).
+  std::set<std::string> Skipped;
+
+  std::atomic<bool> InDeviceChange{false};
+  std::atomic<bool> Destroying{false};
+  int32_t LParam = 0;
+
+  TNotifyEvent OnDeviceChange;
+  TJvHidPlugEvent OnDeviceUnplug;
+};
+
+// The steps of one pass, over the controller's private state.
 struct TJvPass {
   TJvHidDeviceController& C;
   TJvHidDeviceController::TImpl& d;
@@ -76,7 +98,7 @@ TJvHidDeviceController::~TJvHidDeviceController() {
     LList.swap(d->List);
   }
   for (const TDeviceRef& LDevice : LList) {
-    LDevice->d->MyController = nullptr;
+    LDevice->Detach();
     if (LDevice->IsCheckedOut()) LDevice->DoUnplug();
   }
   LList.clear();
@@ -128,9 +150,15 @@ TDeviceRef TJvPass::CreateDevice(const hid::TDiscoveredInterface& AInterface) {
   LInfo.FDeviceID = AInterface.DeviceID;
   LInfo.FDevicePath = AInterface.Path;
   LInfo.FPort = AInterface.Port;
+  // What the device's own CheckOut runs: the controller's check-out of it.
+  auto LCheckOut = [&C = C](TJvHidDevice* ADevice) {
+    std::lock_guard<std::mutex> LGuard(C.d->Lock);
+    return C.HandOutLocked(ADevice, ADevice);
+  };
   for (int LAttempt = 0;; ++LAttempt) {
     try {
-      return TDeviceRef(new TJvHidDevice(std::make_unique<TJvHidPnPInfo>(LInfo), &C));
+      return TDeviceRef(new TJvHidDevice(std::make_unique<TJvHidPnPInfo>(LInfo), &C, d.Platform,
+                                         d.OnDeviceUnplug, LCheckOut));
     } catch (const EControllerError& LError) {
       const std::string LReason = CreateFailureReason(LError);
       bool LHandled = false;
@@ -172,7 +200,7 @@ bool TJvPass::RemoveGone(const std::vector<TDeviceRef>& AFound) {
     LEntry->DoUnplug();
     try {
       if (C.OnRemoval) {
-        hid_detail::TShowGuard LShow(LEntry->d->Enumerated);
+        const auto LShow = LEntry->Show();
         C.OnRemoval(LEntry.get());
       }
     } catch (...) {
@@ -192,7 +220,7 @@ void TJvPass::DropIfFree(const TDeviceRef& AEntry) {
   if (LPos == d.List.end() || AEntry->IsCheckedOut()) return;
   LDestroyed = std::move(*LPos);
   d.List.erase(LPos);
-  LDestroyed->d->MyController = nullptr;
+  LDestroyed->Detach();
 }
 
 void TJvPass::DropKnown(std::vector<TDeviceRef>& AFound) {
@@ -203,7 +231,7 @@ void TJvPass::DropKnown(std::vector<TDeviceRef>& AFound) {
       return E->PnPInfo().FDeviceID == LId && E->IsPluggedIn();
     });
     if (!LKnown) continue;
-    LNew->d->MyController = nullptr;
+    LNew->Detach();
     LNew.reset();
   }
 }
@@ -219,7 +247,7 @@ bool TJvPass::AddArrivals(std::vector<TDeviceRef>& AFound) {
     }
     LChanged = true;
     if (C.OnArrival) {
-      hid_detail::TShowGuard LShow(LNew->d->Enumerated);
+      const auto LShow = LNew->Show();
       C.OnArrival(LNew.get());
     }
   }
@@ -255,7 +283,7 @@ int TJvHidDeviceController::Enumerate() {
     if (!OnEnumerate) break;
     bool LGoOn;
     {
-      hid_detail::TShowGuard LShow(LEntry->d->Enumerated);
+      const auto LShow = LEntry->Show();
       LGoOn = OnEnumerate(LEntry, static_cast<int>(LIdx));
     }
     if (!LEntry->IsCheckedOut()) CloseAllHandles(LEntry);
@@ -275,8 +303,7 @@ void TJvHidDeviceController::CloseAllHandles(TJvHidDevice* ADevice) {
 bool TJvHidDeviceController::HandOutLocked(TJvHidDevice* AEntry, TJvHidDevice*& HidDev) {
   // Unplugged entries are skipped: between a pass's unplug and its removal
   // an entry is neither plugged in nor checked out.
-  if (AEntry->IsCheckedOut() || !AEntry->IsPluggedIn()) return false;
-  AEntry->d->IsCheckedOut = true;
+  if (!AEntry->IsPluggedIn() || !AEntry->MarkCheckedOut(true)) return false;
   ++d->NumCheckedOut;
   --d->NumCheckedIn;
   HidDev = AEntry;
@@ -298,7 +325,7 @@ bool TJvHidDeviceController::CheckOutWhere(TJvHidDevice*& HidDev, const std::fun
     if (LEntry->IsCheckedOut() || !LEntry->IsPluggedIn()) continue;
     bool LHanded = false;
     {
-      hid_detail::TShowGuard LShow(LEntry->d->Enumerated);
+      const auto LShow = LEntry->Show();
       if (Check && Check(LEntry.get())) {
         std::lock_guard<std::mutex> LGuard(d->Lock);
         const bool LListed = std::find(d->List.begin(), d->List.end(), LEntry) != d->List.end();
@@ -347,14 +374,14 @@ void TJvHidDeviceController::CheckIn(TJvHidDevice*& HidDev) {
                              [HidDev](const TDeviceRef& E) { return E.get() == HidDev; });
     if (LPos != d->List.end()) {
       if (HidDev->IsPluggedIn()) {
-        if (HidDev->d->IsCheckedOut.exchange(false)) {
+        if (HidDev->MarkCheckedOut(false)) {
           --d->NumCheckedOut;
           ++d->NumCheckedIn;
         }
       } else {
         LDestroyed = std::move(*LPos);
         d->List.erase(LPos);
-        LDestroyed->d->MyController = nullptr;
+        LDestroyed->Detach();
         --d->NumUnplugged;
       }
     }
@@ -387,10 +414,7 @@ void TJvHidDeviceController::SetOnDeviceUnplug(TJvHidPlugEvent AHandler) {
     std::lock_guard<std::mutex> LGuard(d->Lock);
     LList = d->List;
   }
-  for (const TDeviceRef& LEntry : LList) {
-    std::lock_guard<std::mutex> LGuard(LEntry->d->Lock);
-    if (LEntry->d->UnplugFromController) LEntry->d->OnUnplug = AHandler;
-  }
+  for (const TDeviceRef& LEntry : LList) LEntry->SetOnUnplug(AHandler);
 }
 
 int TJvHidDeviceController::NumCheckedInDevices() const {

@@ -1,8 +1,12 @@
 // One HID device interface: identity, strings, capabilities, handles opened
 // on demand, one synchronous write and one overlapped read at a time.
-#include <chrono>
+#include "JvHidDevice.h"
 
-#include "JvHidInternals.h"
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -14,6 +18,77 @@ constexpr uint32_t kCancelWaitMs = 1000;
 constexpr uint32_t kCancelSliceMs = 10;
 
 }  // namespace
+
+// State of the one overlapped read a device object may have outstanding.
+// Shared with the completion wrapper queued on the starting thread, so a
+// completion that runs after the object is gone finds it marked stale.
+struct TJvReadState {
+  std::mutex Lock;
+  bool Pending = false;
+  uint64_t Sequence = 0;   // bumped to drop the completion of the read in flight
+  uint64_t Delivered = 0;  // completions handed to their callback
+  std::thread::id Thread;  // the thread that started the read
+};
+
+struct TJvHidDevice::TImpl {
+  hid::IHidPlatform* Platform = nullptr;
+  std::unique_ptr<TJvHidPnPInfo> PnPInfo;
+  std::atomic<TJvHidDeviceController*> MyController{nullptr};  // null once detached
+  TCheckOutFn CheckOut;  // the controller's check-out of this device
+
+  std::atomic<bool> IsPluggedIn{true};
+  std::atomic<bool> IsCheckedOut{false};
+  // Handlers and check callbacks of two threads may show the object at once.
+  std::atomic<int> Enumerated{0};
+
+  // Guards the handles, the caches and the queue lengths. Never held while
+  // a platform call may block; those run with Users raised instead.
+  mutable std::mutex Lock;
+  std::condition_variable Idle;  // Users dropped to 0
+  int Users = 0;
+
+  hid::THidHandle FileHandle = hid::kInvalidHandle;
+  hid::THidHandle ReadHandle = hid::kInvalidHandle;
+  hid::THidHandle WriteHandle = hid::kInvalidHandle;
+  bool HasReadWriteAccess = false;
+
+  hid::THidAttributes Attributes;
+  std::string VendorName;
+  std::string ProductName;
+  hid::TPreparsedData Preparsed;
+  uint32_t NumInputBuffers = 0;
+  uint32_t NumOverlappedBuffers = 0;
+
+  TJvHidDeviceError LastError;
+
+  TJvHidPlugEvent OnUnplug;  // the controller's unplug handler
+
+  TJvOverlapped OvlRead;
+  TJvOverlapped OvlWrite;
+  std::shared_ptr<TJvReadState> Read = std::make_shared<TJvReadState>();
+
+  // The helpers below expect Lock to be held by the caller (ALock).
+  bool Accessible() const;
+  hid::TDiscoveredInterface Interface() const;  // as discovery found it
+  hid::THidHandle OpenHandle(hid::TOpenAccess AAccess);  // records why it failed
+  hid::THidHandle OpenSynchronous();  // read-write, else query only
+  // Records the calling thread's last platform error (or, with ACode, the
+  // given one) as the device's last error.
+  void RecordError();
+  void RecordError(uint32_t ACode, const std::string& AReason);
+  void RecordNotUsable();  // unplugged, or not checked out
+  bool OpenFileLocked();
+  bool OpenReadLocked();
+  bool OpenWriteLocked();
+  // Closing waits until no other thread is inside a call on the handle.
+  void CloseLocked(std::unique_lock<std::mutex>& ALock, hid::THidHandle& AHandle);
+  void CloseFileLocked(std::unique_lock<std::mutex>& ALock);
+  void CloseReadLocked(std::unique_lock<std::mutex>& ALock);
+  void CloseAllLocked(std::unique_lock<std::mutex>& ALock);
+  // A cached device string, read once through AReader.
+  using TStringReader = bool (hid::IHidPlatform::*)(hid::THidHandle, std::string&);
+  std::string CachedString(std::string& ACache, TStringReader AReader);
+};
 
 // ---- private helpers (ALock / Lock held) ----
 
@@ -144,14 +219,14 @@ TJvHidDevice::TJvHidDevice() {
   throw EControllerError("Direct creation of a TJvHidDevice object is not allowed");
 }
 
-TJvHidDevice::TJvHidDevice(std::unique_ptr<TJvHidPnPInfo> APnPInfo,
-                           TJvHidDeviceController* AController)
+TJvHidDevice::TJvHidDevice(std::unique_ptr<TJvHidPnPInfo> APnPInfo, TJvHidDeviceController* AController,
+                           hid::IHidPlatform* APlatform, TJvHidPlugEvent AOnUnplug, TCheckOutFn ACheckOut)
     : d(std::make_unique<TImpl>()) {
   d->PnPInfo = std::move(APnPInfo);
   d->MyController = AController;
-  d->Platform = AController->d->Platform;
-  d->OnUnplug = AController->d->OnDeviceUnplug;
-  d->UnplugFromController = true;
+  d->Platform = APlatform;
+  d->OnUnplug = std::move(AOnUnplug);
+  d->CheckOut = std::move(ACheckOut);
 
   std::unique_lock<std::mutex> LLock(d->Lock);
   d->FileHandle = d->OpenSynchronous();
@@ -393,15 +468,20 @@ void TJvHidDevice::FlushQueue() {
 
 // ---- check-out, queue lengths, unplug ----
 
-bool TJvHidDevice::CheckOut() {
-  TJvHidDeviceController* LController = d->MyController;
-  if (!LController) return false;
-  std::lock_guard<std::mutex> LGuard(LController->d->Lock);
-  if (!d->IsPluggedIn || d->IsCheckedOut) return false;
-  d->IsCheckedOut = true;
-  ++LController->d->NumCheckedOut;
-  --LController->d->NumCheckedIn;
-  return true;
+bool TJvHidDevice::CheckOut() { return d->MyController && d->CheckOut(this); }
+
+void TJvHidDevice::Detach() { d->MyController = nullptr; }
+
+bool TJvHidDevice::MarkCheckedOut(bool AOut) { return d->IsCheckedOut.exchange(AOut) != AOut; }
+
+void TJvHidDevice::SetOnUnplug(TJvHidPlugEvent AHandler) {
+  std::lock_guard<std::mutex> LGuard(d->Lock);
+  d->OnUnplug = std::move(AHandler);
+}
+
+TJvHidDevice::TShowGuard TJvHidDevice::Show() {
+  ++d->Enumerated;
+  return TShowGuard(this, [](TJvHidDevice* ADevice) { --ADevice->d->Enumerated; });
 }
 
 uint32_t TJvHidDevice::NumInputBuffers() const {
