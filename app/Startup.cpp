@@ -62,7 +62,7 @@ int RunKestrovaSetup(int& argc, char** argv, const std::function<void()>& AOnSho
   std::unique_ptr<TSimSession> sim;
   GuardStep([&sim] { sim = TSimSession::FromEnvironment(); });
 
-  GuardStep([] { fKestrovaLoader_Main = new TfKestrovaLoader_Main; });
+  GuardStep([&sim] { fKestrovaLoader_Main = new TfKestrovaLoader_Main(sim ? &sim->Bus() : nullptr); });
   GuardStep([] { fKestrovaLoader_Log = new TfKestrovaLoader_Log; });
   if (fKestrovaLoader_Main == nullptr) return EXIT_FAILURE;
   fKestrovaLoader_Main->show();

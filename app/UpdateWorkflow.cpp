@@ -1,62 +1,15 @@
-// The window's side of the two-stage firmware update: the worker runs the
-// update engine, and everything the engine reports reaches the view on the
-// main thread.
 #include "UpdateWorkflow.h"
 
-#include <cctype>
 #include <filesystem>
 #include <system_error>
 
 #include "MainThread.h"
 #include "Orvik.ThreadRunner.h"
 #include "StationFiles.h"
-#include "UpdateCauseText.h"
-#include "UpdateEngine.h"
+#include "UpdateJob.h"
 #include "Utf8.h"
 
 namespace {
-
-TUiStep UiStepOf(update::TUpdateStep AStep) {
-  using S = update::TUpdateStep;
-  switch (AStep) {
-    case S::Started: return TUiStep::A;
-    case S::LoaderWritten: return TUiStep::B;
-    case S::BoardBack: return TUiStep::C;
-    case S::FirmwareWritten: return TUiStep::D;
-    case S::LoaderFailed: return TUiStep::E;
-    case S::VerifyFailed: return TUiStep::Verify;
-  }
-  return TUiStep::Verify;
-}
-
-const char* const kLoaderFailure = "Bootloader upload failure!";
-
-// "what to do" as a sentence of its own.
-std::string Sentence(std::string AText) {
-  if (!AText.empty()) AText[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(AText[0])));
-  return AText.empty() ? AText : AText + ".";
-}
-
-struct TBox {
-  std::string Text;
-  std::string Detail;  // beneath the text
-};
-
-// The message box for how an update ended.
-TBox BoxFor(update::TUpdateMessage AKind, const update::TUpdateOutcome& AOutcome) {
-  using M = update::TUpdateMessage;
-  const update::TCauseWords words = update::CauseWords(AOutcome);
-  switch (AKind) {
-    case M::Success: return {update::kSuccessText, AOutcome.Verified ? "" : Sentence(words.What)};
-    case M::LoaderFailure: return {kLoaderFailure, Sentence(words.What) + "\n" + Sentence(words.Todo)};
-    case M::VerifyFailed: return {update::kNotCorrectText, Sentence(words.What)};  // the text says what to do
-    case M::ImageRefused:
-    case M::CannotOpen: return {words.What, ""};
-    case M::SeveralBoards: return {Sentence(words.What), Sentence(words.Todo)};
-    case M::Failed: break;
-  }
-  return {Sentence(words.What), Sentence(words.Todo)};
-}
 
 // Beneath a missing image's message: the folder the window takes both
 // images from (in an installed build a hidden one in the user's home).
@@ -83,36 +36,26 @@ class TUpdateWorkflow::TViewEvents final : public update::IUpdateEvents {
   void Detach() { FOwner = nullptr; }
 
   void Log(int32_t AID, TMessageType AType, const std::string& AMessage, TColor AColor) override {
-    OnView([&](IUpdateView& v) { v.LogMsg(AID, AType, AMessage, AColor); });
+    OnView([&](IUpdateView& v) { v.ShowLine(AID, AType, AMessage, AColor); });
   }
-  void Progress(int ALinesCount, int AActualLine, const std::string& AMsg) override {
-    OnView([&](IUpdateView& v) { v.BslFlashingFileBrogress(ALinesCount, AActualLine, AMsg); });
+  void Progress(const update::TUpdateProgress& AProgress) override {
+    OnView([&](IUpdateView& v) { v.ShowProgress(AProgress); });
   }
-  void Step(update::TUpdateStep AStep) override {
-    OnView([&](IUpdateView& v) { v.UiStep(UiStepOf(AStep)); });
-  }
-  // A failure is also a red log line; the box keeps the text the window
-  // has always shown for it, with the cause beneath.
-  void Message(update::TUpdateMessage AKind, const update::TUpdateOutcome& AOutcome) override {
-    const TBox box = BoxFor(AKind, AOutcome);
-    OnView([&](IUpdateView& v) {
-      if (AOutcome.Result != update::TUpdateResult::Success)
-        v.LogMsg(0, mtDebug, update::CauseLine(AOutcome), clRed);
-      v.ShowMessage(box.Text, box.Detail);
-    });
+  void Ended(const update::TUpdateOutcome& AOutcome) override {
+    OnView([&](IUpdateView& v) { v.ShowEnd(AOutcome); });
   }
 
-  // Steps 2 and 19 to 21 of the worker. None of them may keep the others
+  // The worker's first and last steps. None of them may keep the others
   // from running.
   void Lock(bool ALocked) {
-    Guarded([&](IUpdateView& v) { v.EnDisSettingsComponents(!ALocked); });
+    Guarded([&](IUpdateView& v) { v.EnableSettings(!ALocked); });
   }
-  void Finish(std::shared_ptr<update::TUpdateEngine>& AEngine) {
-    Guarded([&](IUpdateView& v) { v.UiStep(TUiStep::F); });
-    // The engine's last reference goes on the main thread: the controller
-    // it may hold last belongs there.
+  void Finish(std::shared_ptr<update::TUpdateJob>& AJob) {
+    Guarded([&](IUpdateView& v) { v.Finish(); });
+    // The job's last reference goes on the main thread: the controller it
+    // may hold last belongs there.
     RunOnMainThread([&] {
-      AEngine.reset();
+      AJob.reset();
       if (FOwner != nullptr) FOwner->fTR.store(nullptr);
     });
   }
@@ -135,53 +78,60 @@ class TUpdateWorkflow::TViewEvents final : public update::IUpdateEvents {
   TUpdateWorkflow* FOwner;
 };
 
-// What one worker holds: it outlives the workflow if need be.
-struct TUpdateWorkflow::TJob {
-  std::shared_ptr<update::TUpdateEngine> Engine;
-  std::shared_ptr<TViewEvents> Events;
-};
-
-TUpdateWorkflow::TUpdateWorkflow(IUpdateView& AView, std::shared_ptr<TJvHidDeviceController> AController)
-    : FView(AView), FController(std::move(AController)) {}
+TUpdateWorkflow::TUpdateWorkflow(IUpdateView& AView, std::shared_ptr<update::TBoardPorts> APorts)
+    : FView(AView), FPorts(std::move(APorts)) {}
 
 TUpdateWorkflow::~TUpdateWorkflow() { Abandon(); }
 
 void TUpdateWorkflow::Start(const update::TSettingsTexts& ASettings) {
   if (fTR.load() != nullptr) return;  // one update at a time
-  file_loader = PathToUtf8(station::LoaderImage());
-  file_fw = PathToUtf8(station::FirmwareImage());
-  if (!Exists(file_loader)) {
-    FView.ShowMessage("FW (loader) file \"" + file_loader + "\" not found !", WhereImagesGo());
-    return;
-  }
-  if (!Exists(file_fw)) {
-    FView.ShowMessage("FW (application) file \"" + file_fw + "\" not found !", WhereImagesGo());
-    return;
-  }
+  if (!ImagesFound() || !SettingsAccepted(ASettings)) return;
   update::TUpdateOptions options;
   options.LoaderFile = file_loader;
   options.FirmwareFile = file_fw;
   options.Settings = ASettings;  // the worker never reads the entry fields
   options.Timing = fTiming;
-  auto job = std::make_shared<TJob>();
-  job->Events = std::make_shared<TViewEvents>(this);
-  job->Engine = std::make_shared<update::TUpdateEngine>(FController, job->Events, std::move(options));
-  FEngine = job->Engine;
-  FEvents = job->Events;
-  auto* runner = new TThreadRunner([job](TThreadRunner* Tr) { FlashThread(Tr, job); }, "Flash thread");
+  auto events = std::make_shared<TViewEvents>(this);
+  auto job = std::make_shared<update::TUpdateJob>(FPorts, events, std::move(options));
+  FJob = job;
+  FEvents = events;
+  auto* runner = new TThreadRunner(
+      [job, events](TThreadRunner* Tr) mutable {
+        Tr->FreeOnTerminate = true;
+        events->Lock(true);
+        job->Run();  // logs Start, every step, any error, and End
+        events->Lock(false);
+        events->Finish(job);
+      },
+      "Flash thread");
   fTR.store(runner);
   runner->Start();
 }
 
-void TUpdateWorkflow::FlashThread(TThreadRunner* Tr, const std::shared_ptr<TJob>& AJob) {
-  Tr->FreeOnTerminate = true;
-  AJob->Events->Lock(true);
-  AJob->Engine->Run();  // logs Start, every step, any error, and End
-  AJob->Events->Lock(false);
-  AJob->Events->Finish(AJob->Engine);
+bool TUpdateWorkflow::ImagesFound() {
+  file_loader = PathToUtf8(station::LoaderImage());
+  file_fw = PathToUtf8(station::FirmwareImage());
+  for (const auto& [file, kind] : {std::pair{&file_loader, "loader"}, std::pair{&file_fw, "application"}}) {
+    if (Exists(*file)) continue;
+    FView.ShowMessage(std::string("FW (") + kind + ") file \"" + *file + "\" not found !", WhereImagesGo());
+    return false;
+  }
+  return true;
+}
+
+// A character that the board cannot store as typed goes only when the
+// technician says so; the default sends nothing.
+bool TUpdateWorkflow::SettingsAccepted(const update::TSettingsTexts& ASettings) {
+  std::string lines;
+  for (int field = 0; field < update::kSettingsRecords; ++field)
+    for (const auto& unstorable : update::CheckSettingsText(ASettings[static_cast<size_t>(field)]).Unstorable)
+      lines += (lines.empty() ? "" : "\n") + update::UnstorableLine(field, unstorable);
+  if (lines.empty()) return true;
+  return FView.Ask("The board stores only characters up to U+00FF. These would reach it as other characters:",
+                   lines, "Send anyway", "Cancel");
 }
 
 void TUpdateWorkflow::Abandon() {
-  if (auto engine = FEngine.lock()) engine->Cancel();
+  if (auto job = FJob.lock()) job->Cancel();
   if (FEvents) FEvents->Detach();
 }

@@ -1,33 +1,33 @@
 // The window's side of the two-stage firmware update: the update button
-// starts a worker, the "Flash thread", that runs the update engine, and
-// everything the engine reports becomes a log line, progress, a step
-// indicator or a message box on the view, on the main thread.
+// starts an update job on a worker, the "Flash thread", and everything the
+// engine reports reaches the view on the main thread, handed over once.
 #pragma once
 
 #include <atomic>
 #include <memory>
 #include <string>
 
-#include "JvHidControllerClass.h"
+#include "BoardPorts.h"
 #include "SettingsBlock.h"
 #include "UpdateTiming.h"
 #include "UpdateView.h"
 
 class TThreadRunner;
 namespace update {
-class TUpdateEngine;
+class TUpdateJob;
 }
 
 class TUpdateWorkflow {
  public:
-  TUpdateWorkflow(IUpdateView& AView, std::shared_ptr<TJvHidDeviceController> AController);
+  TUpdateWorkflow(IUpdateView& AView, std::shared_ptr<update::TBoardPorts> APorts);
   ~TUpdateWorkflow();
   TUpdateWorkflow(const TUpdateWorkflow&) = delete;
   TUpdateWorkflow& operator=(const TUpdateWorkflow&) = delete;
 
   // Main thread. Starts an update that writes ASettings, once both images
-  // are found beside the application file; otherwise shows which one is
-  // missing. Does nothing while an update runs.
+  // are found beside the application file (otherwise it shows which one
+  // is missing) and the technician agreed to send characters that the
+  // board cannot store as typed. Does nothing while an update runs.
   void Start(const update::TSettingsTexts& ASettings);
 
   // The worker of a running update, or null. Written on the main thread at
@@ -46,17 +46,16 @@ class TUpdateWorkflow {
  private:
   friend class TMainWindowProbe;  // tests
   class TViewEvents;
-  struct TJob;
-  static void FlashThread(TThreadRunner* Tr, const std::shared_ptr<TJob>& AJob);
+  bool ImagesFound();
+  bool SettingsAccepted(const update::TSettingsTexts& ASettings);
 
   IUpdateView& FView;
-  // Shared with a running update, which may outlive the view.
-  std::shared_ptr<TJvHidDeviceController> FController;
+  std::shared_ptr<update::TBoardPorts> FPorts;
   std::atomic<TThreadRunner*> fTR{nullptr};
   std::string file_loader;
   std::string file_fw;
   // The running update, to cancel it and cut it off from the view when the
   // view goes; the worker holds the strong references.
-  std::weak_ptr<update::TUpdateEngine> FEngine;
+  std::weak_ptr<update::TUpdateJob> FJob;
   std::shared_ptr<TViewEvents> FEvents;
 };

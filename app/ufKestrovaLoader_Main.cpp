@@ -7,7 +7,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPixmap>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
 
@@ -16,7 +15,6 @@
 #include "DefaultSettings.h"
 #include "ErrorReport.h"
 #include "MainThread.h"
-#include "Pause.h"
 #include "SettingsBlock.h"
 #include "SettingsFile.h"
 #include "StationFiles.h"
@@ -33,7 +31,6 @@ constexpr int kFontPixels = 16;  // "Verdana", 16-pixel character height
 
 // Entry-field background: disabled = button face, enabled = window colour.
 constexpr TColor col[2] = {clBtnFace, clWindow};
-constexpr TColor kStepGrey = clGrayText;
 
 const char* const kCaption = "kestrova configurator";
 const char* const kExitQuestion =
@@ -68,12 +65,12 @@ void SetBaseColor(QWidget* AWidget, TColor AColor) {
 // The pictures live in a static library; register them explicitly.
 static void InitPictures() { Q_INIT_RESOURCE(pictures); }
 
-TfKestrovaLoader_Main::TfKestrovaLoader_Main(QWidget* AParent) : QWidget(AParent) {
+TfKestrovaLoader_Main::TfKestrovaLoader_Main(hid::IHidPlatform* APlatform, QWidget* AParent) : QWidget(AParent) {
   InitPictures();
   fIsCtrlDown = [] { return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ControlModifier); };
   BuildControls();
-  HidCtl1 = std::make_shared<TJvHidDeviceController>(this);
-  fWorkflow = std::make_unique<TUpdateWorkflow>(*this, HidCtl1);
+  HidCtl1 = std::make_shared<TJvHidDeviceController>(this, APlatform);
+  fWorkflow = std::make_unique<TUpdateWorkflow>(*pnlMainUpdate, std::make_shared<update::TBoardPorts>(HidCtl1));
   GuardStep([this] { FormCreate(); });
 }
 
@@ -151,7 +148,9 @@ void TfKestrovaLoader_Main::BuildPages() {
 
   ts2 = new QWidget;
   BuildSettingsPage();
-  BuildUpdatePanel();
+  pnlMainUpdate = new TUpdatePanel(
+      ts2, [this](int32_t i, TMessageType t, const std::string& m, TColor c) { LogMsg(i, t, m, c); },
+      [this](bool AStatus) { EnDisSettingsComponents(AStatus); }, [this] { pgc1->setCurrentWidget(ts1); });
   pgc1->addWidget(ts2);
   pgc1->setCurrentWidget(ts2);  // as designed; FormCreate brings up the guide
 
@@ -178,22 +177,6 @@ void TfKestrovaLoader_Main::BuildSettingsPage() {
   btnSave = new QPushButton("Update FW && Save", grpSettings);
   btnSave->setGeometry(152, 142, 265, 33);
   connect(btnSave, &QPushButton::clicked, this, [this] { GuardStep([this] { btnSaveClick(); }); });
-}
-
-void TfKestrovaLoader_Main::BuildUpdatePanel() {
-  pnlMainUpdate = new QWidget(ts2);
-  pnlMainUpdate->setGeometry(0, 184, 507, 103);
-  pnlMainUpdate->setAutoFillBackground(true);
-  lblStatusStep1 = MakeLabel(pnlMainUpdate, "1. Upload bootloader", 12, 10, 173, 18);
-  lblStatusStep2 = MakeLabel(pnlMainUpdate, "2. Wait for device", 12, 31, 146, 18);
-  lblStatusStep3 = MakeLabel(pnlMainUpdate, "3. Upload new firmware && settings", 12, 52, 286, 18);
-  pb2 = new QProgressBar(pnlMainUpdate);
-  pb2->setGeometry(12, 78, 480, 17);
-  pb2->setTextVisible(false);
-  QPalette palette = pb2->palette();
-  palette.setColor(QPalette::Highlight, ToQColor(clBlue));
-  pb2->setPalette(palette);
-  pnlMainUpdate->hide();
 }
 
 // ---------------------------------------------------------------- life cycle
@@ -259,19 +242,6 @@ void TfKestrovaLoader_Main::EnDisSettingsComponents(bool AStatus) {
     } else if (QApplication::overrideCursor() == nullptr) {
       QApplication::setOverrideCursor(Qt::WaitCursor);
     }
-  });
-}
-
-void TfKestrovaLoader_Main::BslFlashingFileBrogress(int ALinesCount, int AActualLine,
-                                                    const std::string& AMsgText) {
-  RunOnMainThread([&] {
-    pb2->setRange(1, ALinesCount);
-    pb2->setValue(AActualLine + 1);
-    if (!AMsgText.empty()) {
-      lblProggressMessage->setText(QString::fromStdString(AMsgText));
-      lblProggressMessage->show();
-    }
-    pacing::Pause(std::chrono::milliseconds(1));  // lets the bar be seen moving, one line at a time
   });
 }
 
@@ -341,50 +311,3 @@ void TfKestrovaLoader_Main::btnSaveClick() {
                     edtPassword->text().toStdU16String()});
 }
 
-void TfKestrovaLoader_Main::UiStep(TUiStep AStep) {
-  RunOnMainThread([&] {
-    switch (AStep) {
-      case TUiStep::A:
-        SetStepColors(clBlue, kStepGrey, kStepGrey);
-        pnlMainUpdate->show();
-        break;
-      case TUiStep::B:
-        SetStepColors(clGreen, clBlue, kStepGrey);
-        break;
-      case TUiStep::C:
-        SetStepColors(clGreen, clGreen, clBlue);
-        break;
-      case TUiStep::D:
-        SetStepColors(clGreen, clGreen, clGreen);
-        break;
-      case TUiStep::E:
-        SetStepColors(clRed, kStepGrey, kStepGrey);
-        pnlMainUpdate->show();
-        break;
-      case TUiStep::F:
-        pgc1->setCurrentWidget(ts1);
-        pnlMainUpdate->hide();
-        break;
-      case TUiStep::Verify:
-        SetStepColors(clGreen, clGreen, clRed);
-        break;
-    }
-  });
-}
-
-void TfKestrovaLoader_Main::SetStepColors(TColor AStep1, TColor AStep2, TColor AStep3) {
-  const std::pair<QLabel*, TColor> steps[] = {
-      {lblStatusStep1, AStep1}, {lblStatusStep2, AStep2}, {lblStatusStep3, AStep3}};
-  for (const auto& [label, color] : steps) {
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, ToQColor(color));
-    label->setPalette(palette);
-  }
-}
-
-void TfKestrovaLoader_Main::ShowMessage(const std::string& AText, const std::string& ADetail) {
-  QMessageBox box(QMessageBox::NoIcon, windowTitle(), QString::fromStdString(AText), QMessageBox::Ok, this);
-  // Beneath the text, always visible: not behind a button.
-  if (!ADetail.empty()) box.setInformativeText(QString::fromStdString(ADetail));
-  box.exec();
-}

@@ -12,22 +12,22 @@
 
 #include "JvHidControllerClass.h"
 #include "LogUtils.h"
-#include "UpdateView.h"
+#include "UpdatePanel.h"
 #include "UpdateWorkflow.h"
 
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QProgressBar;
 class QPushButton;
 class QStackedWidget;
 class TThreadRunner;
 
-class TfKestrovaLoader_Main : public QWidget, public IUpdateView {
+class TfKestrovaLoader_Main : public QWidget {
   Q_OBJECT
 
  public:
-  explicit TfKestrovaLoader_Main(QWidget* AParent = nullptr);
+  // APlatform: the HID services (null: the operating system's).
+  explicit TfKestrovaLoader_Main(hid::IHidPlatform* APlatform = nullptr, QWidget* AParent = nullptr);
   ~TfKestrovaLoader_Main() override;
 
   // Life-cycle handlers.
@@ -36,12 +36,8 @@ class TfKestrovaLoader_Main : public QWidget, public IUpdateView {
   void FormDestroy();
 
   // Callable from any thread; the caller waits until the main thread ran them.
-  void LogMsg(int32_t AID, TMessageType AType, const std::string& AMessage, TColor AColor) override;
-  void EnDisSettingsComponents(bool AStatus) override;
-  void BslFlashingFileBrogress(int ALinesCount, int AActualLine, const std::string& AMsgText) override;
-  void UiStep(TUiStep AStep) override;
-  // Main thread: a modal message box over the window.
-  void ShowMessage(const std::string& AText, const std::string& ADetail = {}) override;
+  void LogMsg(int32_t AID, TMessageType AType, const std::string& AMessage, TColor AColor);
+  void EnDisSettingsComponents(bool AStatus);
 
   void btnExitClick();
   void imgHeaderDblClick();
@@ -58,7 +54,8 @@ class TfKestrovaLoader_Main : public QWidget, public IUpdateView {
   void SaveConfiguration();
 
   // Firmware update: the button hands the texts as they stand to the
-  // window's side of the update, which shows what it reports.
+  // window's side of the update, which shows what it reports on the
+  // update panel.
   void btnSaveClick();
   TUpdateWorkflow& Workflow() { return *fWorkflow; }
   // The worker of a running update, or null.
@@ -87,11 +84,7 @@ class TfKestrovaLoader_Main : public QWidget, public IUpdateView {
   QLineEdit* edtLogin = nullptr;
   QLineEdit* edtPassword = nullptr;
   QPushButton* btnSave = nullptr;
-  QWidget* pnlMainUpdate = nullptr;
-  QLabel* lblStatusStep1 = nullptr;
-  QLabel* lblStatusStep2 = nullptr;
-  QLabel* lblStatusStep3 = nullptr;
-  QProgressBar* pb2 = nullptr;
+  TUpdatePanel* pnlMainUpdate = nullptr;
 
   // Shared with a running update, which may outlive the window.
   std::shared_ptr<TJvHidDeviceController> HidCtl1;
@@ -107,9 +100,6 @@ class TfKestrovaLoader_Main : public QWidget, public IUpdateView {
   void BuildBottom();
   void BuildPages();
   void BuildSettingsPage();
-  void BuildUpdatePanel();
-
-  void SetStepColors(TColor AStep1, TColor AStep2, TColor AStep3);
 
   std::unique_ptr<TUpdateWorkflow> fWorkflow;
   // The texts as the settings file holds them (the defaults when it holds

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "BslAnswer.h"
+#include "BslProtocol.h"
 
 namespace {
 

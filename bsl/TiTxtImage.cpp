@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "PrintableText.h"
+#include "Sha256.h"
 #include "TiTxtFile.h"
 
 namespace {
@@ -77,7 +78,8 @@ class TImageChecker {
     FImage.LineCount = static_cast<int>(ALines.size());
     for (size_t i = 0; i < ALines.size() && FImage.EndLine == 0; ++i) {
       FLine = static_cast<int>(i) + 1;
-      Take(TrimLine(ALines[i]));
+      FImage.Trimmed.push_back(TrimLine(ALines[i]));
+      Take(FImage.Trimmed.back());
     }
     if (FImage.LineCount == 0) Refuse(0, "the file is empty");
     if (FImage.EndLine == 0) Refuse(FImage.LineCount, "the file ends without the end line \"q\"");
@@ -336,7 +338,10 @@ std::vector<std::string> ReadTiTxtImageLines(const std::string& AFileName, std::
 }
 
 TTiTxtImage ReadTiTxtImage(const std::string& AFileName, TTiTxtImageKind AKind) {
-  return CheckTiTxtImage(ReadTiTxtImageLines(AFileName), AKind, AFileName);
+  std::string text;
+  TTiTxtImage image = CheckTiTxtImage(ReadTiTxtImageLines(AFileName, &text), AKind, AFileName);
+  image.Sha256 = Sha256Hex(text);
+  return image;
 }
 
 std::string ImageRefusalText(const ETiTxtImageError& AError) {

@@ -83,6 +83,8 @@ class TTiTxtImage {
   TTiTxtImageKind Kind = TTiTxtImageKind::Application;
   std::string FileName;                // as given to the check
   int LineCount = 0;                   // lines in the file
+  std::vector<std::string> Trimmed;    // each line trimmed, up to the end line
+  std::string Sha256;                  // of the file's bytes as read (empty: lines given in memory)
   std::vector<TTiTxtSection> Sections;  // in file order; an empty section is dropped
   std::vector<TTiTxtMark> Marks;       // in file order, the end line last
   int StartLine = 0;                   // first start line, 0 when there is none
@@ -129,8 +131,8 @@ TTiTxtImage CheckTiTxtImage(const std::vector<std::string>& ALines, TTiTxtImageK
 // receives the file's bytes as read.
 std::vector<std::string> ReadTiTxtImageLines(const std::string& AFileName, std::string* AText = nullptr);
 
-// Reads AFileName and checks it; a missing, unreadable, empty or too large
-// file is refused the same way (line 0).
+// Reads AFileName and checks it, with the SHA-256 of its bytes; a missing,
+// unreadable, empty or too large file is refused the same way (line 0).
 TTiTxtImage ReadTiTxtImage(const std::string& AFileName, TTiTxtImageKind AKind);
 
 // The technician's text for a refused image: the file, the line, what is

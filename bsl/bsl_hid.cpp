@@ -6,24 +6,15 @@
 #include <limits>
 #include <memory>
 
-#include "BslAnswer.h"
+#include "BslProtocol.h"
 
 namespace {
 
-constexpr uint8_t kReportId = 0x3F;     // the loader's HID report ID
 constexpr uint8_t kReportFill = 0xAC;   // padding after the core packet
 constexpr size_t kReportHeader = 2;     // report ID and length byte
 constexpr size_t kMaxCoreLength = 255;  // the length byte holds 8 bits
 constexpr size_t kAddressBytes = 3;     // 24-bit addresses, LSB first
 constexpr size_t kFastHeader = 1 + kAddressBytes;  // command byte and address
-
-constexpr uint8_t kCmdRxDataBlock = 0x10;
-constexpr uint8_t kCmdRxPassword = 0x11;
-constexpr uint8_t kCmdCrcCheck = 0x16;
-constexpr uint8_t kCmdLoadPC = 0x17;
-constexpr uint8_t kCmdTxDataBlock = 0x18;
-constexpr uint8_t kCmdTxBslVersion = 0x19;
-constexpr uint8_t kCmdRxDataBlockFast = 0x1B;
 
 // The loader's program counter is loaded 4 bytes past the start line's
 // address: the loader images begin their code there.
@@ -125,7 +116,7 @@ bool TBsl::SndPacket(const TBytes& ATxData) {
     return false;
   }
   TBytes report(length, kReportFill);
-  report[0] = kReportId;
+  report[0] = kBslReportId;
   report[1] = static_cast<uint8_t>(count);
   std::copy(ATxData.begin(), ATxData.end(), report.begin() + kReportHeader);
   LogMsg(12, mtDebug,
@@ -233,7 +224,7 @@ bool TBsl::BSL_SendCommand(uint8_t ACommand, const TBytes& AData) {
   } catch (const std::exception& e) {
     Fail(TBslFailureKind::NotWritten, 0, e.what());
   }
-  const bool data = ACommand == kCmdRxDataBlockFast && AData.size() > kAddressBytes;
+  const bool data = ACommand == kBslRxDataBlockFast && AData.size() > kAddressBytes;
   CountReport(written, data ? AData.size() - kAddressBytes : 0);
   return written;
 }
@@ -244,13 +235,13 @@ bool TBsl::BSL_SendCommand(uint8_t ACommand, const TBytes& AData, TBytes& ARXDat
   // that came too late must not pass for this command's.
   if (FHidDev && FHidDev->OpenFileEx(omhRead)) FHidDev->FlushQueue();
   if (!BSL_SendCommand(ACommand, AData)) return false;
-  return RcvPacket(ARXData, ACommand != kCmdLoadPC);
+  return RcvPacket(ARXData, ACommand != kBslLoadPC);
 }
 
 bool TBsl::cmd_SendPassword(const TBsl_PasswordData& APassword) {
   const TBytes data(APassword.begin(), APassword.end());
   TBytes reply;
-  if (!BSL_SendCommand(kCmdRxPassword, data, reply) || FLastFailure.Failed()) return false;
+  if (!BSL_SendCommand(kBslRxPassword, data, reply) || FLastFailure.Failed()) return false;
   const TBslAnswer answer = ParseBslAnswer(reply);
   if (answer.Kind == TBslAnswer::Message && answer.Code == kBslMessageSuccess) return true;
   if (answer.Kind == TBslAnswer::Message) {
@@ -268,13 +259,13 @@ bool TBsl::cmd_TxBslVersion() {
   return cmd_TxBslVersion(reply);
 }
 
-bool TBsl::cmd_TxBslVersion(TBytes& ARxData) { return BSL_SendCommand(kCmdTxBslVersion, {}, ARxData); }
+bool TBsl::cmd_TxBslVersion(TBytes& ARxData) { return BSL_SendCommand(kBslTxBslVersion, {}, ARxData); }
 
 bool TBsl::cmd_WriteHex(int AAddress, const TBytes& AData, TBytes& ARxData) {
   TBytes data;
   AppendAddress(data, static_cast<uint32_t>(AAddress));
   data.insert(data.end(), AData.begin(), AData.end());
-  return BSL_SendCommand(kCmdRxDataBlock, data, ARxData);
+  return BSL_SendCommand(kBslRxDataBlock, data, ARxData);
 }
 
 size_t TBsl::MaxBlockLength() {
@@ -288,7 +279,7 @@ bool TBsl::WriteFastBlock(uint32_t AAddress, const uint8_t* AData, size_t ACount
   TBytes data;
   AppendAddress(data, AAddress);
   data.insert(data.end(), AData, AData + ACount);
-  return BSL_SendCommand(kCmdRxDataBlockFast, data);
+  return BSL_SendCommand(kBslRxDataBlockFast, data);
 }
 
 bool TBsl::cmd_WriteHexFast(int AAddress, const TBytes& AData) {
@@ -306,18 +297,18 @@ bool TBsl::cmd_WriteHexFast(int AAddress, const TBytes& AData) {
 }
 
 bool TBsl::cmd_ReadHex(int AAddress, int ALenght, TBytes& ARxData) {
-  return BSL_SendCommand(kCmdTxDataBlock, AddressAndLength(AAddress, ALenght), ARxData);
+  return BSL_SendCommand(kBslTxDataBlock, AddressAndLength(AAddress, ALenght), ARxData);
 }
 
 bool TBsl::cmd_CrcCheck(int AAddress, int ALength, TBytes& ARxData) {
-  return BSL_SendCommand(kCmdCrcCheck, AddressAndLength(AAddress, ALength), ARxData);
+  return BSL_SendCommand(kBslCrcCheck, AddressAndLength(AAddress, ALength), ARxData);
 }
 
 bool TBsl::cmd_LoadPC(int AAddress) {
   TBytes data;
   AppendAddress(data, static_cast<uint32_t>(AAddress) + kLoadPCOffset);
   TBytes reply;
-  const bool result = BSL_SendCommand(kCmdLoadPC, data, reply);
+  const bool result = BSL_SendCommand(kBslLoadPC, data, reply);
   // The loader has left for the started code: the next command reopens.
   if (FHidDev) FHidDev->CloseFile();
   return result;

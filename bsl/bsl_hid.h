@@ -1,6 +1,6 @@
 // Client of the MSP430 USB bootstrap loader: frames BSL core packets into
-// HID reports on a device it does not own, reads the loader's answers,
-// and streams TI-TXT images into the board (bsl_flasher.cpp).
+// HID reports on a device it does not own and reads the loader's answers.
+// Images go to the board through it (ImageWriter.h).
 #pragma once
 
 #include <array>
@@ -12,17 +12,14 @@
 #include "BslFailure.h"
 #include "JvHidControllerClass.h"
 #include "LogUtils.h"
-#include "TiTxtLine.h"
 
 class TBsl;
 
 // The first bytes of a report that is no loader answer, kept in a failure.
 TBytes AnswerExcerpt(const TBytes& AReport);
 
-// Called by the flasher at each settings line, with the flashing client.
+// Called by the image writer at each settings line, with the writing client.
 using TBslSetCallback = std::function<void(TBsl* ABSL)>;
-// Called by the flasher before each image line.
-using TBslProgress = std::function<void(int LinesCount, int ActualLine, const std::string& msg)>;
 // A loader password: the 32 bytes of the interrupt vector table.
 using TBsl_PasswordData = std::array<uint8_t, 32>;
 
@@ -39,8 +36,6 @@ class TBsl {
   void SetOnLogMsg(TLogMsg Value) { fonLogMsg = std::move(Value); }
   const TBslSetCallback& onSet() const { return fonSet; }
   void SetOnSet(TBslSetCallback Value) { fonSet = std::move(Value); }
-  const TBslProgress& onProgress() const { return fOnProgress; }
-  void SetOnProgress(TBslProgress Value) { fOnProgress = std::move(Value); }
 
   // How long a command waits for the loader's answer (tests shorten it).
   uint32_t AnswerTimeoutMs() const { return FAnswerTimeoutMs; }
@@ -74,11 +69,6 @@ class TBsl {
   bool cmd_CrcCheck(int AAddress, int ALength, TBytes& ARxData);
   bool cmd_LoadPC(int AAddress);
 
-  // Image flasher: true when the image's end line was reached.
-  bool FlashFile(const std::string& AFileName);
-  bool FlashHex(const std::vector<std::string>* Asl);
-  bool FlashHex(const std::vector<std::string>& Asl) { return FlashHex(&Asl); }
-
  private:
   bool SndPacket(const TBytes& ATxData);
   // AExpectAnswer false: a missing answer is no failure (Load PC).
@@ -96,13 +86,10 @@ class TBsl {
   bool BSL_SendCommand(uint8_t ACommand, const TBytes& AData, TBytes& ARXData);
   bool WriteFastBlock(uint32_t AAddress, const uint8_t* AData, size_t ACount);
   size_t MaxBlockLength();
-  bool FlashLine(const std::string& ATrimmed, uint32_t& ACurrentAddress);
-  bool EndOfImage(int AUnwrittenLines);
 
   TJvHidDevice* FHidDev = nullptr;
   TLogMsg fonLogMsg;
   TBslSetCallback fonSet;
-  TBslProgress fOnProgress;
   uint32_t FAnswerTimeoutMs = kAnswerTimeoutMs;
   uint32_t FLateAnswerGraceMs = 0;
   TBslFailure FLastFailure;

@@ -5,16 +5,15 @@
 #include "KestrovaVersion.h"
 #include "Utf8.h"
 
-TBoardRecord RecordOf(const update::TUpdateOutcome& AOutcome, double ASeconds, const update::TUpdateOptions& AOptions,
-                      bool AFast) {
+TBoardRecord RecordOf(const update::TUpdateOutcome& AOutcome, const update::TUpdateOptions& AOptions) {
   TBoardRecord record;
   record.Time = std::chrono::system_clock::now();
   record.Port = AOutcome.Port;
   record.BoardId = AOutcome.BoardId;
   record.Result = update::ResultName(AOutcome.Result);
-  record.ExitCode = ExitCodeOf(AOutcome, AFast);
-  record.Stage = update::PhaseName(AOutcome.Cause.Phase);
-  record.Seconds = ASeconds;
+  record.ExitCode = ExitCodeOf(AOutcome);
+  record.Stage = update::StageName(AOutcome.Stage);
+  record.Seconds = AOutcome.Seconds;
   if (AOptions.Loader) record.LoaderSha256 = AOptions.Loader->Sha256;
   if (AOptions.Firmware) record.FirmwareSha256 = AOptions.Firmware->Sha256;
   record.Verified = AOutcome.Verified;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "ExitCodes.h"
+#include "UpdateEngine.h"
 
 struct TBoardRecord {
   std::chrono::system_clock::time_point Time;  // when the board's update ended
@@ -24,10 +25,8 @@ struct TBoardRecord {
   std::string Apn, Login;  // UTF-8; never the password
 };
 
-// The record of one board's update that took ASeconds, as AOptions asked
-// for it.
-TBoardRecord RecordOf(const update::TUpdateOutcome& AOutcome, double ASeconds, const update::TUpdateOptions& AOptions,
-                      bool AFast);
+// The record of one board's update, as AOptions asked for it.
+TBoardRecord RecordOf(const update::TUpdateOutcome& AOutcome, const update::TUpdateOptions& AOptions);
 
 // The record as one line of JSON, with its line end.
 std::string BoardRecordLine(const TBoardRecord& ARecord);

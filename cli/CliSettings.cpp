@@ -11,13 +11,13 @@ constexpr const char* kAttributes[] = {"apn", "login", "password"};
 
 // AWhere names where the text came from: an option, or the settings file.
 void CheckRecordText(const std::string& AWhere, const std::u16string& AText) {
-  if (AText.size() > static_cast<size_t>(update::kSettingsRecordText))
+  const update::TSettingsTextCheck check = update::CheckSettingsText(AText);
+  if (check.TooLong())
     throw ECliUsage(AWhere + ": at most " + std::to_string(update::kSettingsRecordText) +
-                    " characters fit the board, the text has " + std::to_string(AText.size()));
-  for (char16_t c : AText)
-    if (c > 0xFF)
-      throw ECliUsage(AWhere + ": the board stores only Latin-1 characters (up to U+00FF); the text has U+" +
-                      Hex4(c));
+                    " characters fit the board, the text has " + std::to_string(check.Length));
+  if (!check.Unstorable.empty())
+    throw ECliUsage(AWhere + ": the board stores only Latin-1 characters (up to U+00FF); the text has U+" +
+                    Hex4(static_cast<unsigned>(check.Unstorable.front().Character)));
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 // implementation per platform, chosen by CMake.
 #pragma once
 
+#include <atomic>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -21,6 +23,9 @@ class TUtf8Console {
   ~TUtf8Console();
   TUtf8Console(const TUtf8Console&) = delete;
   TUtf8Console& operator=(const TUtf8Console&) = delete;
+
+ private:
+  unsigned FPreviousCodePage = 0;  // Windows: the console's, set back at the end
 };
 
 // Columns of the terminal (console window) that standard output shows on;
@@ -32,14 +37,20 @@ int TerminalColumns();
 void MoveCursorUp(std::ostream& AOut, int ALines);
 
 // While the object lives, Ctrl-C (on Windows also Ctrl-Break, and closing
-// the console, logging off or shutting down) calls AInterrupt, every time,
-// instead of ending the process; AInterrupt must be safe in a signal
-// handler. Closing the console on Windows waits for the program to end on
-// its own, within the time the system allows. One object at a time.
+// the console, logging off or shutting down) sets Interrupted(), every
+// time, instead of ending the process. Closing the console on Windows
+// waits for the program to end on its own, within the time the system
+// allows. One object at a time.
 class TInterruptWatch {
  public:
-  explicit TInterruptWatch(void (*AInterrupt)());
+  TInterruptWatch();
   ~TInterruptWatch();
   TInterruptWatch(const TInterruptWatch&) = delete;
   TInterruptWatch& operator=(const TInterruptWatch&) = delete;
+
+  static const std::atomic<bool>& Interrupted();
+
+ private:
+  struct TPrevious;  // the handling the system had before
+  std::unique_ptr<TPrevious> FPrevious;
 };

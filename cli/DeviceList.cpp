@@ -13,31 +13,32 @@ std::string PortText(const TJvHidPnPInfo& AInfo) {
   return AInfo.FPort.empty() ? "port unknown" : "port " + AInfo.FPort;
 }
 
-}  // namespace
-
-bool CanOpenForReports(TJvHidDevice& ADevice, std::string& AReason, bool AWithHint) {
-  if (ADevice.OpenReadWrite()) return true;
+// Whether the update could open the device, as the list shows it (the
+// backend's advice only for the board: it is about the board).
+std::string OpenText(TJvHidDevice& ADevice, bool ABoard) {
+  if (ADevice.OpenReadWrite()) return "can be opened";
   const TJvHidDeviceError error = ADevice.LastError();
-  AReason = "cannot be opened for reading and writing: " +
-            (error.Reason.empty() ? std::string("unknown reason") : error.Reason) + " (error " +
-            std::to_string(error.Code) + ")";
-  if (AWithHint && !error.Hint.empty()) AReason += ". " + error.Hint;
-  return false;
+  std::string text = "cannot be opened for reading and writing: " +
+                     (error.Reason.empty() ? std::string("unknown reason") : error.Reason) + " (error " +
+                     std::to_string(error.Code) + ")";
+  if (ABoard && !error.Hint.empty()) text += ". " + error.Hint;
+  return text;
 }
+
+}  // namespace
 
 int ListDevices(TJvHidDeviceController& AController, const std::vector<TSkippedDevice>& ASkipped,
                 std::ostream& AOut) {
   int count = 0;
   bool loaderSeen = false;
   AController.OnEnumerate = [&](TJvHidDevice* ADevice, int) {
-    std::string reason;
     const hid::THidAttributes& a = ADevice->Attributes();
     const std::string id = Hex4(a.VendorID) + ":" + Hex4(a.ProductID);
     const bool loader = IsBslBoard(a.VendorID, a.ProductID);
     loaderSeen = loaderSeen || loader;
     AOut << id << "  " << OrNone(ADevice->VendorName()) << " / " << OrNone(ADevice->ProductName())
          << "  " << ADevice->PnPInfo().FDevicePath << "  " << PortText(ADevice->PnPInfo()) << "  "
-         << (CanOpenForReports(*ADevice, reason, loader) ? "can be opened" : reason)
+         << OpenText(*ADevice, loader)
          << (loader ? "  <- board under its loader" : "") << '\n';
     ++count;
     return true;

@@ -8,11 +8,6 @@
 
 #include "JvHidControllerClass.h"
 
-// Opens ADevice as the update would; false with the reason when it cannot
-// be opened for reading and writing (with the fix when AWithHint: the
-// backend's advice is about the board).
-bool CanOpenForReports(TJvHidDevice& ADevice, std::string& AReason, bool AWithHint = true);
-
 // A device interface the controller left out: it could not be opened or
 // identified.
 struct TSkippedDevice {

@@ -4,9 +4,10 @@
 
 using update::TUpdateResult;
 
-TExitCode ExitCodeFor(TUpdateResult AResult) {
-  switch (AResult) {
+TExitCode ExitCodeOf(const update::TUpdateOutcome& AOutcome) {
+  switch (AOutcome.Result) {
     case TUpdateResult::Success: return TExitCode::Ok;
+    case TUpdateResult::NotVerified: return AOutcome.FullReports ? TExitCode::VerifyFailed : TExitCode::NotVerified;
     case TUpdateResult::BadImage: return TExitCode::BadInput;
     case TUpdateResult::NoBoard: return TExitCode::NoBoard;
     case TUpdateResult::SeveralBoards: return TExitCode::SeveralBoards;
@@ -23,11 +24,6 @@ TExitCode ExitCodeFor(TUpdateResult AResult) {
     case TUpdateResult::Error: return TExitCode::Error;
   }
   return TExitCode::Error;
-}
-
-TExitCode ExitCodeOf(const update::TUpdateOutcome& AOutcome, bool AFast) {
-  if (AOutcome.Result != TUpdateResult::Success || AOutcome.Verified) return ExitCodeFor(AOutcome.Result);
-  return AFast ? TExitCode::VerifyFailed : TExitCode::NotVerified;
 }
 
 namespace {

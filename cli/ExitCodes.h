@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "UpdateEngine.h"
+#include "UpdateOutcome.h"
 
 enum class TExitCode : int {
   Ok = 0,
@@ -24,10 +24,10 @@ enum class TExitCode : int {
   Interrupted = 130,    // Ctrl-C during an update (128 + SIGINT, as shells report it)
 };
 
-TExitCode ExitCodeFor(update::TUpdateResult AResult);
-// How an update of one board ends: a success counts only when verified;
-// written with --fast (AFast) and not verified, nothing confirms it.
-TExitCode ExitCodeOf(const update::TUpdateOutcome& AOutcome, bool AFast);
+// What a run for this board alone ends with: a board written but not
+// verified is no success, and one written in full reports that cannot be
+// verified counts as not correct (nothing confirms it).
+TExitCode ExitCodeOf(const update::TUpdateOutcome& AOutcome);
 // What the technician should do about a failure that is not an update's
 // outcome (an update's outcome says it itself), in one line.
 std::string AdviceFor(TExitCode ACode);

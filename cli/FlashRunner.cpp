@@ -1,46 +1,16 @@
 #include "FlashRunner.h"
 
-#include <chrono>
 #include <cstdio>
-#include <mutex>
-#include <set>
-#include <thread>
 
-#include "BoardPorts.h"
-#include "BoardRecord.h"
-#include "CliLog.h"
-#include "Console.h"
 #include "CliSettings.h"
-#include "DeviceList.h"
-#include "FastImageWriter.h"
-#include "GangRun.h"
-#include "NewBoards.h"
-#include "PlainEventLoop.h"
+#include "Console.h"
 #include "PrintableText.h"
-#include "ProgressView.h"
-#include "SimSession.h"
 #include "UpdateCauseText.h"
-#include "UpdateEngine.h"
 
 namespace {
 
-using namespace std::chrono_literals;
-using TClock = std::chrono::steady_clock;
-
-constexpr uint32_t kLoopSliceMs = 100;  // how soon Ctrl-C and the end of an update are seen
+constexpr uint32_t kLoopSliceMs = 100;  // how soon Ctrl-C and an arrival are seen
 constexpr uint32_t kFirstPassMs = 200;  // the device list is complete after the first pass
-
-std::string Seconds(TClock::duration ADuration) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f s", std::chrono::duration<double>(ADuration).count());
-  return text;
-}
-
-std::vector<std::string> PortsOf(const std::vector<update::TBoardSeen>& ABoards) {
-  std::vector<std::string> ports;
-  for (const update::TBoardSeen& board : ABoards) ports.push_back(board.Port);
-  return ports;
-}
 
 std::string Clock() { return LogTimestamp().substr(12, 8); }  // hh:mm:ss
 
@@ -70,395 +40,227 @@ std::string RetryCommand(const std::vector<std::string>& AArgs, const std::vecto
   return CommandLineText(args);
 }
 
-// The engine's events on the console and in the log.
-class TCliEvents : public update::IUpdateEvents {
- public:
-  TCliEvents(TProgressView& AView, TCliLog* ALog, bool AQuiet, const update::TUpdateImage& ALoader,
-             const update::TUpdateImage& AFirmware)
-      : FView(AView), FLog(ALog), FQuiet(AQuiet) {
-    FImages[0] = {"loader", BytesBeforeLines(ALoader)};
-    FImages[1] = {"firmware", BytesBeforeLines(AFirmware)};
-  }
-
-  void Log(int32_t, TMessageType, const std::string& AMessage, TColor) override {
-    if (FLog) FLog->Write(AMessage);
-  }
-  void Progress(int, int AActualLine, const std::string&) override {
-    if (FQuiet || FStage < 0) return;
-    const auto& image = FImages[FStage];
-    if (!FBarOpen) {
-      FView.Begin(image.Name, image.BytesBefore.back());
-      FBarOpen = true;
-    }
-    const size_t line = std::min(static_cast<size_t>(std::max(AActualLine, 0)), image.BytesBefore.size() - 1);
-    FView.Update(image.BytesBefore[line]);
-  }
-  void Step(update::TUpdateStep AStep) override {
-    using update::TUpdateStep;
-    switch (AStep) {
-      case TUpdateStep::Started: Say("1. Upload bootloader"); FStage = 0; break;
-      case TUpdateStep::LoaderWritten: Say("2. Wait for device"); FStage = -1; break;
-      case TUpdateStep::BoardBack: Say("3. Upload new firmware & settings"); FStage = 1; break;
-      case TUpdateStep::FirmwareWritten:
-      case TUpdateStep::LoaderFailed:
-      case TUpdateStep::VerifyFailed: CloseBar(); FStage = -1; break;
-    }
-  }
-  void Message(update::TUpdateMessage, const update::TUpdateOutcome&) override {}
-  void Activity(update::TUpdateActivity AKind, uint64_t ADone, uint64_t ATotal) override {
-    if (FQuiet) return;
-    if (AKind == update::TUpdateActivity::Waiting) {
-      const uint64_t left = (ATotal - std::min(ADone, ATotal) + 999) / 1000;
-      FView.Status("waiting for the board: " + std::to_string(left) + " s left");
-      return;
-    }
-    if (!FVerifying) {
-      CloseBar();
-      FView.Begin("verify", static_cast<size_t>(ATotal));
-      FBarOpen = FVerifying = true;
-    }
-    FView.Update(static_cast<size_t>(ADone));
-  }
-  void CloseBar() {
-    if (FBarOpen) FView.Finish();
-    FBarOpen = FVerifying = false;
-  }
-
- private:
-  void Say(const std::string& AText) {
-    CloseBar();
-    if (FLog) FLog->Write(AText);
-    if (!FQuiet) FView.Line(AText);
-  }
-  struct TImageProgress {
-    std::string Name;
-    std::vector<size_t> BytesBefore;
-  };
-  TProgressView& FView;
-  TCliLog* FLog;
-  const bool FQuiet;
-  TImageProgress FImages[2];
-  int FStage = -1;  // image being written: 0 loader, 1 firmware, -1 none
-  bool FBarOpen = false;
-  bool FVerifying = false;  // the open bar is verification's
-};
+// One line: texts written for a message box may hold several.
+std::string OneLine(std::string AText) {
+  for (char& c : AText)
+    if (c == '\n') c = ' ';
+  while (!AText.empty() && (AText.back() == '.' || AText.back() == ' ')) AText.pop_back();
+  return AText;
+}
 
 }  // namespace
 
-struct TFlashRunner::TImpl {
-  TCliOptions Options;
-  TCliConsole Console;
-  std::atomic<bool>& Interrupted;
-  TProgressView View;
-  std::unique_ptr<TCliLog> Log;
-  std::unique_ptr<TRecordFile> Record;
-  std::unique_ptr<TSimSession> Sim;
-  std::unique_ptr<hid::TPlainEventLoop> Loop;
-  std::shared_ptr<TJvHidDeviceController> Controller;
-  update::TUpdateOptions Update;
-  std::vector<TSkippedDevice> Skipped;  // devices the controller left out
-
-  TImpl(TCliOptions AOptions, TCliConsole AConsole, std::atomic<bool>& AInterrupted)
-      : Options(std::move(AOptions)), Console(AConsole), Interrupted(AInterrupted),
-        View(AConsole.Out, AConsole.Terminal) {}
-
-  TExitCode Prepare();
-  void StartBus();
-  update::TUpdateOutcome RunOne();
-  TExitCode Single();
-  TExitCode Repeat();
-  TExitCode Gang();
-  TExitCode GangEnd(const TGangEnd& AEnd);
-  TExitCode NoBoard();
-  std::vector<update::TBoardSeen> NewBoards();
-  bool BoardCannotBeOpened(const update::TBoardSeen& ABoard, std::string& AReason);
-  void MarkPresentBoardsDone();
-  void RecordBoard(const update::TUpdateOutcome& AOutcome, TClock::duration ATook);
-  // A failure that is no update's outcome: its text and what to do.
-  TExitCode Fail(TExitCode ACode, std::string AText) {
-    // One line: texts written for a message box may hold several.
-    for (char& c : AText)
-      if (c == '\n') c = ' ';
-    while (!AText.empty() && (AText.back() == '.' || AText.back() == ' ')) AText.pop_back();
-    const std::string advice = AdviceFor(ACode);
-    return Report(ACode, AText + (advice.empty() ? "" : "; " + advice));
-  }
-  // The one line that ends the run, on standard error and in the log.
-  TExitCode Report(TExitCode ACode, const std::string& ALine) {
-    if (Log) Log->Write("kestrova-flash: " + ALine);
-    if (Interrupted.load() && Console.ErrTerminal) Console.Err << '\n';  // after the terminal's "^C"
-    Console.Err << "kestrova-flash: " << ALine << " (exit code " << static_cast<int>(ACode) << ")" << std::endl;
-    return ACode;
-  }
-  void Say(const std::string& AText) {
-    if (Log) Log->Write(AText);
-    View.Line(AText);
-  }
-};
-
-TFlashRunner::TFlashRunner(TCliOptions AOptions, TCliConsole AConsole)
-    : d(std::make_unique<TImpl>(std::move(AOptions), AConsole, FInterrupted)) {}
-
-TFlashRunner::~TFlashRunner() {
-  if (d->Controller) d->Controller.reset();  // before the loop and the bus it uses
-  d->Loop.reset();
+TFlashRunner::TFlashRunner(TCliOptions AOptions, TCliConsole AConsole, hid::IHidPlatform* APlatform)
+    : FOptions(std::move(AOptions)), FConsole(AConsole), FPlatform(APlatform), FView(AConsole.Out, AConsole.Terminal) {
+  FView.SetQuiet(FOptions.Quiet);
 }
 
-void TFlashRunner::SetTiming(update::TUpdateTiming ATiming) { d->Update.Timing = std::move(ATiming); }
+TFlashRunner::~TFlashRunner() = default;
+
+bool TFlashRunner::Interrupted() const {
+  return FInterrupted.load() || (FConsoleInterrupt != nullptr && FConsoleInterrupt->load());
+}
 
 TExitCode TFlashRunner::Run() {
-  if (d->Options.Help || d->Options.Version) {
-    d->Console.Out << (d->Options.Help ? CliHelpText() : CliVersionText());
+  if (FOptions.Help || FOptions.Version) {
+    FConsole.Out << (FOptions.Help ? CliHelpText() : CliVersionText());
     return TExitCode::Ok;
   }
   try {
-    if (d->Options.List) {
-      d->StartBus();
-      ListDevices(*d->Controller, d->Skipped, d->Console.Out);
+    if (FOptions.List) {
+      StartBus();
+      ListDevices(*FController, FSkipped, FConsole.Out);
       return TExitCode::Ok;
     }
-    if (const TExitCode code = d->Prepare(); code != TExitCode::Ok) return code;
-    d->StartBus();
-    const TExitCode code = d->Options.Gang ? d->Gang() : d->Options.Repeat ? d->Repeat() : d->Single();
-    if (d->Sim) d->Sim->WriteDump();
+    if (const TExitCode code = Prepare(); code != TExitCode::Ok) return code;
+    StartBus();
+    const TExitCode code = FOptions.Gang ? Gang() : FOptions.Repeat ? Repeat() : Single();
+    if (FSim) FSim->WriteDump();
     return code;
   } catch (const ECliUsage& e) {
-    return d->Fail(TExitCode::BadInput, e.what());
+    return Refuse(TExitCode::BadInput, e.what());
   } catch (const std::invalid_argument& e) {  // a malformed KESTROVA_SIM
-    return d->Fail(TExitCode::BadInput, e.what());
+    return Refuse(TExitCode::BadInput, e.what());
   } catch (const std::exception& e) {
-    return d->Fail(TExitCode::Error, e.what());
+    return Refuse(TExitCode::Error, e.what());
   }
 }
 
 // Everything the update needs is read and checked before any board is touched.
-TExitCode TFlashRunner::TImpl::Prepare() {
-  if (Options.LogFile) {
-    Log = std::make_unique<TCliLog>(*Options.LogFile);
-    if (!Log->Good()) {
-      Log.reset();
-      throw ECliUsage("the log file \"" + *Options.LogFile + "\" cannot be written");
+TExitCode TFlashRunner::Prepare() {
+  if (FOptions.LogFile) {
+    FLog = std::make_unique<TCliLog>(*FOptions.LogFile);
+    if (!FLog->Good()) {
+      FLog.reset();
+      throw ECliUsage("the log file \"" + *FOptions.LogFile + "\" cannot be written");
     }
     // Which program wrote what follows, and what it was asked to do.
-    Log->Write(CliVersionText().substr(0, CliVersionText().size() - 1));
-    Log->Write("command line: " + CommandLineText(Options.Arguments));
+    FLog->Write(CliVersionText().substr(0, CliVersionText().size() - 1));
+    FLog->Write("command line: " + CommandLineText(FOptions.Arguments));
   }
-  if (Options.RecordFile) {
-    Record = std::make_unique<TRecordFile>(*Options.RecordFile);
-    if (!Record->Good()) throw ECliUsage("the record file \"" + *Options.RecordFile + "\" cannot be written");
+  if (FOptions.RecordFile) {
+    FRecord = std::make_unique<TRecordFile>(*FOptions.RecordFile);
+    if (!FRecord->Good()) throw ECliUsage("the record file \"" + *FOptions.RecordFile + "\" cannot be written");
   }
-  Update.Settings = ResolveSettings(Options);
-  Update.Ports = Options.Ports;
-  Update.LoaderFile = Options.LoaderFile;
-  Update.FirmwareFile = Options.FirmwareFile;
-  const std::pair<const std::string*, update::TImageRole> files[] = {
-      {&Options.LoaderFile, update::TImageRole::Loader}, {&Options.FirmwareFile, update::TImageRole::Firmware}};
-  for (const auto& [file, role] : files) {
-    auto image = std::make_shared<update::TUpdateImage>();
-    update::TImageRefusal refusal;
-    if (!update::ReadImage(*file, role, *image, refusal))
-      return Fail(TExitCode::BadInput, update::RefusalText(refusal));
-    (role == update::TImageRole::Loader ? Update.Loader : Update.Firmware) = std::move(image);
+  FUpdate.Settings = ResolveSettings(FOptions);
+  FUpdate.LoaderFile = FOptions.LoaderFile;
+  FUpdate.FirmwareFile = FOptions.FirmwareFile;
+  try {
+    FUpdate.Loader = std::make_shared<TTiTxtImage>(ReadTiTxtImage(FOptions.LoaderFile, TTiTxtImageKind::Loader));
+    FUpdate.Firmware =
+        std::make_shared<TTiTxtImage>(ReadTiTxtImage(FOptions.FirmwareFile, TTiTxtImageKind::Application));
+  } catch (const ETiTxtImageError& e) {
+    return Refuse(TExitCode::BadInput, ImageRefusalText(e));
   }
-  Update.Verify = true;
-  Update.Predicate = &FindNewBoard;
-  Update.Name = "Update";
-  if (Options.Fast) {
-    Update.Writer = FastImageWriter();
-    Update.SettingsPause = 0ms;  // what is written is verified: no pause is needed
+  FUpdate.Take = [this](TJvHidDevice* ADevice) { return !FNewBoards.Done(ADevice); };
+  FUpdate.Name = "Update";
+  if (FOptions.Fast) {
+    FUpdate.BlockBytes = kWriteFullReports;
+    FUpdate.SettingsPause = std::chrono::milliseconds(0);  // what is written is verified: no pause is needed
   }
   return TExitCode::Ok;
 }
 
-void TFlashRunner::TImpl::StartBus() {
-  ForgetAllBoards();
-  Sim = TSimSession::FromEnvironment();
-  Loop = std::make_unique<hid::TPlainEventLoop>();
-  Controller = std::make_shared<TJvHidDeviceController>();
-  Controller->OnDeviceSkipped = [this](TJvHidDeviceController*, const TJvHidPnPInfo& AInfo, const std::string& AReason) {
-    Skipped.push_back({AInfo.FDevicePath, AReason});
-    if (Log) Log->Write("HID device " + AInfo.FDevicePath + " left out: " + AReason);
+void TFlashRunner::StartBus() {
+  FSim = TSimSession::FromEnvironment();
+  FLoop = std::make_unique<hid::TPlainEventLoop>();
+  FController = std::make_shared<TJvHidDeviceController>(nullptr, FSim ? &FSim->Bus() : FPlatform);
+  FController->OnDeviceSkipped = [this](TJvHidDeviceController*, const TJvHidPnPInfo& AInfo, const std::string& AReason) {
+    FSkipped.push_back({AInfo.FDevicePath, AReason});
+    if (FLog) FLog->Write("HID device " + AInfo.FDevicePath + " left out: " + AReason);
   };
-  Controller->OnRemoval = &ForgetBoard;
-  Loop->RunFor(0);
-  Loop->RunFor(kFirstPassMs);  // arrivals of the first pass
-}
-
-update::TUpdateOutcome TFlashRunner::TImpl::RunOne() {
-  auto events = std::make_shared<TCliEvents>(View, Log.get(), Options.Quiet, *Update.Loader, *Update.Firmware);
-  update::TUpdateEngine engine(Controller, events, Update);
-  update::TUpdateOutcome outcome;
-  std::atomic<bool> done{false};
-  std::thread worker([&] {
-    outcome = engine.Run();
-    done.store(true);
-    Loop->Wake();
-  });
-  while (!done.load()) {
-    Loop->RunFor(kLoopSliceMs);
-    if (Interrupted.load()) engine.Cancel();
-  }
-  worker.join();
-  events->CloseBar();
-  return outcome;
-}
-
-// No board: at the ports asked for, if any.
-TExitCode TFlashRunner::TImpl::NoBoard() {
-  if (Options.Ports.empty()) {
-    update::TUpdateOutcome none;
-    none.Result = update::TUpdateResult::NoBoard;
-    return Report(TExitCode::NoBoard, update::CauseLine(none));
-  }
-  return Report(TExitCode::NoBoard, "No board under its loader was found at " +
-                                        std::string(Options.Ports.size() == 1 ? "port " : "ports ") +
-                                        update::PortList(Options.Ports) + "; --list shows the ports of the boards");
+  FController->OnRemoval = [this](TJvHidDevice* ADevice) { FNewBoards.Forget(ADevice); };
+  FPorts = std::make_shared<update::TBoardPorts>(FController);
+  FRuns = std::make_unique<TBoardRuns>(*FLoop, FPorts, FNewBoards, FLog.get(), FRecord.get(),
+                                       [this](const std::string& ALine) { PrintLine(ALine); });
+  FLoop->RunFor(0);
+  FLoop->RunFor(kFirstPassMs);  // arrivals of the first pass
 }
 
 // The boards under their loader that this run may take and has not
 // updated yet.
-std::vector<update::TBoardSeen> TFlashRunner::TImpl::NewBoards() {
-  std::lock_guard<std::mutex> lock(update::BoardChoiceLock());
-  return update::BoardsPresent(*Controller, &FindNewBoardQuietly, Options.Ports);
+std::vector<update::TBoardSeen> TFlashRunner::NewBoards() {
+  return FPorts->Present([this](TJvHidDevice* ADevice) { return FNewBoards.IsNew(ADevice); }, FOptions.Ports);
 }
 
-// A board that is there but cannot be opened is named with the system's
-// reason before the update starts (the update would see a silent board).
-bool TFlashRunner::TImpl::BoardCannotBeOpened(const update::TBoardSeen& ABoard, std::string& AReason) {
-  TJvHidDevice* device = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(update::BoardChoiceLock());
-    if (!update::CheckOutSeen(*Controller, ABoard, device)) return false;
-  }
-  std::string reason;
-  const bool opened = CanOpenForReports(*device, reason);
-  AReason = "the board " + device->PnPInfo().FDevicePath + " " + reason;
-  Controller->CheckIn(device);
-  return !opened;
+// The one board chosen, updated on its own with its progress in view.
+update::TUpdateOutcome TFlashRunner::UpdateAlone(const std::string& APort) {
+  FRuns->Start(APort, FUpdate, FView, "");
+  update::TUpdateOutcome outcome;
+  while (!FRuns->Empty())
+    for (const TBoardEnd& end : FRuns->Turn(Interrupted())) outcome = end.Outcome;
+  FView.Finish();
+  return outcome;
 }
 
-void TFlashRunner::TImpl::RecordBoard(const update::TUpdateOutcome& AOutcome, TClock::duration ATook) {
-  if (Record && !Record->Append(RecordOf(AOutcome, std::chrono::duration<double>(ATook).count(), Update, Options.Fast)))
-    Say("kestrova-flash: the record of the board could not be written to \"" + *Options.RecordFile + "\"");
+// No board: at the ports asked for, if any.
+TExitCode TFlashRunner::NoBoard() {
+  update::TUpdateOutcome none;
+  none.Result = update::TUpdateResult::NoBoard;
+  if (FOptions.Ports.empty()) return EndWith(TExitCode::NoBoard, update::CauseLine(none));
+  return EndWith(TExitCode::NoBoard, "No board under its loader was found at " +
+                                         std::string(FOptions.Ports.size() == 1 ? "port " : "ports ") +
+                                         update::PortList(FOptions.Ports) + "; --list shows the ports of the boards");
 }
 
 // With more than one board and no --port that chooses one, nothing is
 // sent: the technician decides which board is meant.
-TExitCode TFlashRunner::TImpl::Single() {
-  const auto start = TClock::now();
+TExitCode TFlashRunner::Single() {
   const std::vector<update::TBoardSeen> boards = NewBoards();
-  if (boards.size() > 1) return Fail(TExitCode::SeveralBoards, update::SeveralBoardsText(PortsOf(boards)));
+  if (boards.size() > 1) return Refuse(TExitCode::SeveralBoards, update::SeveralBoardsText(update::PortsOf(boards)));
   if (boards.empty()) return NoBoard();
-  if (std::string reason; BoardCannotBeOpened(boards.front(), reason)) return Fail(TExitCode::CannotOpen, reason);
-  const update::TUpdateOutcome outcome = RunOne();
-  RecordBoard(outcome, TClock::now() - start);
-  const std::string took = Seconds(TClock::now() - start);
-  switch (ExitCodeOf(outcome, Options.Fast)) {
-    case TExitCode::Ok: Say("Board updated and verified in " + took + "."); return TExitCode::Ok;
-    case TExitCode::NotVerified:
-      if (outcome.Result != update::TUpdateResult::Success) break;
-      return Report(TExitCode::NotVerified, "Board updated in " + took +
-                                                ", but its loader cannot check memory, so the firmware was not verified");
-    case TExitCode::VerifyFailed:
-      if (outcome.Result != update::TUpdateResult::Success) break;
-      return Report(TExitCode::VerifyFailed,
-                    "written with --fast, but the loader cannot check memory, so nothing confirms the firmware; "
-                    "do not use the board");
-    case TExitCode::Interrupted:
-      return Report(TExitCode::Interrupted,
-                    "interrupted by Ctrl-C during the update; run the update again before using the board");
-    default: break;
+  const update::TUpdateOutcome outcome = UpdateAlone(boards.front().Port);
+  const TExitCode code = ExitCodeOf(outcome);
+  if (code == TExitCode::Ok) {
+    PrintLine(update::CauseLine(outcome) + ".");
+    return code;
   }
-  return Report(ExitCodeFor(outcome.Result), update::CauseLine(outcome));
+  if (outcome.Result == update::TUpdateResult::Cancelled)
+    return EndWith(code, "interrupted by Ctrl-C during the update; " + update::CauseWords(outcome).Todo);
+  return EndWith(code, OneLine(update::CauseLine(outcome)));
 }
 
-// Every board under its loader that is there now counts as done: it has to
-// be plugged in again (a new device) to be updated again.
-void TFlashRunner::TImpl::MarkPresentBoardsDone() {
-  Controller->OnEnumerate = [](TJvHidDevice* ADevice, int) {
-    if (IsLoaderBoard(ADevice)) MarkBoardDone(ADevice->PnPInfo().FDeviceID);
-    return true;
-  };
-  Controller->Enumerate();
-  Controller->OnEnumerate = nullptr;
-}
-
-TExitCode TFlashRunner::TImpl::Repeat() {
+TExitCode TFlashRunner::Repeat() {
   int boards = 0, updated = 0;
-  Say("Waiting for a board (Ctrl-C ends)...");
+  PrintLine("Waiting for a board (Ctrl-C ends)...");
   std::vector<std::string> toldSeveral;  // the ports last named as too many
-  while (!Interrupted.load()) {
+  while (!Interrupted()) {
     const std::vector<update::TBoardSeen> present = NewBoards();
     if (present.size() != 1) {
       // One board at a time: more wait until all but one are unplugged.
-      if (present.size() > 1 && PortsOf(present) != toldSeveral)
-        Say(update::SeveralBoardsText(PortsOf(present)) + "; unplug all but one (--gang updates them all at once)");
-      toldSeveral = present.size() > 1 ? PortsOf(present) : std::vector<std::string>{};
-      Loop->RunFor(kLoopSliceMs);
+      const std::vector<std::string> ports = present.size() > 1 ? update::PortsOf(present) : std::vector<std::string>{};
+      if (!ports.empty() && ports != toldSeveral)
+        PrintLine(update::SeveralBoardsText(ports) + "; unplug all but one (--gang updates them all at once)");
+      toldSeveral = ports;
+      FLoop->RunFor(kLoopSliceMs);
       continue;
     }
     toldSeveral.clear();
     ++boards;
-    const auto start = TClock::now();
-    std::string result, reason;
-    if (BoardCannotBeOpened(present.front(), reason)) {
-      result = "FAILED (" + reason + ")";
-      update::TUpdateOutcome outcome;
-      outcome.Result = update::TUpdateResult::CannotOpen;
-      outcome.Cause.Phase = update::TUpdatePhase::Connect;
-      outcome.Port = present.front().Port;
-      RecordBoard(outcome, TClock::now() - start);
-    } else {
-      const update::TUpdateOutcome outcome = RunOne();
-      RecordBoard(outcome, TClock::now() - start);
-      const bool ok = outcome.Result == update::TUpdateResult::Success && outcome.Verified;
-      updated += ok ? 1 : 0;
-      result = ok ? "ok" : std::string("FAILED (") + update::ResultName(outcome.Result) + ")";
-      if (outcome.Result == update::TUpdateResult::Success && !outcome.Verified) result = "FAILED (not verified)";
-      if (!ok && Log) Log->Write(update::CauseLine(outcome));
-    }
-    MarkPresentBoardsDone();
-    Say("[" + Clock() + "] board " + std::to_string(boards) + ": " + result + " in " +
-        Seconds(TClock::now() - start));
-    if (!Interrupted.load()) Say("Unplug the board and connect the next one (Ctrl-C ends)...");
+    const update::TUpdateOutcome outcome = UpdateAlone(present.front().Port);
+    const bool ok = outcome.Result == update::TUpdateResult::Success;
+    updated += ok ? 1 : 0;
+    if (!ok && FLog) FLog->Write(update::CauseLine(outcome));
+    PrintLine("[" + Clock() + "] board " + std::to_string(boards) + ": " +
+              (ok ? "ok" : std::string("FAILED (") + update::ResultName(outcome.Result) + ")") + " in " +
+              update::TookText(outcome.Seconds));
+    if (!Interrupted()) PrintLine("Unplug the board and connect the next one (Ctrl-C ends)...");
   }
   const int failed = boards - updated;
-  if (Console.Terminal) View.Line("");  // after the terminal's "^C"
-  Say("Totals: " + std::to_string(boards) + (boards == 1 ? " board, " : " boards, ") + std::to_string(updated) + " updated, " +
-      std::to_string(failed) + " failed.");
-  if (failed > 0) return Fail(TExitCode::SomeFailed, std::to_string(failed) + " of " + std::to_string(boards) + " boards failed");
+  if (FConsole.Terminal) FView.Line("");  // after the terminal's "^C"
+  PrintLine("Totals: " + std::to_string(boards) + (boards == 1 ? " board, " : " boards, ") + std::to_string(updated) +
+            " updated, " + std::to_string(failed) + " failed.");
+  if (failed > 0)
+    return Refuse(TExitCode::SomeFailed, std::to_string(failed) + " of " + std::to_string(boards) + " boards failed");
   return TExitCode::Ok;
 }
 
-TExitCode TFlashRunner::TImpl::Gang() {
-  TGangView view(Console.Out, Console.Terminal, &TerminalColumns, &MoveCursorUp);
-  if (Options.Repeat) view.Line("Waiting for boards (Ctrl-C ends)...");
-  const TGangEnd end = RunGang({Options, Interrupted, *Loop, Controller, Update, view, Log.get(), Record.get()});
+TExitCode TFlashRunner::Gang() {
+  TGangView view(FConsole.Out, FConsole.Terminal, &TerminalColumns, &MoveCursorUp);
+  if (FOptions.Repeat) view.Line("Waiting for boards (Ctrl-C ends)...");
+  const TGangEnd end = RunGang({FOptions, [this] { return Interrupted(); }, *FRuns, [this] { return NewBoards(); },
+                                FUpdate, view, FLog.get()});
   view.Finish();
-  if (!end.Refusal.empty()) return Fail(TExitCode::SeveralBoards, end.Refusal);
-  if (end.Boards == 0 && !Options.Repeat) return NoBoard();
+  if (!end.Refusal.empty()) return Refuse(TExitCode::SeveralBoards, end.Refusal);
+  if (end.Boards == 0 && !FOptions.Repeat) return NoBoard();
   const int failed = static_cast<int>(end.Failed.size()), cancelled = static_cast<int>(end.Cancelled.size());
   std::string totals = "Totals: " + std::to_string(end.Boards) + (end.Boards == 1 ? " board, " : " boards, ") +
                        std::to_string(end.Updated) + " updated, " + std::to_string(failed) + " failed";
   if (cancelled > 0) totals += ", " + std::to_string(cancelled) + " cancelled";
-  if (Log) Log->Write(totals + ".");
+  if (FLog) FLog->Write(totals + ".");
   view.Line(totals + ".");
   return GangEnd(end);
 }
 
 // The last line names the boards that are not updated, with the command
 // that updates only them.
-TExitCode TFlashRunner::TImpl::GangEnd(const TGangEnd& AEnd) {
+TExitCode TFlashRunner::GangEnd(const TGangEnd& AEnd) {
   std::vector<std::string> again = AEnd.Cancelled;
   again.insert(again.end(), AEnd.Failed.begin(), AEnd.Failed.end());
-  const std::string retry = RetryCommand(Options.Arguments, again);
+  const std::string retry = RetryCommand(FOptions.Arguments, again);
   if (!AEnd.Cancelled.empty())
-    return Report(TExitCode::Interrupted,
-                  "interrupted by Ctrl-C; not updated: " + update::PortList(again) +
-                      "; run the update again before using them: " + retry);
+    return EndWith(TExitCode::Interrupted, "interrupted by Ctrl-C; not updated: " + update::PortList(again) +
+                                               "; run the update again before using them: " + retry);
   if (!AEnd.Failed.empty())
-    return Report(TExitCode::SomeFailed, std::to_string(AEnd.Failed.size()) + " of " + std::to_string(AEnd.Boards) +
-                                             " boards failed: " + update::PortList(AEnd.Failed) +
-                                             "; to retry only them: " + retry);
+    return EndWith(TExitCode::SomeFailed, std::to_string(AEnd.Failed.size()) + " of " + std::to_string(AEnd.Boards) +
+                                              " boards failed: " + update::PortList(AEnd.Failed) +
+                                              "; to retry only them: " + retry);
   return TExitCode::Ok;
+}
+
+TExitCode TFlashRunner::Refuse(TExitCode ACode, std::string AText) {
+  const std::string advice = AdviceFor(ACode);
+  return EndWith(ACode, OneLine(std::move(AText)) + (advice.empty() ? "" : "; " + advice));
+}
+
+TExitCode TFlashRunner::EndWith(TExitCode ACode, const std::string& ALine) {
+  if (FLog) FLog->Write("kestrova-flash: " + ALine);
+  if (Interrupted() && FConsole.ErrTerminal) FConsole.Err << '\n';  // after the terminal's "^C"
+  FConsole.Err << "kestrova-flash: " << ALine << " (exit code " << static_cast<int>(ACode) << ")" << std::endl;
+  return ACode;
+}
+
+void TFlashRunner::PrintLine(const std::string& AText) {
+  if (FLog) FLog->Write(AText);
+  FView.Line(AText);
 }

@@ -1,31 +1,26 @@
-// kestrova-flash --gang: every board under its loader at once, one update
-// engine on a thread of its own per board, each board known by its port
-// (the board that comes back under the RAM loader is taken back there).
-// With --repeat, boards that are connected later start as they come, until
-// Ctrl-C. Each board's end goes to the view, the log and the record.
+// kestrova-flash --gang: every board under its loader at once, each known
+// by its port (the board that comes back under the RAM loader is taken back
+// there). With --repeat, boards that are connected later start as they
+// come, until Ctrl-C. Each board's end goes to the view and the log.
 #pragma once
 
 #include <atomic>
-#include <memory>
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "BoardRecord.h"
-#include "CliLog.h"
+#include "BoardRuns.h"
 #include "CliOptions.h"
 #include "GangView.h"
-#include "PlainEventLoop.h"
-#include "UpdateEngine.h"
 
 struct TGangSetup {
   const TCliOptions& Options;
-  std::atomic<bool>& Interrupted;
-  hid::TPlainEventLoop& Loop;
-  std::shared_ptr<TJvHidDeviceController> Controller;
-  const update::TUpdateOptions& Update;  // each board gets a copy with its port
+  std::function<bool()> Interrupted;
+  TBoardRuns& Runs;
+  std::function<std::vector<update::TBoardSeen>()> NewBoards;  // the boards this run may take now
+  const update::TUpdateOptions& Update;
   TGangView& View;
   TCliLog* Log = nullptr;
-  TRecordFile* Record = nullptr;
 };
 
 struct TGangEnd {
@@ -39,6 +34,3 @@ struct TGangEnd {
 };
 
 TGangEnd RunGang(const TGangSetup& ASetup);
-
-// Data bytes written before each line of an image (index: 0-based line).
-std::vector<size_t> BytesBeforeLines(const update::TUpdateImage& AImage);

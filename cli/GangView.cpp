@@ -1,6 +1,7 @@
 #include "GangView.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "BoardPorts.h"
 
@@ -21,7 +22,7 @@ TGangView::TGangView(std::ostream& AOut, bool ATerminal, std::function<int()> AC
                      std::function<void(std::ostream&, int)> AMoveUp)
     : FOut(AOut), FTerminal(ATerminal), FColumns(std::move(AColumns)), FMoveUp(std::move(AMoveUp)) {}
 
-void TGangView::Stage(const std::string& APort, const std::string& AText) {
+void TGangView::Step(const std::string& APort, const std::string& AText) {
   std::lock_guard<std::mutex> lock(FLock);
   TRow& row = FRows[APort];
   row.Stage = AText;
@@ -29,6 +30,19 @@ void TGangView::Stage(const std::string& APort, const std::string& AText) {
   row.Result.clear();
   FChanged = true;
   if (!FTerminal) Plain(APort, AText);
+}
+
+void TGangView::Amount(const std::string& APort, const std::string& AStage, uint64_t ADone, uint64_t ATotal) {
+  const uint64_t done = std::min(ADone, ATotal);
+  const unsigned percent = ATotal == 0 ? 100u : static_cast<unsigned>(done * 100 / ATotal);
+  char text[96];
+  std::snprintf(text, sizeof text, "%s %3u%% (%llu of %llu bytes)", AStage.c_str(), percent,
+                static_cast<unsigned long long>(done), static_cast<unsigned long long>(ATotal));
+  Progress(APort, text);
+}
+
+void TGangView::Waiting(const std::string& APort, uint64_t ASeconds) {
+  Progress(APort, std::to_string(ASeconds) + " s left");
 }
 
 void TGangView::Progress(const std::string& APort, const std::string& AText) {

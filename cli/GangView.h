@@ -10,17 +10,20 @@
 #include <ostream>
 #include <string>
 
-class TGangView {
+#include "BoardEvents.h"
+
+class TGangView : public IBoardView {
  public:
   // AColumns: the terminal's width now; AMoveUp: puts the cursor at the
   // start of the line N lines up (terminal only).
   TGangView(std::ostream& AOut, bool ATerminal, std::function<int()> AColumns,
             std::function<void(std::ostream&, int)> AMoveUp);
 
-  void Stage(const std::string& APort, const std::string& AText);
-  // How far the stage is ("firmware  45% (1456 of 3232 bytes)"): on a
-  // terminal only.
-  void Progress(const std::string& APort, const std::string& AText);
+  void Step(const std::string& APort, const std::string& AText) override;
+  // How far the stage is ("firmware  45% (1456 of 3232 bytes)", "12 s
+  // left"): on a terminal only.
+  void Amount(const std::string& APort, const std::string& AStage, uint64_t ADone, uint64_t ATotal) override;
+  void Waiting(const std::string& APort, uint64_t ASeconds) override;
   void Result(const std::string& APort, const std::string& AText);
   // A line of its own: above the ports' lines on a terminal.
   void Line(const std::string& AText);
@@ -36,6 +39,7 @@ class TGangView {
     std::string Progress;
     std::string Result;
   };
+  void Progress(const std::string& APort, const std::string& AText);
   std::string RowText(const std::string& APort, const TRow& ARow) const;
   void Plain(const std::string& APort, const std::string& AText);
   void DrawLocked();

@@ -1,42 +1,25 @@
 #include "NewBoards.h"
 
-#include <mutex>
-#include <set>
-
 #include "BoardIds.h"
-#include "UpdateEngine.h"
 
-namespace {
-
-std::mutex GDoneLock;
-std::set<uint32_t> GDoneBoards;
-
-bool IsDone(TJvHidDevice* ADevice) {
-  std::lock_guard<std::mutex> lock(GDoneLock);
-  return GDoneBoards.count(ADevice->PnPInfo().FDeviceID) != 0;
+void TNewBoards::Forget(TJvHidDevice* ADevice) {
+  std::lock_guard<std::mutex> lock(FLock);
+  FDone.erase(ADevice->PnPInfo().FDeviceID);
 }
 
-}  // namespace
-
-void ForgetAllBoards() {
-  std::lock_guard<std::mutex> lock(GDoneLock);
-  GDoneBoards.clear();
+void TNewBoards::MarkDone(uint32_t ADeviceID) {
+  std::lock_guard<std::mutex> lock(FLock);
+  FDone.insert(ADeviceID);
 }
 
-void ForgetBoard(TJvHidDevice* ADevice) {
-  std::lock_guard<std::mutex> lock(GDoneLock);
-  GDoneBoards.erase(ADevice->PnPInfo().FDeviceID);
+bool TNewBoards::Done(TJvHidDevice* ADevice) const {
+  std::lock_guard<std::mutex> lock(FLock);
+  return FDone.count(ADevice->PnPInfo().FDeviceID) != 0;
 }
 
-void MarkBoardDone(uint32_t ADeviceID) {
-  std::lock_guard<std::mutex> lock(GDoneLock);
-  GDoneBoards.insert(ADeviceID);
-}
+bool TNewBoards::IsNew(TJvHidDevice* ADevice) const { return IsLoaderBoard(ADevice) && !Done(ADevice); }
 
 bool IsLoaderBoard(TJvHidDevice* ADevice) {
   const hid::THidAttributes& a = ADevice->Attributes();
   return IsBslBoard(a.VendorID, a.ProductID);
 }
-
-bool FindNewBoard(TJvHidDevice* ADevice) { return update::FindMyDevice(ADevice) && !IsDone(ADevice); }
-bool FindNewBoardQuietly(TJvHidDevice* ADevice) { return IsLoaderBoard(ADevice) && !IsDone(ADevice); }

@@ -72,6 +72,22 @@ std::string ProgressBarText(const std::string& APhase, size_t ADone, size_t ATot
   return shortest.substr(0, room);
 }
 
+void TProgressView::Step(const std::string&, const std::string& AText) {
+  if (FQuiet) return;
+  Finish();
+  Line(AText);
+}
+
+void TProgressView::Amount(const std::string&, const std::string& AStage, uint64_t ADone, uint64_t ATotal) {
+  if (FQuiet) return;
+  if (!FOpen || FPhase != AStage) Begin(AStage, static_cast<size_t>(ATotal));
+  Update(static_cast<size_t>(ADone));
+}
+
+void TProgressView::Waiting(const std::string&, uint64_t ASeconds) {
+  if (!FQuiet) Status("waiting for the board: " + std::to_string(ASeconds) + " s left");
+}
+
 void TProgressView::Begin(const std::string& APhase, size_t ATotal) {
   if (FOpen) Finish();
   FPhase = APhase;

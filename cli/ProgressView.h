@@ -10,6 +10,7 @@
 #include <ostream>
 #include <string>
 
+#include "BoardEvents.h"
 #include "Console.h"
 
 // The bar line for ADone of ATotal bytes after AElapsed, without a line
@@ -18,13 +19,20 @@
 std::string ProgressBarText(const std::string& APhase, size_t ADone, size_t ATotal,
                             std::chrono::milliseconds AElapsed, size_t AWidth = 0);
 
-class TProgressView {
+// One board's update as a bar per stage, its steps as lines of their own
+// and the wait as a passing status; nothing of it when quiet.
+class TProgressView : public IBoardView {
  public:
   using TClock = std::chrono::steady_clock;
   // AColumns: the terminal's width now (asked at every redraw, so a
   // resized window is followed).
   TProgressView(std::ostream& AOut, bool ATerminal, std::function<int()> AColumns = &TerminalColumns)
       : FOut(AOut), FTerminal(ATerminal), FColumns(std::move(AColumns)) {}
+
+  void SetQuiet(bool AQuiet) { FQuiet = AQuiet; }
+  void Step(const std::string& APort, const std::string& AText) override;
+  void Amount(const std::string& APort, const std::string& AStage, uint64_t ADone, uint64_t ATotal) override;
+  void Waiting(const std::string& APort, uint64_t ASeconds) override;
 
   void Begin(const std::string& APhase, size_t ATotal);
   void Update(size_t ADone);
@@ -47,6 +55,7 @@ class TProgressView {
   std::ostream& FOut;
   const bool FTerminal;
   std::function<int()> FColumns;
+  bool FQuiet = false;
   bool FOpen = false;
   bool FStatus = false;  // a status line is on the screen
   std::string FPhase;

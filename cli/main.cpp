@@ -6,16 +6,6 @@
 #include "Console.h"
 #include "FlashRunner.h"
 
-namespace {
-
-TFlashRunner* GRunner = nullptr;
-
-void OnInterrupt() {
-  if (GRunner) GRunner->Interrupt();
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   const TUtf8Console console;
   TCliOptions options;
@@ -28,12 +18,7 @@ int main(int argc, char** argv) {
   }
   TFlashRunner runner(options,
                       {std::cout, std::cerr, ::isatty(::fileno(stdout)) != 0, ::isatty(::fileno(stderr)) != 0});
-  GRunner = &runner;
-  TExitCode code;
-  {
-    const TInterruptWatch watch(&OnInterrupt);
-    code = runner.Run();
-  }
-  GRunner = nullptr;
-  return static_cast<int>(code);
+  const TInterruptWatch watch;
+  runner.FollowInterrupts(TInterruptWatch::Interrupted());
+  return static_cast<int>(runner.Run());
 }

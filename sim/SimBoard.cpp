@@ -15,6 +15,9 @@ namespace sim {
 
 namespace {
 
+// The loader's protocol as TI's guide gives it, written out here once more
+// on purpose and not taken from the client's own table (bsl/BslProtocol.h):
+// the board is the independent check of the client's bytes.
 constexpr uint8_t kReportId = 0x3F;
 constexpr uint8_t kAnswerData = 0x3A;
 constexpr uint8_t kAnswerMessage = 0x3B;

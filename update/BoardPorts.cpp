@@ -4,12 +4,17 @@
 
 namespace update {
 
-std::vector<TBoardSeen> BoardsPresent(TJvHidDeviceController& AController,
-                                      const std::function<bool(TJvHidDevice*)>& ATake,
-                                      const std::vector<std::string>& APorts) {
+TBoardPorts::TBoardPorts(std::shared_ptr<TJvHidDeviceController> AController) : FController(std::move(AController)) {}
+
+std::vector<TBoardSeen> TBoardPorts::Present(const TBoardTest& ATake, const std::vector<std::string>& APorts) {
+  std::lock_guard<std::mutex> lock(FLock);
+  return PresentLocked(ATake, APorts);
+}
+
+std::vector<TBoardSeen> TBoardPorts::PresentLocked(const TBoardTest& ATake, const std::vector<std::string>& APorts) {
   std::vector<TBoardSeen> found;
   TJvHidDevice* none = nullptr;
-  AController.CheckOutWhere(none, [&](TJvHidDevice* ADevice) {
+  FController->CheckOutWhere(none, [&](TJvHidDevice* ADevice) {
     const TJvHidPnPInfo& info = ADevice->PnPInfo();
     const bool wanted = APorts.empty() || std::find(APorts.begin(), APorts.end(), info.FPort) != APorts.end();
     if (ATake(ADevice) && wanted) found.push_back({ADevice, info.FDeviceID, info.FPort});
@@ -18,23 +23,23 @@ std::vector<TBoardSeen> BoardsPresent(TJvHidDeviceController& AController,
   return found;
 }
 
-bool CheckOutSeen(TJvHidDeviceController& AController, const TBoardSeen& ASeen, TJvHidDevice*& ADevice) {
-  return AController.CheckOutWhere(ADevice, [&ASeen](TJvHidDevice* AEntry) {
-    return AEntry == ASeen.Device && AEntry->PnPInfo().FDeviceID == ASeen.DeviceID &&
-           AEntry->PnPInfo().FPort == ASeen.Port;
+TJvHidDevice* TBoardPorts::Take(const TBoardTest& ATake, const std::string& APort, std::vector<TBoardSeen>& AFound) {
+  std::lock_guard<std::mutex> lock(FLock);
+  AFound = PresentLocked(ATake, APort.empty() ? std::vector<std::string>{} : std::vector<std::string>{APort});
+  if (AFound.empty() || (APort.empty() && AFound.size() > 1)) return nullptr;
+  const TBoardSeen& seen = AFound.front();
+  TJvHidDevice* device = nullptr;
+  FController->CheckOutWhere(device, [&seen](TJvHidDevice* AEntry) {
+    return AEntry == seen.Device && AEntry->PnPInfo().FDeviceID == seen.DeviceID &&
+           AEntry->PnPInfo().FPort == seen.Port;
   });
+  return device;
 }
 
-std::mutex& BoardChoiceLock() {
-  static std::mutex lock;
-  return lock;
-}
-
-int ReturnedBoard(const std::vector<TBoardSeen>& AFound, const std::string& APort) {
-  if (APort.empty()) return AFound.size() == 1 ? 0 : -1;
-  for (size_t i = 0; i < AFound.size(); ++i)
-    if (AFound[i].Port == APort) return static_cast<int>(i);
-  return -1;
+std::vector<std::string> PortsOf(const std::vector<TBoardSeen>& ABoards) {
+  std::vector<std::string> ports;
+  for (const TBoardSeen& board : ABoards) ports.push_back(board.Port);
+  return ports;
 }
 
 std::string PortText(const std::string& APort) { return APort.empty() ? "port unknown" : APort; }

@@ -1,11 +1,16 @@
 // Which board an update takes when several may be connected: boards are
 // told apart by the USB port they are plugged into, the one thing about
 // identical boards without a serial number that stays the same while one
-// leaves the bus and comes back under the RAM loader. Plain C++; the
-// window and kestrova-flash both go through it.
+// leaves the bus and comes back under the RAM loader. Every look at the
+// controller's list and every check-out of a board goes through one
+// TBoardPorts per controller, which holds them one at a time, so that
+// updates running side by side never close each other's handles (a look
+// closes the handles of the devices it passes over). Plain C++; the window
+// and kestrova-flash both go through it.
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -14,6 +19,9 @@
 
 namespace update {
 
+// Whether a device is a board to take; called once for each device looked at.
+using TBoardTest = std::function<bool(TJvHidDevice* ADevice)>;
+
 // A device that a look at the controller's list found, not checked out.
 struct TBoardSeen {
   TJvHidDevice* Device = nullptr;  // to be compared, never used: it may go at any moment
@@ -21,26 +29,31 @@ struct TBoardSeen {
   std::string Port;  // empty: the platform cannot tell
 };
 
-// Every device not checked out that ATake accepts and whose port is one of
-// APorts (empty: any port), in the controller's order. Nothing is checked
-// out. ATake is called once for each device looked at.
-std::vector<TBoardSeen> BoardsPresent(TJvHidDeviceController& AController,
-                                      const std::function<bool(TJvHidDevice*)>& ATake,
-                                      const std::vector<std::string>& APorts = {});
+class TBoardPorts {
+ public:
+  explicit TBoardPorts(std::shared_ptr<TJvHidDeviceController> AController);
 
-// Checks out the device that ASeen found, if it is still there.
-bool CheckOutSeen(TJvHidDeviceController& AController, const TBoardSeen& ASeen, TJvHidDevice*& ADevice);
+  TJvHidDeviceController& Controller() const { return *FController; }
 
-// Held around each look at the list and each check-out with its open, so
-// that updates running side by side never close each other's handles (a
-// look closes the handles of the devices it passes over).
-std::mutex& BoardChoiceLock();
+  // Every device not checked out that ATake accepts and whose port is one
+  // of APorts (empty: any port), in the controller's order. Nothing is
+  // checked out.
+  std::vector<TBoardSeen> Present(const TBoardTest& ATake, const std::vector<std::string>& APorts = {});
 
-// The board of AFound that went away at APort and is back: the one at that
-// port; where the platform cannot tell ports (APort empty), only a lone
-// board. -1: none.
-int ReturnedBoard(const std::vector<TBoardSeen>& AFound, const std::string& APort);
+  // Checks out the board that ATake accepts at APort. With APort empty
+  // (the lone board, or a platform that cannot tell ports) only a board
+  // that is alone is taken. Null when none was taken; AFound then tells
+  // whether there was none or more than one.
+  TJvHidDevice* Take(const TBoardTest& ATake, const std::string& APort, std::vector<TBoardSeen>& AFound);
 
+ private:
+  std::vector<TBoardSeen> PresentLocked(const TBoardTest& ATake, const std::vector<std::string>& APorts);
+
+  std::shared_ptr<TJvHidDeviceController> FController;
+  std::mutex FLock;
+};
+
+std::vector<std::string> PortsOf(const std::vector<TBoardSeen>& ABoards);
 // A port as the technician reads it ("port unknown" when empty).
 std::string PortText(const std::string& APort);
 // "1-1.1, 1-1.2 and 1-1.3".
@@ -48,6 +61,5 @@ std::string PortList(std::vector<std::string> APorts);
 // The refusal when more than one board is there and none was chosen: the
 // ports, and what to do.
 std::string SeveralBoardsText(const std::vector<std::string>& APorts);
-inline constexpr const char* kOnlyOneBoardText = "Connect only the board to update, and try again";
 
 }  // namespace update

@@ -8,6 +8,39 @@
 
 namespace update {
 
+const char* SettingsFieldName(int AIndex) {
+  static const char* const kNames[] = {"Access point name", "Login", "Password"};
+  return AIndex >= 0 && AIndex < kSettingsRecords ? kNames[AIndex] : "";
+}
+
+TSettingsTextCheck CheckSettingsText(const std::u16string& AText) {
+  TSettingsTextCheck check;
+  check.Length = AText.size();
+  for (size_t i = 0; i < AText.size(); ++i) {
+    if (AText[i] <= 0xFF) continue;
+    // A character beyond U+FFFF stands as two code units, each of which
+    // leaves its low byte.
+    const bool pair = AText[i] >= 0xD800 && AText[i] < 0xDC00 && i + 1 < AText.size() && AText[i + 1] >= 0xDC00 &&
+                      AText[i + 1] < 0xE000;
+    const std::u16string units = AText.substr(i, pair ? 2 : 1);
+    const std::string utf8 = Utf16ToUtf8(units);
+    size_t at = 0;
+    TUnstorableCharacter bad{NextCodePoint(utf8, at), {}};
+    for (char16_t unit : units) bad.Stored.push_back(static_cast<uint8_t>(unit & 0xFF));
+    check.Unstorable.push_back(std::move(bad));
+    i += units.size() - 1;
+  }
+  return check;
+}
+
+std::string UnstorableLine(int AField, const TUnstorableCharacter& AChar) {
+  std::string text = std::string(SettingsFieldName(AField)) + ": ";
+  AppendUtf8(text, AChar.Character);
+  text += " (U+" + Hex4(static_cast<unsigned>(AChar.Character)) + ") would be stored as";
+  for (uint8_t byte : AChar.Stored) text += " " + Hex2(byte) + "h";
+  return text;
+}
+
 TBytes SettingsRecord(const std::u16string& AText, int AMaxLength) {
   if (AMaxLength < 0) return {};
   TBytes record(static_cast<size_t>(AMaxLength) + 1, 0x00);
@@ -28,10 +61,10 @@ bool SaveTextToDev(TBsl* ABsl, const std::u16string& AText, int AMaxLength, uint
   }
 }
 
-std::vector<TImageRange> WriteSettingsBlock(
+std::vector<TTiTxtRange> WriteSettingsBlock(
     TBsl* ABsl, const TSettingsTexts& ATexts,
     const std::function<void()>& APause, const TLogMsg& ALog) {
-  std::vector<TImageRange> records;
+  std::vector<TTiTxtRange> records;
   for (int i = 0; i < kSettingsRecords; ++i) {
     const uint32_t address = SettingsRecordAddress(i);
     const std::u16string& text = ATexts[static_cast<size_t>(i)];

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "LogUtils.h"
-#include "UpdateImage.h"
+#include "TiTxtImage.h"
 
 class TBsl;
 
@@ -23,6 +23,31 @@ constexpr int kSettingsRecords = 3;
 
 // Access point name, login, password, as typed (UTF-16 code units).
 using TSettingsTexts = std::array<std::u16string, kSettingsRecords>;
+
+// "Access point name", "Login", "Password" (AIndex 0 to 2).
+const char* SettingsFieldName(int AIndex);
+
+// A character that a record cannot hold exactly: anything above U+00FF,
+// of which the board gets the low byte of each UTF-16 code unit.
+struct TUnstorableCharacter {
+  char32_t Character = 0;
+  TBytes Stored;  // what the board would hold instead
+};
+
+// What keeps a settings text from reaching the board exactly as typed:
+// more characters than a record holds, or characters it cannot store.
+// Both front ends ask this one check before anything is sent.
+struct TSettingsTextCheck {
+  size_t Length = 0;  // in UTF-16 code units, as the record counts them
+  std::vector<TUnstorableCharacter> Unstorable;
+
+  bool TooLong() const { return Length > static_cast<size_t>(kSettingsRecordText); }
+  bool Exact() const { return !TooLong() && Unstorable.empty(); }
+};
+TSettingsTextCheck CheckSettingsText(const std::u16string& AText);
+
+// "Access point name: č (U+010D) would be stored as 0Dh".
+std::string UnstorableLine(int AField, const TUnstorableCharacter& AChar);
 
 // Address of record AIndex (0 to 2).
 constexpr uint32_t SettingsRecordAddress(int AIndex) {
@@ -43,7 +68,7 @@ bool SaveTextToDev(TBsl* ABsl, const std::u16string& AText, int AMaxLength, uint
 // "WRITE DATA [0xFE00]: <text>" (red), then SaveTextToDev. A record that
 // was not sent is not reported further. Returns the records as meant for
 // the board, for verification.
-std::vector<TImageRange> WriteSettingsBlock(
+std::vector<TTiTxtRange> WriteSettingsBlock(
     TBsl* ABsl, const TSettingsTexts& ATexts,
     const std::function<void()>& APause, const TLogMsg& ALog);
 

@@ -1,8 +1,8 @@
 #include "UpdateCauseText.h"
 
 #include <cstdio>
-#include <iterator>
 
+#include "BslProtocol.h"
 #include "HexText.h"
 
 namespace update {
@@ -12,25 +12,21 @@ namespace {
 // The commands as the technician knows them.
 std::string CommandName(uint8_t ACommand) {
   switch (ACommand) {
-    case 0x11: return "the unlock request";
-    case 0x16: return "the memory check";
-    case 0x17: return "the start of the new loader";
-    case 0x18: return "the memory read-back";
-    case 0x19: return "the question for its loader";
-    case 0x10:
-    case 0x1B: return "a write";
+    case kBslRxPassword: return "the unlock request";
+    case kBslCrcCheck: return "the memory check";
+    case kBslLoadPC: return "the start of the new loader";
+    case kBslTxDataBlock: return "the memory read-back";
+    case kBslTxBslVersion: return "the question for its loader";
+    case kBslRxDataBlock:
+    case kBslRxDataBlockFast: return "a write";
   }
   return "command " + Hex2(ACommand) + "h";
 }
 
 // The loader's message codes.
 std::string MessageName(uint8_t ACode) {
-  static const char* const kNames[] = {"success", "flash write check failed", "flash fail bit set",
-                                       "voltage change during program", "loader locked",
-                                       "password error", "byte write forbidden", "unknown command",
-                                       "packet too long"};
-  const std::string name = ACode < std::size(kNames) ? kNames[ACode] : "unknown message";
-  return Hex2(ACode) + "h (" + name + ")";
+  const char* const name = BslMessageName(ACode);
+  return Hex2(ACode) + "h (" + (name != nullptr ? name : "unknown message") + ")";
 }
 
 std::string Seconds(uint32_t AMilliseconds) {
@@ -54,7 +50,7 @@ std::string Trimmed(std::string AText) {
   return AText;
 }
 
-std::string ImageName(TImageRole ARole) { return ARole == TImageRole::Loader ? "loader" : "firmware"; }
+std::string ImageName(TUpdateStage AStage) { return AStage == TUpdateStage::Loader ? "loader" : "firmware"; }
 
 std::string Bytes(const TUpdateCause& ACause) {
   return std::to_string(ACause.BytesSent) + " of " + std::to_string(ACause.BytesTotal) + " bytes";
@@ -63,12 +59,12 @@ std::string Bytes(const TUpdateCause& ACause) {
 // Where the board was in the update when it left the bus.
 std::string WhereItLeft(const TUpdateOutcome& AOutcome) {
   const TUpdateCause& c = AOutcome.Cause;
-  switch (c.Phase) {
-    case TUpdatePhase::Unlock: return "while it was being unlocked";
-    case TUpdatePhase::Loader: return "while the loader was written, after " + Bytes(c);
-    case TUpdatePhase::Identify: return "right after it came back";
-    case TUpdatePhase::Firmware: return "while the firmware was written, after " + Bytes(c);
-    case TUpdatePhase::Verify: return "while the firmware was verified";
+  switch (AOutcome.Stage) {
+    case TUpdateStage::Unlock: return "while it was being unlocked";
+    case TUpdateStage::Loader: return "while the loader was written, after " + Bytes(c);
+    case TUpdateStage::Identify: return "right after it came back";
+    case TUpdateStage::Firmware: return "while the firmware was written, after " + Bytes(c);
+    case TUpdateStage::Verify: return "while the firmware was verified";
     default: return "before the update began";
   }
 }
@@ -94,7 +90,7 @@ std::string BadAnswer(const TBslFailure& AFailure) {
 std::string WriteFailed(const TUpdateOutcome& AOutcome) {
   const TUpdateCause& c = AOutcome.Cause;
   const TBslFailure& f = c.Failure;
-  const bool image = c.Phase == TUpdatePhase::Loader || c.Phase == TUpdatePhase::Firmware;
+  const bool image = AOutcome.Stage == TUpdateStage::Loader || AOutcome.Stage == TUpdateStage::Firmware;
   if (f.Kind == TBslFailureKind::None)
     return "The " + ImageName(AOutcome.Stage) + " image was not written to its end";
   const std::string why = f.Kind == TBslFailureKind::ShortWrite
@@ -130,12 +126,39 @@ const char* const kDirectly = "connect it directly (no hub) with its button pres
 
 }  // namespace
 
+const char* ResultName(TUpdateResult AResult) {
+  switch (AResult) {
+    case TUpdateResult::Success: return "success";
+    case TUpdateResult::NotVerified: return "not verified";
+    case TUpdateResult::BadImage: return "bad image";
+    case TUpdateResult::NoBoard: return "no board";
+    case TUpdateResult::SeveralBoards: return "several boards";
+    case TUpdateResult::CannotOpen: return "board cannot be opened";
+    case TUpdateResult::PasswordRefused: return "password refused";
+    case TUpdateResult::BoardNotBack: return "board not back";
+    case TUpdateResult::WrongLoader: return "board back under another loader";
+    case TUpdateResult::WriteFailed: return "write failed";
+    case TUpdateResult::NoAnswer: return "no answer";
+    case TUpdateResult::BadAnswer: return "wrong answer";
+    case TUpdateResult::BoardLeft: return "board left the bus";
+    case TUpdateResult::VerifyFailed: return "verification failed";
+    case TUpdateResult::Error: return "error";
+    case TUpdateResult::Cancelled: return "cancelled";
+  }
+  return "?";
+}
+
 TCauseWords CauseWords(const TUpdateOutcome& AOutcome) {
   const TUpdateCause& c = AOutcome.Cause;
   switch (AOutcome.Result) {
-    case TUpdateResult::Success:
-      if (AOutcome.Verified) return {"The board was updated and verified", ""};
-      return {"The board was updated, but its loader cannot check memory, so the firmware was not verified",
+    case TUpdateResult::Success: return {"Board updated and verified in " + TookText(AOutcome.Seconds), ""};
+    case TUpdateResult::NotVerified:
+      if (AOutcome.FullReports)
+        return {"The board was written in full reports, but its loader cannot check memory, so nothing confirms "
+                "the firmware",
+                "do not use the board"};
+      return {"Board updated in " + TookText(AOutcome.Seconds) +
+                  ", but its loader cannot check memory, so the firmware was not verified",
               ""};
     case TUpdateResult::BadImage:
     case TUpdateResult::CannotOpen: return {AOutcome.Text, ""};
@@ -162,6 +185,12 @@ TCauseWords CauseWords(const TUpdateOutcome& AOutcome) {
       return {"The update was interrupted", "run the update again before using the board"};
   }
   return {ResultName(AOutcome.Result), ""};
+}
+
+std::string TookText(double ASeconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s", ASeconds);
+  return text;
 }
 
 std::string CauseLine(const TUpdateOutcome& AOutcome) {

@@ -1,11 +1,11 @@
 // The technician's words for how an update ended: what happened and what to
-// do, each said once. Both front ends word their outcomes with it; the
+// do, each said once. Every front end words its outcomes with it; the
 // engine itself carries only the cause.
 #pragma once
 
 #include <string>
 
-#include "UpdateEngine.h"
+#include "UpdateOutcome.h"
 
 namespace update {
 
@@ -17,5 +17,7 @@ struct TCauseWords {
 TCauseWords CauseWords(const TUpdateOutcome& AOutcome);
 // What and what to do in one line: "What; todo".
 std::string CauseLine(const TUpdateOutcome& AOutcome);
+// How long an update took: "12.3 s".
+std::string TookText(double ASeconds);
 
 }  // namespace update

@@ -9,12 +9,10 @@
 
 namespace {
 
-std::atomic<void (*)()> GInterrupt{nullptr};
-struct sigaction GPrevious {};
+// The one flag the signal handler sets.
+std::atomic<bool> GInterrupted{false};
 
-extern "C" void OnInterruptSignal(int) {
-  if (void (*interrupt)() = GInterrupt.load()) interrupt();
-}
+extern "C" void OnInterruptSignal(int) { GInterrupted.store(true); }
 
 }  // namespace
 
@@ -35,16 +33,18 @@ void MoveCursorUp(std::ostream& AOut, int ALines) {
 TUtf8Console::TUtf8Console() = default;
 TUtf8Console::~TUtf8Console() = default;
 
-TInterruptWatch::TInterruptWatch(void (*AInterrupt)()) {
-  GInterrupt.store(AInterrupt);
+struct TInterruptWatch::TPrevious {
+  struct sigaction Action {};
+};
+
+TInterruptWatch::TInterruptWatch() : FPrevious(std::make_unique<TPrevious>()) {
   struct sigaction action {};
   action.sa_handler = &OnInterruptSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;  // stays in place: a second Ctrl-C interrupts again
-  ::sigaction(SIGINT, &action, &GPrevious);
+  ::sigaction(SIGINT, &action, &FPrevious->Action);
 }
 
-TInterruptWatch::~TInterruptWatch() {
-  ::sigaction(SIGINT, &GPrevious, nullptr);
-  GInterrupt.store(nullptr);
-}
+TInterruptWatch::~TInterruptWatch() { ::sigaction(SIGINT, &FPrevious->Action, nullptr); }
+
+const std::atomic<bool>& TInterruptWatch::Interrupted() { return GInterrupted; }

@@ -11,8 +11,8 @@
 
 namespace {
 
-std::atomic<void (*)()> GInterrupt{nullptr};
-UINT GPreviousCodePage = 0;  // the console's, set back at the end
+// The one flag the control handler sets.
+std::atomic<bool> GInterrupted{false};
 
 std::string Utf8(const wchar_t* AText) {
   const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, AText, -1, nullptr, 0, nullptr, nullptr);
@@ -25,7 +25,7 @@ std::string Utf8(const wchar_t* AText) {
 
 // Runs on a thread the system starts for the event.
 BOOL WINAPI OnConsoleControl(DWORD AEvent) {
-  if (void (*interrupt)() = GInterrupt.load()) interrupt();
+  GInterrupted.store(true);
   if (AEvent == CTRL_C_EVENT || AEvent == CTRL_BREAK_EVENT) return TRUE;
   // Closing the console, logging off, shutting down: the system ends the
   // process as soon as this returns. Returning never lets the update stop
@@ -64,21 +64,18 @@ void MoveCursorUp(std::ostream& AOut, int ALines) {
   ::SetConsoleCursorPosition(out, at);
 }
 
-TUtf8Console::TUtf8Console() {
-  GPreviousCodePage = ::GetConsoleOutputCP();
-  if (GPreviousCodePage != 0) ::SetConsoleOutputCP(CP_UTF8);  // 0: no console
+TUtf8Console::TUtf8Console() : FPreviousCodePage(::GetConsoleOutputCP()) {
+  if (FPreviousCodePage != 0) ::SetConsoleOutputCP(CP_UTF8);  // 0: no console
 }
 
 TUtf8Console::~TUtf8Console() {
-  if (GPreviousCodePage != 0) ::SetConsoleOutputCP(GPreviousCodePage);
+  if (FPreviousCodePage != 0) ::SetConsoleOutputCP(FPreviousCodePage);
 }
 
-TInterruptWatch::TInterruptWatch(void (*AInterrupt)()) {
-  GInterrupt.store(AInterrupt);
-  ::SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
-}
+struct TInterruptWatch::TPrevious {};
 
-TInterruptWatch::~TInterruptWatch() {
-  ::SetConsoleCtrlHandler(&OnConsoleControl, FALSE);
-  GInterrupt.store(nullptr);
-}
+TInterruptWatch::TInterruptWatch() { ::SetConsoleCtrlHandler(&OnConsoleControl, TRUE); }
+
+TInterruptWatch::~TInterruptWatch() { ::SetConsoleCtrlHandler(&OnConsoleControl, FALSE); }
+
+const std::atomic<bool>& TInterruptWatch::Interrupted() { return GInterrupted; }

@@ -1,0 +1,42 @@
+// kestrova-flash's side of the engine's events, one board at a time or a
+// gang of them: the update's lines go to the log, its steps and amounts to
+// a view (the progress bar of one board, or the gang's lines by port).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "CliLog.h"
+#include "UpdateEngine.h"
+
+// What a board's update shows on the console.
+class IBoardView {
+ public:
+  virtual ~IBoardView() = default;
+  // A step begins: "1. Upload bootloader", ...
+  virtual void Step(const std::string& APort, const std::string& AText) = 0;
+  // ADone of ATotal bytes of a stage ("loader", "firmware", "verify").
+  virtual void Amount(const std::string& APort, const std::string& AStage, uint64_t ADone, uint64_t ATotal) = 0;
+  // The board is awaited, ASeconds more at most.
+  virtual void Waiting(const std::string& APort, uint64_t ASeconds) = 0;
+};
+
+class TBoardEvents : public update::IUpdateEvents {
+ public:
+  // ALogPrefix begins each of the board's lines in the log ("[1-1.3] ").
+  TBoardEvents(std::string APort, IBoardView& AView, TCliLog* ALog, std::string ALogPrefix)
+      : FPort(std::move(APort)), FView(AView), FLog(ALog), FLogPrefix(std::move(ALogPrefix)) {}
+
+  void Log(int32_t, TMessageType, const std::string& AMessage, TColor) override {
+    if (FLog) FLog->Write(FLogPrefix + AMessage);
+  }
+  void Progress(const update::TUpdateProgress& AProgress) override;
+  void Ended(const update::TUpdateOutcome&) override {}
+
+ private:
+  const std::string FPort;
+  IBoardView& FView;
+  TCliLog* FLog;
+  const std::string FLogPrefix;
+  int FStep = 0;  // the step shown last
+};

@@ -1,0 +1,52 @@
+#include "BoardRuns.h"
+
+namespace {
+
+constexpr uint32_t kLoopSliceMs = 100;  // how soon Ctrl-C, an arrival and an end are seen
+
+}  // namespace
+
+TBoardRuns::TBoardRuns(hid::TPlainEventLoop& ALoop, std::shared_ptr<update::TBoardPorts> APorts,
+                       TNewBoards& ANewBoards, TCliLog* ALog, TRecordFile* ARecord,
+                       std::function<void(const std::string&)> ASay)
+    : FLoop(ALoop), FPorts(std::move(APorts)), FNewBoards(ANewBoards), FLog(ALog), FRecord(ARecord),
+      FSay(std::move(ASay)) {}
+
+TBoardRuns::~TBoardRuns() {
+  for (auto& [port, job] : FRunning) job->Cancel();
+}
+
+void TBoardRuns::Start(const std::string& APort, update::TUpdateOptions AOptions, IBoardView& AView,
+                       const std::string& ALogPrefix) {
+  AOptions.Port = APort;
+  auto events = std::make_shared<TBoardEvents>(APort, AView, FLog, ALogPrefix);
+  hid::TPlainEventLoop& loop = FLoop;
+  auto job = std::make_unique<update::TUpdateJob>(FPorts, events, std::move(AOptions), [&loop] { loop.Wake(); });
+  job->Start();
+  FRunning.emplace(APort, std::move(job));
+}
+
+std::vector<TBoardEnd> TBoardRuns::Turn(bool AInterrupted) {
+  FLoop.RunFor(kLoopSliceMs);
+  std::vector<TBoardEnd> ended;
+  for (auto it = FRunning.begin(); it != FRunning.end();) {
+    if (AInterrupted) it->second->Cancel();
+    if (!it->second->Ended()) {
+      ++it;
+      continue;
+    }
+    ended.push_back({it->first, it->second->Outcome()});
+    Ended(ended.back(), it->second->Options());
+    it = FRunning.erase(it);  // joins the job's thread
+  }
+  return ended;
+}
+
+// The board's record; the board at its port counts as done until it is
+// unplugged.
+void TBoardRuns::Ended(const TBoardEnd& AEnd, const update::TUpdateOptions& AOptions) {
+  if (FRecord && !FRecord->Append(RecordOf(AEnd.Outcome, AOptions)))
+    FSay("kestrova-flash: the record of the board at " + update::PortText(AEnd.Port) + " could not be written");
+  for (const update::TBoardSeen& board : FPorts->Present(&IsLoaderBoard, {AEnd.Port}))
+    FNewBoards.MarkDone(board.DeviceID);
+}
