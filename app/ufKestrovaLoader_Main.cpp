@@ -68,11 +68,11 @@ void SetBaseColor(QWidget* AWidget, TColor AColor) {
 // The pictures live in a static library; register them explicitly.
 static void InitPictures() { Q_INIT_RESOURCE(pictures); }
 
-TfKestrovaLoader_Main::TfKestrovaLoader_Main(QWidget* AParent) : QWidget(AParent) {
+TfKestrovaLoader_Main::TfKestrovaLoader_Main(hid::IHidPlatform* APlatform, QWidget* AParent) : QWidget(AParent) {
   InitPictures();
   fIsCtrlDown = [] { return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ControlModifier); };
   BuildControls();
-  HidCtl1 = std::make_shared<TJvHidDeviceController>(this);
+  HidCtl1 = std::make_shared<TJvHidDeviceController>(this, APlatform);
   fWorkflow = std::make_unique<TUpdateWorkflow>(*this, HidCtl1);
   GuardStep([this] { FormCreate(); });
 }

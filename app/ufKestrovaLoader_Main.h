@@ -27,7 +27,8 @@ class TfKestrovaLoader_Main : public QWidget, public IUpdateView {
   Q_OBJECT
 
  public:
-  explicit TfKestrovaLoader_Main(QWidget* AParent = nullptr);
+  // APlatform: what the controller uses; null: the operating system's.
+  explicit TfKestrovaLoader_Main(hid::IHidPlatform* APlatform = nullptr, QWidget* AParent = nullptr);
   ~TfKestrovaLoader_Main() override;
 
   // Life-cycle handlers.

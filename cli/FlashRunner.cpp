@@ -18,7 +18,7 @@
 #include "PlainEventLoop.h"
 #include "PrintableText.h"
 #include "ProgressView.h"
-#include "SimSession.h"
+#include "SimRun.h"
 #include "UpdateCauseText.h"
 #include "UpdateEngine.h"
 
@@ -152,7 +152,8 @@ struct TFlashRunner::TImpl {
   TProgressView View;
   std::unique_ptr<TCliLog> Log;
   std::unique_ptr<TRecordFile> Record;
-  std::unique_ptr<TSimSession> Sim;
+  std::unique_ptr<TSimRun> Sim;
+  hid::IHidPlatform* Platform = nullptr;  // without KESTROVA_SIM
   std::unique_ptr<hid::TPlainEventLoop> Loop;
   std::shared_ptr<TJvHidDeviceController> Controller;
   update::TUpdateOptions Update;
@@ -196,8 +197,10 @@ struct TFlashRunner::TImpl {
   }
 };
 
-TFlashRunner::TFlashRunner(TCliOptions AOptions, TCliConsole AConsole)
-    : d(std::make_unique<TImpl>(std::move(AOptions), AConsole, FInterrupted)) {}
+TFlashRunner::TFlashRunner(TCliOptions AOptions, TCliConsole AConsole, hid::IHidPlatform* APlatform)
+    : d(std::make_unique<TImpl>(std::move(AOptions), AConsole, FInterrupted)) {
+  d->Platform = APlatform;
+}
 
 TFlashRunner::~TFlashRunner() {
   if (d->Controller) d->Controller.reset();  // before the loop and the bus it uses
@@ -272,9 +275,9 @@ TExitCode TFlashRunner::TImpl::Prepare() {
 
 void TFlashRunner::TImpl::StartBus() {
   ForgetAllBoards();
-  Sim = TSimSession::FromEnvironment();
+  Sim = TSimRun::FromEnvironment();
   Loop = std::make_unique<hid::TPlainEventLoop>();
-  Controller = std::make_shared<TJvHidDeviceController>();
+  Controller = std::make_shared<TJvHidDeviceController>(nullptr, Sim ? Sim->Platform() : Platform);
   Controller->OnDeviceSkipped = [this](TJvHidDeviceController*, const TJvHidPnPInfo& AInfo, const std::string& AReason) {
     Skipped.push_back({AInfo.FDevicePath, AReason});
     if (Log) Log->Write("HID device " + AInfo.FDevicePath + " left out: " + AReason);

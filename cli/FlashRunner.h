@@ -10,6 +10,7 @@
 
 #include "CliOptions.h"
 #include "ExitCodes.h"
+#include "HidPlatform.h"
 #include "UpdateTiming.h"
 
 struct TCliConsole {
@@ -21,11 +22,13 @@ struct TCliConsole {
 
 class TFlashRunner {
  public:
-  TFlashRunner(TCliOptions AOptions, TCliConsole AConsole);
+  // APlatform: the HID services used when KESTROVA_SIM is unset; null: the
+  // operating system's.
+  TFlashRunner(TCliOptions AOptions, TCliConsole AConsole, hid::IHidPlatform* APlatform = nullptr);
   ~TFlashRunner();
 
-  // Runs on the calling thread; the simulated bus of KESTROVA_SIM, or the
-  // platform set with hid::SetPlatformOverride, or the operating system's.
+  // Runs on the calling thread; on the simulated bus of KESTROVA_SIM, or on
+  // the platform given.
   TExitCode Run();
   // Any thread, also a signal handler: the running update stops at its
   // next pause, a wait for the next board ends.

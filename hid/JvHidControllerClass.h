@@ -143,7 +143,7 @@ class TJvHidDevice {
 class TJvHidDeviceController {
  public:
   // AOwner: the window that owns the controller (informational).
-  // APlatform: nullptr = hid::CurrentPlatform().
+  // APlatform: nullptr = hid::OsPlatform().
   explicit TJvHidDeviceController(void* AOwner = nullptr, hid::IHidPlatform* APlatform = nullptr);
   ~TJvHidDeviceController();
   TJvHidDeviceController(const TJvHidDeviceController&) = delete;
