@@ -10,7 +10,7 @@
 #include "MainThread.h"
 #include "Orvik.ThreadRunner.h"
 #include "QtHidEventLoop.h"
-#include "SimSession.h"
+#include "SimRun.h"
 #include "SingleInstance.h"
 #include "StationFiles.h"
 #include "Velmora.Utils.Log.h"
@@ -22,7 +22,7 @@ namespace {
 // Reverse order of start-up: the units first (the registry complains about
 // an update still running), then the log window (saves the log file), then
 // the main window (saves the settings file).
-void ShutDown(TSimSession* ASim) {
+void ShutDown(TSimRun* ASim) {
   CloseMainThreadGate();
   LogWriterShutdown();
   GuardStep([] { ThreadRunnerModuleShutdown(); });
@@ -59,10 +59,10 @@ int RunKestrovaSetup(int& argc, char** argv, const std::function<void()>& AOnSho
   TQtHidEventLoop hidLoop;
   hid::SetEventLoop(&hidLoop);
   hid::SetUnhandledErrorHandler([](const std::string& AMessage) { ReportError(AMessage); });
-  std::unique_ptr<TSimSession> sim;
-  GuardStep([&sim] { sim = TSimSession::FromEnvironment(); });
+  std::unique_ptr<TSimRun> sim;
+  GuardStep([&sim] { sim = TSimRun::FromEnvironment(); });
 
-  GuardStep([&sim] { fKestrovaLoader_Main = new TfKestrovaLoader_Main(sim ? &sim->Bus() : nullptr); });
+  GuardStep([&sim] { fKestrovaLoader_Main = new TfKestrovaLoader_Main(sim ? sim->Platform() : nullptr); });
   GuardStep([] { fKestrovaLoader_Log = new TfKestrovaLoader_Log; });
   if (fKestrovaLoader_Main == nullptr) return EXIT_FAILURE;
   fKestrovaLoader_Main->show();

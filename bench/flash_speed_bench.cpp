@@ -74,26 +74,24 @@ class TWindowLikeEvents : public update::IUpdateEvents {
 template <typename F>
 TFigures Measure(F ARun) {
   sim::TSimBus bus;
-  hid::SetPlatformOverride(&bus);
   auto board = sim::MakeSimBoard({"frame-timed"});
   board->PlugInto(bus);
   TFigures figures;
   {
     TStageWatch watch(*board);
     const auto start = TClock::now();
-    figures.Ok = ARun();
+    figures.Ok = ARun(bus);
     const auto end = TClock::now();
     figures.Whole = end - start;
     figures.Stage = end - watch.Start();
     figures.Reports = board->ReportsReceived() - watch.ReportsBefore();
   }
-  hid::SetPlatformOverride(nullptr);
   return figures;
 }
 
-bool WindowPath(const std::filesystem::path& AFolder) {
+bool WindowPath(const std::filesystem::path& AFolder, hid::IHidPlatform& APlatform) {
   hid::TPlainEventLoop loop;
-  auto controller = std::make_shared<TJvHidDeviceController>();
+  auto controller = std::make_shared<TJvHidDeviceController>(nullptr, &APlatform);
   loop.RunFor(0);
   update::TUpdateOptions options;
   options.LoaderFile = (AFolder / "kestrova.1.ldr.txt").string();
@@ -112,11 +110,11 @@ bool WindowPath(const std::filesystem::path& AFolder) {
   return outcome.Result == update::TUpdateResult::Success;
 }
 
-bool FastPath(const std::filesystem::path& AFolder) {
+bool FastPath(const std::filesystem::path& AFolder, hid::IHidPlatform& APlatform) {
   std::ostringstream out, err;
   TFlashRunner runner(ParseCliOptions({"--fast", "--quiet", "--loader", (AFolder / "kestrova.1.ldr.txt").string(),
                                        "--firmware", (AFolder / "kestrova.2.fw.txt").string()}),
-                      {out, err, false});
+                      {out, err, false}, &APlatform);
   const bool ok = runner.Run() == TExitCode::Ok;
   if (!ok) std::fprintf(stderr, "%s", err.str().c_str());
   return ok;
@@ -166,11 +164,11 @@ int main(int argc, char** argv) {
               limit.DataFrames + kSettingsRecords + limit.VerifyFrames / 2, static_cast<double>(limit.Frames()) / 1000.0,
               "", limit.DataFrames, kSettingsRecords, limit.VerifyFrames);
   std::fflush(stdout);
-  const TFigures window = Measure([&] { return WindowPath(folder); });
+  const TFigures window = Measure([&](hid::IHidPlatform& APlatform) { return WindowPath(folder, APlatform); });
   std::printf("%-24s %10u %14.2f s %12.2f s%s\n", "window's path", window.Reports, Seconds(window.Stage),
               Seconds(window.Whole), window.Ok ? "" : "   FAILED");
   std::fflush(stdout);
-  const TFigures fast = Measure([&] { return FastPath(folder); });
+  const TFigures fast = Measure([&](hid::IHidPlatform& APlatform) { return FastPath(folder, APlatform); });
   std::printf("%-24s %10u %14.2f s %12.2f s%s\n", "kestrova-flash --fast", fast.Reports, Seconds(fast.Stage),
               Seconds(fast.Whole), fast.Ok ? "" : "   FAILED");
   const double wire = static_cast<double>(limit.Frames()) / 1000.0;

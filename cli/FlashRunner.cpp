@@ -122,9 +122,9 @@ TExitCode TFlashRunner::Prepare() {
 }
 
 void TFlashRunner::StartBus() {
-  FSim = TSimSession::FromEnvironment();
+  FSim = TSimRun::FromEnvironment();
   FLoop = std::make_unique<hid::TPlainEventLoop>();
-  FController = std::make_shared<TJvHidDeviceController>(nullptr, FSim ? &FSim->Bus() : FPlatform);
+  FController = std::make_shared<TJvHidDeviceController>(nullptr, FSim ? FSim->Platform() : FPlatform);
   FController->OnDeviceSkipped = [this](TJvHidDeviceController*, const TJvHidPnPInfo& AInfo, const std::string& AReason) {
     FSkipped.push_back({AInfo.FDevicePath, AReason});
     if (FLog) FLog->Write("HID device " + AInfo.FDevicePath + " left out: " + AReason);

@@ -17,7 +17,7 @@
 #include "GangRun.h"
 #include "PlainEventLoop.h"
 #include "ProgressView.h"
-#include "SimSession.h"
+#include "SimRun.h"
 #include "UpdateTiming.h"
 
 struct TCliConsole {
@@ -74,7 +74,7 @@ class TFlashRunner {
   TNewBoards FNewBoards;
   std::vector<TSkippedDevice> FSkipped;  // devices the controller left out
   // The bus and what runs on it, in the order they are made and (backwards) end.
-  std::unique_ptr<TSimSession> FSim;
+  std::unique_ptr<TSimRun> FSim;
   std::unique_ptr<hid::TPlainEventLoop> FLoop;
   std::shared_ptr<TJvHidDeviceController> FController;
   std::shared_ptr<update::TBoardPorts> FPorts;

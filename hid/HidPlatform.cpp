@@ -1,6 +1,5 @@
-// Process-wide settings of the HID layer: which platform the controller
-// uses, the event loop that delivers notifications, and where errors that
-// escape a notification go.
+// Process-wide settings of the HID layer: the event loop that delivers
+// notifications, and where errors that escape a notification go.
 #include "HidPlatform.h"
 
 #include <atomic>
@@ -10,23 +9,13 @@
 namespace hid {
 namespace {
 
-std::atomic<IHidPlatform*> GPlatformOverride{nullptr};
 std::atomic<IHidEventLoop*> GEventLoop{nullptr};
 
 std::mutex GErrorHandlerLock;
 TUnhandledErrorHandler GErrorHandler;
 
-}  // namespace
-
-IHidPlatform& CurrentPlatform() {
-  IHidPlatform* LOverride = GPlatformOverride.load();
-  return LOverride ? *LOverride : OsPlatform();
-}
-
-void SetPlatformOverride(IHidPlatform* APlatform) { GPlatformOverride.store(APlatform); }
-
-namespace {
 thread_local TSystemError GLastError;
+
 }  // namespace
 
 void SetLastSystemError(uint32_t ACode, std::string AText) {

@@ -185,11 +185,8 @@ class IHidPlatform {
   }
 };
 
-// The platform the controller uses unless it is given one: the override when
-// set (the simulated bus), else the operating system's backend.
-IHidPlatform& CurrentPlatform();
-void SetPlatformOverride(IHidPlatform* APlatform);
-// The operating system's backend (one per build, chosen by CMake).
+// The operating system's backend (one per build, chosen by CMake): what the
+// controller uses unless it is given a platform.
 IHidPlatform& OsPlatform();
 
 // Event loop that the Linux and simulated backends use to deliver

@@ -79,7 +79,7 @@ struct TJvPass {
 TJvHidDeviceController::TJvHidDeviceController(void* AOwner, hid::IHidPlatform* APlatform)
     : d(std::make_unique<TImpl>()) {
   d->Owner = AOwner;
-  d->Platform = APlatform ? APlatform : &hid::CurrentPlatform();
+  d->Platform = APlatform ? APlatform : &hid::OsPlatform();
   d->Bound = d->Platform->Bind();
   if (!d->Bound) return;  // inert: no devices, no events
   d->Guid = d->Platform->HidGuid();

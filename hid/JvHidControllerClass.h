@@ -32,7 +32,7 @@ using TNotifyEvent = std::function<void(TJvHidDeviceController* Sender)>;
 class TJvHidDeviceController {
  public:
   // AOwner: the window that owns the controller (informational).
-  // APlatform: nullptr = hid::CurrentPlatform().
+  // APlatform: nullptr = hid::OsPlatform().
   explicit TJvHidDeviceController(void* AOwner = nullptr, hid::IHidPlatform* APlatform = nullptr);
   ~TJvHidDeviceController();
   TJvHidDeviceController(const TJvHidDeviceController&) = delete;

@@ -173,12 +173,8 @@ class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoa
   TSimTimer FTimer;  // last: its thread ends before the rest goes
 };
 
-// Makes MakeSimBoard the factory of the "board" item of the simulated
-// environment (KESTROVA_SIM).
-void InstallSimBoardFactory();
-
-// Builds a board from option words: "refuse-password", "no-return",
-// Builds a board from option words: "refuse-password", "no-return",
+// Builds a board from option words (the board factory of a KESTROVA_SIM
+// list that means this board): "refuse-password", "no-return",
 // "return-delay=MS", "return-as=resident", "answer-delay=MS", "no-answer",
 // "drop-after=N", "short-write=N", "lose-write=N", "unknown-command=HH" (a
 // command byte in hexadecimal; may be given more than once), "cut-report=N",

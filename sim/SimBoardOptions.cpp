@@ -2,7 +2,6 @@
 #include <stdexcept>
 
 #include "SimBoard.h"
-#include "SimEnvironment.h"
 
 namespace sim {
 
@@ -113,12 +112,6 @@ std::shared_ptr<TSimBoard> MakeSimBoard(const std::vector<std::string>& AOptions
   TSimBoardOptions options;
   for (const auto& word : AOptions) ApplyOption(options, word);
   return std::make_shared<TSimBoard>(options);
-}
-
-void InstallSimBoardFactory() {
-  SetSimBoardFactory([](const std::vector<std::string>& AOptions) -> std::shared_ptr<TSimDevice> {
-    return MakeSimBoard(AOptions);
-  });
 }
 
 }  // namespace sim

@@ -1,6 +1,5 @@
 #include "SimEnvironment.h"
 
-#include <mutex>
 #include <set>
 #include <stdexcept>
 
@@ -9,9 +8,6 @@
 
 namespace sim {
 namespace {
-
-std::mutex GFactoryLock;
-TSimBoardFactory GBoardFactory;
 
 std::string Trim(const std::string& AText) {
   const char* kBlanks = " \t\r\n";
@@ -68,10 +64,10 @@ TSimDeviceSpec ParseItem(const std::string& AItem) {
   return LSpec;
 }
 
-std::shared_ptr<TSimDevice> MakeFromSpec(const TSimDeviceSpec& ASpec) {
+std::shared_ptr<TSimDevice> MakeFromSpec(const TSimDeviceSpec& ASpec, const TSimBoardFactory& AFactory) {
   if (ASpec.Name == "keyboard") return MakeSimKeyboard();
   if (ASpec.Name == "mouse") return MakeSimMouse();
-  return MakeSimBoardFromOptions(ASpec.Options);
+  return AFactory ? AFactory(ASpec.Options) : MakePlainSimBoard();
 }
 
 // The ports the devices name: the bus gives them to nobody else. Two
@@ -96,24 +92,11 @@ std::vector<TSimDeviceSpec> ParseSimDeviceList(const std::string& AText) {
   return LSpecs;
 }
 
-void SetSimBoardFactory(TSimBoardFactory AFactory) {
-  std::lock_guard<std::mutex> LGuard(GFactoryLock);
-  GBoardFactory = std::move(AFactory);
-}
-
-std::shared_ptr<TSimDevice> MakeSimBoardFromOptions(const std::vector<std::string>& AOptions) {
-  TSimBoardFactory LFactory;
-  {
-    std::lock_guard<std::mutex> LGuard(GFactoryLock);
-    LFactory = GBoardFactory;
-  }
-  return LFactory ? LFactory(AOptions) : MakePlainSimBoard();
-}
-
-std::unique_ptr<TSimBus> CreateBusFromList(const std::string& AText) {
+std::unique_ptr<TSimBus> CreateBusFromList(const std::string& AText, const TSimBoardFactory& AFactory) {
   std::vector<TSimDeviceSpec> LSpecs = ParseSimDeviceList(AText);
   std::vector<std::shared_ptr<TSimDevice>> LDevices;  // null for a hub
-  for (const TSimDeviceSpec& LSpec : LSpecs) LDevices.push_back(LSpec.Name == "hub" ? nullptr : MakeFromSpec(LSpec));
+  for (const TSimDeviceSpec& LSpec : LSpecs)
+    LDevices.push_back(LSpec.Name == "hub" ? nullptr : MakeFromSpec(LSpec, AFactory));
   auto LBus = std::make_unique<TSimBus>();
   ReserveNamedPorts(LDevices, *LBus);
   // Devices listed after a hub are plugged into it; the other ports go to
@@ -130,10 +113,10 @@ std::unique_ptr<TSimBus> CreateBusFromList(const std::string& AText) {
   return LBus;
 }
 
-std::unique_ptr<TSimBus> CreateBusFromEnvironment() {
+std::unique_ptr<TSimBus> CreateBusFromEnvironment(const TSimBoardFactory& AFactory) {
   const auto LValue = Utf8Environment(kSimEnvironmentVariable);
   if (!LValue || Trim(*LValue).empty()) return nullptr;
-  return CreateBusFromList(*LValue);
+  return CreateBusFromList(*LValue, AFactory);
 }
 
 }  // namespace sim

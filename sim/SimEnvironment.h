@@ -28,16 +28,16 @@ struct TSimDeviceSpec {
 // item for an unknown device or options on a device that takes none.
 std::vector<TSimDeviceSpec> ParseSimDeviceList(const std::string& AText);
 
-// Creates the board for a "board" item. The default makes the plain board
-// (identity only); the simulated loader installs its own factory.
+// Creates the board for a "board" item from its options. Without one the
+// plain board (identity only) is made; the simulated loader's board comes
+// from sim::MakeSimBoard (SimBoard.h).
 using TSimBoardFactory =
     std::function<std::shared_ptr<TSimDevice>(const std::vector<std::string>& AOptions)>;
-void SetSimBoardFactory(TSimBoardFactory AFactory);  // empty restores the default
-std::shared_ptr<TSimDevice> MakeSimBoardFromOptions(const std::vector<std::string>& AOptions);
 
-// A bus with the listed devices plugged in; null when the variable is unset
-// or empty. Throws std::invalid_argument when the list is malformed.
-std::unique_ptr<TSimBus> CreateBusFromEnvironment();
-std::unique_ptr<TSimBus> CreateBusFromList(const std::string& AText);
+// A bus with the listed devices plugged in, each board made by AFactory;
+// null when the variable is unset or empty. Throws std::invalid_argument
+// when the list is malformed.
+std::unique_ptr<TSimBus> CreateBusFromEnvironment(const TSimBoardFactory& AFactory = {});
+std::unique_ptr<TSimBus> CreateBusFromList(const std::string& AText, const TSimBoardFactory& AFactory = {});
 
 }  // namespace sim

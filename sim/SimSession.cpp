@@ -5,49 +5,43 @@
 #include <map>
 #include <stdexcept>
 
-#include "HidPlatform.h"
 #include "SimEnvironment.h"
 #include "Utf8.h"
 #include "Utf8Environment.h"
 
 namespace {
 constexpr const char* kDumpVariable = "KESTROVA_SIM_DUMP";
-constexpr const char* kControlVariable = "KESTROVA_SIM_CONTROL";
 }  // namespace
 
 std::unique_ptr<TSimSession> TSimSession::FromEnvironment() {
   const auto list = Utf8Environment(sim::kSimEnvironmentVariable);
   if (!list || list->empty()) return nullptr;
-  auto session = FromList(*list);
-  if (const auto control = Utf8Environment(kControlVariable); control && !control->empty())
-    session->ListenTo(*control);
-  return session;
+  return FromList(*list);
 }
 
 std::unique_ptr<TSimSession> TSimSession::FromList(const std::string& AList) {
   std::unique_ptr<TSimSession> session(new TSimSession);
   TSimSession* self = session.get();
-  sim::SetSimBoardFactory([self](const std::vector<std::string>& AOptions) {
+  session->FBus = sim::CreateBusFromList(AList, [self](const std::vector<std::string>& AOptions) {
     auto board = sim::MakeSimBoard(AOptions);
     self->FBoards.push_back(board);
     return board;
   });
-  session->FBus = sim::CreateBusFromList(AList);
-  sim::SetSimBoardFactory(nullptr);
-  if (session->FBus == nullptr) session->FBus = std::make_unique<sim::TSimBus>();  // empty list
   for (const auto& board : session->FBoards) board->SetHomeBus(*session->FBus);
-  hid::SetPlatformOverride(session->FBus.get());
   return session;
-}
-
-TSimSession::~TSimSession() {
-  FControl.reset();  // nothing is plugged or unplugged from here on
-  if (FBus != nullptr) hid::SetPlatformOverride(nullptr);
 }
 
 std::vector<std::shared_ptr<sim::TSimBoard>> TSimSession::Boards() const {
   std::lock_guard lock(FBoardsLock);
   return FBoards;
+}
+
+void TSimSession::PlugIn(std::shared_ptr<sim::TSimBoard> ABoard) {
+  {
+    std::lock_guard lock(FBoardsLock);
+    FBoards.push_back(ABoard);
+  }
+  ABoard->PlugInto(*FBus);  // a hub without time left for it refuses it, and says so
 }
 
 std::string TSimSession::DumpFileFor(const std::string& AFile, const std::string& APort) {

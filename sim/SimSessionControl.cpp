@@ -1,13 +1,13 @@
-// The control of a simulated session: boards unplugged and plugged in by
-// hand (or by a test) while the program runs.
+#include "SimSessionControl.h"
+
 #include <filesystem>
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
 
 #include "SimEnvironment.h"
-#include "SimSession.h"
 #include "Utf8.h"
+#include "Utf8Environment.h"
 
 namespace {
 
@@ -46,7 +46,15 @@ std::shared_ptr<sim::TSimHub> HubOf(const sim::TSimBus& ABus, const std::string&
 
 }  // namespace
 
-std::string TSimSession::Apply(const std::string& ALine) {
+std::unique_ptr<TSimSessionControl> TSimSessionControl::FromEnvironment(TSimSession& ASession) {
+  const auto path = Utf8Environment(kControlName);
+  if (!path || path->empty()) return nullptr;
+  auto control = std::make_unique<TSimSessionControl>(ASession);
+  control->ListenTo(*path);
+  return control;
+}
+
+std::string TSimSessionControl::Apply(const std::string& ALine) {
   std::istringstream words(ALine);
   std::string verb, what, more;
   words >> verb >> what >> more;
@@ -58,52 +66,48 @@ std::string TSimSession::Apply(const std::string& ALine) {
   return IsBoardItem(what) ? PlugNew(what) : PlugBack(what);
 }
 
-std::string TSimSession::Unplug(const std::string& APort) {
+std::string TSimSessionControl::Unplug(const std::string& APort) {
   const auto board = LastBoardOn(APort);
   if (!board) return "no board has been on port " + APort;
   if (!board->Unplug()) return "the board on port " + APort + " is unplugged already";
   return {};
 }
 
-std::string TSimSession::PlugBack(const std::string& APort) {
+std::string TSimSessionControl::PlugBack(const std::string& APort) {
   const auto board = LastBoardOn(APort);
   if (!board) return "no board has been on port " + APort + " (\"plug board:port=" + APort + "\" plugs in a new one)";
   if (!board->Replug()) return "the board on port " + APort + " is plugged in already";
   return {};
 }
 
-std::string TSimSession::PlugNew(const std::string& AItem) {
+std::string TSimSessionControl::PlugNew(const std::string& AItem) {
   const std::vector<sim::TSimDeviceSpec> devices = sim::ParseSimDeviceList(AItem);
   std::shared_ptr<sim::TSimBoard> board = sim::MakeSimBoard(devices.front().Options);  // throws on a bad option
   if (!board->Port.empty()) {
     if (std::string taken = PortTaken(board->Port); !taken.empty()) return taken;
-    board->Hub = HubOf(*FBus, board->Port);
+    board->Hub = HubOf(FSession.Bus(), board->Port);
   }
-  {
-    std::lock_guard lock(FBoardsLock);
-    FBoards.push_back(board);
-  }
-  board->PlugInto(*FBus);  // a hub without time left for it refuses it, and says so
+  FSession.PlugIn(board);
   return {};
 }
 
-std::shared_ptr<sim::TSimBoard> TSimSession::LastBoardOn(const std::string& APort) const {
-  const auto boards = Boards();
+std::shared_ptr<sim::TSimBoard> TSimSessionControl::LastBoardOn(const std::string& APort) const {
+  const auto boards = FSession.Boards();
   for (auto it = boards.rbegin(); it != boards.rend(); ++it)
     if ((*it)->Port == APort) return *it;
   return nullptr;
 }
 
-std::string TSimSession::PortTaken(const std::string& APort) const {
-  for (const auto& hub : FBus->Hubs())
+std::string TSimSessionControl::PortTaken(const std::string& APort) const {
+  for (const auto& hub : FSession.Bus().Hubs())
     if (hub->Port() == APort) return "port " + APort + " holds a hub";
   const auto board = LastBoardOn(APort);
   bool plugged = board && board->CableIn();
-  for (const auto& device : FBus->Devices()) plugged = plugged || device->Port == APort;
+  for (const auto& device : FSession.Bus().Devices()) plugged = plugged || device->Port == APort;
   return plugged ? "port " + APort + " has a device plugged in already: unplug it first" : std::string();
 }
 
-void TSimSession::ListenTo(const std::string& APath) {
+void TSimSessionControl::ListenTo(const std::string& APath) {
   std::unique_ptr<sim::IControlSource> source;
   try {
     source = sim::OpenControlSource(APath);

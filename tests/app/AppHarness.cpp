@@ -73,7 +73,7 @@ TAppHarness::TAppHarness(const std::string& ASimList, bool ACreateLogWindow) {
   station::SetFolderOverride(FsPath(FDir.path()));
   SetErrorPresenter([this](const std::string& AText) { FErrors.push_back(AText); });
   FSim = TSimSession::FromList(ASimList);
-  fKestrovaLoader_Main = new TfKestrovaLoader_Main;
+  fKestrovaLoader_Main = new TfKestrovaLoader_Main(&FSim->Bus());
   if (ACreateLogWindow) fKestrovaLoader_Log = new TfKestrovaLoader_Log;
   fKestrovaLoader_Main->show();
   QCoreApplication::processEvents();

@@ -194,7 +194,7 @@ TEST(MainWindowSettings, TextsSavedAtTheEndComeBackAtTheNextStart) {
   app.Main().edtLogin->setText("");
   app.Main().edtPassword->setText(QString::fromUtf8("heslo-ěščř"));
   delete fKestrovaLoader_Main;  // saves the settings file
-  fKestrovaLoader_Main = new TfKestrovaLoader_Main;
+  fKestrovaLoader_Main = new TfKestrovaLoader_Main(&app.Sim().Bus());
   EXPECT_EQ(app.Main().edtApn->text(), "mobil.example");
   EXPECT_EQ(app.Main().edtLogin->text(), "");
   EXPECT_EQ(app.Main().edtPassword->text(), QString::fromUtf8("heslo-ěščř"));
@@ -211,7 +211,7 @@ TEST(MainWindowSettings, AMalformedFileIsReportedAndKeptAndTheDefaultsShow) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("<?xml version=\"1.0\"?><xml><ApnSettings apn=\"x\"</xml>");
   }
-  fKestrovaLoader_Main = new TfKestrovaLoader_Main;
+  fKestrovaLoader_Main = new TfKestrovaLoader_Main(&app.Sim().Bus());
   EXPECT_EQ(app.Main().edtApn->text(), "internet");
   ASSERT_EQ(app.Errors().size(), 1u);
   EXPECT_NE(app.Errors()[0].find("An error occurred in the application."), std::string::npos);
@@ -234,7 +234,7 @@ class MainWindowLongSettings : public ::testing::Test {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(AFile);
     f.close();
-    fKestrovaLoader_Main = new TfKestrovaLoader_Main;
+    fKestrovaLoader_Main = new TfKestrovaLoader_Main(&app.Sim().Bus());
     app.Main().show();
     QCoreApplication::processEvents();
   }
@@ -243,7 +243,7 @@ class MainWindowLongSettings : public ::testing::Test {
   }
   QByteArray SavedFile() {
     delete fKestrovaLoader_Main;  // saves the settings file
-    fKestrovaLoader_Main = new TfKestrovaLoader_Main;
+    fKestrovaLoader_Main = new TfKestrovaLoader_Main(&app.Sim().Bus());
     QFile f(Path());
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
   }

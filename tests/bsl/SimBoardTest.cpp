@@ -10,7 +10,7 @@
 #include "BslTestBench.h"
 #include "SimBoard.h"
 #include "SimEnvironment.h"
-#include "SimSession.h"
+#include "SimSessionControl.h"
 #include "SimTimer.h"
 
 using namespace bsltest;
@@ -301,23 +301,21 @@ TEST(SimBoardOwnership, BoardOwnedByTheBusAloneComesBack) {
 }
 
 TEST(SimBoardOptions, EnvironmentBuildsTheLoaderBoard) {
-  sim::InstallSimBoardFactory();
-  auto bus = sim::CreateBusFromList("board:no-return:return-delay=20");
+  auto bus = sim::CreateBusFromList("board:no-return:return-delay=20", sim::MakeSimBoard);
   ASSERT_EQ(bus->Devices().size(), 1u);
   EXPECT_NE(std::dynamic_pointer_cast<TSimBoard>(bus->Devices()[0]), nullptr);
-  EXPECT_THROW(sim::CreateBusFromList("board:warp"), std::invalid_argument);
+  EXPECT_THROW(sim::CreateBusFromList("board:warp", sim::MakeSimBoard), std::invalid_argument);
   // A port named later in the list is not given to a board before it.
-  bus = sim::CreateBusFromList("board,board:port=1-1");
+  bus = sim::CreateBusFromList("board,board:port=1-1", sim::MakeSimBoard);
   ASSERT_EQ(bus->Devices().size(), 2u);
   EXPECT_EQ(bus->Devices()[0]->Port, "1-2");
   EXPECT_EQ(bus->Devices()[1]->Port, "1-1");
   try {
-    sim::CreateBusFromList("board:port=1-1.3,hub,board:port=1-1.3");
+    sim::CreateBusFromList("board:port=1-1.3,hub,board:port=1-1.3", sim::MakeSimBoard);
     ADD_FAILURE() << "two boards on one port";
   } catch (const std::invalid_argument& e) {
     EXPECT_EQ(std::string(e.what()), "KESTROVA_SIM: two devices on port 1-1.3");
   }
-  sim::SetSimBoardFactory(nullptr);
 }
 
 // Every board carries its own die record in its descriptor table.
@@ -372,6 +370,7 @@ TEST(SimSession, ControlPlugsANewBoardBehindTheHubOfItsPort) {
   std::string list = "hub:single-tt";
   for (int i = 0; i < 6; ++i) list += ",board:return-delay=20";
   auto session = TSimSession::FromList(list);
+  TSimSessionControl control(*session);
   std::vector<std::string> said;
   session->Bus().SetSystemLog([&said](const std::string& ALine) { said.push_back(ALine); });
   const auto ports = [&session] {
@@ -379,14 +378,14 @@ TEST(SimSession, ControlPlugsANewBoardBehindTheHubOfItsPort) {
     for (const auto& device : session->Bus().Devices()) text += device->Port + " ";
     return text;
   };
-  EXPECT_EQ(session->Apply("plug board:port=1-1.7"), "");
+  EXPECT_EQ(control.Apply("plug board:port=1-1.7"), "");
   EXPECT_EQ(ports(), "1-1.1 1-1.2 1-1.3 1-1.4 1-1.5 1-1.6 ");
   EXPECT_EQ(said, (std::vector<std::string>{"usb 1-1.7: Not enough bandwidth for new device state.",
                                             "usb 1-1.7: can't set config #1, error -28"}));
-  EXPECT_EQ(session->Apply("plug board:port=1-1"), "port 1-1 holds a hub");
-  for (const char* line : {"unplug 1-1.7", "unplug 1-1.1", "plug 1-1.7"}) EXPECT_EQ(session->Apply(line), "") << line;
+  EXPECT_EQ(control.Apply("plug board:port=1-1"), "port 1-1 holds a hub");
+  for (const char* line : {"unplug 1-1.7", "unplug 1-1.1", "plug 1-1.7"}) EXPECT_EQ(control.Apply(line), "") << line;
   EXPECT_EQ(ports(), "1-1.2 1-1.3 1-1.4 1-1.5 1-1.6 1-1.7 ");
-  EXPECT_EQ(session->Apply("plug board:port=1-1.1"), "");  // the hub is full again
+  EXPECT_EQ(control.Apply("plug board:port=1-1.1"), "");  // the hub is full again
   EXPECT_EQ(ports(), "1-1.2 1-1.3 1-1.4 1-1.5 1-1.6 1-1.7 ");
   EXPECT_EQ(session->Boards().size(), 8u);
 
@@ -442,9 +441,7 @@ TEST(SimBoardFirmware, FlashStartsWithTheImage) {
   std::string vectors;
   for (int i = 0; i < 32; ++i) vectors += (i ? " " : "") + std::string("5A");
   std::ofstream(path, std::ios::binary) << "@4400\r\n01 02\r\nSET\r\n@FFE0\r\n" << vectors << "\r\nq\r\n@4500\r\n77\r\n";
-  sim::InstallSimBoardFactory();
-  auto bus = sim::CreateBusFromList("board:return-delay=20:firmware=" + path);
-  sim::SetSimBoardFactory(nullptr);
+  auto bus = sim::CreateBusFromList("board:return-delay=20:firmware=" + path, sim::MakeSimBoard);
   ASSERT_EQ(bus->Devices().size(), 1u);
   auto board = std::dynamic_pointer_cast<TSimBoard>(bus->Devices()[0]);
   ASSERT_NE(board, nullptr);

@@ -65,9 +65,6 @@ update::TUpdateTiming VirtualTime() {
 
 class FlashRunnerTest : public ::testing::Test {
  protected:
-  void SetUp() override { hid::SetPlatformOverride(&Bus); }
-  void TearDown() override { hid::SetPlatformOverride(nullptr); }
-
   std::shared_ptr<sim::TSimBoard> Board(std::vector<std::string> AOptions = {}) {
     AOptions.push_back("return-delay=100");
     return sim::MakeSimBoard(AOptions);
@@ -83,7 +80,7 @@ class FlashRunnerTest : public ::testing::Test {
     return ParseCliOptions(AArgs);
   }
   TExitCode Run(std::vector<std::string> AArgs = {}, bool AVirtualTime = false) {
-    TFlashRunner runner(Options(std::move(AArgs)), {OutStream, ErrStream, false});
+    TFlashRunner runner(Options(std::move(AArgs)), {OutStream, ErrStream, false}, &Bus);
     if (AVirtualTime) runner.SetTiming(VirtualTime());
     return runner.Run();
   }
@@ -204,7 +201,7 @@ TEST_F(FlashRunnerTest, ListNamesEveryDeviceAndTheOneLeftOut) {
   Bus.Plug(sim::MakeSimKeyboard());
   const uint32_t broken = Bus.Plug(sim::MakeSimUnidentifiableDevice());
   Plug();
-  TFlashRunner runner(ParseCliOptions({"--list"}), {OutStream, ErrStream, false});
+  TFlashRunner runner(ParseCliOptions({"--list"}), {OutStream, ErrStream, false}, &Bus);
   EXPECT_EQ(runner.Run(), TExitCode::Ok);
   const std::string out = Out.Text();
   EXPECT_THAT(out, HasSubstr("  port 1-3  can be opened  <- board under its loader\n"));
@@ -276,14 +273,13 @@ TEST_F(FlashRunnerTest, EachFailureEndsWithItsCauseOnOneLine) {
   for (const TRow& row : rows) {
     SCOPED_TRACE(row.Board.front() + " " + row.Mode);
     sim::TSimBus bus;
-    hid::SetPlatformOverride(&bus);
     auto board = Board(row.Board);
     board->PlugInto(bus);
     TSyncText err;
     std::ostream errStream(&err);
     std::vector<std::string> args;
     if (*row.Mode) args.push_back(row.Mode);
-    TFlashRunner runner(Options(args), {OutStream, errStream, false});
+    TFlashRunner runner(Options(args), {OutStream, errStream, false}, &bus);
     runner.SetTiming(VirtualTime());
     EXPECT_EQ(runner.Run(), row.Code);
     const std::string line = err.Text();
@@ -294,13 +290,12 @@ TEST_F(FlashRunnerTest, EachFailureEndsWithItsCauseOnOneLine) {
     if (row.Code != TExitCode::PasswordRefused) {
       EXPECT_THAT(line, Not(HasSubstr("password"))) << line;
     }
-    hid::SetPlatformOverride(&Bus);
   }
 }
 
 TEST_F(FlashRunnerTest, InterruptedWhileWaitingForTheBoard) {
   auto board = Plug({"return-delay=400"});
-  TFlashRunner runner(Options({}), {OutStream, ErrStream, false});
+  TFlashRunner runner(Options({}), {OutStream, ErrStream, false}, &Bus);
   std::thread stop([&] {
     WaitForOutput("2. Wait for device");
     runner.Interrupt();
@@ -314,7 +309,7 @@ TEST_F(FlashRunnerTest, InterruptedWhileWaitingForTheBoard) {
 // ---- production mode ----
 
 TEST_F(FlashRunnerTest, RepeatUpdatesBoardsPluggedOneAfterAnother) {
-  TFlashRunner runner(Options({"--repeat", "--fast"}), {OutStream, ErrStream, false});
+  TFlashRunner runner(Options({"--repeat", "--fast"}), {OutStream, ErrStream, false}, &Bus);
   TExitCode code = TExitCode::Error;
   std::thread run([&] { code = runner.Run(); });
   std::vector<std::shared_ptr<sim::TSimBoard>> boards;
@@ -338,7 +333,7 @@ TEST_F(FlashRunnerTest, RepeatTakesTheNextBoardUnderTheNumberOfTheLastOne) {
   // Windows hands a device instance its old number when the same instance
   // comes back: the same board again, or any board without a serial
   // number on the same port.
-  TFlashRunner runner(Options({"--repeat", "--fast"}), {OutStream, ErrStream, false});
+  TFlashRunner runner(Options({"--repeat", "--fast"}), {OutStream, ErrStream, false}, &Bus);
   TExitCode code = TExitCode::Error;
   std::thread run([&] { code = runner.Run(); });
   auto first = Plug();
@@ -359,7 +354,7 @@ TEST_F(FlashRunnerTest, RepeatTakesTheNextBoardUnderTheNumberOfTheLastOne) {
 }
 
 TEST_F(FlashRunnerTest, RepeatEndsNonZeroWhenABoardFailed) {
-  TFlashRunner runner(Options({"--repeat"}), {OutStream, ErrStream, false});
+  TFlashRunner runner(Options({"--repeat"}), {OutStream, ErrStream, false}, &Bus);
   TExitCode code = TExitCode::Error;
   std::thread run([&] { code = runner.Run(); });
   const std::vector<std::vector<std::string>> options = {{}, {"refuse-password"}, {}};
@@ -467,7 +462,7 @@ TEST_F(FlashRunnerTest, GangInterruptedStopsEveryBoard) {
     boards.back()->PlugInto(Bus);
   }
   const std::string record = Images.File("r.jsonl");
-  TFlashRunner runner(Options({"--gang", "--record", record}), {OutStream, ErrStream, false});
+  TFlashRunner runner(Options({"--gang", "--record", record}), {OutStream, ErrStream, false}, &Bus);
   std::thread stop([&] {
     for (int i = 1; i <= 3; ++i) WaitForOutput("1-1." + std::to_string(i) + ": 2. Wait for device");
     runner.Interrupt();
@@ -487,7 +482,7 @@ TEST_F(FlashRunnerTest, GangInterruptedStopsEveryBoard) {
 // With --repeat, a board connected while another one is under way starts
 // at once, not after it.
 TEST_F(FlashRunnerTest, GangRepeatStartsEachBoardAsItComes) {
-  TFlashRunner runner(Options({"--gang", "--repeat", "--fast"}), {OutStream, ErrStream, false});
+  TFlashRunner runner(Options({"--gang", "--repeat", "--fast"}), {OutStream, ErrStream, false}, &Bus);
   TExitCode code = TExitCode::Error;
   std::thread run([&] { code = runner.Run(); });
   auto slow = sim::MakeSimBoard({"port=1-1.1", "return-delay=3000"});

@@ -52,14 +52,12 @@ TEST(TSimEnvironment, UnsetOrEmptyGivesNoBus) {
 
 TEST(TSimEnvironment, ListedDevicesArePluggedInOrderAndOptionsReachTheBoardFactory) {
   std::vector<std::string> LSeenOptions;
-  sim::SetSimBoardFactory([&](const std::vector<std::string>& AOptions) {
+  ::setenv("KESTROVA_SIM", "board:refuse-password,keyboard,hub:single-tt,mouse,mouse", 1);
+  auto LBus = sim::CreateBusFromEnvironment([&](const std::vector<std::string>& AOptions) {
     LSeenOptions = AOptions;
     return sim::MakePlainSimBoard();
   });
-  ::setenv("KESTROVA_SIM", "board:refuse-password,keyboard,hub:single-tt,mouse,mouse", 1);
-  auto LBus = sim::CreateBusFromEnvironment();
   ::unsetenv("KESTROVA_SIM");
-  sim::SetSimBoardFactory(nullptr);
   ASSERT_NE(LBus, nullptr);
   auto LDevices = LBus->Devices();
   ASSERT_EQ(LDevices.size(), 4u);
@@ -77,7 +75,7 @@ TEST(TSimEnvironment, ListedDevicesArePluggedInOrderAndOptionsReachTheBoardFacto
 }
 
 TEST(TSimEnvironment, DefaultBoardIsThePlainLoaderIdentity) {
-  auto LBoard = sim::MakeSimBoardFromOptions({"no-return"});
+  auto LBoard = sim::CreateBusFromList("board:no-return")->Devices().front();
   EXPECT_EQ(LBoard->VendorID, kBslVendorID);
   EXPECT_EQ(LBoard->ProductID, kBslProductID);
   EXPECT_EQ(LBoard->InputReportLength, 64);
