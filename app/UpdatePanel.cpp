@@ -154,12 +154,11 @@ void TUpdatePanel::ShowMessage(const std::string& AText, const std::string& ADet
 bool TUpdatePanel::Ask(const std::string& AText, const std::string& ADetail, const std::string& AYes,
                        const std::string& ANo) {
   QMessageBox box(QMessageBox::Question, window()->windowTitle(), QString::fromStdString(AText),
-                  QMessageBox::NoButton, window());
+                  QMessageBox::Yes | QMessageBox::Cancel, window());
   box.setInformativeText(QString::fromStdString(ADetail));
-  QPushButton* yes = box.addButton(QString::fromStdString(AYes), QMessageBox::AcceptRole);
-  QPushButton* no = box.addButton(QString::fromStdString(ANo), QMessageBox::RejectRole);
-  box.setDefaultButton(no);
-  box.setEscapeButton(no);
-  box.exec();
-  return box.clickedButton() == yes;
+  box.button(QMessageBox::Yes)->setText(QString::fromStdString(AYes));
+  box.button(QMessageBox::Cancel)->setText(QString::fromStdString(ANo));
+  box.setDefaultButton(QMessageBox::Cancel);
+  box.setEscapeButton(QMessageBox::Cancel);
+  return box.exec() == QMessageBox::Yes;
 }

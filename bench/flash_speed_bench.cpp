@@ -19,7 +19,7 @@
 #include "PlainEventLoop.h"
 #include "SimBoard.h"
 #include "SimBus.h"
-#include "UpdateEngine.h"
+#include "UpdateJob.h"
 
 namespace {
 
@@ -66,9 +66,10 @@ class TStageWatch {
 class TWindowLikeEvents : public update::IUpdateEvents {
  public:
   void Log(int32_t, TMessageType, const std::string&, TColor) override {}
-  void Progress(int, int, const std::string&) override { std::this_thread::sleep_for(1ms); }
-  void Step(update::TUpdateStep) override {}
-  void Message(update::TUpdateMessage, const update::TUpdateOutcome&) override {}
+  void Progress(const update::TUpdateProgress& AProgress) override {
+    if (AProgress.Line >= 0) std::this_thread::sleep_for(1ms);
+  }
+  void Ended(const update::TUpdateOutcome&) override {}
 };
 
 template <typename F>
@@ -97,17 +98,11 @@ bool WindowPath(const std::filesystem::path& AFolder, hid::IHidPlatform& APlatfo
   options.LoaderFile = (AFolder / "kestrova.1.ldr.txt").string();
   options.FirmwareFile = (AFolder / "kestrova.2.fw.txt").string();
   options.Settings = {u"internet", u"user", u"40817"};
-  update::TUpdateEngine engine(controller, std::make_shared<TWindowLikeEvents>(), options);
-  std::atomic<bool> done{false};
-  update::TUpdateOutcome outcome;
-  std::thread worker([&] {
-    outcome = engine.Run();
-    done = true;
-    loop.Wake();
-  });
-  while (!done) loop.RunFor(100);
-  worker.join();
-  return outcome.Result == update::TUpdateResult::Success;
+  update::TUpdateJob job(std::make_shared<update::TBoardPorts>(controller), std::make_shared<TWindowLikeEvents>(),
+                         options, [&loop] { loop.Wake(); });
+  job.Start();
+  while (!job.Ended()) loop.RunFor(100);
+  return job.Outcome().Result == update::TUpdateResult::Success;
 }
 
 bool FastPath(const std::filesystem::path& AFolder, hid::IHidPlatform& APlatform) {

@@ -63,7 +63,7 @@ long PeakMemoryKb() {
 double MeasuredPauseMs() {
   TAppHarness app;
   const auto start = TClock::now();
-  for (int i = 0; i < 200; ++i) app.Main().BslFlashingFileBrogress(200, i, "");
+  for (int i = 0; i < 200; ++i) app.Main().pnlMainUpdate->ShowProgress({update::TUpdateStage::Firmware, 0, 0, i, 200});
   return std::chrono::duration<double, std::milli>(TClock::now() - start).count() / 200;
 }
 
@@ -77,8 +77,9 @@ void RunOne(int ALines, bool AShown, double APauseMs) {
   if (AShown) fKestrovaLoader_Log->show();
 
   std::vector<TClock::time_point> at(fwLines + 1);
-  QObject::connect(app.Main().pb2, &QProgressBar::valueChanged, [&](int AValue) {
-    if (app.Main().pb2->maximum() == fwLines && AValue >= 1 && AValue <= fwLines) at[AValue] = TClock::now();
+  QProgressBar* bar = app.Main().pnlMainUpdate->pb2;
+  QObject::connect(bar, &QProgressBar::valueChanged, [&](int AValue) {
+    if (bar->maximum() == fwLines && AValue >= 1 && AValue <= fwLines) at[AValue] = TClock::now();
   });
   TBoxAnswerer boxes;
   TBoxShown shown;
@@ -121,12 +122,12 @@ void RunOne(int ALines, bool AShown, double APauseMs) {
 class TQuietEvents : public update::IUpdateEvents {
  public:
   void Log(int32_t, TMessageType, const std::string&, TColor) override {}
-  void Progress(int, int, const std::string&) override { LastLine = TClock::now(); }
-  void Step(update::TUpdateStep AStep) override {
-    if (AStep == update::TUpdateStep::BoardBack) Back = TClock::now();
-    if (AStep == update::TUpdateStep::FirmwareWritten) Written = TClock::now();
+  void Progress(const update::TUpdateProgress& AProgress) override {
+    if (AProgress.Line >= 0) LastLine = TClock::now();
+    if (AProgress.Stage == update::TUpdateStage::Identify) Back = TClock::now();
+    if (AProgress.Stage == update::TUpdateStage::Done) Written = TClock::now();
   }
-  void Message(update::TUpdateMessage, const update::TUpdateOutcome&) override {}
+  void Ended(const update::TUpdateOutcome&) override {}
   TClock::time_point Back, LastLine, Written;
 };
 
@@ -144,7 +145,7 @@ double EngineStageMs(int ALines, bool AVerify, std::string& AResult, double& AAf
   Write(QString::fromStdString(options.FirmwareFile), "@4400\n" + DataLines(ALines, 2) + "SET\nq\n");
   options.Verify = AVerify;
   auto events = std::make_shared<TQuietEvents>();
-  update::TUpdateEngine engine(app.Main().HidCtl1, events, options);
+  update::TUpdateEngine engine(std::make_shared<update::TBoardPorts>(app.Main().HidCtl1), events, options);
   update::TUpdateOutcome outcome;
   std::atomic<bool> done{false};
   std::thread worker([&] {
@@ -153,7 +154,7 @@ double EngineStageMs(int ALines, bool AVerify, std::string& AResult, double& AAf
   });
   WaitUntil([&] { return done.load(); }, 3600 * 1000);
   worker.join();
-  AResult = std::string(update::ResultName(outcome.Result)) + (outcome.Verified ? ", verified" : "");
+  AResult = update::ResultName(outcome.Result);
   AAfterEndLineMs = std::chrono::duration<double, std::milli>(events->Written - events->LastLine).count();
   return std::chrono::duration<double, std::milli>(events->Written - events->Back).count();
 }

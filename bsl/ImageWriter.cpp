@@ -72,10 +72,10 @@ class TImageWriter {
     return false;
   }
 
-  // The step's bytes follow the run's in memory and in the section.
+  // The step's bytes follow the run's in its section.
   bool Continues(const TTiTxtStep& AStep) const {
     const TTiTxtStep& last = *FRun.back();
-    return AStep.Address == last.Address + last.Count && AStep.Bytes == last.Bytes + last.Count;
+    return AStep.Section == last.Section && AStep.Address == last.Address + last.Count;
   }
 
   void SendRun() {

@@ -266,10 +266,11 @@ std::vector<TTiTxtRange> TTiTxtImage::Ranges() const {
 
 std::vector<TTiTxtStep> TTiTxtImage::Steps() const {
   std::vector<TTiTxtStep> steps;
-  for (const TTiTxtSection& section : Sections) {
+  for (size_t i = 0; i < Sections.size(); ++i) {
+    const TTiTxtSection& section = Sections[i];
     for (const TTiTxtDataLine& line : section.Lines)
       steps.push_back({TTiTxtLineKind::Data, line.Line, section.Address + line.Offset,
-                       section.Bytes.data() + line.Offset, line.Count});
+                       section.Bytes.data() + line.Offset, line.Count, static_cast<int>(i)});
   }
   for (const TTiTxtMark& mark : Marks) steps.push_back({mark.Kind, mark.Line, mark.Address, nullptr, 0});
   std::sort(steps.begin(), steps.end(),

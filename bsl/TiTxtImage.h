@@ -76,6 +76,7 @@ struct TTiTxtStep {
   uint32_t Address = 0;                         // where the data go, or the mark's address
   const uint8_t* Bytes = nullptr;               // data only
   uint32_t Count = 0;
+  int Section = -1;                             // data: the section's index
 };
 
 class TTiTxtImage {

@@ -39,11 +39,11 @@ TEST(MainWindowLayout, ControlsStandWhereAndAsDesigned) {
   EXPECT_EQ(w.edtApn->geometry(), QRect(152, 32, 265, 26));
   EXPECT_EQ(w.btnSave->geometry(), QRect(152, 142, 265, 33));
   EXPECT_EQ(w.pnlMainUpdate->geometry(), QRect(0, 184, 507, 103));
-  EXPECT_EQ(w.pb2->geometry(), QRect(12, 78, 480, 17));
+  EXPECT_EQ(w.pnlMainUpdate->pb2->geometry(), QRect(12, 78, 480, 17));
 
   EXPECT_EQ(w.grpSettings->title(), "APN settings");
   EXPECT_EQ(w.btnSave->text(), "Update FW && Save");  // shown with one ampersand
-  EXPECT_EQ(w.lblStatusStep3->text(), "3. Upload new firmware & settings");
+  EXPECT_EQ(w.pnlMainUpdate->lblStatusStep3->text(), "3. Upload new firmware & settings");
   EXPECT_EQ(w.edtApn->text(), "internet");
   EXPECT_EQ(w.edtLogin->text(), "user");
   EXPECT_EQ(w.edtPassword->text(), "40817");
@@ -113,19 +113,19 @@ TEST(MainWindowLock, LockGreysTheFieldsAndShowsTheBusyCursorUnlockRestores) {
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
-TEST(MainWindowProgress, LastLineFillsTheBarAndEmptyMessageLeavesTheLabel) {
+TEST(MainWindowProgress, LastLineFillsTheBarAndAmountsLeaveIt) {
   TAppHarness app;
-  TfKestrovaLoader_Main& w = app.Main();
-  w.BslFlashingFileBrogress(5, 0, "");
-  EXPECT_EQ(w.pb2->minimum(), 1);
-  EXPECT_EQ(w.pb2->maximum(), 5);
-  EXPECT_EQ(w.pb2->value(), 1);
-  EXPECT_TRUE(w.lblProggressMessage->isHidden());
-  w.BslFlashingFileBrogress(5, 4, "");
-  EXPECT_EQ(w.pb2->value(), w.pb2->maximum());
-  w.BslFlashingFileBrogress(5, 2, "writing");
-  EXPECT_EQ(w.lblProggressMessage->text(), "writing");
-  EXPECT_FALSE(w.lblProggressMessage->isHidden());
+  TUpdatePanel& panel = *app.Main().pnlMainUpdate;
+  using update::TUpdateStage;
+  panel.ShowProgress({TUpdateStage::Loader, 0, 64, 0, 5});
+  EXPECT_EQ(panel.pb2->minimum(), 1);
+  EXPECT_EQ(panel.pb2->maximum(), 5);
+  EXPECT_EQ(panel.pb2->value(), 1);
+  panel.ShowProgress({TUpdateStage::Loader, 64, 64, 4, 5});
+  EXPECT_EQ(panel.pb2->value(), panel.pb2->maximum());
+  panel.ShowProgress({TUpdateStage::Verify, 10, 64});
+  EXPECT_EQ(panel.pb2->value(), panel.pb2->maximum()) << "the bar counts lines only";
+  EXPECT_TRUE(app.Main().lblProggressMessage->isHidden());
 }
 
 TEST(MainWindowLog, MessagesBeforeTheLogWindowExistsGoNowhere) {

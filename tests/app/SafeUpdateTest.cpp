@@ -88,7 +88,7 @@ TEST_F(SafeUpdateTest, GoodImageIsVerifiedBeforeTheSuccessLine) {
   const int success = lines.indexOf("Firmware & Settings were sucesfully uploaded!");
   EXPECT_LT(complete, firstVerify);
   EXPECT_LT(lastVerify, success);
-  EXPECT_EQ(StepColor(app->Main().lblStatusStep3), ToQColor(clGreen));
+  EXPECT_EQ(StepColor(app->Main().pnlMainUpdate->lblStatusStep3), ToQColor(clGreen));
   ExpectIdleWindow();
 }
 
@@ -166,8 +166,8 @@ TEST_F(SafeUpdateTest, LostWriteEndsWithTheVerificationBoxNeverSuccess) {
   const QStringList mismatch = lines.filter(QRegularExpression("^VERIFY 00004400h-0000449Fh: CRC on the board "));
   ASSERT_EQ(mismatch.size(), 1) << lines.join('\n').toStdString();
   EXPECT_EQ(LogColor(mismatch[0]), ToQColor(clRed));
-  EXPECT_EQ(StepColor(app->Main().lblStatusStep1), ToQColor(clGreen));
-  EXPECT_EQ(StepColor(app->Main().lblStatusStep3), ToQColor(clRed));
+  EXPECT_EQ(StepColor(app->Main().pnlMainUpdate->lblStatusStep1), ToQColor(clGreen));
+  EXPECT_EQ(StepColor(app->Main().pnlMainUpdate->lblStatusStep3), ToQColor(clRed));
   ExpectIdleWindow();
 }
 

@@ -107,7 +107,7 @@ TEST_F(UpdateTest, SuccessfulUpdateWritesTheImageAndTheSettingsInOrder) {
     last = at;
   }
   EXPECT_TRUE(lines.contains("Device removed:"));  // the board left and came back
-  EXPECT_EQ(StepColor(app->Main().lblStatusStep3), ToQColor(clGreen));
+  EXPECT_EQ(StepColor(app->Main().pnlMainUpdate->lblStatusStep3), ToQColor(clGreen));
   ExpectIdleWindow();
 
   // Main flash holds exactly the image and the settings block.
@@ -158,7 +158,7 @@ TEST_F(UpdateTest, RefusedPasswordShowsTheLoaderFailureAndNeverOpensTheImage) {
                                          "while connecting it, and try again."});
   EXPECT_TRUE(app->LogLines().contains("The board refused the password; disconnect the board, press its button "
                                        "while connecting it, and try again"));
-  EXPECT_EQ(StepColor(app->Main().lblStatusStep1), ToQColor(clRed));
+  EXPECT_EQ(StepColor(app->Main().pnlMainUpdate->lblStatusStep1), ToQColor(clRed));
   for (const QString& line : app->LogLines()) EXPECT_FALSE(line.startsWith("Begin flashing file"));
   ExpectIdleWindow();
 }
@@ -182,7 +182,7 @@ TEST_F(UpdateTest, FirmwareWithoutEndLineIsRefusedWithNothingSent) {
   RunUpdate();
   ASSERT_EQ(boxes.Texts().size(), 1);
   EXPECT_TRUE(boxes.Texts()[0].contains("kestrova.2.fw.txt"));
-  EXPECT_EQ(StepColor(app->Main().lblStatusStep1), ToQColor(clBlue));
+  EXPECT_EQ(StepColor(app->Main().pnlMainUpdate->lblStatusStep1), ToQColor(clBlue));
   EXPECT_EQ(Board().ReportsReceived(), 0u);
   EXPECT_EQ(app->Main().HidCtl1->NumCheckedOutDevices(), 0);
   ExpectIdleWindow();
@@ -241,7 +241,7 @@ TEST_F(UpdateTest, BoardThatNeverComesBackEndsTheWaitAfterAMinuteOfItsClock) {
   RunUpdate();
   EXPECT_EQ(boxes.Texts(), QStringList{"The board did not come back under its new loader within 60 s."});
   EXPECT_EQ(attempts, 120);  // every 500 ms, for 60 s
-  EXPECT_EQ(StepColor(app->Main().lblStatusStep2), ToQColor(clBlue));
+  EXPECT_EQ(StepColor(app->Main().pnlMainUpdate->lblStatusStep2), ToQColor(clBlue));
   ExpectIdleWindow();
 }
 
@@ -292,4 +292,32 @@ TEST_F(UpdateTest, ABoardThatCannotBeOpenedIsNamedWithReasonAndFixAndGetsNoRepor
   EXPECT_EQ(Board().ReportsReceived(), 0u) << "no report was sent";
   EXPECT_EQ(app->Main().HidCtl1->NumCheckedOutDevices(), 0);
   ExpectIdleWindow();
+}
+
+// A character the board cannot store is named before anything is sent:
+// Cancel leaves the board and the page as they were, "Send anyway" sends
+// the low byte as before.
+TEST(SettingsQuestion, CharactersTheBoardCannotStoreAreAskedAboutFirst) {
+  TBoxAnswerer boxes({QMessageBox::Cancel, QMessageBox::Yes, QMessageBox::Ok});
+  TAppHarness app("board:return-delay=100");
+  ASSERT_TRUE(app.WaitForLine("  - VID: 2047, PID: 0200"));
+  for (const auto& [name, text] : {std::pair{"kestrova.1.ldr.txt", LoaderImage()},
+                                   std::pair{"kestrova.2.fw.txt", FirmwareImage(nullptr)}}) {
+    QFile f(app.Folder() + name);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text.toUtf8());
+  }
+  TfKestrovaLoader_Main& w = app.Main();
+  w.edtApn->setText(QString::fromUtf8("net.\u010D"));
+  w.btnSave->click();
+  ASSERT_EQ(boxes.Details(), QStringList{QString::fromUtf8("Access point name: \u010D (U+010D) would be stored as 0Dh")});
+  EXPECT_EQ(w.RunningUpdate(), nullptr);
+  EXPECT_EQ(app.Sim().Boards().front()->ReportsReceived(), 0u);
+  EXPECT_EQ(w.pgc1->currentWidget(), w.ts2);
+  EXPECT_TRUE(w.edtApn->isEnabled());
+
+  w.btnSave->click();
+  ASSERT_TRUE(WaitUntil([&] { return w.RunningUpdate() == nullptr && boxes.Texts().size() == 3; }, 30000));
+  EXPECT_EQ(boxes.Texts().last(), "Firmware & Settings were sucesfully uploaded!");
+  EXPECT_EQ(app.Sim().Boards().front()->ReadMemory(0xFE00, 6), (std::vector<uint8_t>{5, 'n', 'e', 't', '.', 0x0D}));
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "JvHidControllerClass.h"
+#include "ImageWriter.h"
 #include "LogUtils.h"
 #include "PumpLoop.h"
 #include "SimBus.h"
@@ -55,6 +56,10 @@ class TRecorder : public sim::TSimDevice {
   std::vector<std::vector<uint8_t>> Written() {
     std::lock_guard<std::mutex> guard(Lock);
     return Reports;
+  }
+  void Clear() {
+    std::lock_guard<std::mutex> guard(Lock);
+    Reports.clear();
   }
   void Reply(std::vector<uint8_t> AReply) {
     std::lock_guard<std::mutex> guard(Lock);
@@ -123,6 +128,10 @@ class TBench {
     return false;
   }
 
+  // Checks the lines as an image of AKind and writes them line by line.
+  bool Write(const std::vector<std::string>& ALines, TTiTxtImageKind AKind = TTiTxtImageKind::Application) {
+    return WriteImage(Bsl, CheckTiTxtImage(ALines, AKind, "image.txt"), kWriteLineByLine, {});
+  }
   std::vector<std::string> Texts(int32_t AID) const {
     std::vector<std::string> out;
     for (const auto& line : Log)

@@ -76,12 +76,12 @@ class BslVerify : public ::testing::Test {
     password.fill(0xFF);
     Bench.Bsl.cmd_SendPassword(password);  // wrong for the old firmware: erases
     ASSERT_TRUE(Bench.Bsl.cmd_SendPassword(password));
-    ASSERT_TRUE(Bench.Bsl.FlashHex({"@2500", "00 11 22 33 44 55 66 77", "#2500", "q"}));
+    ASSERT_TRUE(Bench.Write({"@2500", "00 11 22 33 44 55 66 77", "#2500", "q"}, TTiTxtImageKind::Loader));
     ASSERT_TRUE(Bench.Reattach(std::chrono::seconds(3)));
     Bench.Log.clear();
   }
   TVerifyOutcome FlashAndVerify(const std::vector<std::string>& ALines) {
-    EXPECT_TRUE(Bench.Bsl.FlashHex(ALines));
+    EXPECT_TRUE(Bench.Write(ALines));
     Plan.AddImage(CheckTiTxtImage(ALines, TTiTxtImageKind::Application, "app.txt"));
     Bench.Log.clear();
     return VerifyWritten(Bench.Bsl, Plan);
@@ -190,7 +190,7 @@ TEST_F(BslVerify, NeitherCommandKnownIsNotVerifiable) {
 
 TEST_F(BslVerify, SilentBoardIsNoAnswerAndStopsTheCheck) {
   Start();
-  EXPECT_TRUE(Bench.Bsl.FlashHex(AppImage(2)));
+  EXPECT_TRUE(Bench.Write(AppImage(2)));
   Plan.Add(0x4400, std::vector<uint8_t>(32, 0x00));
   Plan.Add(0x5000, {0x01});
   Board->SetNoAnswer(true);

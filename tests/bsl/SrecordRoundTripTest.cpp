@@ -113,7 +113,7 @@ TEST_F(SrecordRoundTrip, TwoStageUpdateLeavesExactlyTheImagesInFlash) {
   EXPECT_FALSE(bench.Bsl.cmd_SendPassword(password)) << "the old firmware's password is not zeros";
   password.fill(0xFF);
   ASSERT_TRUE(bench.Bsl.cmd_SendPassword(password));
-  ASSERT_TRUE(bench.Bsl.FlashFile(loaderImage));
+  ASSERT_TRUE(WriteImage(bench.Bsl, ReadTiTxtImage(loaderImage, TTiTxtImageKind::Loader), kWriteLineByLine, {}));
   ASSERT_TRUE(bench.Reattach(3s)) << "the RAM loader did not come back";
 
   std::vector<std::vector<uint8_t>> records;
@@ -121,7 +121,7 @@ TEST_F(SrecordRoundTrip, TwoStageUpdateLeavesExactlyTheImagesInFlash) {
   bench.Bsl.SetOnSet([&records](TBsl* ABsl) {
     for (size_t i = 0; i < 3; ++i) ABsl->cmd_WriteHexFast(static_cast<int>(kRecordAddresses[i]), records[i]);
   });
-  ASSERT_TRUE(bench.Bsl.FlashFile(appImage));
+  ASSERT_TRUE(WriteImage(bench.Bsl, ReadTiTxtImage(appImage, TTiTxtImageKind::Application), kWriteLineByLine, {}));
 
   EXPECT_EQ(board->ReadMemory(loader.Address, loader.Size), loader.Bytes);
   for (const auto& segment : app)

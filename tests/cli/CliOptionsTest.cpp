@@ -82,12 +82,22 @@ TEST(CliOptions, HelpListsEveryExitCode) {
 TEST(CliExitCodes, EveryOutcomeHasItsCode) {
   using update::TUpdateResult;
   const std::pair<TUpdateResult, int> rows[] = {
-      {TUpdateResult::Success, 0},       {TUpdateResult::Error, 1},         {TUpdateResult::BadImage, 2},
+      {TUpdateResult::Success, 0},       {TUpdateResult::NotVerified, 12},  {TUpdateResult::Error, 1},
+      {TUpdateResult::BadImage, 2},
       {TUpdateResult::NoBoard, 3},       {TUpdateResult::CannotOpen, 4},    {TUpdateResult::PasswordRefused, 5},
       {TUpdateResult::BoardNotBack, 6},  {TUpdateResult::WrongLoader, 6},   {TUpdateResult::WriteFailed, 7},
       {TUpdateResult::VerifyFailed, 8},  {TUpdateResult::NoAnswer, 10},     {TUpdateResult::BadAnswer, 10},
       {TUpdateResult::BoardLeft, 11},    {TUpdateResult::SeveralBoards, 13}, {TUpdateResult::Cancelled, 130}};
-  for (const auto& [result, code] : rows) EXPECT_EQ(static_cast<int>(ExitCodeFor(result)), code) << ResultName(result);
+  for (const auto& [result, code] : rows) {
+    update::TUpdateOutcome outcome;
+    outcome.Result = result;
+    EXPECT_EQ(static_cast<int>(ExitCodeOf(outcome)), code) << ResultName(result);
+  }
+  // Written in full reports and not verified: nothing confirms the firmware.
+  update::TUpdateOutcome fast;
+  fast.Result = TUpdateResult::NotVerified;
+  fast.FullReports = true;
+  EXPECT_EQ(ExitCodeOf(fast), TExitCode::VerifyFailed);
 }
 
 // ---- settings texts ----

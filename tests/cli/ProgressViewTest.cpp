@@ -92,9 +92,9 @@ TEST(ProgressView, TerminalRedrawsOneLineAndEndsIt) {
 TEST(GangView, OneLinePerPortOnATerminalAndPlainLinesElsewhere) {
   std::ostringstream out;
   TGangView terminal(out, true, [] { return 30; }, [](std::ostream& AOut, int ALines) { AOut << "<up " << ALines << ">"; });
-  terminal.Stage("1-1.2", "1. Upload bootloader");
-  terminal.Stage("1-1.1", "2. Wait for device");
-  terminal.Progress("1-1.1", "58 s left");
+  terminal.Step("1-1.2", "1. Upload bootloader");
+  terminal.Step("1-1.1", "2. Wait for device");
+  terminal.Waiting("1-1.1", 58);
   terminal.Draw();
   terminal.Draw();  // nothing changed: nothing drawn
   EXPECT_EQ(out.str(),
@@ -113,8 +113,8 @@ TEST(GangView, OneLinePerPortOnATerminalAndPlainLinesElsewhere) {
 
   std::ostringstream pipe;
   TGangView plain(pipe, false, [] { return 0; }, [](std::ostream&, int) { FAIL() << "no cursor moves into a pipe"; });
-  plain.Stage("1-1.1", "1. Upload bootloader");
-  plain.Progress("1-1.1", "loader  50% (512 of 1024 bytes)");
+  plain.Step("1-1.1", "1. Upload bootloader");
+  plain.Amount("1-1.1", "loader", 512, 1024);
   plain.Result("1-1.1", "ok in 2.0 s");
   plain.Draw();
   plain.Finish();

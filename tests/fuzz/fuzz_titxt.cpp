@@ -1,11 +1,11 @@
 // TI-TXT images: any text as a loader or application image, checked, and
-// sent through the flasher only when the check accepts it, as the update
-// does (so no byte of a refused image, let alone of its refused line, is
-// sent). Properties: no crash and no hang; a refusal names a line of the
-// file; an accepted image is sent exactly as the check read it (every data
-// line once, at the check's address, with the check's bytes, and every
-// mark in file order) and the flasher reaches its end line; a loader image
-// leaves the simulated board's RAM as the check says.
+// sent line by line through the image writer only when the check accepts
+// it, as the update does (so no byte of a refused image, let alone of its
+// refused line, is sent). Properties: no crash and no hang; a refusal names
+// a line of the file; an accepted image is sent exactly as the check read
+// it (every data line once, at the check's address, with the check's
+// bytes, and every mark in file order) and the writer reaches its end
+// line; a loader image leaves the simulated board's RAM as the check says.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -154,24 +154,24 @@ void Disconnect(sim::TSimDevice* ADevice) {
   bench.Loop.Pump();
 }
 
-// Sends an image the check accepted: the flasher must take every line of it
+// Sends an image the check accepted: the writer must take every line of it
 // and reach its end line.
-void Send(const std::vector<std::string>& ALines) {
+void Send(const TTiTxtImage& AImage) {
   try {
-    FUZZ_CHECK(Bench().Bsl.FlashHex(ALines), "an accepted image did not reach its end line");
+    FUZZ_CHECK(WriteImage(Bench().Bsl, AImage, kWriteLineByLine, {}), "an accepted image did not reach its end line");
   } catch (const std::exception& e) {
-    FUZZ_CHECK(false, std::string("the flasher refused an accepted image: ") + e.what());
+    FUZZ_CHECK(false, std::string("the writer refused an accepted image: ") + e.what());
   }
 }
 
-void CheckAgainstRecorder(const TTiTxtImage& AImage, const std::vector<std::string>& ALines) {
+void CheckAgainstRecorder(const TTiTxtImage& AImage) {
   TEventLog log;
   const auto recorder = std::make_shared<TRecordingBoard>(log);
   Bench().Bus.Plug(recorder);
   Connect();
   Bench().Bsl.SetAnswerTimeoutMs(kNoWait);
   Bench().Bsl.SetOnSet([&log](TBsl*) { log.Add("settings"); });
-  Send(ALines);
+  Send(AImage);
   Disconnect(recorder.get());
   const std::vector<std::string> expected = Expected(AImage);
   FUZZ_CHECK(log.Events() == expected,
@@ -179,7 +179,7 @@ void CheckAgainstRecorder(const TTiTxtImage& AImage, const std::vector<std::stri
 }
 
 // A loader image through the resident loader of the simulated board.
-void CheckAgainstSimulatedBoard(const TTiTxtImage& AImage, const std::vector<std::string>& ALines) {
+void CheckAgainstSimulatedBoard(const TTiTxtImage& AImage) {
   const auto board = sim::MakeSimBoard({"no-return"});
   board->PlugInto(Bench().Bus);
   Connect();
@@ -191,7 +191,7 @@ void CheckAgainstSimulatedBoard(const TTiTxtImage& AImage, const std::vector<std
   password.fill(0xFF);
   FUZZ_CHECK(bsl.cmd_SendPassword(password), "the erased board stayed locked");
   bsl.SetAnswerTimeoutMs(kNoWait);
-  Send(ALines);
+  Send(AImage);
   Disconnect(board.get());
   for (const TTiTxtRange& range : AImage.Ranges()) {
     FUZZ_CHECK(board->ReadMemory(range.Address, range.Bytes.size()) == range.Bytes,
@@ -217,7 +217,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
     FUZZ_CHECK(e.Line() >= 0 && e.Line() <= static_cast<int>(lines.size()), e.what());
     return 0;
   }
-  CheckAgainstRecorder(image, lines);
-  if (kind == TTiTxtImageKind::Loader) CheckAgainstSimulatedBoard(image, lines);
+  CheckAgainstRecorder(image);
+  if (kind == TTiTxtImageKind::Loader) CheckAgainstSimulatedBoard(image);
   return 0;
 }

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "BoardIds.h"
+#include "ImageWriter.h"
 #include "SimBoard.h"
 #include "SimBus.h"
 #include "UmockdevBed.h"
@@ -94,7 +95,7 @@ bool RunUpdate(TJvHidDeviceController& AController, const std::string& ALoader, 
     std::this_thread::sleep_for(kAfterPassword);
     LOk = LBsl.cmd_SendPassword(ErasedPassword());
     std::this_thread::sleep_for(kAfterPassword);
-    if (LOk) LOk = LBsl.FlashFile(ALoader);
+    if (LOk) LOk = WriteImage(LBsl, ReadTiTxtImage(ALoader, TTiTxtImageKind::Loader), kWriteLineByLine, {});
   }
   LBsl.SetHidDev(nullptr);
   AController.CheckIn(LDevice);
@@ -108,7 +109,7 @@ bool RunUpdate(TJvHidDeviceController& AController, const std::string& ALoader, 
       continue;
     }
     LBsl.SetHidDev(LDevice);
-    LOk = LBsl.FlashFile(AFirmware);
+    LOk = WriteImage(LBsl, ReadTiTxtImage(AFirmware, TTiTxtImageKind::Application), kWriteLineByLine, {});
     LBsl.SetHidDev(nullptr);
     AController.CheckIn(LDevice);
     return LOk;

@@ -2,20 +2,22 @@
 
 #include <algorithm>
 
+#include "BslProtocol.h"
+
 namespace soak {
 
 namespace {
 
-using update::TUpdatePhase;
+using update::TUpdateStage;
 using update::TUpdateResult;
 using TRandom = std::mt19937;
 
-constexpr uint8_t kPassword = 0x11;
-constexpr uint8_t kCrcCheck = 0x16;
-constexpr uint8_t kLoadPc = 0x17;
-constexpr uint8_t kReadBack = 0x18;
-constexpr uint8_t kVersion = 0x19;
-constexpr uint8_t kFastWrite = 0x1B;
+constexpr uint8_t kPassword = kBslRxPassword;
+constexpr uint8_t kCrcCheck = kBslCrcCheck;
+constexpr uint8_t kLoadPc = kBslLoadPC;
+constexpr uint8_t kReadBack = kBslTxDataBlock;
+constexpr uint8_t kVersion = kBslTxBslVersion;
+constexpr uint8_t kFastWrite = kBslRxDataBlockFast;
 constexpr uint32_t kReport = 64;             // bytes of the loader's reports
 constexpr uint32_t kPollMs = 500;            // the engine looks for the board this often
 constexpr uint32_t kWaitMs = 60000;          // and this long
@@ -37,36 +39,36 @@ class TReports {
   explicit TReports(const TTrace& ATrace) : T(ATrace) {
     for (size_t i = 0; i < T.Reports.size(); ++i) {
       if (T.Reports[i].Command == kLoadPc && LoadPc == 0) LoadPc = static_cast<uint32_t>(i + 1);
-      if (T.Phases[i] == TUpdatePhase::Verify && VerifyFrom == 0) VerifyFrom = static_cast<uint32_t>(i + 1);
+      if (T.Stages[i] == TUpdateStage::Verify && VerifyFrom == 0) VerifyFrom = static_cast<uint32_t>(i + 1);
     }
   }
   uint32_t Count() const { return static_cast<uint32_t>(T.Reports.size()); }
   uint8_t Command(uint32_t AIndex) const { return T.Reports[AIndex - 1].Command; }
-  TUpdatePhase Phase(uint32_t AIndex) const { return T.Phases[AIndex - 1]; }
+  TUpdateStage Stage(uint32_t AIndex) const { return T.Stages[AIndex - 1]; }
   bool Answered(uint32_t AIndex) const {
     const uint8_t c = Command(AIndex);
     return c == kPassword || c == kVersion || c == kCrcCheck || c == kReadBack;
   }
   // The answer decides something: not that of a version line in an image.
   bool Examined(uint32_t AIndex) const {
-    const bool inImage = Phase(AIndex) == TUpdatePhase::Loader || Phase(AIndex) == TUpdatePhase::Firmware;
+    const bool inImage = Stage(AIndex) == TUpdateStage::Loader || Stage(AIndex) == TUpdateStage::Firmware;
     return Answered(AIndex) && !(inImage && Command(AIndex) == kVersion);
   }
   // Where an image's writing ends: its failed reports are told then.
-  double ImageEnd(TUpdatePhase APhase) const {
-    return (APhase == TUpdatePhase::Loader ? LoadPc : VerifyFrom - 1) + 0.9;
+  double ImageEnd(TUpdateStage AStage) const {
+    return (AStage == TUpdateStage::Loader ? LoadPc : VerifyFrom - 1) + 0.9;
   }
   double WaitKey() const { return LoadPc + 0.95; }
-  // The AN-th fast write of the firmware phase, 0 when there are fewer.
+  // The AN-th fast write of the firmware stage, 0 when there are fewer.
   uint32_t FirmwareFastWrite(uint32_t AN) const {
     uint32_t seen = 0;
     for (uint32_t i = 1; i <= Count(); ++i)
-      if (Phase(i) == TUpdatePhase::Firmware && Command(i) == kFastWrite && ++seen == AN) return i;
+      if (Stage(i) == TUpdateStage::Firmware && Command(i) == kFastWrite && ++seen == AN) return i;
     return 0;
   }
   uint32_t FirmwareFastWrites() const {
     uint32_t n = 0;
-    for (uint32_t i = 1; i <= Count(); ++i) n += Phase(i) == TUpdatePhase::Firmware && Command(i) == kFastWrite;
+    for (uint32_t i = 1; i <= Count(); ++i) n += Stage(i) == TUpdateStage::Firmware && Command(i) == kFastWrite;
     return n;
   }
 
@@ -83,10 +85,10 @@ struct TEnd {
   TExpected Outcome;
 };
 
-TEnd Ends(double AKey, TUpdateResult AResult, TUpdatePhase APhase, const TFault& AFault) {
+TEnd Ends(double AKey, TUpdateResult AResult, TUpdateStage AStage, const TFault& AFault) {
   TEnd end{AKey, {}};
   end.Outcome.Result = AResult;
-  end.Outcome.Phase = APhase;
+  end.Outcome.Stage = AStage;
   end.Outcome.Verified = false;
   end.Outcome.Decider = FaultText(AFault);
   if (AResult == TUpdateResult::NoAnswer)
@@ -100,68 +102,68 @@ std::optional<TEnd> EndOf(const TFault& F, const TReports& R, const TTrace& ATra
   const bool exists = at >= 1 && at <= R.Count();
   switch (F.Kind) {
     // The refusal is the second password's answer: spoilt (+0.2), it says nothing.
-    case TFaultKind::RefusePassword: return Ends(2.25, TUpdateResult::PasswordRefused, TUpdatePhase::Unlock, F);
-    case TFaultKind::NoAnswer: return Ends(1.2, TUpdateResult::NoAnswer, TUpdatePhase::Unlock, F);
+    case TFaultKind::RefusePassword: return Ends(2.25, TUpdateResult::PasswordRefused, TUpdateStage::Unlock, F);
+    case TFaultKind::NoAnswer: return Ends(1.2, TUpdateResult::NoAnswer, TUpdateStage::Unlock, F);
     case TFaultKind::AnswerDelay:
       if (at <= kSmallDelayMs) return std::nullopt;
-      return Ends(1.2, TUpdateResult::NoAnswer, TUpdatePhase::Unlock, F);
+      return Ends(1.2, TUpdateResult::NoAnswer, TUpdateStage::Unlock, F);
     case TFaultKind::ShortWrite:
       if (at >= kReport) return std::nullopt;
-      return Ends(1.1, TUpdateResult::WriteFailed, TUpdatePhase::Unlock, F);
+      return Ends(1.1, TUpdateResult::WriteFailed, TUpdateStage::Unlock, F);
     case TFaultKind::DropAfter: {
       if (!exists) return std::nullopt;
-      if (at == R.LoadPc) return Ends(R.WaitKey(), TUpdateResult::BoardNotBack, TUpdatePhase::Wait, F);
+      if (at == R.LoadPc) return Ends(R.WaitKey(), TUpdateResult::BoardNotBack, TUpdateStage::Wait, F);
       // The answer to the last report is lost with the board; without one,
       // the next report finds it gone.
       const uint32_t failing = R.Answered(at) ? at : at + 1;
-      return Ends(R.Answered(at) ? at + 0.15 : failing, TUpdateResult::BoardLeft, R.Phase(failing), F);
+      return Ends(R.Answered(at) ? at + 0.15 : failing, TUpdateResult::BoardLeft, R.Stage(failing), F);
     }
     case TFaultKind::CutReport: {
       if (!exists) return std::nullopt;
-      const TUpdatePhase phase = R.Phase(at);
-      const bool image = phase == TUpdatePhase::Loader || phase == TUpdatePhase::Firmware;
-      return Ends(image ? R.ImageEnd(phase) : at + 0.1, TUpdateResult::WriteFailed, phase, F);
+      const TUpdateStage stage = R.Stage(at);
+      const bool image = stage == TUpdateStage::Loader || stage == TUpdateStage::Firmware;
+      return Ends(image ? R.ImageEnd(stage) : at + 0.1, TUpdateResult::WriteFailed, stage, F);
     }
     case TFaultKind::SilentAt:
     case TFaultKind::LateAnswer:
       if (!exists || !R.Examined(at)) return std::nullopt;
-      return Ends(at + 0.2, TUpdateResult::NoAnswer, R.Phase(at), F);
+      return Ends(at + 0.2, TUpdateResult::NoAnswer, R.Stage(at), F);
     case TFaultKind::GarbleAnswer:
     case TFaultKind::WrongLength:
       if (!exists || !R.Examined(at)) return std::nullopt;
-      return Ends(at + 0.2, TUpdateResult::BadAnswer, R.Phase(at), F);
+      return Ends(at + 0.2, TUpdateResult::BadAnswer, R.Stage(at), F);
     case TFaultKind::UnplugAt:
       if (!exists) return std::nullopt;
-      return Ends(at, TUpdateResult::BoardLeft, R.Phase(at), F);
+      return Ends(at, TUpdateResult::BoardLeft, R.Stage(at), F);
     case TFaultKind::LoseWrite: {
       const uint32_t report = R.FirmwareFastWrite(at);
       if (report == 0 || ATrace.Reports[report - 1].Erased) return std::nullopt;  // nothing there to lose
       if (!AVerifiable) return std::nullopt;  // written and not verified, as without the fault
-      return Ends(R.Count() + 0.5, TUpdateResult::VerifyFailed, TUpdatePhase::Verify, F);
+      return Ends(R.Count() + 0.5, TUpdateResult::VerifyFailed, TUpdateStage::Verify, F);
     }
     case TFaultKind::NoReturn:
-    case TFaultKind::LateReturn: return Ends(R.WaitKey(), TUpdateResult::BoardNotBack, TUpdatePhase::Wait, F);
+    case TFaultKind::LateReturn: return Ends(R.WaitKey(), TUpdateResult::BoardNotBack, TUpdateStage::Wait, F);
     case TFaultKind::ReturnResident:  // told by the answer to the question for the loader, unless spoilt
-      return Ends(R.LoadPc + 1.25, TUpdateResult::WrongLoader, TUpdatePhase::Identify, F);
+      return Ends(R.LoadPc + 1.25, TUpdateResult::WrongLoader, TUpdateStage::Identify, F);
     case TFaultKind::UnplugInWait:
       // Power gone, the return with it: back only when plugged in again,
       // and then under the resident loader.
       if (F.Replug == 0 || F.Replug > kWaitMs)
-        return Ends(R.WaitKey(), TUpdateResult::BoardNotBack, TUpdatePhase::Wait, F);
-      return Ends(R.LoadPc + 1.25, TUpdateResult::WrongLoader, TUpdatePhase::Identify, F);
+        return Ends(R.WaitKey(), TUpdateResult::BoardNotBack, TUpdateStage::Wait, F);
+      return Ends(R.LoadPc + 1.25, TUpdateResult::WrongLoader, TUpdateStage::Identify, F);
     case TFaultKind::UnplugAfterReturn:
       for (uint32_t i = R.LoadPc + 1; i <= R.Count(); ++i)
-        if (ATrace.At[i - 1] >= ATrace.WaitBegan + F.Value) return Ends(i, TUpdateResult::BoardLeft, R.Phase(i), F);
+        if (ATrace.At[i - 1] >= ATrace.WaitBegan + F.Value) return Ends(i, TUpdateResult::BoardLeft, R.Stage(i), F);
       return std::nullopt;
   }
   return std::nullopt;
 }
 
-// Data bytes of APhase's fast writes that went out whole before report AFailing.
-uint64_t BytesBefore(const TReports& R, TUpdatePhase APhase, uint32_t AFailing, const std::vector<TFault>& AFaults) {
+// Data bytes of AStage's fast writes that went out whole before report AFailing.
+uint64_t BytesBefore(const TReports& R, TUpdateStage AStage, uint32_t AFailing, const std::vector<TFault>& AFaults) {
   uint64_t bytes = 0;
   for (uint32_t i = 1; i < AFailing; ++i) {
-    if (R.Phase(i) != APhase) continue;
+    if (R.Stage(i) != AStage) continue;
     const bool cut = std::any_of(AFaults.begin(), AFaults.end(), [i](const TFault& f) {
       return f.Kind == TFaultKind::CutReport && f.Value == i;
     });
@@ -288,24 +290,24 @@ std::string FaultText(const TFault& AFault) {
   }
 }
 
-std::vector<TUpdatePhase> PhasesOf(const std::vector<sim::TReportRecord>& AReports) {
-  std::vector<TUpdatePhase> phases;
-  TUpdatePhase phase = TUpdatePhase::Unlock;
+std::vector<TUpdateStage> StagesOf(const std::vector<sim::TReportRecord>& AReports) {
+  std::vector<TUpdateStage> stages;
+  TUpdateStage stage = TUpdateStage::Unlock;
   for (size_t i = 0; i < AReports.size(); ++i) {
     const uint8_t command = AReports[i].Command;
-    if (i == 2) phase = TUpdatePhase::Loader;
-    if (phase == TUpdatePhase::Firmware && (command == kCrcCheck || command == kReadBack))
-      phase = TUpdatePhase::Verify;
-    phases.push_back(phase);
+    if (i == 2) stage = TUpdateStage::Loader;
+    if (stage == TUpdateStage::Firmware && (command == kCrcCheck || command == kReadBack))
+      stage = TUpdateStage::Verify;
+    stages.push_back(stage);
     // After Load PC: the question for the loader, then the reads of the
     // board's ID.
     const bool idReadNext = i + 1 < AReports.size() && AReports[i + 1].Command == kReadBack;
-    if (phase == TUpdatePhase::Loader && command == kLoadPc)
-      phase = TUpdatePhase::Identify;
-    else if (phase == TUpdatePhase::Identify && !idReadNext)
-      phase = TUpdatePhase::Firmware;
+    if (stage == TUpdateStage::Loader && command == kLoadPc)
+      stage = TUpdateStage::Identify;
+    else if (stage == TUpdateStage::Identify && !idReadNext)
+      stage = TUpdateStage::Firmware;
   }
-  return phases;
+  return stages;
 }
 
 TSetup RandomSetup(TRandom& ARandom) {
@@ -368,14 +370,15 @@ TExpected Predict(const TSetup& ASetup, const std::vector<TFault>& AFaults, cons
   }
   if (!first) {
     TExpected success;
+    success.Result = verifiable ? TUpdateResult::Success : TUpdateResult::NotVerified;
     success.Verified = verifiable;
     success.Decider = AFaults.empty() ? "none" : "none that touches the board";
     return success;
   }
   TExpected expected = first->Outcome;
-  const bool image = expected.Phase == TUpdatePhase::Loader || expected.Phase == TUpdatePhase::Firmware;
+  const bool image = expected.Stage == TUpdateStage::Loader || expected.Stage == TUpdateStage::Firmware;
   if (expected.Result == TUpdateResult::BoardLeft && image)
-    expected.BytesSent = BytesBefore(reports, expected.Phase, static_cast<uint32_t>(first->Key), AFaults);
+    expected.BytesSent = BytesBefore(reports, expected.Stage, static_cast<uint32_t>(first->Key), AFaults);
   return expected;
 }
 

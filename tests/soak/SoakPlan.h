@@ -3,7 +3,7 @@
 // two at a time; and the table that says how a run with them must end.
 //
 // A run is first made without faults (the clean run); its trace (each
-// report's command, the phase it belonged to, when it went out) places
+// report's command, the stage it belonged to, when it went out) places
 // the faults of the faulty run and lets the table predict its outcome.
 #pragma once
 
@@ -57,20 +57,20 @@ struct TSetup {
 // The clean run as the board saw it, report by report (index 0: report 1).
 struct TTrace {
   std::vector<sim::TReportRecord> Reports;
-  std::vector<update::TUpdatePhase> Phases;
+  std::vector<update::TUpdateStage> Stages;
   std::vector<uint64_t> At;  // virtual milliseconds on the engine's clock when it went out
   uint64_t WaitBegan = 0;    // when the wait for the board began
 };
 
-// The phases of the reports of a clean run: two passwords, the loader up
+// The stages of the reports of a clean run: two passwords, the loader up
 // to Load PC, the question for the loader, the firmware, verification.
-std::vector<update::TUpdatePhase> PhasesOf(const std::vector<sim::TReportRecord>& AReports);
+std::vector<update::TUpdateStage> StagesOf(const std::vector<sim::TReportRecord>& AReports);
 
 // How a run must end.
 struct TExpected {
   update::TUpdateResult Result = update::TUpdateResult::Success;
-  update::TUpdatePhase Phase = update::TUpdatePhase::Done;
-  bool Verified = true;                // Success: the board's memory was compared
+  update::TUpdateStage Stage = update::TUpdateStage::Done;
+  bool Verified = true;                // written: the board's memory was compared
   std::optional<bool> Late;            // NoAnswer: the answer came late (or never)
   std::optional<uint64_t> BytesSent;   // BoardLeft in an image: what went out whole before
   std::string Decider;                 // the fault that decides, or "none"

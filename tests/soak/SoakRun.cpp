@@ -6,7 +6,6 @@
 #include <mutex>
 #include <thread>
 
-#include "FastImageWriter.h"
 #include "PumpLoop.h"
 #include "SimBus.h"
 #include "SoakImages.h"
@@ -26,13 +25,11 @@ class TSoakEvents : public update::IUpdateEvents {
     Lines.push_back(AMessage);
     if (Lines.size() > kKept) Lines.pop_front();
   }
-  void Progress(int, int, const std::string&) override {}
-  void Step(update::TUpdateStep) override {}
-  void Message(update::TUpdateMessage, const update::TUpdateOutcome&) override { ++Messages; }
+  void Progress(const update::TUpdateProgress&) override {}
+  void Ended(const update::TUpdateOutcome&) override {}
 
   static constexpr size_t kKept = 40;
   std::deque<std::string> Lines;
-  int Messages = 0;
 };
 
 // The bus with its controller and the board, set up and taken down around
@@ -93,13 +90,13 @@ std::vector<TWaitEvent> WaitEvents(const TSetup& ASetup, const std::vector<TFaul
 }
 
 struct TImageSet {
-  std::shared_ptr<const update::TUpdateImage> Loader, Firmware;
+  std::shared_ptr<const TTiTxtImage> Loader, Firmware;
   update::TSettingsTexts Settings;
 };
 
 bool MemoryMatches(const sim::TSimBoard& ABoard, const TImageSet& AImages) {
   for (const auto* image : {AImages.Loader.get(), AImages.Firmware.get()})
-    for (const update::TImageRange& range : image->Ranges)
+    for (const TTiTxtRange& range : image->Ranges())
       if (ABoard.ReadMemory(range.Address, range.Bytes.size()) != range.Bytes) return false;
   for (int i = 0; i < update::kSettingsRecords; ++i) {
     const TBytes record = update::SettingsRecord(AImages.Settings[static_cast<size_t>(i)]);
@@ -138,7 +135,7 @@ TFlash Flash(const TImageSet& AImages, const TSetup& ASetup, const std::vector<T
   options.AnswerTimeoutMs = kAnswerTimeoutMs;
   options.LateAnswerGraceMs = kLateGraceMs;
   if (ASetup.Fast) {
-    options.Writer = FastImageWriter();
+    options.BlockBytes = kWriteFullReports;
     options.SettingsPause = 0ms;
   }
   options.Timing.Now = [&now] { return std::chrono::steady_clock::time_point(std::chrono::milliseconds(now)); };
@@ -158,13 +155,13 @@ TFlash Flash(const TImageSet& AImages, const TSetup& ASetup, const std::vector<T
   };
 
   auto events = std::make_shared<TSoakEvents>();
-  update::TUpdateEngine engine(world.Controller, events, options);
+  update::TUpdateEngine engine(std::make_shared<update::TBoardPorts>(world.Controller), events, options);
   const auto start = std::chrono::steady_clock::now();
   TFlash flash;
   flash.Outcome = engine.Run();
   flash.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   flash.Trace.Reports = world.Board->ReportLog();
-  flash.Trace.Phases = PhasesOf(flash.Trace.Reports);
+  flash.Trace.Stages = StagesOf(flash.Trace.Reports);
   flash.Trace.WaitBegan = waitBegan.value_or(0);
   for (uint32_t report = 1; report <= flash.Trace.Reports.size(); ++report) {
     uint64_t at = 0;  // the clock as the last pause before the report left it
@@ -178,28 +175,28 @@ TFlash Flash(const TImageSet& AImages, const TSetup& ASetup, const std::vector<T
   return flash;
 }
 
-std::shared_ptr<const update::TUpdateImage> Checked(const std::string& AName, update::TImageRole ARole,
-                                                    const std::vector<std::string>& ALines) {
-  auto image = std::make_shared<update::TUpdateImage>();
-  update::TImageRefusal refusal;
-  if (!update::CheckImage(AName, ARole, ALines, *image, refusal))
-    throw std::logic_error("a generated image was refused: " + update::RefusalText(refusal));
-  return image;
+std::shared_ptr<const TTiTxtImage> Checked(const std::string& AName, TTiTxtImageKind AKind,
+                                           const std::vector<std::string>& ALines) {
+  try {
+    return std::make_shared<TTiTxtImage>(CheckTiTxtImage(ALines, AKind, AName));
+  } catch (const ETiTxtImageError& e) {
+    throw std::logic_error(std::string("a generated image was refused: ") + e.what());
+  }
 }
 
 // How the outcome differs from what the table says.
 void Compare(const TExpected& AExpected, const update::TUpdateOutcome& AOutcome, std::vector<std::string>& AProblems) {
   const std::string got = std::string(update::ResultName(AOutcome.Result)) + " in " +
-                          update::PhaseName(AOutcome.Cause.Phase) + " (" + update::CauseLine(AOutcome) + ")";
-  const std::string want = std::string(update::ResultName(AExpected.Result)) + " in " + update::PhaseName(AExpected.Phase) +
+                          update::StageName(AOutcome.Stage) + " (" + update::CauseLine(AOutcome) + ")";
+  const std::string want = std::string(update::ResultName(AExpected.Result)) + " in " + update::StageName(AExpected.Stage) +
                            " from " + AExpected.Decider;
   if (AOutcome.Result != AExpected.Result) {
     AProblems.push_back("ended " + got + "; the table says " + want);
-  } else if (AOutcome.Result == TUpdateResult::Success) {
+  } else if (AOutcome.Result == TUpdateResult::Success || AOutcome.Result == TUpdateResult::NotVerified) {
     if (AOutcome.Verified != AExpected.Verified)
-      AProblems.push_back(std::string("success ") + (AOutcome.Verified ? "verified" : "not verified") +
-                          "; the table says the opposite");
-  } else if (AOutcome.Cause.Phase != AExpected.Phase) {
+      AProblems.push_back(std::string("written ") + (AOutcome.Verified ? "and verified" : "but not verified") +
+                          "; the table says otherwise");
+  } else if (AOutcome.Stage != AExpected.Stage) {
     AProblems.push_back("ended " + got + "; the table says " + want);
   } else if (AExpected.Late && (AOutcome.Cause.Failure.LateAfterMs > 0) != *AExpected.Late) {
     AProblems.push_back("ended " + got + "; the table says the answer came " + (*AExpected.Late ? "late" : "never"));
@@ -214,8 +211,8 @@ TRunReport RunOnce(uint64_t ASeed, uint64_t ARun) {
   std::seed_seq seed{static_cast<uint32_t>(ASeed), static_cast<uint32_t>(ASeed >> 32), static_cast<uint32_t>(ARun)};
   std::mt19937 random(seed);
   const TImages images = RandomImages(random);
-  TImageSet set{Checked("loader.txt", update::TImageRole::Loader, images.Loader),
-                Checked("firmware.txt", update::TImageRole::Firmware, images.Firmware), images.Settings};
+  TImageSet set{Checked("loader.txt", TTiTxtImageKind::Loader, images.Loader),
+                Checked("firmware.txt", TTiTxtImageKind::Application, images.Firmware), images.Settings};
   TRunReport report;
   report.Setup = RandomSetup(random);
 

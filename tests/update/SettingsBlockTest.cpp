@@ -36,6 +36,16 @@ TEST(SettingsRecord, EachCodeUnitKeepsItsLowByte) {
   EXPECT_EQ(SettingsRecord(u"abc", 2), (TBytes{2, 'a', 'b'}));
 }
 
+// The one check both front ends ask before anything is sent.
+TEST(SettingsTextCheck, NamesEachCharacterTheBoardWouldChange) {
+  const auto check = update::CheckSettingsText(u"net.\u010D\u00E4\U0001F600");
+  ASSERT_EQ(check.Unstorable.size(), 2u);  // the a with diaeresis fits
+  EXPECT_EQ(update::UnstorableLine(0, check.Unstorable[0]), "Access point name: \u010D (U+010D) would be stored as 0Dh");
+  EXPECT_EQ(update::UnstorableLine(2, check.Unstorable[1]), "Password: \U0001F600 (U+1F600) would be stored as 3Dh 00h");
+  EXPECT_TRUE(update::CheckSettingsText(std::u16string(40, u'a')).Exact());
+  EXPECT_TRUE(update::CheckSettingsText(std::u16string(41, u'a')).TooLong());
+}
+
 TEST(SettingsRecord, AddressesAdvanceByOneRecord) {
   EXPECT_EQ(update::SettingsRecordAddress(0), 0xFE00u);
   EXPECT_EQ(update::SettingsRecordAddress(1), 0xFE29u);

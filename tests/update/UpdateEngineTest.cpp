@@ -30,11 +30,11 @@ class TRecordedEvents : public IUpdateEvents {
   void Log(int32_t, TMessageType, const std::string& AMessage, TColor AColor) override {
     Lines.push_back({AMessage, AColor});
   }
-  void Progress(int, int, const std::string&) override { ++ProgressCalls; }
-  void Step(TUpdateStep AStep) override { Steps.push_back(AStep); }
-  void Message(TUpdateMessage AKind, const TUpdateOutcome& AOutcome) override {
-    Messages.push_back({AKind, AOutcome});
+  void Progress(const TUpdateProgress& AProgress) override {
+    if (AProgress.Done == 0 && AProgress.Total == 0 && AProgress.Line < 0) Stages.push_back(AProgress.Stage);
+    if (AProgress.Line >= 0) ++LineReports;
   }
+  void Ended(const TUpdateOutcome& AOutcome) override { Outcomes.push_back(AOutcome); }
   bool Logged(const std::string& AText) const {
     return std::any_of(Lines.begin(), Lines.end(), [&](const auto& l) { return l.first == AText; });
   }
@@ -46,9 +46,9 @@ class TRecordedEvents : public IUpdateEvents {
   }
 
   std::vector<std::pair<std::string, TColor>> Lines;
-  std::vector<TUpdateStep> Steps;
-  std::vector<std::pair<TUpdateMessage, TUpdateOutcome>> Messages;
-  int ProgressCalls = 0;
+  std::vector<TUpdateStage> Stages;  // as each began
+  std::vector<TUpdateOutcome> Outcomes;
+  int LineReports = 0;
 };
 
 // One TI-TXT section of 16-byte lines, recorded in AMemory.
@@ -74,6 +74,7 @@ class UpdateEngineTest : public ::testing::Test {
     hid::SetEventLoop(&Loop);
     Controller = std::make_shared<TJvHidDeviceController>(nullptr, &Bus);
     Controller->SetOnDeviceChange([](TJvHidDeviceController*) {});
+    Ports = std::make_shared<TBoardPorts>(Controller);
     // One folder per test: ctest runs the tests as parallel processes, in
     // which the fixture may well sit at the same address.
     Folder = std::filesystem::temp_directory_path() /
@@ -95,6 +96,7 @@ class UpdateEngineTest : public ::testing::Test {
     };
   }
   void TearDown() override {
+    Ports.reset();
     Controller.reset();
     Board.reset();
     hid::SetEventLoop(nullptr);
@@ -115,7 +117,7 @@ class UpdateEngineTest : public ::testing::Test {
     Loop.Pump();
   }
   TUpdateOutcome Run() {
-    Engine = std::make_shared<TUpdateEngine>(Controller, Events, Options);
+    Engine = std::make_shared<TUpdateEngine>(Ports, Events, Options);
     return Engine->Run();
   }
   std::vector<uint8_t> Flash(uint32_t AFrom, uint32_t ATo) { return Board->ReadMemory(AFrom, ATo - AFrom); }
@@ -123,6 +125,7 @@ class UpdateEngineTest : public ::testing::Test {
   TPumpLoop Loop;
   sim::TSimBus Bus;
   std::shared_ptr<TJvHidDeviceController> Controller;
+  std::shared_ptr<TBoardPorts> Ports;
   std::shared_ptr<sim::TSimBoard> Board;
   std::shared_ptr<TRecordedEvents> Events = std::make_shared<TRecordedEvents>();
   std::shared_ptr<TUpdateEngine> Engine;
@@ -140,12 +143,13 @@ TEST_F(UpdateEngineTest, SuccessWritesVerifiesAndReportsEveryStep) {
   EXPECT_TRUE(outcome.Verified);
   EXPECT_EQ(outcome.BoardId, "0012A7F3-0021-0C04");
   EXPECT_TRUE(Events->Logged("Board ID: 0012A7F3-0021-0C04"));
-  EXPECT_EQ(Events->Steps, (std::vector<TUpdateStep>{TUpdateStep::Started, TUpdateStep::LoaderWritten,
-                                                      TUpdateStep::BoardBack,
-                                                      TUpdateStep::FirmwareWritten}));
-  ASSERT_EQ(Events->Messages.size(), 1u);
-  EXPECT_EQ(Events->Messages[0].first, TUpdateMessage::Success);
-  EXPECT_TRUE(Events->Messages[0].second.Verified);
+  using S = TUpdateStage;
+  EXPECT_EQ(Events->Stages, (std::vector<TUpdateStage>{S::Images, S::Connect, S::Unlock, S::Loader, S::Wait,
+                                                       S::Identify, S::Firmware, S::Verify, S::Done}));
+  EXPECT_EQ(Events->LineReports, 7 + 16) << "every line of both images, none left out";
+  ASSERT_EQ(Events->Outcomes.size(), 1u);
+  EXPECT_EQ(Events->Outcomes[0].Result, TUpdateResult::Success);
+  EXPECT_TRUE(Events->Outcomes[0].Verified);
 
   // Log order: settings, the application's end line, verification, success.
   const int settings = Events->IndexOf("WRITE DATA [0xFE52]: 40817");
@@ -207,12 +211,11 @@ TEST_F(UpdateEngineTest, SeveralBoardsAreRefusedUnlessAPortChoosesOne) {
   TUpdateOutcome outcome = Run();
   EXPECT_EQ(outcome.Result, TUpdateResult::SeveralBoards);
   EXPECT_EQ(outcome.Text, "2 boards are connected under their loader (1-1.1 and 1-1.2), and the update takes one board");
-  ASSERT_EQ(Events->Messages.size(), 1u);
-  EXPECT_EQ(Events->Messages[0].first, TUpdateMessage::SeveralBoards);
+  EXPECT_EQ(outcome.Cause.Ports, (std::vector<std::string>{"1-1.1", "1-1.2"}));
   EXPECT_EQ(Board->ReportsReceived() + other->ReportsReceived(), 0u);
   EXPECT_EQ(Controller->NumCheckedOutDevices(), 0);
 
-  Options.Ports = {"1-1.2"};
+  Options.Port = "1-1.2";
   outcome = Run();
   EXPECT_EQ(outcome.Result, TUpdateResult::Success) << outcome.Text;
   EXPECT_EQ(outcome.Port, "1-1.2");
@@ -225,22 +228,19 @@ TEST_F(UpdateEngineTest, RefusedImageSendsNothing) {
   Options.FirmwareFile = Write("fw.txt", "@4400\n31 40 0044\nq\n");
   const TUpdateOutcome outcome = Run();
   EXPECT_EQ(outcome.Result, TUpdateResult::BadImage);
-  EXPECT_EQ(outcome.Stage, TImageRole::Firmware);
+  EXPECT_EQ(outcome.Stage, TUpdateStage::Images);
   EXPECT_EQ(Board->ReportsReceived(), 0u);
-  ASSERT_EQ(Events->Messages.size(), 1u);
-  EXPECT_EQ(Events->Messages[0].first, TUpdateMessage::ImageRefused);
   EXPECT_NE(outcome.Text.find("fw.txt"), std::string::npos);
   EXPECT_NE(outcome.Text.find("Line 2"), std::string::npos);
-  EXPECT_EQ(Events->Messages[0].second.Text, outcome.Text);
-  EXPECT_EQ(Events->Steps, std::vector<TUpdateStep>{TUpdateStep::Started});
+  ASSERT_EQ(Events->Outcomes.size(), 1u);
+  EXPECT_EQ(Events->Outcomes[0].Text, outcome.Text);
+  EXPECT_EQ(Events->Stages, std::vector<TUpdateStage>{TUpdateStage::Images});
 }
 
 TEST_F(UpdateEngineTest, ImagesReadOnceAreUsedAsTheyAreForManyBoards) {
-  auto loader = std::make_shared<TUpdateImage>();
-  auto firmware = std::make_shared<TUpdateImage>();
-  TImageRefusal refusal;
-  ASSERT_TRUE(ReadImage(Options.LoaderFile, TImageRole::Loader, *loader, refusal));
-  ASSERT_TRUE(ReadImage(Options.FirmwareFile, TImageRole::Firmware, *firmware, refusal));
+  auto loader = std::make_shared<TTiTxtImage>(ReadTiTxtImage(Options.LoaderFile, TTiTxtImageKind::Loader));
+  auto firmware =
+      std::make_shared<TTiTxtImage>(ReadTiTxtImage(Options.FirmwareFile, TTiTxtImageKind::Application));
   std::filesystem::remove(Options.LoaderFile);
   std::filesystem::remove(Options.FirmwareFile);
   Options.Loader = loader;
@@ -257,15 +257,14 @@ TEST_F(UpdateEngineTest, EachWayOfFailingHasItsResult) {
   {
     SCOPED_TRACE("no board");
     EXPECT_EQ(Run().Result, TUpdateResult::NoBoard);
-    EXPECT_TRUE(Events->Messages.empty());
+    EXPECT_EQ(Events->Outcomes.back().Stage, TUpdateStage::Connect);
   }
   {
     SCOPED_TRACE("password refused");
     Plug({"refuse-password"});
     const TUpdateOutcome outcome = Run();
     EXPECT_EQ(outcome.Result, TUpdateResult::PasswordRefused);
-    EXPECT_EQ(Events->Steps.back(), TUpdateStep::LoaderFailed);
-    EXPECT_EQ(Events->Messages.back().first, TUpdateMessage::LoaderFailure);
+    EXPECT_EQ(outcome.Stage, TUpdateStage::Unlock);
     Bus.Unplug(Board.get());
   }
   {
@@ -274,9 +273,8 @@ TEST_F(UpdateEngineTest, EachWayOfFailingHasItsResult) {
     Polls = 0;
     const TUpdateOutcome outcome = Run();
     EXPECT_EQ(outcome.Result, TUpdateResult::BoardNotBack);
-    EXPECT_EQ(outcome.Stage, TImageRole::Firmware);
+    EXPECT_EQ(outcome.Stage, TUpdateStage::Wait);
     EXPECT_EQ(Polls, 120);
-    EXPECT_EQ(Events->Steps.back(), TUpdateStep::LoaderWritten);
   }
   EXPECT_EQ(Controller->NumCheckedOutDevices(), 0);
 }
@@ -290,8 +288,6 @@ TEST_F(UpdateEngineTest, BoardThatCannotBeOpenedIsToldAndGetsNothing) {
   const TUpdateOutcome outcome = Run();
   EXPECT_EQ(outcome.Result, TUpdateResult::CannotOpen);
   EXPECT_EQ(outcome.Text, "/dev/hidraw7: permission denied");
-  ASSERT_EQ(Events->Messages.size(), 1u);
-  EXPECT_EQ(Events->Messages[0].first, TUpdateMessage::CannotOpen);
   EXPECT_EQ(Board->ReportsReceived(), 0u);
   EXPECT_EQ(Controller->NumCheckedOutDevices(), 0);
 }
@@ -306,9 +302,7 @@ TEST_F(UpdateEngineTest, LostWriteIsFoundWhereverItLands) {
     Events = std::make_shared<TRecordedEvents>();
     const TUpdateOutcome outcome = Run();
     EXPECT_EQ(outcome.Result, TUpdateResult::VerifyFailed);
-    EXPECT_EQ(Events->Steps.back(), TUpdateStep::VerifyFailed);
-    ASSERT_EQ(Events->Messages.size(), 1u);
-    EXPECT_EQ(Events->Messages[0].first, TUpdateMessage::VerifyFailed);
+    EXPECT_EQ(outcome.Stage, TUpdateStage::Verify);
     EXPECT_FALSE(Events->Logged("Firmware & Settings were sucesfully uploaded!"));
     EXPECT_EQ(Controller->NumCheckedOutDevices(), 0);
     Bus.Unplug(Board.get());
@@ -319,28 +313,10 @@ TEST_F(UpdateEngineTest, LostWriteIsFoundWhereverItLands) {
 TEST_F(UpdateEngineTest, LoaderThatCannotCheckMemoryIsWrittenButNotVerified) {
   Plug({"return-delay=10", "unknown-command=16", "unknown-command=18"});
   const TUpdateOutcome outcome = Run();
-  EXPECT_EQ(outcome.Result, TUpdateResult::Success);
+  EXPECT_EQ(outcome.Result, TUpdateResult::NotVerified);
   EXPECT_FALSE(outcome.Verified);
   EXPECT_EQ(outcome.BoardId, "");  // it cannot read the die record either
-  EXPECT_EQ(Events->Messages.back().first, TUpdateMessage::Success);
-}
-
-TEST_F(UpdateEngineTest, AReplacedWriterGetsTheCheckedImagesAndDecidesTheWrite) {
-  Plug({"return-delay=10"});
-  std::vector<TImageRole> written;
-  Options.Writer = [&](TBsl& ABsl, const TUpdateImage& AImage) {
-    written.push_back(AImage.Role);
-    if (AImage.Role == TImageRole::Firmware) return false;
-    return ABsl.FlashHex(AImage.Lines);
-  };
-  const TUpdateOutcome outcome = Run();
-  EXPECT_EQ(outcome.Result, TUpdateResult::WriteFailed);
-  EXPECT_EQ(outcome.Stage, TImageRole::Firmware);
-  EXPECT_EQ(written, (std::vector<TImageRole>{TImageRole::Loader, TImageRole::Firmware}));
-  // A firmware not written to its end is a failure the technician is told of.
-  ASSERT_EQ(Events->Messages.size(), 1u);
-  EXPECT_EQ(Events->Messages[0].first, TUpdateMessage::Failed);
-  EXPECT_EQ(Controller->NumCheckedOutDevices(), 0);
+  EXPECT_TRUE(Events->Logged("Firmware & Settings were sucesfully uploaded!"));
 }
 
 TEST_F(UpdateEngineTest, AnyThrownObjectIsLoggedAndReleasesTheBoard) {
@@ -378,7 +354,7 @@ TEST_F(UpdateEngineTest, WithoutVerificationNothingIsCompared) {
   Plug({"return-delay=10"});
   Options.Verify = false;
   const TUpdateOutcome outcome = Run();
-  EXPECT_EQ(outcome.Result, TUpdateResult::Success);
+  EXPECT_EQ(outcome.Result, TUpdateResult::NotVerified);
   EXPECT_FALSE(outcome.Verified);
   EXPECT_EQ(Events->IndexOf("VERIFY "), -1);
 }
