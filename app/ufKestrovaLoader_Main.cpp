@@ -13,6 +13,7 @@
 #include <chrono>
 
 #include "DefaultSettings.h"
+#include "DeviceDetection.h"
 #include "ErrorReport.h"
 #include "MainThread.h"
 #include "SettingsBlock.h"
@@ -220,6 +221,29 @@ bool TfKestrovaLoader_Main::eventFilter(QObject* AWatched, QEvent* AEvent) {
     return true;
   }
   return QWidget::eventFilter(AWatched, AEvent);
+}
+
+// ---------------------------------------------------------------- device detection
+
+void TfKestrovaLoader_Main::HidCtl1Arrival(TJvHidDevice* HidDev) {
+  LogLines(ArrivalLines(HidDev));
+  if (IsCompatible(HidDev)) pgc1->setCurrentWidget(ts2);
+}
+
+void TfKestrovaLoader_Main::HidCtl1Removal(TJvHidDevice* HidDev) { LogLines(RemovalLines(HidDev)); }
+
+bool TfKestrovaLoader_Main::HidCtl1Enumerate(TJvHidDevice* HidDev, int Idx) {
+  (void)Idx;
+  HidCtl1Arrival(HidDev);
+  return true;
+}
+
+void TfKestrovaLoader_Main::HidCtl1DeviceSkipped(const TJvHidPnPInfo& AInfo, const std::string& AReason) {
+  LogLines(SkippedLines(AInfo, AReason));
+}
+
+void TfKestrovaLoader_Main::LogLines(const std::vector<TDeviceLine>& ALines) {
+  for (const TDeviceLine& line : ALines) LogMsg(line.AID, mtSystem, line.Text, line.Color);
 }
 
 // ---------------------------------------------------------------- hand-overs

@@ -21,6 +21,7 @@ class QLineEdit;
 class QPushButton;
 class QStackedWidget;
 class TThreadRunner;
+struct TDeviceLine;
 
 class TfKestrovaLoader_Main : public QWidget {
   Q_OBJECT
@@ -100,6 +101,7 @@ class TfKestrovaLoader_Main : public QWidget {
   void BuildBottom();
   void BuildPages();
   void BuildSettingsPage();
+  void LogLines(const std::vector<TDeviceLine>& ALines);
 
   std::unique_ptr<TUpdateWorkflow> fWorkflow;
   // The texts as the settings file holds them (the defaults when it holds

@@ -76,15 +76,15 @@ bool TBsl::OpenHidDev() {
   return FHidDev->CheckOut() && FHidDev->OpenFile();
 }
 
-void TBsl::Fail(TBslFailureKind AKind, uint32_t ACode, std::string AReason) {
+void TBsl::RecordFailure(TBslFailureKind AKind, uint32_t ACode, std::string AReason) {
   FLastFailure.Kind = AKind;
   FLastFailure.SystemCode = ACode;
   FLastFailure.SystemReason = std::move(AReason);
 }
 
-void TBsl::FailFromDevice(TBslFailureKind AKind) {
+void TBsl::RecordDeviceFailure(TBslFailureKind AKind) {
   const TJvHidDeviceError error = FHidDev->LastError();
-  Fail(error.Gone ? TBslFailureKind::Gone : AKind, error.Code, error.Reason);
+  RecordFailure(error.Gone ? TBslFailureKind::Gone : AKind, error.Code, error.Reason);
 }
 
 void TBsl::CountReport(bool AWritten, size_t ADataBytes) {
@@ -97,12 +97,12 @@ void TBsl::CountReport(bool AWritten, size_t ADataBytes) {
 
 bool TBsl::SndPacket(const TBytes& ATxData) {
   if (!FHidDev) {
-    Fail(TBslFailureKind::NotWritten, 0, "no device");
+    RecordFailure(TBslFailureKind::NotWritten, 0, "no device");
     return false;
   }
   if (!FHidDev->OpenFile()) {
     LogMsg(13, mtDebug, "tx-err - " + DeviceErrorText(), clRed);
-    FailFromDevice(TBslFailureKind::NotWritten);
+    RecordDeviceFailure(TBslFailureKind::NotWritten);
     return false;
   }
   const size_t length = FHidDev->Caps().OutputReportByteLength;
@@ -112,7 +112,7 @@ bool TBsl::SndPacket(const TBytes& ATxData) {
     const std::string reason = "packet of " + std::to_string(count) + " bytes does not fit a report of " +
                                std::to_string(length) + " bytes";
     LogMsg(13, mtDebug, "tx-err - " + reason, clRed);
-    Fail(TBslFailureKind::NotWritten, 0, reason);
+    RecordFailure(TBslFailureKind::NotWritten, 0, reason);
     return false;
   }
   TBytes report(length, kReportFill);
@@ -131,9 +131,9 @@ bool TBsl::SndPacket(const TBytes& ATxData) {
   FLastFailure.Written = written;
   if (!sent) {
     LogMsg(13, mtDebug, "tx-err - " + DeviceErrorText(), clRed);
-    FailFromDevice(TBslFailureKind::NotWritten);
+    RecordDeviceFailure(TBslFailureKind::NotWritten);
   } else if (!ok) {
-    Fail(TBslFailureKind::ShortWrite);
+    RecordFailure(TBslFailureKind::ShortWrite);
   }
   return ok;
 }
@@ -157,7 +157,7 @@ bool TBsl::RcvPacket(TBytes& ARxData, bool AExpectAnswer) {
   const uint32_t length = FHidDev->Caps().InputReportByteLength;
   ARxData.assign(length, 0);
   if (length == 0) {  // a device without input reports cannot answer
-    Fail(TBslFailureKind::ReadFailed, 0, "the device has no input reports");
+    RecordFailure(TBslFailureKind::ReadFailed, 0, "the device has no input reports");
     return false;
   }
   auto end = std::make_shared<TReadEnd>();
@@ -170,7 +170,7 @@ bool TBsl::RcvPacket(TBytes& ARxData, bool AExpectAnswer) {
       });
   if (!started) {
     LogMsg(14, mtDebug, "rx-err - " + DeviceErrorText(), clRed);
-    if (AExpectAnswer) FailFromDevice(TBslFailureKind::ReadFailed);
+    if (AExpectAnswer) RecordDeviceFailure(TBslFailureKind::ReadFailed);
     return false;
   }
   // Wait for the answer; a read still outstanding afterwards is cancelled so
@@ -190,9 +190,9 @@ bool TBsl::RcvPacket(TBytes& ARxData, bool AExpectAnswer) {
   if (seen.Done && seen.Error != 0 && !late) {
     // The read ended without an answer: the device left, or the system failed it.
     if (FHidDev->IsGoneError(seen.Error))
-      Fail(TBslFailureKind::Gone, seen.Error, "The device is not connected.");
+      RecordFailure(TBslFailureKind::Gone, seen.Error, "The device is not connected.");
     else
-      Fail(TBslFailureKind::ReadFailed, seen.Error, "the read ended with error " + std::to_string(seen.Error));
+      RecordFailure(TBslFailureKind::ReadFailed, seen.Error, "the read ended with error " + std::to_string(seen.Error));
   } else if (!inTime) {
     FLastFailure.Kind = TBslFailureKind::NoAnswer;
     FLastFailure.WaitedMs = FAnswerTimeoutMs;
@@ -222,7 +222,7 @@ bool TBsl::BSL_SendCommand(uint8_t ACommand, const TBytes& AData) {
     packet.insert(packet.end(), AData.begin(), AData.end());
     written = SndPacket(packet);
   } catch (const std::exception& e) {
-    Fail(TBslFailureKind::NotWritten, 0, e.what());
+    RecordFailure(TBslFailureKind::NotWritten, 0, e.what());
   }
   const bool data = ACommand == kBslRxDataBlockFast && AData.size() > kAddressBytes;
   CountReport(written, data ? AData.size() - kAddressBytes : 0);
@@ -245,10 +245,10 @@ bool TBsl::cmd_SendPassword(const TBsl_PasswordData& APassword) {
   const TBslAnswer answer = ParseBslAnswer(reply);
   if (answer.Kind == TBslAnswer::Message && answer.Code == kBslMessageSuccess) return true;
   if (answer.Kind == TBslAnswer::Message) {
-    Fail(TBslFailureKind::Refused);
+    RecordFailure(TBslFailureKind::Refused);
     FLastFailure.Message = answer.Code;
   } else {
-    Fail(TBslFailureKind::BadAnswer);
+    RecordFailure(TBslFailureKind::BadAnswer);
     FLastFailure.Answer = AnswerExcerpt(reply);
   }
   return false;

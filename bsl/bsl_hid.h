@@ -73,9 +73,9 @@ class TBsl {
   bool SndPacket(const TBytes& ATxData);
   // AExpectAnswer false: a missing answer is no failure (Load PC).
   bool RcvPacket(TBytes& ARxData, bool AExpectAnswer = true);
-  void Fail(TBslFailureKind AKind, uint32_t ACode = 0, std::string AReason = {});
+  void RecordFailure(TBslFailureKind AKind, uint32_t ACode = 0, std::string AReason = {});
   // The device's last error as the failure; Gone when it says the device left.
-  void FailFromDevice(TBslFailureKind AKind);
+  void RecordDeviceFailure(TBslFailureKind AKind);
   void CountReport(bool AWritten, size_t ADataBytes);
   void Dummy(uint32_t ErrorCode, uint32_t Count, const TJvOverlapped* Ovl);
   void LogMsg(int32_t AID, TMessageType AType, const std::string& AMessage, TColor AColor);

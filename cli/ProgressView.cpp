@@ -26,7 +26,7 @@ std::string MinutesSeconds(long long ASeconds) {
 
 // The parts of a bar line, from which the widest one that fits is made.
 struct TBarParts {
-  std::string Phase, Amount, Percent, Rate, Left;
+  std::string Stage, Amount, Percent, Rate, Left;
   double Fraction = 0;
 
   std::string Bar(size_t AWidth) const {
@@ -34,7 +34,7 @@ struct TBarParts {
     return "[" + std::string(filled, '#') + std::string(AWidth - filled, '.') + "]";
   }
   std::string Text(size_t ABar, bool ARate, bool ALeft) const {
-    std::string text = Phase + " " + Bar(ABar) + " " + Amount + Percent;
+    std::string text = Stage + " " + Bar(ABar) + " " + Amount + Percent;
     if (ARate && !Rate.empty()) text += "  " + Rate;
     if (ALeft && !Left.empty()) text += "  " + Left;
     return text;
@@ -43,12 +43,12 @@ struct TBarParts {
 
 }  // namespace
 
-std::string ProgressBarText(const std::string& APhase, size_t ADone, size_t ATotal,
+std::string ProgressBarText(const std::string& AStage, size_t ADone, size_t ATotal,
                             std::chrono::milliseconds AElapsed, size_t AWidth) {
   TBarParts parts;
   const size_t done = std::min(ADone, ATotal);
   parts.Fraction = ATotal == 0 ? 1.0 : static_cast<double>(done) / static_cast<double>(ATotal);
-  parts.Phase = APhase;
+  parts.Stage = AStage;
   parts.Amount = KiB(done) + " / " + KiB(ATotal);
   char percent[16];
   std::snprintf(percent, sizeof percent, " %3d%%", static_cast<int>(parts.Fraction * 100.0));
@@ -68,7 +68,7 @@ std::string ProgressBarText(const std::string& APhase, size_t ADone, size_t ATot
   }
   const size_t rest = parts.Text(0, false, false).size();
   if (rest + kMinBarWidth <= room) return parts.Text(std::min(kBarWidth, room - rest), false, false);
-  const std::string shortest = parts.Phase + parts.Percent;
+  const std::string shortest = parts.Stage + parts.Percent;
   return shortest.substr(0, room);
 }
 
@@ -80,7 +80,7 @@ void TProgressView::Step(const std::string&, const std::string& AText) {
 
 void TProgressView::Amount(const std::string&, const std::string& AStage, uint64_t ADone, uint64_t ATotal) {
   if (FQuiet) return;
-  if (!FOpen || FPhase != AStage) Begin(AStage, static_cast<size_t>(ATotal));
+  if (!FOpen || FStage != AStage) Begin(AStage, static_cast<size_t>(ATotal));
   Update(static_cast<size_t>(ADone));
 }
 
@@ -88,9 +88,9 @@ void TProgressView::Waiting(const std::string&, uint64_t ASeconds) {
   if (!FQuiet) Status("waiting for the board: " + std::to_string(ASeconds) + " s left");
 }
 
-void TProgressView::Begin(const std::string& APhase, size_t ATotal) {
+void TProgressView::Begin(const std::string& AStage, size_t ATotal) {
   if (FOpen) Finish();
-  FPhase = APhase;
+  FStage = AStage;
   FTotal = ATotal;
   FDone = 0;
   FTenths = -1;
@@ -161,7 +161,7 @@ void TProgressView::Draw(size_t ADone) {
   if (FTerminal) {
     if (now - FLastDraw < kRedraw && ADone < FTotal) return;
     FLastDraw = now;
-    Redraw(ProgressBarText(FPhase, ADone, FTotal, elapsed, Width()));
+    Redraw(ProgressBarText(FStage, ADone, FTotal, elapsed, Width()));
     FStatus = false;
     FOut.flush();
     return;
@@ -169,6 +169,6 @@ void TProgressView::Draw(size_t ADone) {
   const int tenths = FTotal == 0 ? 10 : static_cast<int>(ADone * 10 / FTotal);
   if (tenths <= FTenths) return;
   FTenths = tenths;
-  FOut << FPhase << ": " << tenths * 10 << "% (" << ADone << " of " << FTotal << " bytes)\n";
+  FOut << FStage << ": " << tenths * 10 << "% (" << ADone << " of " << FTotal << " bytes)\n";
   FOut.flush();
 }

@@ -16,7 +16,7 @@
 // The bar line for ADone of ATotal bytes after AElapsed, without a line
 // end, in at most AWidth - 1 characters (AWidth 0: the full line); what a
 // narrow line cannot hold goes first: time left, rate, then bar width.
-std::string ProgressBarText(const std::string& APhase, size_t ADone, size_t ATotal,
+std::string ProgressBarText(const std::string& AStage, size_t ADone, size_t ATotal,
                             std::chrono::milliseconds AElapsed, size_t AWidth = 0);
 
 // One board's update as a bar per stage, its steps as lines of their own
@@ -34,7 +34,7 @@ class TProgressView : public IBoardView {
   void Amount(const std::string& APort, const std::string& AStage, uint64_t ADone, uint64_t ATotal) override;
   void Waiting(const std::string& APort, uint64_t ASeconds) override;
 
-  void Begin(const std::string& APhase, size_t ATotal);
+  void Begin(const std::string& AStage, size_t ATotal);
   void Update(size_t ADone);
   // Completes the bar (a terminal gets its line end).
   void Finish();
@@ -58,7 +58,7 @@ class TProgressView : public IBoardView {
   bool FQuiet = false;
   bool FOpen = false;
   bool FStatus = false;  // a status line is on the screen
-  std::string FPhase;
+  std::string FStage;
   size_t FTotal = 0;
   size_t FDone = 0;
   int FTenths = -1;   // last tenth printed as a plain line

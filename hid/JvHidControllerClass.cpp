@@ -31,7 +31,7 @@ std::string CreateFailureReason(const EControllerError& AError) {
 
 }  // namespace
 
-struct TJvHidDeviceController::TImpl {
+struct TJvHidDeviceController::TState {
   hid::IHidPlatform* Platform = nullptr;
   void* Owner = nullptr;
   bool Bound = false;
@@ -58,8 +58,8 @@ struct TJvHidDeviceController::TImpl {
 
 // The steps of one pass, over the controller's private state.
 struct TJvPass {
-  TJvHidDeviceController& C;
-  TJvHidDeviceController::TImpl& d;
+  TJvHidDeviceController& FController;
+  TJvHidDeviceController::TState& FState;
 
   std::set<std::string> Skipped;  // paths this pass left out
 
@@ -77,49 +77,49 @@ struct TJvPass {
 // ---- construction and destruction ----
 
 TJvHidDeviceController::TJvHidDeviceController(void* AOwner, hid::IHidPlatform* APlatform)
-    : d(std::make_unique<TImpl>()) {
-  d->Owner = AOwner;
-  d->Platform = APlatform ? APlatform : &hid::OsPlatform();
-  d->Bound = d->Platform->Bind();
-  if (!d->Bound) return;  // inert: no devices, no events
-  d->Guid = d->Platform->HidGuid();
-  d->Platform->WatchChanges([this](int32_t ALParam) { DeviceChangeNotified(ALParam); });
+    : FState(std::make_unique<TState>()) {
+  FState->Owner = AOwner;
+  FState->Platform = APlatform ? APlatform : &hid::OsPlatform();
+  FState->Bound = FState->Platform->Bind();
+  if (!FState->Bound) return;  // inert: no devices, no events
+  FState->Guid = FState->Platform->HidGuid();
+  FState->Platform->WatchChanges([this](int32_t ALParam) { DeviceChangeNotified(ALParam); });
 }
 
 TJvHidDeviceController::~TJvHidDeviceController() {
-  d->Destroying = true;
-  d->OnDeviceChange = nullptr;
+  FState->Destroying = true;
+  FState->OnDeviceChange = nullptr;
   OnEnumerate = nullptr;
   SetOnDeviceUnplug(nullptr);
-  if (d->Bound) d->Platform->UnwatchChanges();
+  if (FState->Bound) FState->Platform->UnwatchChanges();
   std::vector<TDeviceRef> LList;
   {
-    std::lock_guard<std::mutex> LGuard(d->Lock);
-    LList.swap(d->List);
+    std::lock_guard<std::mutex> LGuard(FState->Lock);
+    LList.swap(FState->List);
   }
   for (const TDeviceRef& LDevice : LList) {
     LDevice->Detach();
     if (LDevice->IsCheckedOut()) LDevice->DoUnplug();
   }
   LList.clear();
-  if (d->Bound) d->Platform->Unbind();
+  if (FState->Bound) FState->Platform->Unbind();
 }
 
 // ---- notifications and passes ----
 
 void TJvHidDeviceController::DeviceChangeNotified(int32_t ALParam) {
   // A notification during a pass (a handler let events through) is dropped.
-  if (d->Destroying || d->InDeviceChange.exchange(true)) return;
+  if (FState->Destroying || FState->InDeviceChange.exchange(true)) return;
   struct TClear {
     std::atomic<bool>& F;
     ~TClear() { F = false; }
-  } LClear{d->InDeviceChange};
-  d->LParam = ALParam;
-  TJvPass{*this, *d, {}}.Run();
+  } LClear{FState->InDeviceChange};
+  FState->LParam = ALParam;
+  TJvPass{*this, *FState, {}}.Run();
 }
 
 void TJvPass::Run() {
-  bool LChanged = d.LParam == kFirstPassLParam;
+  bool LChanged = FState.LParam == kFirstPassLParam;
   std::vector<TDeviceRef> LFound = Discover();  // an error here leaves the list as it was
   try {
     LChanged = RemoveGone(LFound) || LChanged;
@@ -130,18 +130,18 @@ void TJvPass::Run() {
     throw;
   }
   Recount();
-  if (LChanged && d.OnDeviceChange) d.OnDeviceChange(&C);
+  if (LChanged && FState.OnDeviceChange) FState.OnDeviceChange(&FController);
 }
 
 std::vector<TDeviceRef> TJvPass::Discover() {
   std::vector<TDeviceRef> LFound;
   std::vector<hid::TDiscoveredInterface> LInterfaces;
-  if (!d.Bound || !d.Platform->Enumerate(LInterfaces)) return LFound;
+  if (!FState.Bound || !FState.Platform->Enumerate(LInterfaces)) return LFound;
   for (const hid::TDiscoveredInterface& LInterface : LInterfaces) {
     TDeviceRef LDevice = CreateDevice(LInterface);
     if (LDevice) LFound.push_back(std::move(LDevice));
   }
-  d.Skipped = Skipped;
+  FState.Skipped = Skipped;
   return LFound;
 }
 
@@ -151,20 +151,20 @@ TDeviceRef TJvPass::CreateDevice(const hid::TDiscoveredInterface& AInterface) {
   LInfo.FDevicePath = AInterface.Path;
   LInfo.FPort = AInterface.Port;
   // What the device's own CheckOut runs: the controller's check-out of it.
-  auto LCheckOut = [&C = C](TJvHidDevice* ADevice) {
-    std::lock_guard<std::mutex> LGuard(C.d->Lock);
-    return C.HandOutLocked(ADevice, ADevice);
+  auto LCheckOut = [&FController = FController](TJvHidDevice* ADevice) {
+    std::lock_guard<std::mutex> LGuard(FController.FState->Lock);
+    return FController.HandOutLocked(ADevice, ADevice);
   };
   for (int LAttempt = 0;; ++LAttempt) {
     try {
-      return TDeviceRef(new TJvHidDevice(std::make_unique<TJvHidPnPInfo>(LInfo), &C, d.Platform,
-                                         d.OnDeviceUnplug, LCheckOut));
+      return TDeviceRef(new TJvHidDevice(std::make_unique<TJvHidPnPInfo>(LInfo), &FController, FState.Platform,
+                                         FState.OnDeviceUnplug, LCheckOut));
     } catch (const EControllerError& LError) {
       const std::string LReason = CreateFailureReason(LError);
       bool LHandled = false;
       bool LRetry = false;
-      if (C.OnDeviceCreateError) {
-        C.OnDeviceCreateError(&C, LInfo, LHandled, LRetry);
+      if (FController.OnDeviceCreateError) {
+        FController.OnDeviceCreateError(&FController, LInfo, LHandled, LRetry);
         if (LRetry && LAttempt < kMaxCreateRetries) continue;
       }
       // One device in a bad state (a broken headset, one being removed)
@@ -179,14 +179,15 @@ void TJvPass::Skip(const TJvHidPnPInfo& AInfo, const std::string& AReason) {
   Skipped.insert(AInfo.FDevicePath);
   // Every hardware change runs a pass: a device that stays broken is
   // reported when it is first met, not at every pass.
-  if (d.Skipped.count(AInfo.FDevicePath) == 0 && C.OnDeviceSkipped) C.OnDeviceSkipped(&C, AInfo, AReason);
+  if (FState.Skipped.count(AInfo.FDevicePath) == 0 && FController.OnDeviceSkipped)
+    FController.OnDeviceSkipped(&FController, AInfo, AReason);
 }
 
 bool TJvPass::RemoveGone(const std::vector<TDeviceRef>& AFound) {
   std::vector<TDeviceRef> LList;
   {
-    std::lock_guard<std::mutex> LGuard(d.Lock);
-    LList = d.List;
+    std::lock_guard<std::mutex> LGuard(FState.Lock);
+    LList = FState.List;
   }
   bool LChanged = false;
   for (auto LIt = LList.rbegin(); LIt != LList.rend(); ++LIt) {
@@ -199,9 +200,9 @@ bool TJvPass::RemoveGone(const std::vector<TDeviceRef>& AFound) {
     if (LPresent) continue;
     LEntry->DoUnplug();
     try {
-      if (C.OnRemoval) {
+      if (FController.OnRemoval) {
         const auto LShow = LEntry->Show();
-        C.OnRemoval(LEntry.get());
+        FController.OnRemoval(LEntry.get());
       }
     } catch (...) {
       DropIfFree(LEntry);  // no unplugged entry stays behind unheld
@@ -215,19 +216,19 @@ bool TJvPass::RemoveGone(const std::vector<TDeviceRef>& AFound) {
 
 void TJvPass::DropIfFree(const TDeviceRef& AEntry) {
   TDeviceRef LDestroyed;  // released after the lock
-  std::lock_guard<std::mutex> LGuard(d.Lock);
-  auto LPos = std::find(d.List.begin(), d.List.end(), AEntry);
-  if (LPos == d.List.end() || AEntry->IsCheckedOut()) return;
+  std::lock_guard<std::mutex> LGuard(FState.Lock);
+  auto LPos = std::find(FState.List.begin(), FState.List.end(), AEntry);
+  if (LPos == FState.List.end() || AEntry->IsCheckedOut()) return;
   LDestroyed = std::move(*LPos);
-  d.List.erase(LPos);
+  FState.List.erase(LPos);
   LDestroyed->Detach();
 }
 
 void TJvPass::DropKnown(std::vector<TDeviceRef>& AFound) {
-  std::lock_guard<std::mutex> LGuard(d.Lock);
+  std::lock_guard<std::mutex> LGuard(FState.Lock);
   for (TDeviceRef& LNew : AFound) {
     const uint32_t LId = LNew->PnPInfo().FDeviceID;
-    const bool LKnown = std::any_of(d.List.begin(), d.List.end(), [LId](const TDeviceRef& E) {
+    const bool LKnown = std::any_of(FState.List.begin(), FState.List.end(), [LId](const TDeviceRef& E) {
       return E->PnPInfo().FDeviceID == LId && E->IsPluggedIn();
     });
     if (!LKnown) continue;
@@ -241,30 +242,30 @@ bool TJvPass::AddArrivals(std::vector<TDeviceRef>& AFound) {
   for (TDeviceRef& LNew : AFound) {
     if (!LNew) continue;
     {
-      std::lock_guard<std::mutex> LGuard(d.Lock);
-      d.List.push_back(LNew);
-      ++d.NumCheckedIn;  // can be checked out while its handler runs
+      std::lock_guard<std::mutex> LGuard(FState.Lock);
+      FState.List.push_back(LNew);
+      ++FState.NumCheckedIn;  // can be checked out while its handler runs
     }
     LChanged = true;
-    if (C.OnArrival) {
+    if (FController.OnArrival) {
       const auto LShow = LNew->Show();
-      C.OnArrival(LNew.get());
+      FController.OnArrival(LNew.get());
     }
   }
   return LChanged;
 }
 
 void TJvPass::Recount() {
-  std::lock_guard<std::mutex> LGuard(d.Lock);
+  std::lock_guard<std::mutex> LGuard(FState.Lock);
   int LOut = 0;
   int LUnplugged = 0;
-  for (const TDeviceRef& LEntry : d.List) {
+  for (const TDeviceRef& LEntry : FState.List) {
     if (LEntry->IsCheckedOut()) ++LOut;
     if (!LEntry->IsPluggedIn()) ++LUnplugged;
   }
-  d.NumCheckedIn = static_cast<int>(d.List.size()) - LOut;
-  d.NumUnplugged = LUnplugged;
-  d.NumCheckedOut = LOut - LUnplugged;
+  FState.NumCheckedIn = static_cast<int>(FState.List.size()) - LOut;
+  FState.NumUnplugged = LUnplugged;
+  FState.NumCheckedOut = LOut - LUnplugged;
 }
 
 // ---- walking the list ----
@@ -272,8 +273,8 @@ void TJvPass::Recount() {
 int TJvHidDeviceController::Enumerate() {
   std::vector<TDeviceRef> LList;
   {
-    std::lock_guard<std::mutex> LGuard(d->Lock);
-    LList = d->List;
+    std::lock_guard<std::mutex> LGuard(FState->Lock);
+    LList = FState->List;
   }
   int LCount = 0;
   for (size_t LIdx = 0; LIdx < LList.size(); ++LIdx) {
@@ -304,8 +305,8 @@ bool TJvHidDeviceController::HandOutLocked(TJvHidDevice* AEntry, TJvHidDevice*& 
   // Unplugged entries are skipped: between a pass's unplug and its removal
   // an entry is neither plugged in nor checked out.
   if (!AEntry->IsPluggedIn() || !AEntry->MarkCheckedOut(true)) return false;
-  ++d->NumCheckedOut;
-  --d->NumCheckedIn;
+  ++FState->NumCheckedOut;
+  --FState->NumCheckedIn;
   HidDev = AEntry;
   return true;
 }
@@ -318,8 +319,8 @@ bool TJvHidDeviceController::CheckOutWhere(TJvHidDevice*& HidDev, const std::fun
   HidDev = nullptr;
   std::vector<TDeviceRef> LList;
   {
-    std::lock_guard<std::mutex> LGuard(d->Lock);
-    LList = d->List;
+    std::lock_guard<std::mutex> LGuard(FState->Lock);
+    LList = FState->List;
   }
   for (const TDeviceRef& LEntry : LList) {
     if (LEntry->IsCheckedOut() || !LEntry->IsPluggedIn()) continue;
@@ -327,8 +328,8 @@ bool TJvHidDeviceController::CheckOutWhere(TJvHidDevice*& HidDev, const std::fun
     {
       const auto LShow = LEntry->Show();
       if (Check && Check(LEntry.get())) {
-        std::lock_guard<std::mutex> LGuard(d->Lock);
-        const bool LListed = std::find(d->List.begin(), d->List.end(), LEntry) != d->List.end();
+        std::lock_guard<std::mutex> LGuard(FState->Lock);
+        const bool LListed = std::find(FState->List.begin(), FState->List.end(), LEntry) != FState->List.end();
         LHanded = LListed && HandOutLocked(LEntry.get(), HidDev);
       }
     }
@@ -340,16 +341,16 @@ bool TJvHidDeviceController::CheckOutWhere(TJvHidDevice*& HidDev, const std::fun
 
 bool TJvHidDeviceController::CheckOut(TJvHidDevice*& HidDev) {
   HidDev = nullptr;
-  std::lock_guard<std::mutex> LGuard(d->Lock);
-  for (const TDeviceRef& LEntry : d->List)
+  std::lock_guard<std::mutex> LGuard(FState->Lock);
+  for (const TDeviceRef& LEntry : FState->List)
     if (HandOutLocked(LEntry.get(), HidDev)) return true;
   return false;
 }
 
 bool TJvHidDeviceController::CheckOutByID(TJvHidDevice*& HidDev, int Vid, int Pid) {
   HidDev = nullptr;
-  std::lock_guard<std::mutex> LGuard(d->Lock);
-  for (const TDeviceRef& LEntry : d->List) {
+  std::lock_guard<std::mutex> LGuard(FState->Lock);
+  for (const TDeviceRef& LEntry : FState->List) {
     const hid::THidAttributes& LAttr = LEntry->Attributes();
     if (LAttr.VendorID != Vid || (Pid != -1 && LAttr.ProductID != Pid)) continue;
     if (HandOutLocked(LEntry.get(), HidDev)) return true;
@@ -359,9 +360,9 @@ bool TJvHidDeviceController::CheckOutByID(TJvHidDevice*& HidDev, int Vid, int Pi
 
 bool TJvHidDeviceController::CheckOutByIndex(TJvHidDevice*& HidDev, int Idx) {
   HidDev = nullptr;
-  std::lock_guard<std::mutex> LGuard(d->Lock);
-  if (Idx < 0 || Idx >= static_cast<int>(d->List.size())) return false;
-  return HandOutLocked(d->List[static_cast<size_t>(Idx)].get(), HidDev);
+  std::lock_guard<std::mutex> LGuard(FState->Lock);
+  if (Idx < 0 || Idx >= static_cast<int>(FState->List.size())) return false;
+  return HandOutLocked(FState->List[static_cast<size_t>(Idx)].get(), HidDev);
 }
 
 void TJvHidDeviceController::CheckIn(TJvHidDevice*& HidDev) {
@@ -369,20 +370,20 @@ void TJvHidDeviceController::CheckIn(TJvHidDevice*& HidDev) {
   CloseAllHandles(HidDev);
   TDeviceRef LDestroyed;  // released after the lock
   {
-    std::lock_guard<std::mutex> LGuard(d->Lock);
-    auto LPos = std::find_if(d->List.begin(), d->List.end(),
+    std::lock_guard<std::mutex> LGuard(FState->Lock);
+    auto LPos = std::find_if(FState->List.begin(), FState->List.end(),
                              [HidDev](const TDeviceRef& E) { return E.get() == HidDev; });
-    if (LPos != d->List.end()) {
+    if (LPos != FState->List.end()) {
       if (HidDev->IsPluggedIn()) {
         if (HidDev->MarkCheckedOut(false)) {
-          --d->NumCheckedOut;
-          ++d->NumCheckedIn;
+          --FState->NumCheckedOut;
+          ++FState->NumCheckedIn;
         }
       } else {
         LDestroyed = std::move(*LPos);
-        d->List.erase(LPos);
+        FState->List.erase(LPos);
         LDestroyed->Detach();
-        --d->NumUnplugged;
+        --FState->NumUnplugged;
       }
     }
   }
@@ -391,47 +392,47 @@ void TJvHidDeviceController::CheckIn(TJvHidDevice*& HidDev) {
 
 // ---- handlers and counters ----
 
-const TNotifyEvent& TJvHidDeviceController::OnDeviceChange() const { return d->OnDeviceChange; }
+const TNotifyEvent& TJvHidDeviceController::OnDeviceChange() const { return FState->OnDeviceChange; }
 
 void TJvHidDeviceController::SetOnDeviceChange(TNotifyEvent AHandler) {
-  const bool LRunPass = AHandler || d->OnDeviceChange;
-  d->OnDeviceChange = std::move(AHandler);
+  const bool LRunPass = AHandler || FState->OnDeviceChange;
+  FState->OnDeviceChange = std::move(AHandler);
   // Handlers cannot be compared, so every real assignment counts as a new one.
-  if (!LRunPass || !d->Bound || d->Destroying || d->InDeviceChange.exchange(true)) return;
+  if (!LRunPass || !FState->Bound || FState->Destroying || FState->InDeviceChange.exchange(true)) return;
   struct TClear {
     std::atomic<bool>& F;
     ~TClear() { F = false; }
-  } LClear{d->InDeviceChange};
-  TJvPass{*this, *d, {}}.Run();
+  } LClear{FState->InDeviceChange};
+  TJvPass{*this, *FState, {}}.Run();
 }
 
-const TJvHidPlugEvent& TJvHidDeviceController::OnDeviceUnplug() const { return d->OnDeviceUnplug; }
+const TJvHidPlugEvent& TJvHidDeviceController::OnDeviceUnplug() const { return FState->OnDeviceUnplug; }
 
 void TJvHidDeviceController::SetOnDeviceUnplug(TJvHidPlugEvent AHandler) {
-  d->OnDeviceUnplug = AHandler;
+  FState->OnDeviceUnplug = AHandler;
   std::vector<TDeviceRef> LList;
   {
-    std::lock_guard<std::mutex> LGuard(d->Lock);
-    LList = d->List;
+    std::lock_guard<std::mutex> LGuard(FState->Lock);
+    LList = FState->List;
   }
   for (const TDeviceRef& LEntry : LList) LEntry->SetOnUnplug(AHandler);
 }
 
 int TJvHidDeviceController::NumCheckedInDevices() const {
-  std::lock_guard<std::mutex> LGuard(d->Lock);
-  return d->NumCheckedIn;
+  std::lock_guard<std::mutex> LGuard(FState->Lock);
+  return FState->NumCheckedIn;
 }
 
 int TJvHidDeviceController::NumCheckedOutDevices() const {
-  std::lock_guard<std::mutex> LGuard(d->Lock);
-  return d->NumCheckedOut;
+  std::lock_guard<std::mutex> LGuard(FState->Lock);
+  return FState->NumCheckedOut;
 }
 
 int TJvHidDeviceController::NumUnpluggedDevices() const {
-  std::lock_guard<std::mutex> LGuard(d->Lock);
-  return d->NumUnplugged;
+  std::lock_guard<std::mutex> LGuard(FState->Lock);
+  return FState->NumUnplugged;
 }
 
 std::string TJvHidDeviceController::HidGuid() const {
-  return d->Guid.empty() ? kFixedHidGuid : d->Guid;
+  return FState->Guid.empty() ? kFixedHidGuid : FState->Guid;
 }

@@ -75,6 +75,6 @@ class TJvHidDeviceController {
   void DeviceChangeNotified(int32_t ALParam);
   void CloseAllHandles(TJvHidDevice* ADevice);
   bool HandOutLocked(TJvHidDevice* AEntry, TJvHidDevice*& HidDev);
-  struct TImpl;
-  std::unique_ptr<TImpl> d;
+  struct TState;
+  std::unique_ptr<TState> FState;
 };

@@ -30,7 +30,7 @@ struct TJvReadState {
   std::thread::id Thread;  // the thread that started the read
 };
 
-struct TJvHidDevice::TImpl {
+struct TJvHidDevice::TState {
   hid::IHidPlatform* Platform = nullptr;
   std::unique_ptr<TJvHidPnPInfo> PnPInfo;
   std::atomic<TJvHidDeviceController*> MyController{nullptr};  // null once detached
@@ -92,15 +92,15 @@ struct TJvHidDevice::TImpl {
 
 // ---- private helpers (ALock / Lock held) ----
 
-bool TJvHidDevice::TImpl::Accessible() const {
+bool TJvHidDevice::TState::Accessible() const {
   return IsPluggedIn && (IsCheckedOut || Enumerated > 0);
 }
 
-hid::TDiscoveredInterface TJvHidDevice::TImpl::Interface() const {
+hid::TDiscoveredInterface TJvHidDevice::TState::Interface() const {
   return {PnPInfo->FDevicePath, PnPInfo->FDeviceID, PnPInfo->FPort};
 }
 
-void TJvHidDevice::TImpl::RecordError(uint32_t ACode, const std::string& AReason) {
+void TJvHidDevice::TState::RecordError(uint32_t ACode, const std::string& AReason) {
   LastError.DevicePath = PnPInfo->FDevicePath;
   LastError.Code = ACode;
   LastError.Reason = AReason;
@@ -108,26 +108,26 @@ void TJvHidDevice::TImpl::RecordError(uint32_t ACode, const std::string& AReason
   LastError.Gone = !IsPluggedIn || Platform->DeviceGoneError(ACode);
 }
 
-void TJvHidDevice::TImpl::RecordError() {
+void TJvHidDevice::TState::RecordError() {
   const hid::TSystemError LError = hid::LastSystemError();
   RecordError(LError.Code, LError.Text);
 }
 
-void TJvHidDevice::TImpl::RecordNotUsable() {
+void TJvHidDevice::TState::RecordNotUsable() {
   if (!IsPluggedIn)
     RecordError(hid::kErrorDeviceNotConnected, "The device is not connected.");
   else
     RecordError(0, "The device is neither checked out nor shown to a handler.");
 }
 
-hid::THidHandle TJvHidDevice::TImpl::OpenHandle(hid::TOpenAccess AAccess) {
+hid::THidHandle TJvHidDevice::TState::OpenHandle(hid::TOpenAccess AAccess) {
   hid::SetLastSystemError(0, {});
   const hid::THidHandle LHandle = Platform->OpenInterface(Interface(), AAccess);
   if (LHandle == hid::kInvalidHandle) RecordError();
   return LHandle;
 }
 
-hid::THidHandle TJvHidDevice::TImpl::OpenSynchronous() {
+hid::THidHandle TJvHidDevice::TState::OpenSynchronous() {
   hid::THidHandle LHandle = OpenHandle(hid::TOpenAccess::ReadWrite);
   HasReadWriteAccess = LHandle != hid::kInvalidHandle;
   // The reason read-write access was refused stays the device's last error.
@@ -135,7 +135,7 @@ hid::THidHandle TJvHidDevice::TImpl::OpenSynchronous() {
   return LHandle;
 }
 
-bool TJvHidDevice::TImpl::OpenFileLocked() {
+bool TJvHidDevice::TState::OpenFileLocked() {
   if (!Accessible() && FileHandle == hid::kInvalidHandle) RecordNotUsable();
   if (Accessible() && FileHandle == hid::kInvalidHandle) {
     FileHandle = OpenSynchronous();
@@ -147,7 +147,7 @@ bool TJvHidDevice::TImpl::OpenFileLocked() {
   return FileHandle != hid::kInvalidHandle;
 }
 
-bool TJvHidDevice::TImpl::OpenReadLocked() {
+bool TJvHidDevice::TState::OpenReadLocked() {
   if (!Accessible()) return false;
   if (ReadHandle == hid::kInvalidHandle) {
     ReadHandle = OpenHandle(hid::TOpenAccess::OverlappedRead);
@@ -159,14 +159,14 @@ bool TJvHidDevice::TImpl::OpenReadLocked() {
   return ReadHandle != hid::kInvalidHandle;
 }
 
-bool TJvHidDevice::TImpl::OpenWriteLocked() {
+bool TJvHidDevice::TState::OpenWriteLocked() {
   if (!Accessible()) return false;
   if (WriteHandle == hid::kInvalidHandle)
     WriteHandle = OpenHandle(hid::TOpenAccess::OverlappedWrite);
   return WriteHandle != hid::kInvalidHandle;
 }
 
-void TJvHidDevice::TImpl::CloseLocked(std::unique_lock<std::mutex>& ALock, hid::THidHandle& AHandle) {
+void TJvHidDevice::TState::CloseLocked(std::unique_lock<std::mutex>& ALock, hid::THidHandle& AHandle) {
   if (AHandle == hid::kInvalidHandle) return;
   Idle.wait(ALock, [this] { return Users == 0; });
   if (AHandle == hid::kInvalidHandle) return;  // closed by another thread meanwhile
@@ -174,12 +174,12 @@ void TJvHidDevice::TImpl::CloseLocked(std::unique_lock<std::mutex>& ALock, hid::
   AHandle = hid::kInvalidHandle;
 }
 
-void TJvHidDevice::TImpl::CloseFileLocked(std::unique_lock<std::mutex>& ALock) {
+void TJvHidDevice::TState::CloseFileLocked(std::unique_lock<std::mutex>& ALock) {
   CloseLocked(ALock, FileHandle);
   NumInputBuffers = 0;
 }
 
-void TJvHidDevice::TImpl::CloseReadLocked(std::unique_lock<std::mutex>& ALock) {
+void TJvHidDevice::TState::CloseReadLocked(std::unique_lock<std::mutex>& ALock) {
   // An outstanding read is aborted first; its completion still reaches the
   // thread that started it, so that thread learns the read failed. The
   // platform may wait there until the read let go of its buffer: not under
@@ -197,13 +197,13 @@ void TJvHidDevice::TImpl::CloseReadLocked(std::unique_lock<std::mutex>& ALock) {
   NumOverlappedBuffers = 0;
 }
 
-void TJvHidDevice::TImpl::CloseAllLocked(std::unique_lock<std::mutex>& ALock) {
+void TJvHidDevice::TState::CloseAllLocked(std::unique_lock<std::mutex>& ALock) {
   CloseFileLocked(ALock);
   CloseReadLocked(ALock);
   CloseLocked(ALock, WriteHandle);
 }
 
-std::string TJvHidDevice::TImpl::CachedString(std::string& ACache, TStringReader AReader) {
+std::string TJvHidDevice::TState::CachedString(std::string& ACache, TStringReader AReader) {
   std::unique_lock<std::mutex> LLock(Lock);
   if (ACache.empty() && OpenFileLocked()) {
     std::string LText;
@@ -221,109 +221,109 @@ TJvHidDevice::TJvHidDevice() {
 
 TJvHidDevice::TJvHidDevice(std::unique_ptr<TJvHidPnPInfo> APnPInfo, TJvHidDeviceController* AController,
                            hid::IHidPlatform* APlatform, TJvHidPlugEvent AOnUnplug, TCheckOutFn ACheckOut)
-    : d(std::make_unique<TImpl>()) {
-  d->PnPInfo = std::move(APnPInfo);
-  d->MyController = AController;
-  d->Platform = APlatform;
-  d->OnUnplug = std::move(AOnUnplug);
-  d->CheckOut = std::move(ACheckOut);
+    : FState(std::make_unique<TState>()) {
+  FState->PnPInfo = std::move(APnPInfo);
+  FState->MyController = AController;
+  FState->Platform = APlatform;
+  FState->OnUnplug = std::move(AOnUnplug);
+  FState->CheckOut = std::move(ACheckOut);
 
-  std::unique_lock<std::mutex> LLock(d->Lock);
-  d->FileHandle = d->OpenSynchronous();
-  if (d->FileHandle == hid::kInvalidHandle) throw EControllerError("Device cannot be opened");
-  d->Attributes.Size = kAttributesSize;
+  std::unique_lock<std::mutex> LLock(FState->Lock);
+  FState->FileHandle = FState->OpenSynchronous();
+  if (FState->FileHandle == hid::kInvalidHandle) throw EControllerError("Device cannot be opened");
+  FState->Attributes.Size = kAttributesSize;
   hid::SetLastSystemError(0, {});  // a refused read-write open is not why identifying fails
-  if (!d->Platform->GetAttributes(d->FileHandle, d->Attributes)) {
-    d->CloseFileLocked(LLock);
+  if (!FState->Platform->GetAttributes(FState->FileHandle, FState->Attributes)) {
+    FState->CloseFileLocked(LLock);
     throw EControllerError("Device cannot be identified");
   }
-  d->CloseFileLocked(LLock);
+  FState->CloseFileLocked(LLock);
 }
 
 TJvHidDevice::~TJvHidDevice() {
-  if (!d) return;
+  if (!FState) return;
   {
-    std::lock_guard<std::mutex> LGuard(d->Read->Lock);
-    ++d->Read->Sequence;  // a completion still queued somewhere is dropped
-    d->Read->Pending = false;
+    std::lock_guard<std::mutex> LGuard(FState->Read->Lock);
+    ++FState->Read->Sequence;  // a completion still queued somewhere is dropped
+    FState->Read->Pending = false;
   }
-  std::unique_lock<std::mutex> LLock(d->Lock);
-  d->OnUnplug = nullptr;
-  d->CloseAllLocked(LLock);
-  d->Preparsed.reset();
+  std::unique_lock<std::mutex> LLock(FState->Lock);
+  FState->OnUnplug = nullptr;
+  FState->CloseAllLocked(LLock);
+  FState->Preparsed.reset();
 }
 
 // ---- opening and closing ----
 
-bool TJvHidDevice::IsAccessible() const { return d->Accessible(); }
+bool TJvHidDevice::IsAccessible() const { return FState->Accessible(); }
 
 bool TJvHidDevice::OpenFile() {
-  std::lock_guard<std::mutex> LGuard(d->Lock);
-  return d->OpenFileLocked();
+  std::lock_guard<std::mutex> LGuard(FState->Lock);
+  return FState->OpenFileLocked();
 }
 
 void TJvHidDevice::CloseFile() {
-  std::unique_lock<std::mutex> LLock(d->Lock);
-  d->CloseFileLocked(LLock);
+  std::unique_lock<std::mutex> LLock(FState->Lock);
+  FState->CloseFileLocked(LLock);
 }
 
 bool TJvHidDevice::OpenFileEx(TJvHidOpenExMode Mode) {
-  std::lock_guard<std::mutex> LGuard(d->Lock);
-  return Mode == omhRead ? d->OpenReadLocked() : d->OpenWriteLocked();
+  std::lock_guard<std::mutex> LGuard(FState->Lock);
+  return Mode == omhRead ? FState->OpenReadLocked() : FState->OpenWriteLocked();
 }
 
 bool TJvHidDevice::OpenReadWrite() {
-  std::unique_lock<std::mutex> LLock(d->Lock);
-  if (!d->Accessible()) {
-    d->RecordNotUsable();
+  std::unique_lock<std::mutex> LLock(FState->Lock);
+  if (!FState->Accessible()) {
+    FState->RecordNotUsable();
     return false;
   }
-  if (d->FileHandle != hid::kInvalidHandle && !d->HasReadWriteAccess) d->CloseFileLocked(LLock);
-  return d->OpenFileLocked() && d->HasReadWriteAccess;
+  if (FState->FileHandle != hid::kInvalidHandle && !FState->HasReadWriteAccess) FState->CloseFileLocked(LLock);
+  return FState->OpenFileLocked() && FState->HasReadWriteAccess;
 }
 
 TJvHidDeviceError TJvHidDevice::LastError() const {
-  std::lock_guard<std::mutex> LGuard(d->Lock);
-  return d->LastError;
+  std::lock_guard<std::mutex> LGuard(FState->Lock);
+  return FState->LastError;
 }
 
 bool TJvHidDevice::IsGoneError(uint32_t ACode) const {
-  return !d->IsPluggedIn || d->Platform->DeviceGoneError(ACode);
+  return !FState->IsPluggedIn || FState->Platform->DeviceGoneError(ACode);
 }
 
 void TJvHidDevice::CloseFileEx(TJvHidOpenExMode Mode) {
-  std::unique_lock<std::mutex> LLock(d->Lock);
+  std::unique_lock<std::mutex> LLock(FState->Lock);
   if (Mode == omhRead)
-    d->CloseReadLocked(LLock);
+    FState->CloseReadLocked(LLock);
   else
-    d->CloseLocked(LLock, d->WriteHandle);
+    FState->CloseLocked(LLock, FState->WriteHandle);
 }
 
 // ---- identity, strings, capabilities ----
 
-const hid::THidAttributes& TJvHidDevice::Attributes() const { return d->Attributes; }
+const hid::THidAttributes& TJvHidDevice::Attributes() const { return FState->Attributes; }
 
 hid::THidCaps TJvHidDevice::Caps() {
   hid::TPreparsedData LData;
   {
-    std::unique_lock<std::mutex> LLock(d->Lock);
-    if (!d->Preparsed && d->OpenFileLocked()) {
-      d->Preparsed = d->Platform->GetPreparsedData(d->FileHandle);
-      d->CloseFileLocked(LLock);
+    std::unique_lock<std::mutex> LLock(FState->Lock);
+    if (!FState->Preparsed && FState->OpenFileLocked()) {
+      FState->Preparsed = FState->Platform->GetPreparsedData(FState->FileHandle);
+      FState->CloseFileLocked(LLock);
     }
-    LData = d->Preparsed;
+    LData = FState->Preparsed;
   }
   hid::THidCaps LCaps{};
-  if (LData && !d->Platform->GetCaps(LData, LCaps)) LCaps = hid::THidCaps{};
+  if (LData && !FState->Platform->GetCaps(LData, LCaps)) LCaps = hid::THidCaps{};
   return LCaps;
 }
 
 std::string TJvHidDevice::VendorName() {
-  return d->CachedString(d->VendorName, &hid::IHidPlatform::GetManufacturerString);
+  return FState->CachedString(FState->VendorName, &hid::IHidPlatform::GetManufacturerString);
 }
 
 std::string TJvHidDevice::ProductName() {
-  return d->CachedString(d->ProductName, &hid::IHidPlatform::GetProductString);
+  return FState->CachedString(FState->ProductName, &hid::IHidPlatform::GetProductString);
 }
 
 // ---- report I/O ----
@@ -331,57 +331,57 @@ std::string TJvHidDevice::ProductName() {
 bool TJvHidDevice::WriteFile(const uint8_t* Report, uint32_t ToWrite, uint32_t& BytesWritten) {
   hid::THidHandle LHandle;
   {
-    std::lock_guard<std::mutex> LGuard(d->Lock);
-    if (!d->OpenFileLocked() || !d->IsPluggedIn) {
-      if (!d->Accessible()) d->RecordNotUsable();
+    std::lock_guard<std::mutex> LGuard(FState->Lock);
+    if (!FState->OpenFileLocked() || !FState->IsPluggedIn) {
+      if (!FState->Accessible()) FState->RecordNotUsable();
       return false;
     }
-    LHandle = d->FileHandle;
-    ++d->Users;  // the handle stays open until this write is over
+    LHandle = FState->FileHandle;
+    ++FState->Users;  // the handle stays open until this write is over
   }
   uint32_t LWritten = 0;
   hid::SetLastSystemError(0, {});
-  bool LOk = d->Platform->Write(LHandle, Report, ToWrite, LWritten);
+  bool LOk = FState->Platform->Write(LHandle, Report, ToWrite, LWritten);
   {
-    std::lock_guard<std::mutex> LGuard(d->Lock);
-    --d->Users;
+    std::lock_guard<std::mutex> LGuard(FState->Lock);
+    --FState->Users;
     // A write the platform completed reached the device, even when the
     // device is reported gone a moment later (an unplug cancels what is
     // still inside the platform, and that fails there).
-    if (!LOk && !d->IsPluggedIn) {
-      d->RecordNotUsable();
+    if (!LOk && !FState->IsPluggedIn) {
+      FState->RecordNotUsable();
     } else if (!LOk) {
-      d->RecordError();
+      FState->RecordError();
     }
   }
-  d->Idle.notify_all();
+  FState->Idle.notify_all();
   BytesWritten = LWritten;
   return LOk;
 }
 
 bool TJvHidDevice::ReadFileEx(uint8_t* Report, uint32_t ToRead, TJvReadCallback CallBack) {
-  std::lock_guard<std::mutex> LGuard(d->Lock);
-  if (!d->OpenReadLocked() || !d->IsPluggedIn) {
-    if (!d->Accessible()) d->RecordNotUsable();
+  std::lock_guard<std::mutex> LGuard(FState->Lock);
+  if (!FState->OpenReadLocked() || !FState->IsPluggedIn) {
+    if (!FState->Accessible()) FState->RecordNotUsable();
     return false;
   }
-  std::shared_ptr<TJvReadState> LState = d->Read;
+  std::shared_ptr<TJvReadState> LState = FState->Read;
   uint64_t LSequence;
   {
     std::lock_guard<std::mutex> LReadGuard(LState->Lock);
     if (LState->Pending) {  // the completion record is still in use
-      d->RecordError(0, "A read is already outstanding on this device.");
+      FState->RecordError(0, "A read is already outstanding on this device.");
       return false;
     }
     LState->Pending = true;
     LSequence = ++LState->Sequence;
     LState->Thread = std::this_thread::get_id();
   }
-  d->OvlRead = TJvOverlapped{};
-  d->OvlRead.hEvent = reinterpret_cast<uintptr_t>(this);
+  FState->OvlRead = TJvOverlapped{};
+  FState->OvlRead.hEvent = reinterpret_cast<uintptr_t>(this);
   // The routine gets its own copy of the record: it may run after this
   // object is gone (it is then dropped) or while the next read starts.
-  auto LCompletion = [LState, LSequence, LOvl = d->OvlRead, CallBack](uint32_t AError,
+  auto LCompletion = [LState, LSequence, LOvl = FState->OvlRead, CallBack](uint32_t AError,
                                                                        uint32_t ACount) {
     {
       std::lock_guard<std::mutex> LReadGuard(LState->Lock);
@@ -392,20 +392,20 @@ bool TJvHidDevice::ReadFileEx(uint8_t* Report, uint32_t ToRead, TJvReadCallback 
     if (CallBack) CallBack(AError, ACount, &LOvl);
   };
   hid::SetLastSystemError(0, {});
-  if (d->Platform->StartRead(d->ReadHandle, Report, ToRead, LCompletion)) return true;
-  d->RecordError();
+  if (FState->Platform->StartRead(FState->ReadHandle, Report, ToRead, LCompletion)) return true;
+  FState->RecordError();
   std::lock_guard<std::mutex> LReadGuard(LState->Lock);
   LState->Pending = false;
   return false;
 }
 
 bool TJvHidDevice::ReadPending() const {
-  std::lock_guard<std::mutex> LGuard(d->Read->Lock);
-  return d->Read->Pending;
+  std::lock_guard<std::mutex> LGuard(FState->Read->Lock);
+  return FState->Read->Pending;
 }
 
 bool TJvHidDevice::WaitForRead(uint32_t ATimeoutMs) {
-  std::shared_ptr<TJvReadState> LState = d->Read;
+  std::shared_ptr<TJvReadState> LState = FState->Read;
   uint64_t LDelivered;
   {
     std::lock_guard<std::mutex> LGuard(LState->Lock);
@@ -417,7 +417,7 @@ bool TJvHidDevice::WaitForRead(uint32_t ATimeoutMs) {
   for (;;) {
     const auto LLeft = std::chrono::duration_cast<std::chrono::milliseconds>(
         LDeadline - std::chrono::steady_clock::now());
-    d->Platform->AlertableWait(static_cast<uint32_t>(std::max<int64_t>(0, LLeft.count())));
+    FState->Platform->AlertableWait(static_cast<uint32_t>(std::max<int64_t>(0, LLeft.count())));
     std::lock_guard<std::mutex> LGuard(LState->Lock);
     if (LState->Delivered != LDelivered) return true;
     if (!LState->Pending || std::chrono::steady_clock::now() >= LDeadline) return false;
@@ -425,7 +425,7 @@ bool TJvHidDevice::WaitForRead(uint32_t ATimeoutMs) {
 }
 
 void TJvHidDevice::CancelRead() {
-  std::shared_ptr<TJvReadState> LState = d->Read;
+  std::shared_ptr<TJvReadState> LState = FState->Read;
   std::thread::id LStarter;
   {
     std::lock_guard<std::mutex> LGuard(LState->Lock);
@@ -434,25 +434,25 @@ void TJvHidDevice::CancelRead() {
   }
   hid::THidHandle LHandle;
   {
-    std::lock_guard<std::mutex> LGuard(d->Lock);
-    LHandle = d->ReadHandle;
-    if (LHandle != hid::kInvalidHandle) ++d->Users;  // kept open, without holding the lock
+    std::lock_guard<std::mutex> LGuard(FState->Lock);
+    LHandle = FState->ReadHandle;
+    if (LHandle != hid::kInvalidHandle) ++FState->Users;  // kept open, without holding the lock
   }
   if (LHandle != hid::kInvalidHandle) {
     // A platform may wait here until the read has let go of its buffer;
     // an unplug on the main thread must not wait behind that.
-    d->Platform->CancelRead(LHandle);
+    FState->Platform->CancelRead(LHandle);
     {
-      std::lock_guard<std::mutex> LGuard(d->Lock);
-      --d->Users;
+      std::lock_guard<std::mutex> LGuard(FState->Lock);
+      --FState->Users;
     }
-    d->Idle.notify_all();
+    FState->Idle.notify_all();
   }
   if (LStarter == std::this_thread::get_id()) {
     // Deliver the abort completion here and now.
     const auto LDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kCancelWaitMs);
     while (ReadPending() && std::chrono::steady_clock::now() < LDeadline)
-      d->Platform->AlertableWait(kCancelSliceMs);
+      FState->Platform->AlertableWait(kCancelSliceMs);
   }
   std::lock_guard<std::mutex> LGuard(LState->Lock);
   if (LState->Pending) {
@@ -462,82 +462,82 @@ void TJvHidDevice::CancelRead() {
 }
 
 void TJvHidDevice::FlushQueue() {
-  std::lock_guard<std::mutex> LGuard(d->Lock);
-  if (d->ReadHandle != hid::kInvalidHandle) d->Platform->FlushQueue(d->ReadHandle);
+  std::lock_guard<std::mutex> LGuard(FState->Lock);
+  if (FState->ReadHandle != hid::kInvalidHandle) FState->Platform->FlushQueue(FState->ReadHandle);
 }
 
 // ---- check-out, queue lengths, unplug ----
 
-bool TJvHidDevice::CheckOut() { return d->MyController && d->CheckOut(this); }
+bool TJvHidDevice::CheckOut() { return FState->MyController && FState->CheckOut(this); }
 
-void TJvHidDevice::Detach() { d->MyController = nullptr; }
+void TJvHidDevice::Detach() { FState->MyController = nullptr; }
 
-bool TJvHidDevice::MarkCheckedOut(bool AOut) { return d->IsCheckedOut.exchange(AOut) != AOut; }
+bool TJvHidDevice::MarkCheckedOut(bool AOut) { return FState->IsCheckedOut.exchange(AOut) != AOut; }
 
 void TJvHidDevice::SetOnUnplug(TJvHidPlugEvent AHandler) {
-  std::lock_guard<std::mutex> LGuard(d->Lock);
-  d->OnUnplug = std::move(AHandler);
+  std::lock_guard<std::mutex> LGuard(FState->Lock);
+  FState->OnUnplug = std::move(AHandler);
 }
 
 TJvHidDevice::TShowGuard TJvHidDevice::Show() {
-  ++d->Enumerated;
-  return TShowGuard(this, [](TJvHidDevice* ADevice) { --ADevice->d->Enumerated; });
+  ++FState->Enumerated;
+  return TShowGuard(this, [](TJvHidDevice* ADevice) { --ADevice->FState->Enumerated; });
 }
 
 uint32_t TJvHidDevice::NumInputBuffers() const {
-  std::lock_guard<std::mutex> LGuard(d->Lock);
-  return d->NumInputBuffers;
+  std::lock_guard<std::mutex> LGuard(FState->Lock);
+  return FState->NumInputBuffers;
 }
 
 void TJvHidDevice::SetNumInputBuffers(uint32_t Value) {
-  std::lock_guard<std::mutex> LGuard(d->Lock);
-  if (Value == d->NumInputBuffers || !d->OpenFileLocked()) return;
-  d->Platform->SetNumInputBuffers(d->FileHandle, Value);
-  if (!d->Platform->GetNumInputBuffers(d->FileHandle, d->NumInputBuffers)) d->NumInputBuffers = 0;
+  std::lock_guard<std::mutex> LGuard(FState->Lock);
+  if (Value == FState->NumInputBuffers || !FState->OpenFileLocked()) return;
+  FState->Platform->SetNumInputBuffers(FState->FileHandle, Value);
+  if (!FState->Platform->GetNumInputBuffers(FState->FileHandle, FState->NumInputBuffers)) FState->NumInputBuffers = 0;
 }
 
 uint32_t TJvHidDevice::NumOverlappedBuffers() const {
-  std::lock_guard<std::mutex> LGuard(d->Lock);
-  return d->NumOverlappedBuffers;
+  std::lock_guard<std::mutex> LGuard(FState->Lock);
+  return FState->NumOverlappedBuffers;
 }
 
 void TJvHidDevice::SetNumOverlappedBuffers(uint32_t Value) {
-  std::lock_guard<std::mutex> LGuard(d->Lock);
-  if (Value == d->NumOverlappedBuffers || !d->OpenReadLocked()) return;
-  d->Platform->SetNumInputBuffers(d->ReadHandle, Value);
-  if (!d->Platform->GetNumInputBuffers(d->ReadHandle, d->NumOverlappedBuffers))
-    d->NumOverlappedBuffers = 0;
+  std::lock_guard<std::mutex> LGuard(FState->Lock);
+  if (Value == FState->NumOverlappedBuffers || !FState->OpenReadLocked()) return;
+  FState->Platform->SetNumInputBuffers(FState->ReadHandle, Value);
+  if (!FState->Platform->GetNumInputBuffers(FState->ReadHandle, FState->NumOverlappedBuffers))
+    FState->NumOverlappedBuffers = 0;
 }
 
 void TJvHidDevice::DoUnplug() {
   TJvHidPlugEvent LHandler;
   {
-    std::unique_lock<std::mutex> LLock(d->Lock);
-    d->IsPluggedIn = false;  // no new call starts from here on
+    std::unique_lock<std::mutex> LLock(FState->Lock);
+    FState->IsPluggedIn = false;  // no new call starts from here on
     // Calls already inside the platform are aborted, then waited for.
-    for (hid::THidHandle LHandle : {d->FileHandle, d->ReadHandle, d->WriteHandle})
-      if (LHandle != hid::kInvalidHandle) d->Platform->CancelIo(LHandle);
-    d->CloseAllLocked(LLock);
-    LHandler = std::move(d->OnUnplug);
-    d->OnUnplug = nullptr;
+    for (hid::THidHandle LHandle : {FState->FileHandle, FState->ReadHandle, FState->WriteHandle})
+      if (LHandle != hid::kInvalidHandle) FState->Platform->CancelIo(LHandle);
+    FState->CloseAllLocked(LLock);
+    LHandler = std::move(FState->OnUnplug);
+    FState->OnUnplug = nullptr;
   }
   if (LHandler) LHandler(this);
 }
 
 // ---- read-only state ----
 
-const TJvHidPnPInfo& TJvHidDevice::PnPInfo() const { return *d->PnPInfo; }
-bool TJvHidDevice::IsPluggedIn() const { return d->IsPluggedIn; }
-bool TJvHidDevice::IsCheckedOut() const { return d->IsCheckedOut; }
+const TJvHidPnPInfo& TJvHidDevice::PnPInfo() const { return *FState->PnPInfo; }
+bool TJvHidDevice::IsPluggedIn() const { return FState->IsPluggedIn; }
+bool TJvHidDevice::IsCheckedOut() const { return FState->IsCheckedOut; }
 
 bool TJvHidDevice::HasReadWriteAccess() const {
-  std::lock_guard<std::mutex> LGuard(d->Lock);
-  return d->HasReadWriteAccess;
+  std::lock_guard<std::mutex> LGuard(FState->Lock);
+  return FState->HasReadWriteAccess;
 }
 
 hid::THidHandle TJvHidDevice::HidFileHandle() const {
-  std::lock_guard<std::mutex> LGuard(d->Lock);
-  return d->FileHandle;
+  std::lock_guard<std::mutex> LGuard(FState->Lock);
+  return FState->FileHandle;
 }
 
-TJvHidDeviceController* TJvHidDevice::MyController() const { return d->MyController; }
+TJvHidDeviceController* TJvHidDevice::MyController() const { return FState->MyController; }

@@ -134,7 +134,7 @@ class TJvHidDevice {
   using TShowGuard = std::unique_ptr<TJvHidDevice, void (*)(TJvHidDevice*)>;
   [[nodiscard]] TShowGuard Show();
 
-  struct TImpl;
-  std::unique_ptr<TImpl> d;
+  struct TState;
+  std::unique_ptr<TState> FState;
 };
 

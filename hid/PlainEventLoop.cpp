@@ -52,8 +52,8 @@ void TPlainEventLoop::RunFor(uint32_t ATimeoutMs) {
 void TPlainEventLoop::Guarded(const std::function<void()>& AFn) {
   try {
     AFn();
-  } catch (const std::exception& E) {
-    ReportUnhandledError(E.what());
+  } catch (const std::exception& LError) {
+    ReportUnhandledError(LError.what());
   } catch (...) {
     ReportUnhandledError("Unknown error");
   }

@@ -44,8 +44,8 @@ LRESULT CALLBACK TNotifyWindow::WindowProc(HWND AWindow, UINT AMessage, WPARAM A
     // An error must not unwind through the system's window procedure.
     try {
       LSelf->FNotify(static_cast<int32_t>(ALParam));
-    } catch (const std::exception& E) {
-      ReportUnhandledError(E.what());
+    } catch (const std::exception& LError) {
+      ReportUnhandledError(LError.what());
     } catch (...) {
       ReportUnhandledError("Unknown error");
     }

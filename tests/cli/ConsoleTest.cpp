@@ -197,7 +197,7 @@ TEST(KestrovaFlashConsole, FailureSetsTheExitStatus) {
 
 // In an 80- and a 40-column terminal no line is longer than the terminal is
 // wide (so nothing wraps into a staircase); the wait for the board counts
-// down and verification shows as a phase of its own.
+// down and verification shows as a stage of its own.
 TEST(KestrovaFlashConsole, EveryLineFitsTheTerminal) {
   clitest::TImageFolder images(2000);
   for (int columns : {80, 40}) {
