@@ -57,6 +57,13 @@ constexpr TRow kRows[] = {
 
 }  // namespace
 
+std::string OneLine(std::string AText) {
+  for (char& c : AText)
+    if (c == '\n') c = ' ';
+  while (!AText.empty() && (AText.back() == '.' || AText.back() == ' ')) AText.pop_back();
+  return AText;
+}
+
 std::string AdviceFor(TExitCode ACode) {
   for (const TRow& row : kRows)
     if (row.Code == ACode) return row.Advice;

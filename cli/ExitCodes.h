@@ -31,5 +31,8 @@ TExitCode ExitCodeOf(const update::TUpdateOutcome& AOutcome);
 // What the technician should do about a failure that is not an update's
 // outcome (an update's outcome says it itself), in one line.
 std::string AdviceFor(TExitCode ACode);
+// A text written for a message box (it may hold several lines) as one line
+// of output, without its closing full stop.
+std::string OneLine(std::string AText);
 // The table for --help and the README.
 std::string ExitCodeTable();

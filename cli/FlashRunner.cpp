@@ -40,14 +40,6 @@ std::string RetryCommand(const std::vector<std::string>& AArgs, const std::vecto
   return CommandLineText(args);
 }
 
-// One line: texts written for a message box may hold several.
-std::string OneLine(std::string AText) {
-  for (char& c : AText)
-    if (c == '\n') c = ' ';
-  while (!AText.empty() && (AText.back() == '.' || AText.back() == ' ')) AText.pop_back();
-  return AText;
-}
-
 }  // namespace
 
 TFlashRunner::TFlashRunner(TCliOptions AOptions, TCliConsole AConsole, hid::IHidPlatform* APlatform)

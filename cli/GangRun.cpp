@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ExitCodes.h"
 #include "UpdateCauseText.h"
 
 namespace {
@@ -64,7 +65,7 @@ class TGang {
       text = "cancelled after " + update::TookText(outcome.Seconds);
     } else {
       FEnd.Failed.push_back(AEnd.Port);
-      text = "FAILED: " + update::CauseLine(outcome);
+      text = "FAILED: " + OneLine(update::CauseLine(outcome));
     }
     FSetup.View.Result(AEnd.Port, text);
     if (FSetup.Log) FSetup.Log->Write("[" + update::PortText(AEnd.Port) + "] " + text);

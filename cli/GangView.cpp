@@ -25,7 +25,7 @@ TGangView::TGangView(std::ostream& AOut, bool ATerminal, std::function<int()> AC
 void TGangView::Step(const std::string& APort, const std::string& AText) {
   std::lock_guard<std::mutex> lock(FLock);
   TRow& row = FRows[APort];
-  row.Stage = AText;
+  row.Step = AText;
   row.Progress.clear();
   row.Result.clear();
   FChanged = true;
@@ -112,7 +112,7 @@ std::string TGangView::RowText(const std::string& APort, const TRow& ARow) const
   std::string text = update::PortText(APort);
   text.resize(std::max(text.size() + 1, kPortColumn), ' ');
   if (!ARow.Result.empty()) return text + ARow.Result;
-  text += ARow.Stage;
+  text += ARow.Step;
   if (!ARow.Progress.empty()) text += ": " + ARow.Progress;
   return text;
 }

@@ -35,7 +35,7 @@ class TGangView : public IBoardView {
 
  private:
   struct TRow {
-    std::string Stage;
+    std::string Step;
     std::string Progress;
     std::string Result;
   };

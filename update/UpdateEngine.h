@@ -81,8 +81,7 @@ struct TUpdateOptions {
   // SeveralBoards before anything is sent). The board that comes back
   // under the RAM loader is taken at the same port.
   std::string Port;
-  // Boards to leave alone besides those that are not under their loader
-  // (null: none).
+  // Only boards under their loader that this accepts (null: every one).
   TBoardTest Take;
   // Asked right after the check-out, before anything is sent: false with
   // the technician's text (device node, the system's reason, the fix) in
