@@ -25,7 +25,7 @@ class TUtf8Console {
   TUtf8Console& operator=(const TUtf8Console&) = delete;
 
  private:
-  unsigned FPreviousCodePage = 0;  // Windows: the console's, set back at the end
+  [[maybe_unused]] unsigned FPreviousCodePage = 0;  // Windows: the console's, set back at the end
 };
 
 // Columns of the terminal (console window) that standard output shows on;
