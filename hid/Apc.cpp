@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "ThreadLocals.h"
+
 namespace hid {
 
 void TApcQueue::Queue(std::function<void()> AFn) {
@@ -39,6 +41,12 @@ size_t TApcQueue::Pending() const {
   std::lock_guard<std::mutex> LGuard(FLock);
   return FWork.size();
 }
+
+namespace {
+
+const TThreadLocalsSafe kThreadLocalsSafe;
+
+}  // namespace
 
 std::shared_ptr<TApcQueue> CurrentThreadApcQueue() {
   thread_local std::shared_ptr<TApcQueue> LQueue = std::make_shared<TApcQueue>();

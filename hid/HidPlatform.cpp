@@ -6,6 +6,8 @@
 #include <iostream>
 #include <mutex>
 
+#include "ThreadLocals.h"
+
 namespace hid {
 namespace {
 
@@ -15,6 +17,7 @@ std::mutex GErrorHandlerLock;
 TUnhandledErrorHandler GErrorHandler;
 
 thread_local TSystemError GLastError;
+const TThreadLocalsSafe kThreadLocalsSafe;
 
 }  // namespace
 

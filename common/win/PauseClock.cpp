@@ -10,6 +10,7 @@
 #include <atomic>
 
 #include "PauseClock.h"
+#include "ThreadLocals.h"
 
 namespace pacing::backend {
 
@@ -66,6 +67,7 @@ class TThreadTimer {
 };
 
 thread_local TThreadTimer tTimer;
+const TThreadLocalsSafe kThreadLocalsSafe;
 
 }  // namespace
 

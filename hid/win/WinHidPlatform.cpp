@@ -6,6 +6,7 @@
 #include "CfgMgr.h"
 #include "Hid.h"
 #include "JvSetupApi.h"
+#include "ThreadLocals.h"
 #include "UsbLocation.h"
 
 namespace hid::win {
@@ -105,6 +106,8 @@ DWORD AccessFor(TOpenAccess AAccess) {
   }
   return 0;
 }
+
+const TThreadLocalsSafe kThreadLocalsSafe;
 
 // The event a thread's writes wait on, one per thread.
 HANDLE WriteEvent() {
