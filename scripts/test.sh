@@ -9,7 +9,18 @@
 # purged, and the Windows zip unpacked and run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Each stage's time, for the closing summary: "timed NAME" after a stage
+# ends names what ran since the last one.
+times_file=$(mktemp)
+stage_began=$SECONDS
+run_began=$SECONDS
+timed() {
+  local took=$((SECONDS - stage_began))
+  printf '  %-44s %3dm %02ds\n' "$1" $((took / 60)) $((took % 60)) >>"$times_file"
+  stage_began=$SECONDS
+}
 bash scripts/setup.sh
+timed "set-up (Debian packages)"
 
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
@@ -26,7 +37,9 @@ run_ctest() {
 
 cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_WERROR=ON
 cmake --build build/test -j "$jobs"
+timed "native build"
 run_ctest --test-dir build/test --output-on-failure -j "$jobs" || status=1
+timed "native tests"
 
 # The Debian package: built in a tree configured for installation, checked
 # by lintian and the validators, installed, run, and purged
@@ -38,6 +51,7 @@ if ! bash scripts/package-check.sh >build/package-check.log 2>&1; then
 fi
 package_result=$(grep '^Package: ' build/package-check.log | tail -1 || echo "Package: FAILED (see build/package-check.log)")
 echo "$package_result in $((SECONDS - package_start)) s" | tee -a "$labelled"
+timed "package: build, check, install, run, purge"
 
 # HID device access under ThreadSanitizer: the worker's check-out and
 # check-in against the main thread's passes, reads against unplugs; and the
@@ -49,8 +63,10 @@ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_W
   -DKESTROVA_GUI=OFF -DKESTROVA_ONLY="common;hid;sim;bsl" \
   -DCMAKE_CXX_FLAGS="-fsanitize=thread" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread"
 cmake --build build/tsan -j "$jobs"
+timed "ThreadSanitizer build"
 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/hid/tsan.supp" \
   run_ctest --test-dir build/tsan --output-on-failure -j "$jobs" || status=1
+timed "ThreadSanitizer tests"
 
 # ---- AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzz targets ----
 # The whole native tree once more, built by clang with ASan and UBSan and
@@ -61,11 +77,13 @@ cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_W
   -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=undefined -fno-omit-frame-pointer" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined"
 cmake --build build/asan -j "$jobs"
+timed "ASan+UBSan build (with the fuzz targets)"
 export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 run_ctest --test-dir build/asan --output-on-failure -j "$jobs" || status=1
 echo "ASan+UBSan: $(grep -E 'tests passed, [0-9]+ tests? failed' "$summaries" | tail -1)" >>"$labelled"
+timed "ASan+UBSan tests"
 
 # Each fuzz target for 30 s from its seeds, the corpus it grows kept in the
 # build tree for the next run; then the RTF corpus read back by unrtf too.
@@ -96,6 +114,7 @@ else
   status=1
 fi
 unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
+timed "fuzz targets (4 x 30 s, the RTF corpus through unrtf)"
 # ---- end of the sanitizer and fuzz runs ----
 
 # Windows: GoogleTest from Debian's sources, then the device layers, the
@@ -116,6 +135,7 @@ if [ ! -f "$gtest_prefix/lib/cmake/GTest/GTestConfig.cmake" ]; then
   cmake --build build/mingw-gtest/build -j "$jobs"
   cmake --install build/mingw-gtest/build
 fi
+timed "Windows: GoogleTest for mingw-w64 (once)"
 export KESTROVA_WINEPREFIX="$PWD/build/wineprefix"
 if [ ! -f "$KESTROVA_WINEPREFIX/system.reg" ]; then
   WINEPREFIX="$KESTROVA_WINEPREFIX" WINEDEBUG=-all /usr/lib/wine/wine64 wineboot -i
@@ -130,13 +150,16 @@ if ! grep -qs '^"Enable SDL"=dword:00000000' "$KESTROVA_WINEPREFIX/system.reg"; 
     reg add 'HKLM\System\CurrentControlSet\Services\winebus' /v 'Enable SDL' /t REG_DWORD /d 0 /f
   WINEPREFIX="$KESTROVA_WINEPREFIX" /usr/lib/wine/wineserver -w
 fi
+timed "Windows: the Wine prefix (once)"
 cmake -S . -B build/mingw -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_WERROR=ON \
   -DKESTROVA_GUI=OFF -DKESTROVA_ONLY="common;settings;hid;sim;bsl;update;cli;log;runner;wine;bench" \
   -DKESTROVA_TEST_ONLY="common;settings;hid;sim;cli;runner;wine" \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DGTest_DIR="$gtest_prefix/lib/cmake/GTest" \
   -DKESTROVA_WINE_BOARD="$PWD/build/test/tests/wine/wine_hid_board"
 cmake --build build/mingw -j "$jobs"
+timed "Windows: mingw-w64 build"
 run_ctest --test-dir build/mingw --output-on-failure || status=1
+timed "Windows: tests under Wine"
 # The Windows zip, unpacked and run as a bench would.
 if (cd build/mingw && cpack -G ZIP >/dev/null) && bash scripts/windows-zip-check.sh build/mingw; then
   echo "Windows zip: passed" | tee -a "$labelled"
@@ -146,7 +169,12 @@ else
 fi
 # Leave no Wine server behind.
 WINEPREFIX="$KESTROVA_WINEPREFIX" /usr/lib/wine/wineserver -k || true
+timed "Windows: the zip unpacked and run"
 
+echo "Stage times:"
+cat "$times_file"
+total=$((SECONDS - run_began))
+printf '  %-44s %3dm %02ds\n' "the whole run" $((total / 60)) $((total % 60))
 cat "$labelled"
 # "N% tests passed, F tests failed out of T" of every run, added up; each
 # fuzz run, the package check and the Windows zip count as one test each.
@@ -154,5 +182,5 @@ awk 'FILENAME == ARGV[1] && /tests passed, [0-9]+ tests? failed out of/ { failed
      /^(Fuzz .*|Package|Windows zip): passed/ { total += 1 }
      /^(Fuzz .*|Package|Windows zip): FAILED/ { total += 1; failed += 1 }
      END { printf "Total: %d passed, %d failed\n", total - failed, failed }' "$summaries" "$labelled"
-rm -f "$summaries" "$labelled"
+rm -f "$summaries" "$labelled" "$times_file"
 exit "$status"
