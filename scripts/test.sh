@@ -69,10 +69,12 @@ TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/hid/tsan.supp" \
 timed "ThreadSanitizer tests"
 
 # ---- AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzz targets ----
-# The whole native tree once more, built by clang with ASan and UBSan and
-# leak checking at exit; the same build holds the libFuzzer targets.
+# The whole native tree once more but for the benchmarks and tools (no test
+# runs them), built by clang with ASan and UBSan and leak checking at exit;
+# the same build holds the libFuzzer targets.
 # fuzzer-no-link: coverage for the fuzz targets; the tests ignore it.
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_WERROR=ON \
+  -DKESTROVA_ONLY="common;settings;hid;sim;bsl;update;cli;log;resources;app;runner;wine;fuzz;soak" \
   -DCMAKE_CXX_COMPILER=clang++ -DKESTROVA_FUZZ=ON \
   -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=undefined -fno-omit-frame-pointer" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined"
@@ -86,23 +88,36 @@ echo "ASan+UBSan: $(grep -E 'tests passed, [0-9]+ tests? failed' "$summaries" | 
 timed "ASan+UBSan tests"
 
 # Each fuzz target for 30 s from its seeds, the corpus it grows kept in the
-# build tree for the next run; then the RTF corpus read back by unrtf too.
-for target in fuzz_settings fuzz_titxt fuzz_descriptor fuzz_rtf; do
-  corpus="build/asan/fuzz-corpus/$target"
+# build tree for the next run, two at a time (a fuzzer keeps to one core);
+# then the RTF corpus read back by unrtf too.
+fuzz() {
+  local target=$1 corpus="build/asan/fuzz-corpus/$1"
   mkdir -p "$corpus"
-  options=(-max_total_time=30 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
-           -artifact_prefix="build/asan/$target-")
+  local options=(-max_total_time=30 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
+                 -artifact_prefix="build/asan/$target-")
   if [ -f "tests/fuzz/$target.dict" ]; then options+=(-dict="tests/fuzz/$target.dict"); fi
-  fuzz_log="build/asan/$target.log"
-  if "build/asan/tests/fuzz/$target" "${options[@]}" "$corpus" "tests/fuzz/corpus/$target" \
-       >"$fuzz_log" 2>&1; then
-    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$fuzz_log")
-    echo "Fuzz $target: passed, $runs runs in 30 s" | tee -a "$labelled"
-  else
-    tail -n 40 "$fuzz_log"
-    echo "Fuzz $target: FAILED (input and trace in $fuzz_log)" | tee -a "$labelled"
-    status=1
-  fi
+  "build/asan/tests/fuzz/$target" "${options[@]}" "$corpus" "tests/fuzz/corpus/$target" \
+    >"build/asan/$target.log" 2>&1
+}
+for pair in "fuzz_settings fuzz_titxt" "fuzz_descriptor fuzz_rtf"; do
+  read -r first second <<<"$pair"
+  fuzz "$first" & first_pid=$!
+  fuzz "$second" & second_pid=$!
+  first_failed=0; second_failed=0
+  wait "$first_pid" || first_failed=1
+  wait "$second_pid" || second_failed=1
+  for result in "$first $first_failed" "$second $second_failed"; do
+    read -r target failed <<<"$result"
+    fuzz_log="build/asan/$target.log"
+    if [ "$failed" = 0 ]; then
+      runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$fuzz_log")
+      echo "Fuzz $target: passed, $runs runs in 30 s" | tee -a "$labelled"
+    else
+      tail -n 40 "$fuzz_log"
+      echo "Fuzz $target: FAILED (input and trace in $fuzz_log)" | tee -a "$labelled"
+      status=1
+    fi
+  done
 done
 if KESTROVA_FUZZ_UNRTF=1 build/asan/tests/fuzz/fuzz_rtf -runs=0 -artifact_prefix=build/asan/fuzz_rtf-unrtf- \
      build/asan/fuzz-corpus/fuzz_rtf \
@@ -114,7 +129,7 @@ else
   status=1
 fi
 unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
-timed "fuzz targets (4 x 30 s, the RTF corpus through unrtf)"
+timed "fuzz targets (4 x 30 s, two at a time; unrtf)"
 # ---- end of the sanitizer and fuzz runs ----
 
 # Windows: GoogleTest from Debian's sources, then the device layers, the
