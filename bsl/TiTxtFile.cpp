@@ -30,12 +30,6 @@ std::vector<std::string> SplitTiTxtLines(const std::string& AText) {
   return lines;
 }
 
-bool TiTxtFileExists(const std::string& AFileName) {
-  std::error_code error;
-  const auto status = std::filesystem::status(Utf8ToPath(AFileName), error);  // follows links
-  return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
-}
-
 std::string TiTxtFileProblem(const std::string& AFileName) {
   std::error_code error;
   const auto status = std::filesystem::status(Utf8ToPath(AFileName), error);  // follows links

@@ -1,5 +1,5 @@
 // Reading an image file into its lines, the same way for the image check,
-// the flasher and the simulated board.
+// the image writer and the simulated board.
 #pragma once
 
 #include <stdexcept>
@@ -8,9 +8,6 @@
 
 // Lines end in CR LF, LF or CR; a final line end opens no extra line.
 std::vector<std::string> SplitTiTxtLines(const std::string& AText);
-
-// True when AFileName names a file (a link is followed), not a folder.
-bool TiTxtFileExists(const std::string& AFileName);
 
 // Why AFileName cannot be read as an image file before it is opened: it
 // does not exist, or it is a folder (the system's reason); empty when it

@@ -239,6 +239,30 @@ class TImageChecker {
   TWrittenSet FWritten;
 };
 
+// The lines of AFileName, and its bytes as read into AText. A missing,
+// unreadable, binary or too large file is refused (line 0).
+std::vector<std::string> ReadTiTxtImageLines(const std::string& AFileName, std::string& AText) {
+  if (const std::string problem = TiTxtFileProblem(AFileName); !problem.empty())
+    throw ETiTxtImageError(AFileName, 0, problem);
+  const long long size = TiTxtFileSize(AFileName);
+  if (size > static_cast<long long>(kTiTxtMaxFileSize))
+    throw ETiTxtImageError(AFileName, 0,
+                           "the file is too large for an image (" + std::to_string(size) + " bytes)");
+  std::string text;
+  try {
+    text = ReadTiTxtFile(AFileName);
+  } catch (const ETiTxtFileError& e) {
+    throw ETiTxtImageError(AFileName, 0, "the file cannot be read: " + e.Reason());
+  }
+  // TI-TXT is plain text: a zero byte says the file is something else.
+  if (const size_t zero = text.find('\0'); zero != std::string::npos)
+    throw ETiTxtImageError(AFileName, 0,
+                           "the file holds binary data (a zero byte at offset " + std::to_string(zero) +
+                               "), not TI-TXT text");
+  AText = text;
+  return SplitTiTxtLines(text);
+}
+
 }  // namespace
 
 int TTiTxtSection::LineOf(uint32_t AAddress) const {
@@ -316,31 +340,9 @@ TTiTxtImage CheckTiTxtImage(const std::vector<std::string>& ALines, TTiTxtImageK
   return TImageChecker(AKind, AFileName).Check(ALines);
 }
 
-std::vector<std::string> ReadTiTxtImageLines(const std::string& AFileName, std::string* AText) {
-  if (const std::string problem = TiTxtFileProblem(AFileName); !problem.empty())
-    throw ETiTxtImageError(AFileName, 0, problem);
-  const long long size = TiTxtFileSize(AFileName);
-  if (size > static_cast<long long>(kTiTxtMaxFileSize))
-    throw ETiTxtImageError(AFileName, 0,
-                           "the file is too large for an image (" + std::to_string(size) + " bytes)");
-  std::string text;
-  try {
-    text = ReadTiTxtFile(AFileName);
-  } catch (const ETiTxtFileError& e) {
-    throw ETiTxtImageError(AFileName, 0, "the file cannot be read: " + e.Reason());
-  }
-  // TI-TXT is plain text: a zero byte says the file is something else.
-  if (const size_t zero = text.find('\0'); zero != std::string::npos)
-    throw ETiTxtImageError(AFileName, 0,
-                           "the file holds binary data (a zero byte at offset " + std::to_string(zero) +
-                               "), not TI-TXT text");
-  if (AText != nullptr) *AText = text;
-  return SplitTiTxtLines(text);
-}
-
 TTiTxtImage ReadTiTxtImage(const std::string& AFileName, TTiTxtImageKind AKind) {
   std::string text;
-  TTiTxtImage image = CheckTiTxtImage(ReadTiTxtImageLines(AFileName, &text), AKind, AFileName);
+  TTiTxtImage image = CheckTiTxtImage(ReadTiTxtImageLines(AFileName, text), AKind, AFileName);
   image.Sha256 = Sha256Hex(text);
   return image;
 }

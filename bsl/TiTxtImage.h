@@ -68,7 +68,7 @@ struct TTiTxtRange {
 void OverlayRange(std::vector<TTiTxtRange>& ARanges, uint32_t AAddress, const uint8_t* ABytes,
                   size_t ACount);
 
-// What the flasher does at one line, in file order: a data line's write
+// What the image writer does at one line, in file order: a data line's write
 // or a mark. Bytes point into the image's sections.
 struct TTiTxtStep {
   TTiTxtLineKind Kind = TTiTxtLineKind::Empty;  // Data, Start, Version, Settings or End
@@ -125,12 +125,6 @@ constexpr uint64_t kTiTxtMaxFileSize = 16u * 1024u * 1024u;
 // in errors. Throws ETiTxtImageError at the first line that breaks a rule.
 TTiTxtImage CheckTiTxtImage(const std::vector<std::string>& ALines, TTiTxtImageKind AKind,
                             const std::string& AFileName);
-
-// The lines of AFileName as the flasher reads them, for a caller that
-// checks them and then flashes the very same lines. A missing, unreadable
-// or too large file raises ETiTxtImageError (line 0). AText, when given,
-// receives the file's bytes as read.
-std::vector<std::string> ReadTiTxtImageLines(const std::string& AFileName, std::string* AText = nullptr);
 
 // Reads AFileName and checks it, with the SHA-256 of its bytes; a missing,
 // unreadable, empty or too large file is refused the same way (line 0).

@@ -115,10 +115,3 @@ std::string DataLineProblem(const std::string& ATrimmed) {
   }
   return "it cannot be read";
 }
-
-std::vector<uint8_t> DataLineBytes(const std::string& ATrimmed) {
-  std::vector<uint8_t> bytes;
-  if (!ParseDataLine(ATrimmed, bytes))
-    throw EConvertError("'" + ATrimmed + "' is not a valid data line");
-  return bytes;
-}

@@ -1,6 +1,6 @@
 // Line handling of TI-TXT images with the system's own marks: trimming,
 // classification, hexadecimal conversion and the bytes of a data line.
-// Plain C++, no device access: the flasher in bsl_flasher.cpp acts on it.
+// Plain C++, no device access: the image check reads lines with it.
 #pragma once
 
 #include <cstdint>
@@ -47,7 +47,3 @@ bool ParseDataLine(const std::string& ATrimmed, std::vector<uint8_t>& ABytes);
 // What keeps a line that ParseDataLine refuses from being read, for the
 // technician: where, and what stands there instead.
 std::string DataLineProblem(const std::string& ATrimmed);
-
-// As ParseDataLine; a line that is not read exactly raises EConvertError
-// "'<line>' is not a valid data line".
-std::vector<uint8_t> DataLineBytes(const std::string& ATrimmed);

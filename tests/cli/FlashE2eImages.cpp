@@ -37,9 +37,12 @@ TMemory ReadTiTxt(const std::u8string& AFile) {
     const std::string trimmed = TrimLine(line);
     switch (ClassifyLine(trimmed)) {
       case TTiTxtLineKind::Address: address = HexToInt(trimmed.substr(1)); break;
-      case TTiTxtLineKind::Data:
-        for (uint8_t byte : DataLineBytes(trimmed)) memory[address++] = byte;
+      case TTiTxtLineKind::Data: {
+        std::vector<uint8_t> bytes;
+        if (!ParseDataLine(trimmed, bytes)) throw std::runtime_error("not a data line: " + trimmed);
+        for (uint8_t byte : bytes) memory[address++] = byte;
         break;
+      }
       case TTiTxtLineKind::End: return memory;
       default: break;
     }
