@@ -4,6 +4,7 @@
 
 void TBoardEvents::Progress(const update::TUpdateProgress& AProgress) {
   using update::TUpdateStage;
+  if (FJson) FJson->Progress(FPort, AProgress);
   const int step = update::StepOf(AProgress.Stage);
   if (step != FStep) {
     FStep = step;

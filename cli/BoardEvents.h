@@ -1,12 +1,14 @@
 // kestrova-flash's side of the engine's events, one board at a time or a
 // gang of them: the update's lines go to the log, its steps and amounts to
-// a view (the progress bar of one board, or the gang's lines by port).
+// a view (the progress bar of one board, or the gang's lines by port), and
+// everything to the --json stream when there is one.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "CliLog.h"
+#include "JsonStream.h"
 #include "UpdateEngine.h"
 
 // What a board's update shows on the console.
@@ -24,13 +26,17 @@ class IBoardView {
 class TBoardEvents : public update::IUpdateEvents {
  public:
   // ALogPrefix begins each of the board's lines in the log ("[1-1.3] ").
-  TBoardEvents(std::string APort, IBoardView& AView, TCliLog* ALog, std::string ALogPrefix)
-      : FPort(std::move(APort)), FView(AView), FLog(ALog), FLogPrefix(std::move(ALogPrefix)) {}
+  TBoardEvents(std::string APort, IBoardView& AView, TCliLog* ALog, std::string ALogPrefix, TJsonStream* AJson)
+      : FPort(std::move(APort)), FView(AView), FLog(ALog), FLogPrefix(std::move(ALogPrefix)), FJson(AJson) {}
 
-  void Log(int32_t, TMessageType, const std::string& AMessage, TColor) override {
+  void Log(int32_t, TMessageType, const std::string& AMessage, TColor AColor) override {
     if (FLog) FLog->Write(FLogPrefix + AMessage);
+    if (FJson) FJson->Log(FPort, AColor, AMessage);
   }
   void Progress(const update::TUpdateProgress& AProgress) override;
+  void Identified(const std::string& ABoardId) override {
+    if (FJson) FJson->Board(FPort, ABoardId);
+  }
   void Ended(const update::TUpdateOutcome&) override {}
 
  private:
@@ -38,5 +44,6 @@ class TBoardEvents : public update::IUpdateEvents {
   IBoardView& FView;
   TCliLog* FLog;
   const std::string FLogPrefix;
+  TJsonStream* FJson;
   int FStep = 0;  // the step shown last
 };

@@ -22,26 +22,6 @@ TBoardRecord RecordOf(const update::TUpdateOutcome& AOutcome, const update::TUpd
   return record;
 }
 
-std::string JsonString(const std::string& AText) {
-  // Through UTF-16 and back: what is not UTF-8 leaves as U+FFFD.
-  const std::string text = Utf16ToUtf8(Utf8ToUtf16(AText));
-  std::string out = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20 || byte == 0x7F) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(byte));
-      out += escape;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
 std::string UtcTimeText(std::chrono::system_clock::time_point ATime) {
   using namespace std::chrono;
   const auto seconds = floor<std::chrono::seconds>(ATime);
@@ -56,22 +36,27 @@ std::string UtcTimeText(std::chrono::system_clock::time_point ATime) {
   return text;
 }
 
-std::string BoardRecordLine(const TBoardRecord& ARecord) {
+TJsonFields BoardRecordFields(const TBoardRecord& ARecord) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.3f", ARecord.Seconds);
-  const auto field = [](const char* AName, const std::string& AValue) {
-    return std::string("\"") + AName + "\":" + AValue;
-  };
-  return "{" + field("time", JsonString(UtcTimeText(ARecord.Time))) + "," + field("port", JsonString(ARecord.Port)) +
-         "," + field("board_id", JsonString(ARecord.BoardId)) + "," + field("result", JsonString(ARecord.Result)) +
-         "," + field("exit_code", std::to_string(static_cast<int>(ARecord.ExitCode))) + "," +
-         field("stage", JsonString(ARecord.Stage)) + "," + field("seconds", seconds) + "," +
-         field("loader_sha256", JsonString(ARecord.LoaderSha256)) + "," +
-         field("firmware_sha256", JsonString(ARecord.FirmwareSha256)) + "," +
-         field("verified", ARecord.Verified ? "true" : "false") + "," + field("apn", JsonString(ARecord.Apn)) + "," +
-         field("login", JsonString(ARecord.Login)) + "," + field("tool_version", JsonString(kKestrovaVersion)) +
-         "}\n";
+  TJsonFields fields;
+  fields.Text("time", UtcTimeText(ARecord.Time))
+      .Text("port", ARecord.Port)
+      .Text("board_id", ARecord.BoardId)
+      .Text("result", ARecord.Result)
+      .Number("exit_code", static_cast<int>(ARecord.ExitCode))
+      .Text("stage", ARecord.Stage)
+      .Raw("seconds", seconds)
+      .Text("loader_sha256", ARecord.LoaderSha256)
+      .Text("firmware_sha256", ARecord.FirmwareSha256)
+      .Bool("verified", ARecord.Verified)
+      .Text("apn", ARecord.Apn)
+      .Text("login", ARecord.Login)
+      .Text("tool_version", kKestrovaVersion);
+  return fields;
 }
+
+std::string BoardRecordLine(const TBoardRecord& ARecord) { return BoardRecordFields(ARecord).Object() + "\n"; }
 
 TRecordFile::TRecordFile(const std::string& AFile) : FOut(Utf8ToPath(AFile), std::ios::app | std::ios::binary) {}
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "ExitCodes.h"
+#include "JsonText.h"
 #include "UpdateEngine.h"
 
 struct TBoardRecord {
@@ -28,11 +29,11 @@ struct TBoardRecord {
 // The record of one board's update, as AOptions asked for it.
 TBoardRecord RecordOf(const update::TUpdateOutcome& AOutcome, const update::TUpdateOptions& AOptions);
 
+// The record's fields, as the record line and the --json stream's end
+// event show them.
+TJsonFields BoardRecordFields(const TBoardRecord& ARecord);
 // The record as one line of JSON, with its line end.
 std::string BoardRecordLine(const TBoardRecord& ARecord);
-// AText as a JSON string, quotes included: control characters, quotes and
-// backslashes escaped; bytes that are not UTF-8 become U+FFFD.
-std::string JsonString(const std::string& AText);
 // "2026-12-09T20:31:05Z".
 std::string UtcTimeText(std::chrono::system_clock::time_point ATime);
 

@@ -1,5 +1,7 @@
 #include "BoardRuns.h"
 
+#include "UpdateCauseText.h"
+
 namespace {
 
 constexpr uint32_t kLoopSliceMs = 100;  // how soon Ctrl-C, an arrival and an end are seen
@@ -7,9 +9,9 @@ constexpr uint32_t kLoopSliceMs = 100;  // how soon Ctrl-C, an arrival and an en
 }  // namespace
 
 TBoardRuns::TBoardRuns(hid::TPlainEventLoop& ALoop, std::shared_ptr<update::TBoardPorts> APorts,
-                       TNewBoards& ANewBoards, TCliLog* ALog, TRecordFile* ARecord,
+                       TNewBoards& ANewBoards, TCliLog* ALog, TRecordFile* ARecord, TJsonStream* AJson,
                        std::function<void(const std::string&)> ASay)
-    : FLoop(ALoop), FPorts(std::move(APorts)), FNewBoards(ANewBoards), FLog(ALog), FRecord(ARecord),
+    : FLoop(ALoop), FPorts(std::move(APorts)), FNewBoards(ANewBoards), FLog(ALog), FRecord(ARecord), FJson(AJson),
       FSay(std::move(ASay)) {}
 
 TBoardRuns::~TBoardRuns() {
@@ -19,7 +21,10 @@ TBoardRuns::~TBoardRuns() {
 void TBoardRuns::Start(const std::string& APort, update::TUpdateOptions AOptions, IBoardView& AView,
                        const std::string& ALogPrefix) {
   AOptions.Port = APort;
-  auto events = std::make_shared<TBoardEvents>(APort, AView, FLog, ALogPrefix);
+  if (FJson)
+    FJson->Start(APort, AOptions.Loader ? AOptions.Loader->Sha256 : "",
+                 AOptions.Firmware ? AOptions.Firmware->Sha256 : "");
+  auto events = std::make_shared<TBoardEvents>(APort, AView, FLog, ALogPrefix, FJson);
   hid::TPlainEventLoop& loop = FLoop;
   auto job = std::make_unique<update::TUpdateJob>(FPorts, events, std::move(AOptions), [&loop] { loop.Wake(); });
   job->Start();
@@ -45,7 +50,9 @@ std::vector<TBoardEnd> TBoardRuns::Turn(bool AInterrupted) {
 // The board's record; the board at its port counts as done until it is
 // unplugged.
 void TBoardRuns::Ended(const TBoardEnd& AEnd, const update::TUpdateOptions& AOptions) {
-  if (FRecord && !FRecord->Append(RecordOf(AEnd.Outcome, AOptions)))
+  const TBoardRecord record = RecordOf(AEnd.Outcome, AOptions);
+  if (FJson) FJson->End(AEnd.Port, record, OneLine(update::CauseLine(AEnd.Outcome)));
+  if (FRecord && !FRecord->Append(record))
     FSay("kestrova-flash: the record of the board at " + update::PortText(AEnd.Port) + " could not be written");
   for (const update::TBoardSeen& board : FPorts->Present(&IsLoaderBoard, {AEnd.Port}))
     FNewBoards.MarkDone(board.DeviceID);

@@ -2,7 +2,8 @@
 // a thread of its own and known by the port the front end chose, while
 // this thread runs the HID layer's event loop. Every board that ends is
 // recorded (--record) and counts as done until it is unplugged. A single
-// board, --repeat and --gang all go through it.
+// board, --repeat and --gang all go through it. With --json, each board's
+// start and end go to the stream too.
 #pragma once
 
 #include <functional>
@@ -27,7 +28,7 @@ class TBoardRuns {
   // ASay: a line of its own for the console and the log (a record that
   // could not be written).
   TBoardRuns(hid::TPlainEventLoop& ALoop, std::shared_ptr<update::TBoardPorts> APorts, TNewBoards& ANewBoards,
-             TCliLog* ALog, TRecordFile* ARecord, std::function<void(const std::string&)> ASay);
+             TCliLog* ALog, TRecordFile* ARecord, TJsonStream* AJson, std::function<void(const std::string&)> ASay);
   ~TBoardRuns();
 
   // Starts the update of the board at APort as AOptions ask (its port
@@ -49,6 +50,7 @@ class TBoardRuns {
   TNewBoards& FNewBoards;
   TCliLog* FLog;
   TRecordFile* FRecord;
+  TJsonStream* FJson;
   std::function<void(const std::string&)> FSay;
   std::map<std::string, std::unique_ptr<update::TUpdateJob>> FRunning;  // by port
 };

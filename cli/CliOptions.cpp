@@ -31,6 +31,7 @@ struct TFlag {
 constexpr TFlag kFlags[] = {
     {"--quiet", &TCliOptions::Quiet}, {"--list", &TCliOptions::List},
     {"--repeat", &TCliOptions::Repeat}, {"--fast", &TCliOptions::Fast}, {"--gang", &TCliOptions::Gang},
+    {"--json", &TCliOptions::Json},
     {"--help", &TCliOptions::Help}, {"--version", &TCliOptions::Version},
 };
 
@@ -99,6 +100,12 @@ TCliOptions ParseCliOptions(const std::vector<std::string>& AArgs) {
   return options;
 }
 
+bool AsksFor(const std::vector<std::string>& AArgs, const std::string& AFlag) {
+  for (const std::string& arg : AArgs)
+    if (arg == AFlag || arg.rfind(AFlag + "=", 0) == 0) return true;
+  return false;
+}
+
 std::string CliHelpText() {
   return "Usage: kestrova-flash [options]\n"
          "Updates the firmware and the mobile-data settings of a weather-station board\n"
@@ -123,6 +130,8 @@ std::string CliHelpText() {
          "  --record FILE      append one JSON line per board to FILE (ID, result, checksums)\n"
          "  --log FILE         write the full log with timestamps to FILE\n"
          "  --quiet            no progress, only results and errors\n"
+         "  --json             standard output: one JSON object per event (JSON Lines),\n"
+         "                     human text on standard error (none with --quiet)\n"
          "  --list             list every HID device seen and whether it can be opened\n"
          "  --help             this text\n"
          "  --version          the version of kestrova-flash\n"

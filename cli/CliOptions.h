@@ -27,6 +27,7 @@ struct TCliOptions {
   bool List = false;
   bool Repeat = false;
   bool Fast = false;
+  bool Json = false;                      // standard output: JSON Lines only (JsonStream.h)
   bool Help = false;
   bool Version = false;
   std::vector<std::string> Arguments;  // as given, for the log
@@ -37,6 +38,10 @@ struct TCliOptions {
 // forgotten value and refused unless joined with "=" (an empty text is
 // "--apn="). Throws ECliUsage.
 TCliOptions ParseCliOptions(const std::vector<std::string>& AArgs);
+
+// Whether AArgs hold AFlag ("--json", alone or with "="), even when they
+// cannot be parsed: --json and --quiet shape the refusal, too.
+bool AsksFor(const std::vector<std::string>& AArgs, const std::string& AFlag);
 
 // The text of --help, exit codes included.
 std::string CliHelpText();

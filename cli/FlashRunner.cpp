@@ -40,10 +40,23 @@ std::string RetryCommand(const std::vector<std::string>& AArgs, const std::vecto
   return CommandLineText(args);
 }
 
+// With --json, standard output holds only the stream: what people read
+// goes to standard error, or nowhere with --quiet.
+TCliConsole HumanSide(const TCliOptions& AOptions, const TCliConsole& AConsole, std::ostream& ANowhere) {
+  if (!AOptions.Json) return AConsole;
+  std::ostream& out = AOptions.Quiet ? ANowhere : AConsole.Err;
+  const bool terminal = !AOptions.Quiet && AConsole.ErrTerminal;
+  return {out, out, terminal, terminal};
+}
+
 }  // namespace
 
 TFlashRunner::TFlashRunner(TCliOptions AOptions, TCliConsole AConsole, hid::IHidPlatform* APlatform)
-    : FOptions(std::move(AOptions)), FConsole(AConsole), FPlatform(APlatform), FView(AConsole.Out, AConsole.Terminal) {
+    : FOptions(std::move(AOptions)),
+      FConsole(HumanSide(FOptions, AConsole, FNowhere)),
+      FJson(FOptions.Json ? std::make_unique<TJsonStream>(AConsole.Out) : nullptr),
+      FPlatform(APlatform),
+      FView(FConsole.Out, FConsole.Terminal) {
   FView.SetQuiet(FOptions.Quiet);
 }
 
@@ -61,7 +74,12 @@ TExitCode TFlashRunner::Run() {
   try {
     if (FOptions.List) {
       StartBus();
-      ListDevices(*FController, FSkipped, FConsole.Out);
+      const std::vector<TDeviceSeen> devices = SeenDevices(*FController, FSkipped);
+      if (FJson) {
+        for (const TDeviceSeen& device : devices) FJson->Device(device);
+      } else {
+        ListDevices(devices, FConsole.Out);
+      }
       return TExitCode::Ok;
     }
     if (const TExitCode code = Prepare(); code != TExitCode::Ok) return code;
@@ -95,6 +113,7 @@ TExitCode TFlashRunner::Prepare() {
     if (!FRecord->Good()) throw ECliUsage("the record file \"" + *FOptions.RecordFile + "\" cannot be written");
   }
   FUpdate.Settings = ResolveSettings(FOptions);
+  if (FJson) FJson->HidePassword(FUpdate.Settings[2]);
   FUpdate.LoaderFile = FOptions.LoaderFile;
   FUpdate.FirmwareFile = FOptions.FirmwareFile;
   try {
@@ -123,7 +142,7 @@ void TFlashRunner::StartBus() {
   };
   FController->OnRemoval = [this](TJvHidDevice* ADevice) { FNewBoards.Forget(ADevice); };
   FPorts = std::make_shared<update::TBoardPorts>(FController);
-  FRuns = std::make_unique<TBoardRuns>(*FLoop, FPorts, FNewBoards, FLog.get(), FRecord.get(),
+  FRuns = std::make_unique<TBoardRuns>(*FLoop, FPorts, FNewBoards, FLog.get(), FRecord.get(), FJson.get(),
                                        [this](const std::string& ALine) { PrintLine(ALine); });
   FLoop->RunFor(0);
   FLoop->RunFor(kFirstPassMs);  // arrivals of the first pass
@@ -202,9 +221,10 @@ TExitCode TFlashRunner::Repeat() {
   if (FConsole.Terminal) FView.Line("");  // after the terminal's "^C"
   PrintLine("Totals: " + std::to_string(boards) + (boards == 1 ? " board, " : " boards, ") + std::to_string(updated) +
             " updated, " + std::to_string(failed) + " failed.");
-  if (failed > 0)
-    return Refuse(TExitCode::SomeFailed, std::to_string(failed) + " of " + std::to_string(boards) + " boards failed");
-  return TExitCode::Ok;
+  const TExitCode code = failed > 0 ? TExitCode::SomeFailed : TExitCode::Ok;
+  if (FJson) FJson->Totals(boards, updated, failed, 0, code);
+  if (failed > 0) return Refuse(code, std::to_string(failed) + " of " + std::to_string(boards) + " boards failed");
+  return code;
 }
 
 TExitCode TFlashRunner::Gang() {
@@ -221,7 +241,9 @@ TExitCode TFlashRunner::Gang() {
   if (cancelled > 0) totals += ", " + std::to_string(cancelled) + " cancelled";
   if (FLog) FLog->Write(totals + ".");
   view.Line(totals + ".");
-  return GangEnd(end);
+  const TExitCode code = GangEnd(end);
+  if (FJson) FJson->Totals(end.Boards, end.Updated, failed, cancelled, code);
+  return code;
 }
 
 // The last line names the boards that are not updated, with the command
@@ -247,6 +269,7 @@ TExitCode TFlashRunner::Refuse(TExitCode ACode, std::string AText) {
 
 TExitCode TFlashRunner::EndWith(TExitCode ACode, const std::string& ALine) {
   if (FLog) FLog->Write("kestrova-flash: " + ALine);
+  if (FJson && !FJson->Started()) FJson->Fatal(ACode, ALine);
   if (Interrupted() && FConsole.ErrTerminal) FConsole.Err << '\n';  // after the terminal's "^C"
   FConsole.Err << "kestrova-flash: " << ALine << " (exit code " << static_cast<int>(ACode) << ")" << std::endl;
   return ACode;

@@ -15,6 +15,7 @@
 #include "DeviceList.h"
 #include "ExitCodes.h"
 #include "GangRun.h"
+#include "JsonStream.h"
 #include "PlainEventLoop.h"
 #include "ProgressView.h"
 #include "SimRun.h"
@@ -63,7 +64,9 @@ class TFlashRunner {
   void PrintLine(const std::string& AText);
 
   TCliOptions FOptions;
-  TCliConsole FConsole;
+  std::ostream FNowhere{nullptr};  // what --json --quiet leaves unsaid
+  TCliConsole FConsole;            // what people read (with --json: standard error)
+  std::unique_ptr<TJsonStream> FJson;
   hid::IHidPlatform* FPlatform;
   std::atomic<bool> FInterrupted{false};
   const std::atomic<bool>* FConsoleInterrupt = nullptr;

@@ -5,16 +5,20 @@
 
 #include "Console.h"
 #include "FlashRunner.h"
+#include "JsonStream.h"
 
 int main(int argc, char** argv) {
   const TUtf8Console console;
   TCliOptions options;
+  const std::vector<std::string> args = CommandLineArguments(argc, argv);
   try {
-    options = ParseCliOptions(CommandLineArguments(argc, argv));
+    options = ParseCliOptions(args);
   } catch (const ECliUsage& e) {
-    std::cerr << "kestrova-flash: " << e.what() << " (exit code "
-              << static_cast<int>(TExitCode::BadInput) << ")" << std::endl;
-    return static_cast<int>(TExitCode::BadInput);
+    const TExitCode code = TExitCode::BadInput;
+    if (AsksFor(args, "--json")) TJsonStream(std::cout).Fatal(code, e.what());
+    if (!AsksFor(args, "--json") || !AsksFor(args, "--quiet"))
+      std::cerr << "kestrova-flash: " << e.what() << " (exit code " << static_cast<int>(code) << ")" << std::endl;
+    return static_cast<int>(code);
   }
   TFlashRunner runner(options,
                       {std::cout, std::cerr, ::isatty(::fileno(stdout)) != 0, ::isatty(::fileno(stderr)) != 0});

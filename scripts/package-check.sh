@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The Debian package as a technician gets it: built by CPack from a tree
 # configured for installation, checked by lintian, desktop-file-validate and
-# appstreamcli, installed with apt-get, run (kestrova-flash --version; the
-# window as a new user on the simulated board under Xvfb, driven with
-# xdotool), and purged, after which none of its files may be left.
+# appstreamcli, installed with apt-get, run (kestrova-flash --version, its
+# --json stream read by jq, its bash completion; the window as a new user on
+# the simulated board under Xvfb, driven with xdotool), and purged, after which none of its files may be left.
 # Run as root, after build/test is built (its make_demo_images makes the
 # images; KESTROVA_DEMO_IMAGES names another make_demo_images). Prints
 # "Package: passed" or "Package: FAILED (...)"; the exit status says the
@@ -72,6 +72,32 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends ".
   fail "apt-get install"
 mapfile -t installed < <(dpkg-query -L kestrova-configurator | while read -r f; do [ -d "$f" ] || echo "$f"; done)
 [ "$(/usr/bin/kestrova-flash --version)" = "kestrova-flash $version" ] || fail "kestrova-flash --version"
+
+# The --json stream of the installed program, as a test rig reads it: a
+# gang of three simulated boards, one refusing the password.
+"$demo_images" "$work" >/dev/null
+streams="$PWD/$build"
+gang_exit=0
+(cd "$work" && KESTROVA_SIM=hub,board,board:refuse-password,board /usr/bin/kestrova-flash --json --gang --fast \
+  >"$streams/gang.jsonl" 2>/dev/null) || gang_exit=$?
+fatal_exit=0
+/usr/bin/kestrova-flash --json --apn >"$streams/fatal.jsonl" 2>/dev/null || fatal_exit=$?
+[ "$gang_exit" -eq 9 ] || fail "kestrova-flash --json --gang ended with $gang_exit, not 9"
+jq -e -s 'all(.schema == 1) and ([.[] | select(.event == "start") | .port] | sort) == ["1-1.1","1-1.2","1-1.3"]
+  and ([.[] | select(.event == "end") | .port] | sort) == ["1-1.1","1-1.2","1-1.3"]
+  and ([.[] | select(.event == "end" and .exit_code == 5 and (.cause | length) > 0)] | length) == 1' \
+  "$streams/gang.jsonl" >/dev/null || fail "the --json stream of the gang (in $build/gang.jsonl)"
+[ "$fatal_exit" -eq 2 ] && [ "$(jq -c '[.event, .exit_code]' "$streams/fatal.jsonl")" = '["fatal",2]' ] ||
+  fail "kestrova-flash --json --apn is not one fatal event with exit code 2"
+
+# Completion as bash-completion loads it: the options, and after --port the
+# ports of the boards connected now.
+complete_words() {
+  KESTROVA_SIM=hub,board,board bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
+    _kestrova_flash; echo "${COMPREPLY[*]}"' _ /usr/share/bash-completion/completions/kestrova-flash "$@"
+}
+[ "$(complete_words kestrova-flash --re)" = "--repeat --record" ] || fail "completion of kestrova-flash --re"
+[ "$(complete_words kestrova-flash --port '')" = "1-1.1 1-1.2" ] || fail "completion of kestrova-flash --port"
 
 # The window as a user who never ran it: the first start makes the station's
 # folder and keeps the access point name typed; the second finds it there,

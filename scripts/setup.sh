@@ -15,6 +15,7 @@ packages=(
   clang libclang-rt-14-dev
   fonts-dejavu-core
   dpkg-dev file lintian desktop-file-utils appstream xdotool
+  bash-completion jq
 )
 
 missing=()

@@ -327,6 +327,7 @@ bool TUpdateRun::ReadId(TUpdateOutcome& AOutcome) {
     return false;
   }
   Log("Board ID: " + (FBoardId.empty() ? std::string("none (the loader does not tell)") : FBoardId), clBlack);
+  if (!FBoardId.empty()) FEvents.Identified(FBoardId);
   return true;
 }
 

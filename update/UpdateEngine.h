@@ -43,6 +43,9 @@ class IUpdateEvents {
   // Each stage as it begins, then how far it goes: every image line or
   // report, every poll for the board, every piece verified.
   virtual void Progress(const TUpdateProgress& AProgress) = 0;
+  // The board's ID, once read from the board that came back (not called
+  // when its loader does not tell).
+  virtual void Identified(const std::string& /*ABoardId*/) {}
   // How the update ended; before the board goes back to the controller
   // and the End line.
   virtual void Ended(const TUpdateOutcome& AOutcome) = 0;

@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "CliTestImages.h"
@@ -499,4 +501,57 @@ TEST_F(FlashRunnerTest, GangRepeatStartsEachBoardAsItComes) {
   EXPECT_THAT(Out.Text(), HasSubstr("\nTotals: 2 boards, 2 updated, 0 failed.\n"));
   ExpectFirmwareOn(*slow);
   ExpectFirmwareOn(*quick);
+}
+
+// --json: standard output holds only events, each board one start and one
+// end, what fails before any board one fatal event; the password never
+// shows, neither as text nor as its record's bytes.
+TEST_F(FlashRunnerTest, JsonStreamHoldsOnlyEvents) {
+  struct TRow {
+    std::vector<std::vector<std::string>> Boards;
+    std::vector<std::string> Args;
+    TExitCode Code;
+    int Starts, Ends, Totals, Fatals, Devices;
+    const char* Fragment;
+  };
+  const TRow rows[] = {
+      {{{}}, {"--fast"}, TExitCode::Ok, 1, 1, 0, 0, 0, "\"event\":\"board\",\"port\":\"1-1\",\"board_id\":\"4B53"},
+      {{{"port=1-1.1"}, {"port=1-1.2", "refuse-password"}, {"port=1-1.3"}}, {"--gang", "--fast"},
+       TExitCode::SomeFailed, 3, 3, 1, 0, 0, "\"exit_code\":5,\"stage\":\"unlock\""},
+      {{}, {}, TExitCode::NoBoard, 0, 0, 0, 1, 0, "\"event\":\"fatal\",\"message\":\"No board"},
+      {{{}}, {"--login", std::string(41, 'x')}, TExitCode::BadInput, 0, 0, 0, 1, 0, "\"exit_code\":2}"},
+      {{{}, {"port=2-4"}}, {"--list"}, TExitCode::Ok, 0, 0, 0, 0, 2, "\"port\":\"2-4\",\"can_open\":true"},
+  };
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(::testing::PrintToString(row.Args));
+    sim::TSimBus bus;
+    std::vector<std::shared_ptr<sim::TSimBoard>> boards;
+    for (const auto& options : row.Boards) boards.push_back(Board(options));
+    for (const auto& board : boards) board->PlugInto(bus);
+    TSyncText out, err;
+    std::ostream outStream(&out), errStream(&err);
+    std::vector<std::string> args = row.Args;
+    args.push_back("--json");
+    TFlashRunner runner(Options(args), {outStream, errStream, false}, &bus);
+    EXPECT_EQ(runner.Run(), row.Code);
+    const std::regex kEvent(R"re(\{"schema":1,"event":"(\w+)",.*\})re");
+    std::map<std::string, int> events;
+    std::istringstream lines(out.Text());
+    for (std::string line; std::getline(lines, line);) {
+      std::smatch event;
+      ASSERT_TRUE(std::regex_match(line, event, kEvent)) << line;
+      events[event[1]] += 1;
+    }
+    EXPECT_EQ(events["start"], row.Starts);
+    EXPECT_EQ(events["end"], row.Ends);
+    EXPECT_EQ(events["totals"], row.Totals);
+    EXPECT_EQ(events["fatal"], row.Fatals);
+    EXPECT_EQ(events["device"], row.Devices);
+    EXPECT_THAT(out.Text(), HasSubstr(row.Fragment));
+    EXPECT_THAT(out.Text(), Not(HasSubstr("40817")));
+    EXPECT_THAT(out.Text(), Not(HasSubstr("05 34 30 38 31 37")));
+    if (row.Fatals == 1) {
+      EXPECT_THAT(err.Text(), HasSubstr("(exit code " + std::to_string(static_cast<int>(row.Code)) + ")"));
+    }
+  }
 }
