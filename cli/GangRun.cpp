@@ -57,6 +57,8 @@ class TGang {
   void Ended(const TBoardEnd& AEnd) {
     const update::TUpdateOutcome& outcome = AEnd.Outcome;
     std::string text;
+    const bool failed =
+        outcome.Result != update::TUpdateResult::Success && outcome.Result != update::TUpdateResult::Cancelled;
     if (outcome.Result == update::TUpdateResult::Success) {
       FEnd.Updated += 1;
       text = "ok in " + update::TookText(outcome.Seconds) + (outcome.BoardId.empty() ? "" : ", ID " + outcome.BoardId);
@@ -67,7 +69,7 @@ class TGang {
       FEnd.Failed.push_back(AEnd.Port);
       text = "FAILED: " + OneLine(update::CauseLine(outcome));
     }
-    FSetup.View.Result(AEnd.Port, text);
+    FSetup.View.Result(AEnd.Port, text, failed);
     if (FSetup.Log) FSetup.Log->Write("[" + update::PortText(AEnd.Port) + "] " + text);
   }
 

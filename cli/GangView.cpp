@@ -28,6 +28,7 @@ void TGangView::Step(const std::string& APort, const std::string& AText) {
   row.Step = AText;
   row.Progress.clear();
   row.Result.clear();
+  row.Failed = false;
   FChanged = true;
   if (!FTerminal) Plain(APort, AText);
 }
@@ -52,9 +53,10 @@ void TGangView::Progress(const std::string& APort, const std::string& AText) {
   FChanged = true;
 }
 
-void TGangView::Result(const std::string& APort, const std::string& AText) {
+void TGangView::Result(const std::string& APort, const std::string& AText, bool AFailed) {
   std::lock_guard<std::mutex> lock(FLock);
   FRows[APort].Result = AText;
+  FRows[APort].Failed = AFailed;
   FChanged = true;
   if (!FTerminal) Plain(APort, AText);
 }
@@ -83,12 +85,10 @@ void TGangView::Draw() {
 void TGangView::Finish() {
   if (!FTerminal) return;
   std::lock_guard<std::mutex> lock(FLock);
-  if (FDrawn > 0) FMoveUp(FOut, FDrawn);
-  for (const auto& [port, row] : FRows) {
-    std::string text = RowText(port, row);
-    if (text.size() < LineWidth(FColumns)) text.resize(LineWidth(FColumns), ' ');
-    FOut << text << '\n';
-  }
+  DrawLocked();
+  // Below the lines nothing is redrawn: a long cause may wrap there.
+  for (const auto& [port, row] : FRows)
+    if (row.Failed) FOut << update::PortText(port) << ": " << row.Result << '\n';
   FOut.flush();
   FRows.clear();
   FDrawn = 0;

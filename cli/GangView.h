@@ -24,13 +24,15 @@ class TGangView : public IBoardView {
   // left"): on a terminal only.
   void Amount(const std::string& APort, const std::string& AStage, uint64_t ADone, uint64_t ATotal) override;
   void Waiting(const std::string& APort, uint64_t ASeconds) override;
-  void Result(const std::string& APort, const std::string& AText);
+  // AFailed: on a terminal, AText is printed whole once more below the
+  // ports' lines at the end (its own line is cut to the width).
+  void Result(const std::string& APort, const std::string& AText, bool AFailed = false);
   // A line of its own: above the ports' lines on a terminal.
   void Line(const std::string& AText);
   // Terminal: draws the ports' lines anew where they changed.
   void Draw();
-  // Terminal: draws the ports' lines a last time, in full, however wide;
-  // what follows goes below them.
+  // Terminal: draws the ports' lines a last time, then each failed
+  // board's result whole, however wide; what follows goes below them.
   void Finish();
 
  private:
@@ -38,6 +40,7 @@ class TGangView : public IBoardView {
     std::string Step;
     std::string Progress;
     std::string Result;
+    bool Failed = false;
   };
   void Progress(const std::string& APort, const std::string& AText);
   std::string RowText(const std::string& APort, const TRow& ARow) const;

@@ -87,8 +87,8 @@ TEST(ProgressView, TerminalRedrawsOneLineAndEndsIt) {
 }
 
 // --gang on a terminal: one line per port, in port order, redrawn in place
-// and cut to the width; a line of its own goes above them; at the end the
-// lines are drawn in full. Into a pipe: the port first, stages and results.
+// and cut to the width; a line of its own goes above them; at the end a
+// failed board's cause follows whole, once, below them. Into a pipe: the port first, stages and results.
 TEST(GangView, OneLinePerPortOnATerminalAndPlainLinesElsewhere) {
   std::ostringstream out;
   TGangView terminal(out, true, [] { return 30; }, [](std::ostream& AOut, int ALines) { AOut << "<up " << ALines << ">"; });
@@ -102,14 +102,15 @@ TEST(GangView, OneLinePerPortOnATerminalAndPlainLinesElsewhere) {
             "1-1.2     1. Upload bootloade\n");  // cut to the width
   out.str("");
   terminal.Line("Waiting for boards");
-  terminal.Result("1-1.2", "FAILED: the board left the bus");
+  terminal.Result("1-1.2", "FAILED: the board left the bus", true);
   terminal.Finish();
   EXPECT_EQ(out.str(),
             "<up 2>Waiting for boards           \n"
             "1-1.1     2. Wait for device:\n"
             "1-1.2     1. Upload bootloade\n"
-            "<up 2>1-1.1     2. Wait for device: 58 s left\n"
-            "1-1.2     FAILED: the board left the bus\n");
+            "<up 2>1-1.1     2. Wait for device:\n"
+            "1-1.2     FAILED: the board l\n"
+            "1-1.2: FAILED: the board left the bus\n");  // the cause whole, once, below
 
   std::ostringstream pipe;
   TGangView plain(pipe, false, [] { return 0; }, [](std::ostream&, int) { FAIL() << "no cursor moves into a pipe"; });
