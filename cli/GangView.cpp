@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "BoardPorts.h"
+#include "Utf8.h"
 
 namespace {
 
@@ -69,7 +70,8 @@ void TGangView::Line(const std::string& AText) {
   }
   const size_t width = FTerminal ? std::max<size_t>(static_cast<size_t>(FColumns()), 2) : 0;
   std::string text = AText;
-  if (FTerminal && text.size() < width - 1) text.append(width - 1 - text.size(), ' ');
+  const size_t length = Utf8Length(text);
+  if (FTerminal && length < width - 1) text.append(width - 1 - length, ' ');
   FOut << text << '\n';
   if (FTerminal) DrawLocked();
   FOut.flush();
@@ -88,7 +90,7 @@ void TGangView::Finish() {
   DrawLocked();
   // Below the lines nothing is redrawn: a long cause may wrap there.
   for (const auto& [port, row] : FRows)
-    if (row.Failed) FOut << update::PortText(port) << ": " << row.Result << '\n';
+    if (row.Failed) FOut << update::PortShortText(port) << ": " << row.Result << '\n';
   FOut.flush();
   FRows.clear();
   FDrawn = 0;
@@ -98,9 +100,9 @@ void TGangView::DrawLocked() {
   if (FDrawn > 0) FMoveUp(FOut, FDrawn);
   const size_t width = LineWidth(FColumns);
   for (const auto& [port, row] : FRows) {
-    std::string text = RowText(port, row);
     // Every line fits and blanks what was there before.
-    text.resize(width, ' ');
+    std::string text(Utf8Head(RowText(port, row), width));
+    text.append(width - Utf8Length(text), ' ');
     FOut << text << '\n';
   }
   FOut.flush();
@@ -109,7 +111,7 @@ void TGangView::DrawLocked() {
 }
 
 std::string TGangView::RowText(const std::string& APort, const TRow& ARow) const {
-  std::string text = update::PortText(APort);
+  std::string text = update::PortShortText(APort);
   text.resize(std::max(text.size() + 1, kPortColumn), ' ');
   if (!ARow.Result.empty()) return text + ARow.Result;
   text += ARow.Step;

@@ -106,3 +106,15 @@ std::string PathToUtf8(const std::filesystem::path& APath) {
 std::filesystem::path Utf8ToPath(std::string_view AText) {
   return std::filesystem::path(std::u8string(AText.begin(), AText.end()));
 }
+
+size_t Utf8Length(std::string_view AText) {
+  size_t count = 0;
+  for (size_t pos = 0; pos < AText.size(); ++count) NextCodePoint(AText, pos);
+  return count;
+}
+
+std::string_view Utf8Head(std::string_view AText, size_t ACount) {
+  size_t pos = 0;
+  for (size_t count = 0; count < ACount && pos < AText.size(); ++count) NextCodePoint(AText, pos);
+  return AText.substr(0, pos);
+}

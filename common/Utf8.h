@@ -22,6 +22,12 @@ bool IsUtf8(std::string_view AText);
 // Appends the UTF-8 form of the code point ACode to AOut.
 void AppendUtf8(std::string& AOut, char32_t ACode);
 
+// How many characters AText holds (a byte that starts none counts as one),
+// and its first ACount characters, never a character cut in two: a line
+// for a terminal, where each character takes one column.
+size_t Utf8Length(std::string_view AText);
+std::string_view Utf8Head(std::string_view AText, size_t ACount);
+
 // Surrogate pairs become one character, a lone surrogate U+FFFD.
 std::string Utf16ToUtf8(const std::u16string& AText);
 // Each byte that starts no character becomes one U+FFFD.

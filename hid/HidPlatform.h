@@ -163,6 +163,12 @@ class IHidPlatform {
   // notification with lParam -1, which runs only once the loop runs.
   virtual void WatchChanges(TChangeNotify ANotify) = 0;
   virtual void UnwatchChanges() = 0;
+  // Any thread: one more notification (lParam 0) on the watching thread,
+  // as when the system reports a change; requests that come before it runs
+  // merge into it. Whoever waits for a device asks for one now and then: a
+  // device whose interface could not yet be opened at the last pass is
+  // found at the next, even when the system reports nothing more.
+  virtual void RequestChange() = 0;
 
   // Aborts synchronous I/O that another thread has in flight on the handle,
   // so that closing the handle need not wait for a device that hangs.

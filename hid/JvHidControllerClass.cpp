@@ -390,6 +390,10 @@ void TJvHidDeviceController::CheckIn(TJvHidDevice*& HidDev) {
   HidDev = nullptr;
 }
 
+void TJvHidDeviceController::RequestPass() {
+  if (FState->Bound && !FState->Destroying) FState->Platform->RequestChange();
+}
+
 // ---- handlers and counters ----
 
 const TNotifyEvent& TJvHidDeviceController::OnDeviceChange() const { return FState->OnDeviceChange; }

@@ -63,6 +63,10 @@ class TJvHidDeviceController {
   const TJvHidPlugEvent& OnDeviceUnplug() const;
   void SetOnDeviceUnplug(TJvHidPlugEvent AHandler);
 
+  // Any thread: a pass soon, on the controller's thread (see
+  // IHidPlatform::RequestChange).
+  void RequestPass();
+
   int NumCheckedInDevices() const;
   int NumCheckedOutDevices() const;
   int NumUnpluggedDevices() const;

@@ -432,6 +432,7 @@ void TSimBoard::ComeBack(uint64_t ATrip) {
       FUnlocked = true;
       FRamFastWrites = 0;
     }
+    if (FOptions.FirstOpenFails) NotReadyAtFirstLook = true;
     bus = FHomeBus;
   }
   if (bus && !bus->IsPlugged(this)) bus->Plug(shared_from_this());

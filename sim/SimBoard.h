@@ -30,6 +30,9 @@ struct TSimBoardOptions {
   // After Load PC the board comes back under its resident loader, locked,
   // as after a power cycle: another loader than the one it left with.
   bool ReturnResident = false;
+  // The board that comes back cannot be opened at the first look, as when
+  // the system is not yet done setting its interface up.
+  bool FirstOpenFails = false;
   uint32_t AnswerDelayMs = 0;          // answers are sent this much later
   bool NoAnswer = false;               // answers are never sent
   uint32_t DropAfterReports = 0;       // leave the bus for good after N reports (0: never)

@@ -81,6 +81,8 @@ void ApplyOption(TSimBoardOptions& AOptions, const std::string& AWord) {
     AOptions.NoReturn = true;
   } else if (!hasValue && name == "no-answer") {
     AOptions.NoAnswer = true;
+  } else if (!hasValue && name == "first-open-fails") {
+    AOptions.FirstOpenFails = true;
   } else if (!hasValue && name == "frame-timed") {
     AOptions.FrameTimed = true;
   } else if (hasValue && name == "short-write") {

@@ -50,6 +50,7 @@ bool CanWrite(hid::TOpenAccess AAccess) {
   return AAccess == hid::TOpenAccess::ReadWrite || AAccess == hid::TOpenAccess::OverlappedWrite;
 }
 
+
 }  // namespace
 
 struct TSimBus::TSlot {
@@ -59,6 +60,8 @@ struct TSimBus::TSlot {
   // Frames of the two endpoints when the device is frame-timed, else null,
   // and those of the translator it shares with the other ports of its hub.
   std::shared_ptr<TSimFrameClock> OutFrames, InFrames, SharedFrames;
+  uint32_t Listed = 0;  // enumerations that have listed it
+  bool NotReady = false;  // cannot be opened until it is listed a second time
 };
 
 struct TSimBus::TPendingRead {
@@ -75,11 +78,6 @@ struct TSimBus::THandle {
   std::deque<std::vector<uint8_t>> Reports;
   uint32_t QueueLength = kDefaultInputBuffers;
   std::optional<TPendingRead> Read;
-};
-
-struct TSimBus::TWatch {
-  std::mutex Lock;
-  hid::TChangeNotify Notify;
 };
 
 TSimBus::TSimBus() : FNextDeviceID(kFirstDeviceID), FNextHandle(kFirstHandle) {}
@@ -133,6 +131,7 @@ uint32_t TSimBus::AddSlotLocked(std::shared_ptr<TSimDevice> ADevice, uint32_t AD
   auto LSlot = std::make_shared<TSlot>();
   LSlot->DeviceID = ADeviceID != 0 ? ADeviceID : FNextDeviceID++;
   LSlot->Path = "sim:hid#" + std::to_string(LSlot->DeviceID);
+  LSlot->NotReady = ADevice->NotReadyAtFirstLook.exchange(false);
   LSlot->Device = std::move(ADevice);
   if (LSlot->Device->FrameTimed) {
     LSlot->OutFrames = std::make_shared<TSimFrameClock>();
@@ -293,7 +292,10 @@ bool TSimBus::Enumerate(std::vector<hid::TDiscoveredInterface>& AOut) {
   AOut.clear();
   ++FEnumerations;
   if (FEnumerationFails) return false;
-  for (const auto& LSlot : FSlots) AOut.push_back({LSlot->Path, LSlot->DeviceID, LSlot->Device->Port});
+  for (const auto& LSlot : FSlots) {
+    AOut.push_back({LSlot->Path, LSlot->DeviceID, LSlot->Device->Port});
+    ++LSlot->Listed;
+  }
   return true;
 }
 
@@ -302,7 +304,7 @@ bool TSimBus::Enumerate(std::vector<hid::TDiscoveredInterface>& AOut) {
 hid::THidHandle TSimBus::Open(const std::string& APath, hid::TOpenAccess AAccess) {
   std::lock_guard<std::mutex> LGuard(FLock);
   auto LSlot = std::find_if(FSlots.begin(), FSlots.end(), [&](const auto& S) { return S->Path == APath; });
-  if (LSlot == FSlots.end() || !(*LSlot)->Device->CanOpen) {
+  if (LSlot == FSlots.end() || !(*LSlot)->Device->CanOpen || ((*LSlot)->NotReady && (*LSlot)->Listed < 2)) {
     hid::SetLastSystemError(kErrorFileNotFound, "The system cannot find the file specified.");
     return hid::kInvalidHandle;
   }
@@ -495,39 +497,31 @@ void TSimBus::WatchChanges(hid::TChangeNotify ANotify) {
   UnwatchChanges();
   {
     std::lock_guard<std::mutex> LGuard(FLock);
-    FWatch = std::make_shared<TWatch>();
-    FWatch->Notify = std::move(ANotify);
+    FWatch = std::make_shared<hid::TChangeWatch>(std::move(ANotify));
   }
   PostChange(-1);
 }
 
 void TSimBus::UnwatchChanges() {
-  std::shared_ptr<TWatch> LWatch;
+  std::shared_ptr<hid::TChangeWatch> LWatch;
   {
     std::lock_guard<std::mutex> LGuard(FLock);
     LWatch.swap(FWatch);
   }
-  if (!LWatch) return;
-  std::lock_guard<std::mutex> LGuard(LWatch->Lock);
-  LWatch->Notify = nullptr;  // notifications already posted find nobody
+  if (LWatch) LWatch->End();  // notifications already posted find nobody
+}
+
+void TSimBus::RequestChange() {
+  if (auto LWatch = Watch()) LWatch->Request();
 }
 
 void TSimBus::PostChange(int32_t ALParam) {
-  std::shared_ptr<TWatch> LWatch;
-  {
-    std::lock_guard<std::mutex> LGuard(FLock);
-    LWatch = FWatch;
-  }
-  hid::IHidEventLoop* LLoop = hid::EventLoop();
-  if (!LWatch || !LLoop) return;
-  LLoop->Post([LWatch, ALParam] {
-    hid::TChangeNotify LNotify;
-    {
-      std::lock_guard<std::mutex> LGuard(LWatch->Lock);
-      LNotify = LWatch->Notify;
-    }
-    if (LNotify) LNotify(ALParam);
-  });
+  if (auto LWatch = Watch()) LWatch->Post(ALParam);
+}
+
+std::shared_ptr<hid::TChangeWatch> TSimBus::Watch() {
+  std::lock_guard<std::mutex> LGuard(FLock);
+  return FWatch;
 }
 
 // ---- lookups (FLock held) ----

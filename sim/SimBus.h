@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Apc.h"
+#include "ChangeWatch.h"
 #include "HidPlatform.h"
 #include "SimDevice.h"
 #include "SimHub.h"
@@ -92,13 +93,13 @@ class TSimBus : public hid::IHidPlatform {
   bool AlertableWait(uint32_t ATimeoutMs) override;
   void WatchChanges(hid::TChangeNotify ANotify) override;
   void UnwatchChanges() override;
+  void RequestChange() override;
   std::string OpenFailureHint(uint32_t ACode) override;
 
  private:
   struct TSlot;
   struct THandle;
   struct TPendingRead;
-  struct TWatch;
 
   std::shared_ptr<TSlot> FindSlotLocked(const TSimDevice* ADevice) const;
   std::shared_ptr<THandle> FindHandleLocked(hid::THidHandle AHandle) const;
@@ -106,6 +107,7 @@ class TSimBus : public hid::IHidPlatform {
   std::shared_ptr<THandle> LiveHandleLocked(hid::THidHandle AHandle) const;
   void CompleteRead(THandle& AHandle, uint32_t AError, const std::vector<uint8_t>* AReport);
   void PostChange(int32_t ALParam);
+  std::shared_ptr<hid::TChangeWatch> Watch();
   uint32_t AddSlotLocked(std::shared_ptr<TSimDevice> ADevice, uint32_t ADeviceID);
   std::string NextFreePortLocked(const std::string& APrefix);
   void Log(const std::string& ALine);
@@ -119,7 +121,7 @@ class TSimBus : public hid::IHidPlatform {
   int FEnumerations = 0;
   bool FServicesAvailable = true;
   bool FEnumerationFails = false;
-  std::shared_ptr<TWatch> FWatch;
+  std::shared_ptr<hid::TChangeWatch> FWatch;
   std::set<std::string> FPortsGiven;  // every port a device or hub has had
   std::vector<std::weak_ptr<TSimDevice>> FEverPlugged;  // told when the bus goes
   std::vector<std::shared_ptr<TSimHub>> FHubs;

@@ -3,6 +3,7 @@
 // plumbing: identity, handles, input-report queues, notifications.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,6 +32,10 @@ class TSimDevice {
   // Fault switches for the controller's error paths.
   bool CanOpenReadWrite = true;  // false: only a query-only open works (keyboard, mouse)
   bool CanOpen = true;           // false: "Device cannot be opened"
+  // Set before it is plugged: the first enumeration that lists it finds an
+  // interface that cannot be opened yet, as while the system is still
+  // setting it up; the bus clears it when it plugs the device.
+  std::atomic<bool> NotReadyAtFirstLook{false};
   bool CanIdentify = true;       // false: "Device cannot be identified"
 
   // Every report, either way, takes one 1 ms frame as on a full-speed

@@ -56,6 +56,12 @@ class TBoardPorts {
 std::vector<std::string> PortsOf(const std::vector<TBoardSeen>& ABoards);
 // A port as the technician reads it ("port unknown" when empty).
 std::string PortText(const std::string& APort);
+// The port where a line has little room (the gang's lines on a terminal):
+// a Windows location path as its PCI functions and USB ports, the way Linux
+// names a port ("PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)#USB(3)" is
+// "14.0-1.3"), anything else as PortText. Two ports never share a short
+// form; a path of another shape stays whole.
+std::string PortShortText(const std::string& APort);
 // "1-1.1, 1-1.2 and 1-1.3".
 std::string PortList(std::vector<std::string> APorts);
 // The refusal when more than one board is there and none was chosen: the

@@ -265,7 +265,9 @@ bool TUpdateRun::Write(const TTiTxtImage& AImage, TUpdateOutcome& AOutcome) {
 // Every 500 ms for up to 60 s: the board leaves the bus when the RAM
 // loader starts and comes back as a new device with the same identifiers,
 // at the same port. An old entry that still matches cannot be opened and
-// goes back.
+// goes back. Each look asks the controller for a pass first: the system
+// tells of a device once, and a board whose interface could not yet be
+// opened then would otherwise wait for the next device to change.
 bool TUpdateRun::WaitForBoard(TUpdateOutcome& AOutcome) {
   const TUpdateTiming& t = FOptions.Timing;
   const auto begin = t.Now();
@@ -275,6 +277,7 @@ bool TUpdateRun::WaitForBoard(TUpdateOutcome& AOutcome) {
     const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(t.Now() - begin);
     FEvents.Progress({TUpdateStage::Wait, static_cast<uint64_t>(waited.count()),
                       static_cast<uint64_t>(kWaitForBoard.count())});
+    FPorts.Controller().RequestPass();
     Pause(kPollInterval);
     std::vector<TBoardSeen> found;
     FDev = FPorts.Take(Board(), FPort, found);

@@ -43,11 +43,6 @@ struct TLayoutData {
 
 }  // namespace
 
-struct TLinuxHidPlatform::TWatch {
-  std::mutex Lock;
-  TChangeNotify Notify;
-};
-
 TLinuxHidPlatform::TLinuxHidPlatform() = default;
 
 TLinuxHidPlatform::~TLinuxHidPlatform() {
@@ -399,8 +394,7 @@ bool TLinuxHidPlatform::AlertableWait(uint32_t ATimeoutMs) { return AlertableWai
 void TLinuxHidPlatform::WatchChanges(TChangeNotify ANotify) {
   UnwatchChanges();
   IHidEventLoop* LLoop = EventLoop();
-  std::shared_ptr<TWatch> LWatch = std::make_shared<TWatch>();
-  LWatch->Notify = std::move(ANotify);
+  auto LWatch = std::make_shared<TChangeWatch>(std::move(ANotify));
   int LMonitorFd = -1;
   {
     std::lock_guard<std::mutex> LGuard(FLock);
@@ -417,24 +411,21 @@ void TLinuxHidPlatform::WatchChanges(TChangeNotify ANotify) {
     // Not under the lock: a loop may run the callback from inside.
     void* LMonitorWatch = LLoop->WatchReadable(LMonitorFd, [this, LWatch] {
       DrainMonitor();
-      TChangeNotify LNotify;
-      {
-        std::lock_guard<std::mutex> LGuard(LWatch->Lock);
-        LNotify = LWatch->Notify;
-      }
-      if (LNotify) LNotify(0);
+      LWatch->Notify(0);
     });
     std::lock_guard<std::mutex> LGuard(FLock);
     FMonitorWatch = LMonitorWatch;
   }
-  LLoop->Post([LWatch] {
-    TChangeNotify LNotify;
-    {
-      std::lock_guard<std::mutex> LGuard(LWatch->Lock);
-      LNotify = LWatch->Notify;
-    }
-    if (LNotify) LNotify(kFirstPassLParam);
-  });
+  LWatch->Post(kFirstPassLParam);
+}
+
+void TLinuxHidPlatform::RequestChange() {
+  std::shared_ptr<TChangeWatch> LWatch;
+  {
+    std::lock_guard<std::mutex> LGuard(FLock);
+    LWatch = FWatch;
+  }
+  if (LWatch) LWatch->Request();
 }
 
 void TLinuxHidPlatform::DrainMonitor() {
@@ -444,7 +435,7 @@ void TLinuxHidPlatform::DrainMonitor() {
 }
 
 void TLinuxHidPlatform::UnwatchChanges() {
-  std::shared_ptr<TWatch> LWatch;
+  std::shared_ptr<TChangeWatch> LWatch;
   void* LMonitorWatch = nullptr;
   {
     std::lock_guard<std::mutex> LGuard(FLock);
@@ -457,9 +448,7 @@ void TLinuxHidPlatform::UnwatchChanges() {
     if (FMonitor) udev_monitor_unref(FMonitor);
     FMonitor = nullptr;
   }
-  if (!LWatch) return;
-  std::lock_guard<std::mutex> LGuard(LWatch->Lock);
-  LWatch->Notify = nullptr;
+  if (LWatch) LWatch->End();
 }
 
 }  // namespace hid

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "ChangeWatch.h"
 #include "HidPlatform.h"
 #include "HidrawFile.h"
 #include "ReadPump.h"
@@ -43,12 +44,12 @@ class TLinuxHidPlatform : public IHidPlatform {
   bool AlertableWait(uint32_t ATimeoutMs) override;
   void WatchChanges(TChangeNotify ANotify) override;
   void UnwatchChanges() override;
+  void RequestChange() override;
   void CancelIo(THidHandle AHandle) override;
   std::string OpenFailureHint(uint32_t ACode) override;
   bool DeviceGoneError(uint32_t ACode) override;
 
  private:
-  struct TWatch;
   std::shared_ptr<THidrawFile> FindLocked(THidHandle AHandle) const;
   std::string SysPathForLocked(const std::string& ADevNode);
   bool InfoLocked(THidHandle AHandle, struct THidrawInfo& AOut);
@@ -72,7 +73,7 @@ class TLinuxHidPlatform : public IHidPlatform {
   std::unique_ptr<TReadPump> FPump;
   udev_monitor* FMonitor = nullptr;
   void* FMonitorWatch = nullptr;
-  std::shared_ptr<TWatch> FWatch;
+  std::shared_ptr<TChangeWatch> FWatch;
 };
 
 }  // namespace hid

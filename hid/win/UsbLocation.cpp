@@ -16,6 +16,7 @@ constexpr int kLevelsToTheUsbDevice = 2;
 constexpr wchar_t kUsbEnumerator[] = L"USB\\";
 // The last step of an interface's location path ("...#USB(3)#USBMI(0)").
 constexpr wchar_t kInterfaceStep[] = L"#USBMI(";
+constexpr wchar_t kPciRoot[] = L"PCIROOT(";
 
 bool InstanceId(DEVINST ANode, std::wstring& AOut) {
   wchar_t LId[MAX_DEVICE_ID_LEN + 1] = {};
@@ -29,9 +30,8 @@ bool IsUsbDevice(const std::wstring& AInstanceId) {
   return AInstanceId.size() > LLength && ::_wcsnicmp(AInstanceId.c_str(), kUsbEnumerator, LLength) == 0;
 }
 
-// The first of the device's location paths (a list, most specific first on
-// some systems, but every entry names the same port); empty when it has none.
-std::wstring FirstLocationPath(HDEVINFO ASet, const std::wstring& AInstanceId) {
+// The device's location path; empty when it has none.
+std::wstring LocationPath(HDEVINFO ASet, const std::wstring& AInstanceId) {
   SP_DEVINFO_DATA LDevice{};
   LDevice.cbSize = sizeof LDevice;
   if (!SetupApi().OpenDeviceInfoW(ASet, AInstanceId.c_str(), nullptr, 0, &LDevice)) return {};
@@ -45,10 +45,18 @@ std::wstring FirstLocationPath(HDEVINFO ASet, const std::wstring& AInstanceId) {
                                              reinterpret_cast<BYTE*>(LPaths.data()), LSize, nullptr) ||
       LType != REG_MULTI_SZ)
     return {};
-  return LPaths.data();
+  return PciRootEntry(LPaths.data());
 }
 
 }  // namespace
+
+// The order of the list is not documented, and the other entries (ACPI
+// names) are not there on every machine.
+std::wstring PciRootEntry(const wchar_t* AList) {
+  for (const wchar_t* LEntry = AList; *LEntry; LEntry += std::wcslen(LEntry) + 1)
+    if (::_wcsnicmp(LEntry, kPciRoot, std::wcslen(kPciRoot)) == 0) return LEntry;
+  return AList;
+}
 
 std::wstring UsbLocationOf(DEVINST ADevInst) {
   HDEVINFO LSet = SetupApi().CreateDeviceInfoList(nullptr, nullptr);
@@ -61,7 +69,7 @@ std::wstring UsbLocationOf(DEVINST ADevInst) {
     if (CfgMgr().GetParent(&LParent, LNode, 0) != CR_SUCCESS || !InstanceId(LParent, LId)) break;
     // Not on USB: no port to name, whatever paths the parent may have.
     if (!IsUsbDevice(LId)) break;
-    const std::wstring LPath = FirstLocationPath(LSet, LId);
+    const std::wstring LPath = LocationPath(LSet, LId);
     if (LPath.find(kInterfaceStep) == std::wstring::npos) {
       LLocation = LPath;
       break;

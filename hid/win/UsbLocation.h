@@ -18,4 +18,9 @@ namespace hid::win {
 // HID bus) or the system gives no path.
 std::wstring UsbLocationOf(DEVINST ADevInst);
 
+// Of a list of location paths (REG_MULTI_SZ: each ends with a NUL, the list
+// with one more), the entry that starts at the PCI root; the first entry
+// when none does.
+std::wstring PciRootEntry(const wchar_t* AList);
+
 }  // namespace hid::win

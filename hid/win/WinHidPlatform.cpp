@@ -353,11 +353,21 @@ bool TWinHidPlatform::AlertableWait(uint32_t ATimeoutMs) {
 // ---- notifications ----
 
 void TWinHidPlatform::WatchChanges(TChangeNotify ANotify) {
-  FWindow.reset();
+  UnwatchChanges();
   FWindow = std::make_unique<TNotifyWindow>(std::move(ANotify));
+  FWindowHandle = FWindow->Handle();
 }
 
-void TWinHidPlatform::UnwatchChanges() { FWindow.reset(); }
+void TWinHidPlatform::UnwatchChanges() {
+  FWindowHandle = nullptr;
+  FWindow.reset();
+}
+
+// From any thread: what the window does with the message is its own
+// thread's business, and a window already gone just does not take it.
+void TWinHidPlatform::RequestChange() {
+  if (HWND LWindow = FWindowHandle.load()) TNotifyWindow::RequestPass(LWindow);
+}
 
 }  // namespace hid::win
 

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -36,6 +37,7 @@ class TWinHidPlatform : public IHidPlatform {
   bool AlertableWait(uint32_t ATimeoutMs) override;
   void WatchChanges(TChangeNotify ANotify) override;
   void UnwatchChanges() override;
+  void RequestChange() override;
   void CancelIo(THidHandle AHandle) override;
   std::string OpenFailureHint(uint32_t ACode) override;
   bool DeviceGoneError(uint32_t ACode) override;
@@ -50,6 +52,7 @@ class TWinHidPlatform : public IHidPlatform {
   std::mutex FLock;
   std::map<THidHandle, std::shared_ptr<TRead>> FReads;  // outstanding read per handle
   std::unique_ptr<TNotifyWindow> FWindow;
+  std::atomic<HWND> FWindowHandle{nullptr};
 };
 
 }  // namespace hid::win

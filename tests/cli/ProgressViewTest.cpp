@@ -5,6 +5,7 @@
 #include <sstream>
 #include <thread>
 
+#include "BoardPorts.h"
 #include "GangView.h"
 #include "ProgressView.h"
 
@@ -111,6 +112,23 @@ TEST(GangView, OneLinePerPortOnATerminalAndPlainLinesElsewhere) {
             "<up 2>1-1.1     2. Wait for device:\n"
             "1-1.2     FAILED: the board l\n"
             "1-1.2: FAILED: the board left the bus\n");  // the cause whole, once, below
+
+  // Windows ports in their short form; a cut never splits a character.
+  out.str("");
+  TGangView windows(out, true, [] { return 21; }, [](std::ostream&, int) {});
+  windows.Result("PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)#USB(3)", "čćčćčćčćčćčć", true);
+  windows.Finish();
+  EXPECT_EQ(out.str(), "14.0-1.3  čćčćčćčćčć\n14.0-1.3: čćčćčćčćčćčć\n");
+  for (const auto& [port, shown] : std::vector<std::pair<std::string, std::string>>{
+           {"PCIROOT(0)#PCI(1C00)#PCI(0000)#USBROOT(0)#USB(2)", "1C.0/00.0-2"},
+           {"PCIROOT(1)#PCI(1407)#USBROOT(0)#USB(12)", "1:14.7-12"},
+           {"PCIROOT(0)#PCI(1400)#USBROOT(1)#USB(2)", "PCIROOT(0)#PCI(1400)#USBROOT(1)#USB(2)"},
+           {"ACPI(_SB_)#ACPI(PCI0)#ACPI(XHC_)#ACPI(RHUB)#ACPI(HS03)", "ACPI(_SB_)#ACPI(PCI0)#ACPI(XHC_)#ACPI(RHUB)#ACPI(HS03)"},
+           {"PCIROOT(0)#USBROOT(0)#USB(2)", "PCIROOT(0)#USBROOT(0)#USB(2)"},
+           {"PCIROOT(0)#PCI(1400)#USBROOT(0)", "PCIROOT(0)#PCI(1400)#USBROOT(0)"},
+           {"1-1.3", "1-1.3"},
+           {"", "port unknown"}})
+    EXPECT_EQ(update::PortShortText(port), shown) << port;
 
   std::ostringstream pipe;
   TGangView plain(pipe, false, [] { return 0; }, [](std::ostream&, int) { FAIL() << "no cursor moves into a pipe"; });

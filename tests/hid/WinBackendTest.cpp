@@ -11,11 +11,13 @@
 #include <cstdio>
 #include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DllBinding.h"
 #include "JvHidControllerClass.h"
 #include "NotifyWindow.h"
+#include "UsbLocation.h"
 
 namespace {
 
@@ -87,17 +89,6 @@ TEST(TWinController, FirstPassRunsFromTheWindowMessageAndReadsAttributes) {
   PumpMessages([&] { return LArrived.size() >= LExpected.size() && !LExpected.empty(); });
   EXPECT_EQ(LArrived.size(), LExpected.size());
   for (const std::string& LLine : LArrived) std::printf("arrival %s\n", LLine.c_str());
-  // The window passes the notification's lParam on: 0 with nothing
-  // changed raises nothing, -1 always counts as a change.
-  int LChanges = 0;
-  LController.SetOnDeviceChange([&](TJvHidDeviceController*) { ++LChanges; });
-  HWND LWindow = ::FindWindowW(L"KestrovaHidNotifyWindow", nullptr);
-  ASSERT_NE(LWindow, nullptr);
-  LChanges = 0;
-  ::SendMessageW(LWindow, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
-  EXPECT_EQ(LChanges, 0);
-  ::SendMessageW(LWindow, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, -1);
-  EXPECT_EQ(LChanges, 1);
   EXPECT_EQ(LArrived.size(), LExpected.size());
   EXPECT_EQ(LController.Enumerate(), LExpected.empty() ? 0 : 1);
   EXPECT_EQ(LController.NumCheckedInDevices(), static_cast<int>(LExpected.size()));
@@ -109,6 +100,26 @@ TEST(TWinController, FirstPassRunsFromTheWindowMessageAndReadsAttributes) {
     EXPECT_NE(LDevice->Attributes().VendorID | LDevice->Attributes().ProductID, 0);
     LController.CheckIn(LDevice);
   }
+}
+
+// A notification only marks that a pass is due: nothing runs inside the
+// system's call, a burst brings one pass, and passes begin at least 500 ms
+// apart. A request from another thread counts as a notification.
+TEST(TWinNotifyWindow, NotificationsMergeIntoOnePassOffTheSystemsCall) {
+  std::vector<std::pair<int32_t, ULONGLONG>> LPasses;
+  hid::win::TNotifyWindow LWindow([&](int32_t ALParam) { LPasses.push_back({ALParam, ::GetTickCount64()}); });
+  ASSERT_NE(LWindow.Handle(), nullptr);
+  PumpMessages([&] { return !LPasses.empty(); });
+  ASSERT_EQ(LPasses.size(), 1u);
+  EXPECT_EQ(LPasses[0].first, -1);
+  for (WPARAM LEvent : {DBT_DEVNODES_CHANGED, DBT_DEVICEARRIVAL, DBT_DEVICEREMOVECOMPLETE, DBT_DEVNODES_CHANGED})
+    ::SendMessageW(LWindow.Handle(), WM_DEVICECHANGE, LEvent, 0);
+  std::thread([&] { hid::win::TNotifyWindow::RequestPass(LWindow.Handle()); }).join();
+  EXPECT_EQ(LPasses.size(), 1u) << "no pass inside the notification";
+  PumpMessages([&] { return LPasses.size() > 2; });
+  ASSERT_EQ(LPasses.size(), 2u) << "one pass for the burst";
+  EXPECT_EQ(LPasses[1].first, 0);
+  EXPECT_GE(LPasses[1].second - LPasses[0].second, 450u) << "500 ms apart, on a tick of up to 16 ms";
 }
 
 TEST(TWinNotifyWindow, ErrorsOfAPassGoToTheUnhandledErrorHandler) {
@@ -241,3 +252,9 @@ TEST_F(TWinRead, WriteEndsWithinItsTimeLimitOrWhenAnotherThreadAbortsIt) {
 }
 
 }  // namespace
+
+TEST(TWinPorts, TheLocationPathThatStartsAtThePciRoot) {
+  EXPECT_EQ(hid::win::PciRootEntry(L"ACPI(_SB_)#ACPI(PCI0)#ACPI(HS03)\0PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)\0"),
+            L"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)");
+  EXPECT_EQ(hid::win::PciRootEntry(L"ACPI(_SB_)#ACPI(HS03)\0"), L"ACPI(_SB_)#ACPI(HS03)");
+}

@@ -174,6 +174,15 @@ TEST_F(UpdateEngineTest, SuccessWritesVerifiesAndReportsEveryStep) {
   EXPECT_EQ(Controller->NumCheckedOutDevices(), 0);
 }
 
+// The system tells of the returning board once; when its interface cannot
+// be opened at that moment, the wait's own passes find it.
+TEST_F(UpdateEngineTest, BoardWhoseFirstOpenFailsIsFoundByTheNextPass) {
+  Plug({"return-delay=100", "first-open-fails"});
+  const TUpdateOutcome outcome = Run();
+  EXPECT_EQ(outcome.Result, TUpdateResult::Success) << outcome.Text;
+  for (const auto& [address, byte] : Expected) ASSERT_EQ(Flash(address, address + 1)[0], byte);
+}
+
 // Identical boards are told apart by their ports: the board that comes
 // back under the RAM loader is the one at the port that left, never
 // another board that was plugged in meanwhile under its resident loader.
