@@ -18,7 +18,8 @@ std::string Clock() { return LogTimestamp().substr(12, 8); }  // hh:mm:ss
 std::string CommandLineText(const std::vector<std::string>& AArgs) {
   std::string text = "kestrova-flash";
   for (const std::string& arg : AArgs) {
-    const bool plain = !arg.empty() && arg.find_first_of(" \t\"'\\$`") == std::string::npos;
+    // Quoted where a shell would take it apart (Windows' ports hold "(" and "#").
+    const bool plain = !arg.empty() && arg.find_first_of(" \t\"'\\$`()#&;|<>*?!") == std::string::npos;
     text += " " + (plain ? PrintableText(arg) : "\"" + PrintableText(arg) + "\"");
   }
   return text;

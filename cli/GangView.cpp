@@ -88,9 +88,12 @@ void TGangView::Finish() {
   if (!FTerminal) return;
   std::lock_guard<std::mutex> lock(FLock);
   DrawLocked();
-  // Below the lines nothing is redrawn: a long cause may wrap there.
+  // Below the lines nothing is redrawn, and a long line may wrap there:
+  // each failed board's cause, and each line that had to be cut, whole.
+  const size_t width = LineWidth(FColumns);
   for (const auto& [port, row] : FRows)
-    if (row.Failed) FOut << update::PortShortText(port) << ": " << row.Result << '\n';
+    if (row.Failed || (!row.Result.empty() && Utf8Length(RowText(port, row)) > width))
+      FOut << update::PortShortText(port) << ": " << row.Result << '\n';
   FOut.flush();
   FRows.clear();
   FDrawn = 0;

@@ -25,14 +25,16 @@ class TGangView : public IBoardView {
   void Amount(const std::string& APort, const std::string& AStage, uint64_t ADone, uint64_t ATotal) override;
   void Waiting(const std::string& APort, uint64_t ASeconds) override;
   // AFailed: on a terminal, AText is printed whole once more below the
-  // ports' lines at the end (its own line is cut to the width).
+  // ports' lines at the end (its own line is cut to the width), as is
+  // any result whose line was cut.
   void Result(const std::string& APort, const std::string& AText, bool AFailed = false);
   // A line of its own: above the ports' lines on a terminal.
   void Line(const std::string& AText);
   // Terminal: draws the ports' lines anew where they changed.
   void Draw();
   // Terminal: draws the ports' lines a last time, then each failed
-  // board's result whole, however wide; what follows goes below them.
+  // board's result, and each that did not fit, whole, however wide; what
+  // follows goes below them.
   void Finish();
 
  private:

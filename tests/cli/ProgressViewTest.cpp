@@ -104,6 +104,8 @@ TEST(GangView, OneLinePerPortOnATerminalAndPlainLinesElsewhere) {
   out.str("");
   terminal.Line("Waiting for boards");
   terminal.Result("1-1.2", "FAILED: the board left the bus", true);
+  terminal.Result("1-1.3", "ok in 1.7 s");
+  terminal.Result("1-1.4", "ok in 1.7 s, ID 4B530518-0004-0001");
   terminal.Finish();
   EXPECT_EQ(out.str(),
             "<up 2>Waiting for boards           \n"
@@ -111,7 +113,10 @@ TEST(GangView, OneLinePerPortOnATerminalAndPlainLinesElsewhere) {
             "1-1.2     1. Upload bootloade\n"
             "<up 2>1-1.1     2. Wait for device:\n"
             "1-1.2     FAILED: the board l\n"
-            "1-1.2: FAILED: the board left the bus\n");  // the cause whole, once, below
+            "1-1.3     ok in 1.7 s        \n"
+            "1-1.4     ok in 1.7 s, ID 4B5\n"
+            "1-1.2: FAILED: the board left the bus\n"  // the cause whole, once, below
+            "1-1.4: ok in 1.7 s, ID 4B530518-0004-0001\n");  // and a line that was cut
 
   // Windows ports in their short form; a cut never splits a character.
   out.str("");
