@@ -265,7 +265,9 @@ bool TUpdateRun::Write(const TTiTxtImage& AImage, TUpdateOutcome& AOutcome) {
 // Every 500 ms for up to 60 s: the board leaves the bus when the RAM
 // loader starts and comes back as a new device with the same identifiers,
 // at the same port. An old entry that still matches cannot be opened and
-// goes back.
+// goes back; so does a new one that cannot be opened for reading and
+// writing yet (on Linux udev gives the user its node a moment after the
+// node appears), to be opened at the next look.
 bool TUpdateRun::WaitForBoard(TUpdateOutcome& AOutcome) {
   const TUpdateTiming& t = FOptions.Timing;
   const auto begin = t.Now();
@@ -279,7 +281,7 @@ bool TUpdateRun::WaitForBoard(TUpdateOutcome& AOutcome) {
     std::vector<TBoardSeen> found;
     FDev = FPorts.Take(Board(), FPort, found);
     if (FDev == nullptr) continue;
-    if (FDev->OpenFile()) return true;
+    if (FDev->OpenReadWrite()) return true;
     seenButClosed = FDev->LastError().Reason;
     CheckIn();
   }
