@@ -66,9 +66,10 @@ int NodeOfFd(int AFd) {
   return AFd >= 0 && AFd < kMaxFds ? GNodeOf[AFd].load(std::memory_order_relaxed) : -1;
 }
 
-// Counts a call of AKind on ANode against every fault of that kind (polls:
-// vanishing ones or the others, as AVanish says); the fault that this call
-// falls into, or null.
+// Counts a call of AKind on ANode against every fault of that kind that
+// makes the node vanish, or every other one, as AVanish says (polls: only
+// the faults whose events they wait for); the fault that this call falls
+// into, or null.
 const THidrawFault* CountLocked(TFaultState& AState, int AKind, int ANode, bool AVanish, short AEvents = 0) {
   const THidrawFault* LHit = nullptr;
   for (size_t LIdx = 0; LIdx < AState.Faults.size(); ++LIdx) {
@@ -86,11 +87,13 @@ const THidrawFault* CountLocked(TFaultState& AState, int AKind, int ANode, bool 
   return LHit;
 }
 
-// A call on ANode: the fault it falls into, copied, or Error 0.
+// A call on ANode: the fault it falls into, copied, or Error 0. AGone:
+// the node is gone, or goes now.
 THidrawFault Decide(int AKind, int ANode, bool& AGone) {
   TFaultState& LState = State();
   std::lock_guard<std::mutex> LGuard(LState.Lock);
   ++LState.Calls[AKind];
+  if (!LState.Gone[ANode] && CountLocked(LState, AKind, ANode, true)) LState.Gone[ANode] = true;
   AGone = LState.Gone[ANode];
   if (AGone) return {};
   const THidrawFault* LHit = CountLocked(LState, AKind, ANode, false);
@@ -274,16 +277,7 @@ int poll(pollfd* AFds, nfds_t ACount, int ATimeoutMs) {
     }
     return LReady + static_cast<int>(LGoneAt.size());
   }
-  const int LReady = LNext(AFds, ACount, ATimeoutMs);
-  if (LReady <= 0) return LReady;
-  for (nfds_t LIdx = 0; LIdx < ACount; ++LIdx) {
-    const int LNode = NodeOfFd(AFds[LIdx].fd);
-    if (LNode < 0 || !(AFds[LIdx].revents & POLLIN)) continue;
-    std::lock_guard<std::mutex> LGuard(LState.Lock);
-    if (!LState.Gone[LNode] && CountLocked(LState, kHidrawPoll, LNode, true, AFds[LIdx].events))
-      LState.Gone[LNode] = true;
-  }
-  return LReady;
+  return LNext(AFds, ACount, ATimeoutMs);
 }
 
 int __poll_chk(pollfd* AFds, nfds_t ACount, int ATimeoutMs, size_t AFdsLength) {

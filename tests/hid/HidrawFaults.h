@@ -19,10 +19,11 @@ enum THidrawCall { kHidrawOpen = 0, kHidrawRead, kHidrawWrite, kHidrawPoll, kHid
 // - a write with ShortBy > 0 takes the report cut by that many bytes (the
 //   node is a stream underneath: the cut report goes out padded with
 //   zeros to its length) and returns the shorter count;
-// - a poll with Vanish set fails nothing: once it returns with a node
-//   readable, that node is gone, as an unplugged device's is (the report
-//   that woke the poll is lost, reads fail with EIO, writes and opens with
-//   ENODEV, polls see POLLERR | POLLHUP).
+// - with Vanish set the node is gone from that call on, as an unplugged
+//   device's is: set on reads, it goes right before the read that the
+//   poll seeing its report woke (or that found the report queued); the
+//   report is lost, reads fail with EIO, writes and opens with ENODEV,
+//   polls see POLLERR | POLLHUP.
 struct THidrawFault {
   int Call;          // THidrawCall
   const char* Node;  // "/dev/hidraw1", or null for every node
@@ -31,7 +32,7 @@ struct THidrawFault {
   int Every;
   int Error;
   int ShortBy;
-  int Vanish;  // polls only: counts only polls that saw a node readable
+  int Vanish;
   // Polls only: counts only polls that wait on a node for one of these
   // events (POLLOUT: a write waiting for room); 0: every poll.
   short Events;

@@ -61,7 +61,7 @@ THidrawFault FailWait(int AError, int AFirst, int ATimes) {
   return THidrawFault{kHidrawPoll, nullptr, AFirst, ATimes, 0, AError, 0, 0, POLLOUT};
 }
 THidrawFault CutWrite(int AFirst, int ABytes) { return THidrawFault{kHidrawWrite, nullptr, AFirst, 1, 0, 0, ABytes, 0, 0}; }
-THidrawFault VanishAtPoll(const char* ANode) { return THidrawFault{kHidrawPoll, ANode, 1, 1, 0, 0, 0, 1, 0}; }
+THidrawFault GoneAtRead(const char* ANode) { return THidrawFault{kHidrawRead, ANode, 1, 1, 0, 0, 0, 1, 0}; }
 
 const std::vector<TRow>& Table() {
   static const std::vector<TRow> LRows = {
@@ -87,8 +87,8 @@ const std::vector<TRow>& Table() {
       {"EveryReadsFirstTryEagain", {Fail(kHidrawRead, EAGAIN, 1, 1, 2)}, true, TUpdateResult::Success, 0, true, 0},
       {"PollEintrAgainAndAgain", {Fail(kHidrawPoll, EINTR, 1, 3, 5)}, false, TUpdateResult::Success, 0, true, 0},
       {"PollEagainAgainAndAgain", {Fail(kHidrawPoll, EAGAIN, 2, 2, 3)}, true, TUpdateResult::Success, 0, true, 0},
-      {"NodeGoesBetweenPollAndRead", {VanishAtPoll(kFirstNode)}, false, TUpdateResult::BoardLeft, 0, true, 0},
-      {"NodeGoesBetweenPollAndReadUnderTheRamLoader", {VanishAtPoll(kBackNode)}, true, TUpdateResult::BoardLeft, 0,
+      {"NodeGoesBetweenPollAndRead", {GoneAtRead(kFirstNode)}, false, TUpdateResult::BoardLeft, 0, true, 0},
+      {"NodeGoesBetweenPollAndReadUnderTheRamLoader", {GoneAtRead(kBackNode)}, true, TUpdateResult::BoardLeft, 0,
        true, 0},
       // The first open of a node is the pass that lists it, which then
       // identifies it without opening it.
@@ -274,7 +274,7 @@ TEST_F(TInjectedRuns, RandomRunsEndAsTheirFailuresCallFor) {
   }
   const auto LStart = std::chrono::steady_clock::now();
   std::map<std::string, int> LCauses;
-  int LSuccesses = 0, LFalseSuccesses = 0, LHangs = 0, LWrongCauses = 0;
+  int LStruck = 0, LSuccesses = 0, LFalseSuccesses = 0, LHangs = 0, LWrongCauses = 0;
   for (int LRun = 0; LRun < GOptions.Runs; ++LRun) {
     const TRow& LRow = Table()[LRandom() % Table().size()];
     const bool LFull = LRandom() % 2 == 1;
@@ -286,6 +286,7 @@ TEST_F(TInjectedRuns, RandomRunsEndAsTheirFailuresCallFor) {
     const TRunEnd LEnd = Run(LFaults, LFull);
     const std::string LWrong = Wrong(LRow, LEnd);
     ++LCauses[update::ResultName(LEnd.Outcome.Result)];
+    LStruck += LEnd.Hits > 0 ? 1 : 0;
     LSuccesses += LEnd.Outcome.Result == TUpdateResult::Success ? 1 : 0;
     LHangs += LEnd.Hung ? 1 : 0;
     LFalseSuccesses += LWrong == "false success" ? 1 : 0;
@@ -295,7 +296,8 @@ TEST_F(TInjectedRuns, RandomRunsEndAsTheirFailuresCallFor) {
                           << Told(LEnd);
   }
   const double LSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - LStart).count();
-  std::printf("runs: %d (seed %u)\nsuccesses: %d\n", GOptions.Runs, GOptions.Seed, LSuccesses);
+  std::printf("runs: %d (seed %u), the failure struck in %d\nsuccesses: %d\n", GOptions.Runs, GOptions.Seed, LStruck,
+              LSuccesses);
   for (const auto& [LCause, LCount] : LCauses) std::printf("  %s: %d\n", LCause.c_str(), LCount);
   std::printf("false successes: %d\nhangs: %d\nwrong causes: %d\ntime: %.1f s (%.3f s a run)\n", LFalseSuccesses,
               LHangs, LWrongCauses, LSeconds, GOptions.Runs > 0 ? LSeconds / GOptions.Runs : 0.0);
