@@ -6,7 +6,6 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <link.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -24,7 +23,7 @@ constexpr int kMaxFds = 4096;
 constexpr int kMaxNodes = 64;
 constexpr char kNodePrefix[] = "/dev/hidraw";
 
-// The node number of each descriptor opened by a node's path; -1 otherwise.
+// The node number + 1 of each descriptor opened by a node's path; 0 otherwise.
 std::atomic<int> GNodeOf[kMaxFds];
 
 struct TFaultState {
@@ -42,12 +41,6 @@ TFaultState& State() {
   return *LState;
 }
 
-bool Init() {
-  for (auto& LNode : GNodeOf) LNode.store(-1, std::memory_order_relaxed);
-  return true;
-}
-const bool GInitialised = Init();
-
 template <typename TFn>
 TFn Next(const char* AName) {
   return reinterpret_cast<TFn>(dlsym(RTLD_NEXT, AName));
@@ -63,7 +56,7 @@ int NodeOfPath(const char* APath) {
 }
 
 int NodeOfFd(int AFd) {
-  return AFd >= 0 && AFd < kMaxFds ? GNodeOf[AFd].load(std::memory_order_relaxed) : -1;
+  return AFd >= 0 && AFd < kMaxFds ? GNodeOf[AFd].load(std::memory_order_relaxed) - 1 : -1;
 }
 
 // Counts a call of AKind on ANode against every fault of that kind that
@@ -111,7 +104,7 @@ int Opened(const char* APath, TOpen AOpen) {
     return -1;
   }
   const int LFd = AOpen();
-  if (LFd >= 0 && LFd < kMaxFds) GNodeOf[LFd].store(LNode, std::memory_order_relaxed);
+  if (LFd >= 0 && LFd < kMaxFds) GNodeOf[LFd].store(LNode + 1, std::memory_order_relaxed);
   return LFd;
 }
 
@@ -126,7 +119,8 @@ void hidraw_faults_set(const THidrawFault* AFaults, int ACount) {
   std::lock_guard<std::mutex> LGuard(LState.Lock);
   LState.Faults.assign(AFaults, AFaults + (AFaults ? ACount : 0));
   LState.NodeOfFault.clear();
-  for (const THidrawFault& LFault : LState.Faults) LState.NodeOfFault.push_back(LFault.Node ? NodeOfPath(LFault.Node) : -1);
+  for (const THidrawFault& LFault : LState.Faults)
+    LState.NodeOfFault.push_back(LFault.Node ? NodeOfPath(LFault.Node) : -1);
   LState.Counts.assign(LState.Faults.size(), 0);
   std::memset(LState.Calls, 0, sizeof LState.Calls);
   LState.Hits = 0;
@@ -146,29 +140,6 @@ int hidraw_faults_hits(void) {
   return LState.Hits;
 }
 
-int hidraw_faults_first(void) {
-  Dl_info LThis;
-  if (!dladdr(reinterpret_cast<void*>(&hidraw_faults_hits), &LThis)) return 0;
-  // The objects in the order symbols are looked up: this library must come
-  // before umockdev's.
-  struct TOrder {
-    const char* This;
-    int ThisAt = -1, UmockdevAt = -1, At = 0;
-  } LOrder{LThis.dli_fname};
-  dl_iterate_phdr(
-      [](dl_phdr_info* AInfo, size_t, void* AData) {
-        TOrder& LSeen = *static_cast<TOrder*>(AData);
-        if (AInfo->dlpi_name && std::strcmp(AInfo->dlpi_name, LSeen.This) == 0 && LSeen.ThisAt < 0)
-          LSeen.ThisAt = LSeen.At;
-        if (AInfo->dlpi_name && std::strstr(AInfo->dlpi_name, "umockdev-preload") && LSeen.UmockdevAt < 0)
-          LSeen.UmockdevAt = LSeen.At;
-        ++LSeen.At;
-        return 0;
-      },
-      &LOrder);
-  return LOrder.ThisAt >= 0 && (LOrder.UmockdevAt < 0 || LOrder.ThisAt < LOrder.UmockdevAt) ? 1 : 0;
-}
-
 int open(const char* APath, int AFlags, ...) {
   mode_t LMode = 0;
   if (NeedsMode(AFlags)) {
@@ -181,14 +152,9 @@ int open(const char* APath, int AFlags, ...) {
   return Opened(APath, [&] { return LNext(APath, AFlags, LMode); });
 }
 
-int __open_2(const char* APath, int AFlags) {
-  static const auto LNext = Next<int (*)(const char*, int)>("__open_2");
-  return Opened(APath, [&] { return LNext(APath, AFlags); });
-}
-
 int close(int AFd) {
   static const auto LNext = Next<int (*)(int)>("close");
-  if (AFd >= 0 && AFd < kMaxFds) GNodeOf[AFd].store(-1, std::memory_order_relaxed);
+  if (AFd >= 0 && AFd < kMaxFds) GNodeOf[AFd].store(0, std::memory_order_relaxed);
   return LNext(AFd);
 }
 
@@ -203,11 +169,6 @@ ssize_t read(int AFd, void* ABuffer, size_t ACount) {
     return -1;
   }
   return LNext(AFd, ABuffer, ACount);
-}
-
-ssize_t __read_chk(int AFd, void* ABuffer, size_t ACount, size_t ABufferLength) {
-  if (ACount > ABufferLength) std::abort();
-  return read(AFd, ABuffer, ACount);
 }
 
 ssize_t write(int AFd, const void* AData, size_t ACount) {
@@ -278,11 +239,6 @@ int poll(pollfd* AFds, nfds_t ACount, int ATimeoutMs) {
     return LReady + static_cast<int>(LGoneAt.size());
   }
   return LNext(AFds, ACount, ATimeoutMs);
-}
-
-int __poll_chk(pollfd* AFds, nfds_t ACount, int ATimeoutMs, size_t AFdsLength) {
-  if (ACount > AFdsLength / sizeof(pollfd)) std::abort();
-  return poll(AFds, ACount, ATimeoutMs);
 }
 
 }  // extern "C"

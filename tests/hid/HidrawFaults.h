@@ -45,9 +45,6 @@ void hidraw_faults_set(const struct THidrawFault* AFaults, int ACount);
 int hidraw_faults_calls(int AKind);
 // Calls failed (or cut, or nodes vanished) since the faults were set.
 int hidraw_faults_hits(void);
-// 1 when the program's calls reach this library before umockdev's, as
-// they must: umockdev's calls go to the C library directly.
-int hidraw_faults_first(void);
 
 #ifdef __cplusplus
 }
