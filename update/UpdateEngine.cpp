@@ -265,9 +265,7 @@ bool TUpdateRun::Write(const TTiTxtImage& AImage, TUpdateOutcome& AOutcome) {
 // Every 500 ms for up to 60 s: the board leaves the bus when the RAM
 // loader starts and comes back as a new device with the same identifiers,
 // at the same port. An old entry that still matches cannot be opened and
-// goes back; so does a new one that cannot be opened for reading and
-// writing yet (on Linux udev gives the user its node a moment after the
-// node appears), to be opened at the next look.
+// goes back.
 bool TUpdateRun::WaitForBoard(TUpdateOutcome& AOutcome) {
   const TUpdateTiming& t = FOptions.Timing;
   const auto begin = t.Now();
@@ -281,6 +279,9 @@ bool TUpdateRun::WaitForBoard(TUpdateOutcome& AOutcome) {
     std::vector<TBoardSeen> found;
     FDev = FPorts.Take(Board(), FPort, found);
     if (FDev == nullptr) continue;
+    // A board that cannot be opened for reading and writing yet goes back
+    // too, to be opened at the next look: udev gives the user its node a
+    // moment after the node appears.
     if (FDev->OpenReadWrite()) return true;
     seenButClosed = FDev->LastError().Reason;
     CheckIn();
