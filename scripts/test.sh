@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything with warnings as errors and runs every test under ctest:
-# the native tree (the Linux HID backend under umockdev included), the HID
+# the native tree (the Linux HID backend under umockdev included, also with
+# failing system calls on the board's hidraw nodes), the HID
 # layer, the loader client and the simulated board again under
 # ThreadSanitizer, the whole native tree under AddressSanitizer and
 # UndefinedBehaviorSanitizer with each fuzz target run for 30 s, and the

@@ -282,7 +282,10 @@ bool TUpdateRun::WaitForBoard(TUpdateOutcome& AOutcome) {
     std::vector<TBoardSeen> found;
     FDev = FPorts.Take(Board(), FPort, found);
     if (FDev == nullptr) continue;
-    if (FDev->OpenFile()) return true;
+    // A board that cannot be opened for reading and writing yet goes back
+    // too, to be opened at the next look: udev gives the user its node a
+    // moment after the node appears.
+    if (FDev->OpenReadWrite()) return true;
     seenButClosed = FDev->LastError().Reason;
     CheckIn();
   }

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <string>
 
 namespace hid {
 namespace {
@@ -16,6 +18,13 @@ namespace {
 constexpr uint32_t kKernelQueueLength = 64;
 // Longest report hidraw delivers (HID_MAX_BUFFER_SIZE).
 constexpr size_t kMaxReport = 16384;
+// A report the device has not taken within this is given up, as on
+// Windows: a board that stops taking reports while it stays on the bus
+// must not hold the update for ever.
+constexpr auto kWriteLimit = std::chrono::milliseconds(1000);
+
+// An interrupted or busy call is made again.
+bool Transient(int AErrno) { return AErrno == EINTR || AErrno == EAGAIN; }
 
 }  // namespace
 
@@ -59,7 +68,7 @@ bool THidrawFile::TryCompleteLocked() {
     --LRoom;
   }
   const ssize_t LRead = ::read(Fd, LTarget, LRoom);
-  if (LRead < 0 && (errno == EAGAIN || errno == EINTR)) return false;
+  if (LRead < 0 && Transient(errno)) return false;
   if (LRead <= 0) {
     CompleteLocked(kErrorDeviceNotConnected, 0);
     return true;
@@ -94,6 +103,7 @@ void THidrawFile::Drain() {
 }
 
 bool THidrawFile::WriteReport(const uint8_t* AData, uint32_t ALength, uint32_t& AWritten) {
+  const auto LDeadline = std::chrono::steady_clock::now() + kWriteLimit;
   for (;;) {
     if (FCancelled) {
       SetNotConnectedError();
@@ -109,8 +119,15 @@ bool THidrawFile::WriteReport(const uint8_t* AData, uint32_t ALength, uint32_t& 
       SetErrnoError(errno, "write");
       return false;
     }
+    // No room: wait for it, for the cancel, or until the limit.
+    const auto LLeft =
+        std::chrono::duration_cast<std::chrono::milliseconds>(LDeadline - std::chrono::steady_clock::now());
+    if (LLeft.count() <= 0) {
+      SetErrnoError(ETIMEDOUT, "write: the device took no report for " + std::to_string(kWriteLimit.count()) + " ms");
+      return false;
+    }
     pollfd LPolls[2] = {{Fd, POLLOUT, 0}, {FCancelFd, POLLIN, 0}};
-    if (::poll(LPolls, 2, -1) < 0 && errno != EINTR) {
+    if (::poll(LPolls, 2, static_cast<int>(LLeft.count())) < 0 && !Transient(errno)) {
       SetErrnoError(errno, "poll");
       return false;
     }

@@ -6,37 +6,22 @@
 // a new one appears, each with its uevent. The same update runs once more on
 // the simulated bus; both runs must log the same lines, and the board's
 // memory must hold the images.
-#include <fcntl.h>
-#include <termios.h>
-
 #include <algorithm>
-#include <atomic>
-#include <map>
-#include <mutex>
 #include <regex>
-#include <thread>
 
 #include "BoardIds.h"
 #include "ImageWriter.h"
-#include "SimBoard.h"
-#include "SimBus.h"
-#include "UmockdevBed.h"
+#include "UmockdevBoard.h"
 #include "bsl_hid.h"
 
 namespace {
 
 using ::testing::ElementsAre;
-using TMemory = std::map<uint32_t, uint8_t>;
 
-constexpr uint32_t kRamLoader = 0x2500;
-constexpr uint32_t kCode = 0x4400;
-constexpr uint32_t kVectors = 0xFFE0;
-constexpr uint32_t kReport = 64;
 constexpr auto kAfterPassword = std::chrono::milliseconds(100);
 constexpr auto kPollInterval = std::chrono::milliseconds(100);
 constexpr auto kWaitForBoard = std::chrono::seconds(20);
 constexpr auto kUpdateLimit = std::chrono::seconds(60);
-constexpr auto kBridgePoll = std::chrono::milliseconds(2);
 
 // The same passwords as the update: one that erases, then the erased board's.
 TBsl_PasswordData ErasePassword() {
@@ -50,27 +35,6 @@ TBsl_PasswordData ErasedPassword() {
   TBsl_PasswordData LData;
   LData.fill(0xFF);
   return LData;
-}
-
-// One TI-TXT section of ABytes bytes at AAddress, recorded in AMemory.
-std::string Section(uint32_t AAddress, int ABytes, uint8_t ASeed, TMemory* AMemory) {
-  char LText[16];
-  std::snprintf(LText, sizeof LText, "@%04X\n", AAddress);
-  std::string LOut = LText;
-  for (int LIdx = 0; LIdx < ABytes; ++LIdx) {
-    const uint8_t LByte = static_cast<uint8_t>(ASeed + LIdx * 7);
-    if (AMemory) (*AMemory)[AAddress + LIdx] = LByte;
-    std::snprintf(LText, sizeof LText, "%02X%c", LByte, (LIdx % 16 == 15 || LIdx == ABytes - 1) ? '\n' : ' ');
-    LOut += LText;
-  }
-  return LOut;
-}
-
-void WriteText(const std::string& APath, const std::string& AText) {
-  std::FILE* LFile = std::fopen(APath.c_str(), "w");
-  ASSERT_NE(LFile, nullptr);
-  std::fputs(AText.c_str(), LFile);
-  std::fclose(LFile);
 }
 
 bool IsBoard(TJvHidDevice* ADevice) {
@@ -160,132 +124,8 @@ bool BoardTookEveryReport(const sim::TSimBoard& ABoard, const std::vector<std::s
   return true;
 }
 
-// Carries reports between the board's node (the pseudo-terminal's other
-// end) and the board on its private bus.
-class TNodeBridge {
- public:
-  TNodeBridge(sim::TSimBus& AHome, std::shared_ptr<sim::TSimBoard> ABoard)
-      : FHome(AHome), FBoard(std::move(ABoard)), FThread([this] { Run(); }) {}
-  ~TNodeBridge() {
-    FStop = true;
-    FThread.join();
-  }
-  // The node's other end while the board is on the bus, -1 while it is away.
-  void Attach(int AOtherEnd) {
-    if (AOtherEnd >= 0) MakeRaw(AOtherEnd);
-    std::lock_guard<std::mutex> LGuard(FLock);
-    FOtherEnd = AOtherEnd;
-    FPending.clear();
-    FAttachChanged = true;
-  }
-
- private:
-  static void MakeRaw(int AFd) {
-    termios LModes;
-    if (::tcgetattr(AFd, &LModes) != 0) return;
-    ::cfmakeraw(&LModes);
-    ::tcsetattr(AFd, TCSANOW, &LModes);
-  }
-
-  std::string HomePath() {
-    std::vector<hid::TDiscoveredInterface> LFound;
-    FHome.Enumerate(LFound);
-    for (const auto& LInterface : LFound)
-      if (LInterface.DeviceID == FHome.DeviceID(FBoard.get())) return LInterface.Path;
-    return {};
-  }
-
-  // Keeps one read outstanding on the board's bus; answers go to the node.
-  void KeepReading() {
-    if (FReadHandle == hid::kInvalidHandle) {
-      const std::string LPath = HomePath();
-      if (LPath.empty()) return;
-      FReadHandle = FHome.Open(LPath, hid::TOpenAccess::OverlappedRead);
-      if (FReadHandle == hid::kInvalidHandle) return;
-    }
-    if (FReading) return;
-    FReading = FHome.StartRead(FReadHandle, FAnswer, kReport, [this](uint32_t AError, uint32_t ACount) {
-      FReading = false;
-      if (AError != 0) {
-        FHome.Close(FReadHandle);  // the board left its bus
-        FReadHandle = hid::kInvalidHandle;
-        return;
-      }
-      int LFd;
-      {
-        std::lock_guard<std::mutex> LGuard(FLock);
-        LFd = FOtherEnd;
-      }
-      if (LFd >= 0 && ::write(LFd, FAnswer, ACount) != static_cast<ssize_t>(ACount)) ADD_FAILURE() << "answer cut";
-    });
-  }
-
-  void Run() {
-    uint8_t LChunk[256];
-    while (!FStop) {
-      KeepReading();
-      FHome.AlertableWait(0);
-      int LFd;
-      {
-        std::lock_guard<std::mutex> LGuard(FLock);
-        LFd = FOtherEnd;
-      }
-      pollfd LPoll{LFd, POLLIN, 0};
-      if (LFd < 0 || ::poll(&LPoll, 1, 2) <= 0) {
-        if (LFd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        continue;
-      }
-      const ssize_t LRead = ::read(LFd, LChunk, sizeof LChunk);
-      if (LRead <= 0) continue;
-      std::vector<uint8_t> LReports;
-      {
-        std::lock_guard<std::mutex> LGuard(FLock);
-        if (FAttachChanged) FAttachChanged = false;
-        FPending.insert(FPending.end(), LChunk, LChunk + LRead);
-        const size_t LWhole = FPending.size() / kReport * kReport;
-        LReports.assign(FPending.begin(), FPending.begin() + static_cast<long>(LWhole));
-        FPending.erase(FPending.begin(), FPending.begin() + static_cast<long>(LWhole));
-      }
-      for (size_t LAt = 0; LAt < LReports.size(); LAt += kReport) {
-        FBoard->OnOutputReport(&LReports[LAt], kReport);
-        FBoard->AfterOutputReport();
-      }
-    }
-    if (FReadHandle != hid::kInvalidHandle) FHome.Close(FReadHandle);
-    FHome.AlertableWait(0);
-  }
-
-  sim::TSimBus& FHome;
-  std::shared_ptr<sim::TSimBoard> FBoard;
-  std::mutex FLock;
-  int FOtherEnd = -1;
-  bool FAttachChanged = false;
-  std::vector<uint8_t> FPending;
-  hid::THidHandle FReadHandle = hid::kInvalidHandle;
-  bool FReading = false;
-  uint8_t FAnswer[kReport] = {};
-  std::atomic<bool> FStop{false};
-  std::thread FThread;  // last: starts once the rest is set up
-};
-
 class TLinuxUpdate : public TLinuxBackend {
  protected:
-  void SetUp() override {
-    TLinuxBackend::SetUp();
-    if (IsSkipped()) return;
-    char LFolder[] = "/tmp/kestrova-update-XXXXXX";
-    ASSERT_NE(::mkdtemp(LFolder), nullptr);
-    Folder = LFolder;
-    Loader = Folder + "/kestrova.1.ldr.txt";
-    Firmware = Folder + "/kestrova.2.fw.txt";
-    WriteText(Loader, Section(kRamLoader, 64, 0x11, nullptr) + "#2500\nq\n");
-    WriteText(Firmware, Section(kCode, 160, 0x31, &Expected) + "SET\n" + Section(kVectors, 32, 0x80, &Expected) + "q\n");
-  }
-  void TearDown() override {
-    if (!Folder.empty() && ::system(("rm -rf " + Folder).c_str()) != 0) ADD_FAILURE() << "left " << Folder;
-    TLinuxBackend::TearDown();
-  }
-
   static sim::TSimBoardOptions Quick() {
     sim::TSimBoardOptions LOptions;
     LOptions.ReturnDelayMs = 200;
@@ -293,7 +133,7 @@ class TLinuxUpdate : public TLinuxBackend {
   }
 
   void ExpectImagesIn(const sim::TSimBoard& ABoard) {
-    for (const auto& [LAddress, LByte] : Expected)
+    for (const auto& [LAddress, LByte] : Images.Expected)
       ASSERT_EQ(ABoard.ReadMemory(LAddress, 1), std::vector<uint8_t>{LByte}) << "at " << LAddress;
   }
 
@@ -305,7 +145,7 @@ class TLinuxUpdate : public TLinuxBackend {
     std::atomic<bool> LDone{false};
     bool LOk = false;
     std::thread LWorker([&] {
-      LOk = RunUpdate(AController, Loader, Firmware, ALog, LLogLock);
+      LOk = RunUpdate(AController, Images.Loader, Images.Firmware, ALog, LLogLock);
       LDone = true;
     });
     Loop.RunFor(static_cast<int>(std::chrono::milliseconds(kUpdateLimit).count()), [&] {
@@ -316,8 +156,7 @@ class TLinuxUpdate : public TLinuxBackend {
     return LOk;
   }
 
-  std::string Folder, Loader, Firmware;
-  TMemory Expected;
+  TImageFiles Images;
 };
 
 TEST_F(TLinuxUpdate, TwoStagesThroughHidrawNodesLogAsOnTheSimulatedBusAndLeaveTheImagesInTheBoard) {
@@ -337,33 +176,12 @@ TEST_F(TLinuxUpdate, TwoStagesThroughHidrawNodesLogAsOnTheSimulatedBusAndLeaveTh
   sim::TSimBus LHome;
   auto LBoard = std::make_shared<sim::TSimBoard>(Quick());
   LBoard->PlugInto(LHome);
-  TFakeDevice LNode = kBoard;
-  Add(LNode, false);
-  TNodeBridge LBridge(LHome, LBoard);
-  LBridge.Attach(umockdev_testbed_get_dev_fd(Bed, "/dev/hidraw0"));
+  TNodeFollower LNode(Bed, LHome, LBoard, kBoard);
   CreateController();
   Loop.RunPending();
   ASSERT_THAT(Events, ElementsAre("arrival MSP430 USB BSL"));
-  uint32_t LSeenId = LHome.DeviceID(LBoard.get());
-  bool LOnBus = true;
   std::vector<std::string> LLinuxLog;
-  const bool LOk = RunOnWorker(*Controller, LLinuxLog, [&] {
-    const uint32_t LId = LHome.DeviceID(LBoard.get());
-    if (LId == LSeenId) return;
-    if (LOnBus) {  // the board left: its node goes
-      LBridge.Attach(-1);
-      Remove(LNode);
-      LOnBus = false;
-    }
-    if (LId != 0) {  // back under the RAM loader on the same port: a new HID device, a new node
-      ++LNode.HidSequence;
-      ++LNode.HidrawIndex;
-      Add(LNode, true);
-      LBridge.Attach(umockdev_testbed_get_dev_fd(Bed, ("/dev/hidraw" + std::to_string(LNode.HidrawIndex)).c_str()));
-      LOnBus = true;
-    }
-    LSeenId = LId;
-  });
+  const bool LOk = RunOnWorker(*Controller, LLinuxLog, [&] { LNode.Turn(); });
   EXPECT_TRUE(LOk);
   EXPECT_THAT(Events, ElementsAre("arrival MSP430 USB BSL", "removal MSP430 USB BSL", "arrival MSP430 USB BSL"));
   EXPECT_EQ(LBoard->State(), sim::TBoardState::RamLoader);

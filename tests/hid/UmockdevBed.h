@@ -100,6 +100,29 @@ inline const TFakeDevice kKeyboard{"1-1.3", 2, 0x046D, 0xC31C, "Logitech", "USB 
 inline const TFakeDevice kMouse{"1-4", 3, 0x046D, 0xC077, "Logitech", "USB Optical Mouse", &kWheelMouseDescriptor, 2,
                          false};
 
+// Plugs the device into the test bed; AAnnounce: with its "add" uevent.
+inline void AddFake(UMockdevTestbed* ABed, const TFakeDevice& ADevice, bool AAnnounce) {
+  GError* LError = nullptr;
+  ASSERT_TRUE(umockdev_testbed_add_from_string(ABed, Record(ADevice).c_str(), &LError))
+      << (LError ? LError->message : "");
+  if (AAnnounce) umockdev_testbed_uevent(ABed, HidrawPath(ADevice).c_str(), "add");
+}
+
+// Unplugs it, with its "remove" uevent.
+inline void RemoveFake(UMockdevTestbed* ABed, const TFakeDevice& ADevice) {
+  umockdev_testbed_uevent(ABed, HidrawPath(ADevice).c_str(), "remove");
+  umockdev_testbed_remove_device(ABed, HidrawPath(ADevice).c_str());
+  umockdev_testbed_remove_device(ABed, HidPath(ADevice).c_str());
+  umockdev_testbed_remove_device(ABed, (UsbPath(ADevice) + "/" + ADevice.UsbPort + ":1.0").c_str());
+  umockdev_testbed_remove_device(ABed, UsbPath(ADevice).c_str());
+  if (ADevice.WithNode) {
+    // The test bed leaves the node behind; the kernel would remove it.
+    gchar* LRoot = umockdev_testbed_get_root_dir(ABed);
+    ::unlink((std::string(LRoot) + "/dev/hidraw" + std::to_string(ADevice.HidrawIndex)).c_str());
+    g_free(LRoot);
+  }
+}
+
 // The test loop, also watching descriptors (the udev monitor).
 class TPollingEventLoop : public TTestEventLoop {
  public:
@@ -135,26 +158,8 @@ class TLinuxBackend : public ::testing::Test {
     if (Bed) g_object_unref(Bed);
   }
 
-  void Add(const TFakeDevice& ADevice, bool AAnnounce) {
-    GError* LError = nullptr;
-    ASSERT_TRUE(umockdev_testbed_add_from_string(Bed, Record(ADevice).c_str(), &LError))
-        << (LError ? LError->message : "");
-    if (AAnnounce) umockdev_testbed_uevent(Bed, HidrawPath(ADevice).c_str(), "add");
-  }
-
-  void Remove(const TFakeDevice& ADevice) {
-    umockdev_testbed_uevent(Bed, HidrawPath(ADevice).c_str(), "remove");
-    umockdev_testbed_remove_device(Bed, HidrawPath(ADevice).c_str());
-    umockdev_testbed_remove_device(Bed, HidPath(ADevice).c_str());
-    umockdev_testbed_remove_device(Bed, (UsbPath(ADevice) + "/" + ADevice.UsbPort + ":1.0").c_str());
-    umockdev_testbed_remove_device(Bed, UsbPath(ADevice).c_str());
-    if (ADevice.WithNode) {
-      // The test bed leaves the node behind; the kernel would remove it.
-      gchar* LRoot = umockdev_testbed_get_root_dir(Bed);
-      ::unlink((std::string(LRoot) + "/dev/hidraw" + std::to_string(ADevice.HidrawIndex)).c_str());
-      g_free(LRoot);
-    }
-  }
+  void Add(const TFakeDevice& ADevice, bool AAnnounce) { AddFake(Bed, ADevice, AAnnounce); }
+  void Remove(const TFakeDevice& ADevice) { RemoveFake(Bed, ADevice); }
 
   void CreateController() {
     Controller = std::make_unique<TJvHidDeviceController>();

@@ -46,6 +46,23 @@ if(UMOCKDEV_WRAPPER AND UMOCKDEV_FOUND)
     add_test(NAME hid_linux_update_umockdev COMMAND ${UMOCKDEV_WRAPPER} $<TARGET_FILE:hid_linux_update_tests>)
     set_tests_properties(hid_linux_update_umockdev PROPERTIES TIMEOUT 180)
   endif()
+  # Updates by the engine while the system calls on the board's hidraw
+  # nodes fail: the library that fails them is preloaded before umockdev's,
+  # whose own calls go straight to the C library. It is built without the
+  # sanitizers: it runs before the program's sanitizer runtime is set up.
+  if(TARGET kestrova_update AND TARGET kestrova_simboard)
+    add_library(hidraw_faults SHARED HidrawFaults.cpp)
+    target_compile_options(hidraw_faults PRIVATE -fno-sanitize=all)
+    target_link_options(hidraw_faults PRIVATE -fno-sanitize=all)
+    target_link_libraries(hidraw_faults PRIVATE ${CMAKE_DL_LIBS})
+    add_executable(hid_linux_inject_tests LinuxInjectTest.cpp)
+    target_link_libraries(hid_linux_inject_tests PRIVATE hidraw_faults kestrova_update kestrova_simboard kestrova_hid
+                                                         PkgConfig::UMOCKDEV GTest::gtest)
+    add_test(NAME hid_linux_inject_umockdev
+             COMMAND env LD_PRELOAD=$<TARGET_FILE:hidraw_faults>:libumockdev-preload.so.0
+                     $<TARGET_FILE:hid_linux_inject_tests>)
+    set_tests_properties(hid_linux_inject_umockdev PROPERTIES TIMEOUT 240)
+  endif()
 else()
   message(WARNING "umockdev not found: the Linux backend tests are not built")
 endif()
