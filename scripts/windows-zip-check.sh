@@ -23,9 +23,20 @@ if ! grep -q 'kestrova-flash --apn' "$readme" || grep -q '^#' "$readme"; then
   exit 1
 fi
 grep -q 'MIT License' "$unpacked/$name/LICENSE.txt" || { echo "LICENSE.txt is not the license"; exit 1; }
-# Nothing but Windows' own DLLs: the program runs as unpacked.
-if x86_64-w64-mingw32-objdump -p "$unpacked/$name/kestrova-flash.exe" | grep -i 'DLL Name' | grep -Eiv 'kernel32|user32|advapi32|shell32|winmm|msvcrt|ws2_32|ole32|api-ms-win'; then
-  echo "kestrova-flash.exe needs a DLL that Windows does not have"
+# The DLLs the program imports by name: only those that Windows always
+# takes from System32, whatever lies beside the program: the KnownDLLs
+# (HKLM\System\CurrentControlSet\Control\Session Manager\KnownDLLs,
+# mapped from \KnownDlls at start-up) of every Windows since 7 among
+# those a console program may use (each Windows lists more), and the API
+# sets (api-ms-win-*, ext-ms-win-*), which the loader resolves itself.
+# winmm.dll, cfgmgr32.dll and hid.dll are no KnownDLLs: a copy planted
+# beside the program would be loaded, so the program binds them (and
+# setupapi.dll) at run time from System32 instead of importing them.
+known_dlls='kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|msvcrt|ws2_32|rpcrt4|shlwapi|imm32|comdlg32|psapi|normaliz|nsi|sechost|wldap32|imagehlp'
+imports=$(x86_64-w64-mingw32-objdump -p "$unpacked/$name/kestrova-flash.exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr -d '\r')
+echo "kestrova-flash.exe imports: $(echo $imports)"
+if echo "$imports" | grep -Eiv "^($known_dlls)\.dll\$|^(api|ext)-ms-win-[a-z0-9-]+\.dll\$"; then
+  echo "kestrova-flash.exe imports a DLL that Windows may load from beside it (above)"
   exit 1
 fi
 out=$(cd "$unpacked/$name" && "$OLDPWD/cmake/wine-run.sh" ./kestrova-flash.exe --version | tr -d '\r')

@@ -9,6 +9,7 @@
 
 #include <atomic>
 
+#include "DllBinding.h"
 #include "PauseClock.h"
 #include "ThreadLocals.h"
 
@@ -40,6 +41,24 @@ bool SystemHasHighResolutionTimers() {
 }
 
 bool HighResolutionUsable() { return gHighResolutionAllowed.load() && SystemHasHighResolutionTimers(); }
+
+// The system timer's period, from winmm.dll in System32 only, bound at the
+// first raise and kept: a winmm.dll beside the program is never loaded.
+struct TTimerPeriod {
+  decltype(&::timeBeginPeriod) Begin = nullptr;
+  decltype(&::timeEndPeriod) End = nullptr;
+};
+
+const TTimerPeriod& TimerPeriod() {
+  static const TTimerPeriod bound = [] {
+    static winbind::TDllBinding winmm(L"winmm.dll");
+    TTimerPeriod calls;
+    if (!winmm.Acquire({winbind::Bind("timeBeginPeriod", calls.Begin), winbind::Bind("timeEndPeriod", calls.End)}))
+      return TTimerPeriod{};
+    return calls;
+  }();
+  return bound;
+}
 
 class TThreadTimer {
  public:
@@ -88,15 +107,15 @@ TPauseClock SleepUntil(std::chrono::steady_clock::time_point ADeadline) {
 }
 
 bool RaiseTimer() {
-  if (HighResolutionUsable()) return false;
-  if (timeBeginPeriod(kRaisedPeriodMs) != TIMERR_NOERROR) return false;
+  if (HighResolutionUsable() || TimerPeriod().Begin == nullptr) return false;
+  if (TimerPeriod().Begin(kRaisedPeriodMs) != TIMERR_NOERROR) return false;
   gRaisedHolds.fetch_add(1);
   return true;
 }
 
 void LowerTimer() {
   gRaisedHolds.fetch_sub(1);
-  timeEndPeriod(kRaisedPeriodMs);
+  TimerPeriod().End(kRaisedPeriodMs);
 }
 
 void AllowHighResolution(bool AAllowed) { gHighResolutionAllowed.store(AAllowed); }

@@ -5,6 +5,9 @@
 namespace hid::win {
 namespace {
 
+using winbind::Bind;
+using winbind::TDllBinding;
+
 TCfgMgr GCfgMgr;
 TDllBinding GBinding(L"cfgmgr32.dll");
 

@@ -5,6 +5,9 @@
 namespace hid::win {
 namespace {
 
+using winbind::Bind;
+using winbind::TDllBinding;
+
 THidApi GHidApi;
 TDllBinding GBinding(L"hid.dll");
 

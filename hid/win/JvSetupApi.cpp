@@ -5,6 +5,9 @@
 namespace hid::win {
 namespace {
 
+using winbind::Bind;
+using winbind::TDllBinding;
+
 TSetupApi GSetupApi;
 TDllBinding GBinding(L"setupapi.dll");
 

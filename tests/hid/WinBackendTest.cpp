@@ -41,21 +41,21 @@ TEST(TWinBinding, AllOrNothingAndCountedPerProcess) {
   using TTick = DWORD(WINAPI*)();
   TTick LTick = nullptr;
   TTick LMissing = nullptr;
-  hid::win::TDllBinding LBroken(L"kernel32.dll");
-  EXPECT_FALSE(LBroken.Acquire({hid::win::Bind("GetTickCount", LTick), hid::win::Bind("NoSuchExport", LMissing)}));
+  winbind::TDllBinding LBroken(L"kernel32.dll");
+  EXPECT_FALSE(LBroken.Acquire({winbind::Bind("GetTickCount", LTick), winbind::Bind("NoSuchExport", LMissing)}));
   EXPECT_EQ(LTick, nullptr) << "nothing of a partly bound library is used";
   EXPECT_FALSE(LBroken.Bound());
 
-  hid::win::TDllBinding LGood(L"kernel32.dll");
-  ASSERT_TRUE(LGood.Acquire({hid::win::Bind("GetTickCount", LTick)}));
-  ASSERT_TRUE(LGood.Acquire({hid::win::Bind("GetTickCount", LTick)}));
+  winbind::TDllBinding LGood(L"kernel32.dll");
+  ASSERT_TRUE(LGood.Acquire({winbind::Bind("GetTickCount", LTick)}));
+  ASSERT_TRUE(LGood.Acquire({winbind::Bind("GetTickCount", LTick)}));
   ASSERT_NE(LTick, nullptr);
   EXPECT_GT(LTick(), 0u);
   LGood.Release();
   EXPECT_TRUE(LGood.Bound()) << "one user left";
   LGood.Release();
   EXPECT_FALSE(LGood.Bound());
-  EXPECT_FALSE(hid::win::TDllBinding(L"no-such-library.dll").Acquire({}));
+  EXPECT_FALSE(winbind::TDllBinding(L"no-such-library.dll").Acquire({}));
 }
 
 TEST(TWinPlatform, BindsSetupApiAndHidAndNamesTheHidClass) {

@@ -40,9 +40,9 @@ TEST(TWinDllSearch, HidIsBoundFromTheSystemFolderNotFromBesideTheProgram) {
   ASSERT_NE(::GetFileAttributesW(LPlanted.c_str()), INVALID_FILE_ATTRIBUTES) << "the build plants hid.dll here";
   ASSERT_EQ(::GetModuleHandleW(L"hid.dll"), nullptr) << "nothing in this program loaded a hid.dll before";
 
-  hid::win::TDllBinding LBinding(L"hid.dll");
+  winbind::TDllBinding LBinding(L"hid.dll");
   TGetHidGuid LGetGuid = nullptr;
-  ASSERT_TRUE(LBinding.Acquire({hid::win::Bind("HidD_GetHidGuid", LGetGuid)}));
+  ASSERT_TRUE(LBinding.Acquire({winbind::Bind("HidD_GetHidGuid", LGetGuid)}));
   GUID LGuid{};
   LGetGuid(&LGuid);
   EXPECT_TRUE(::IsEqualGUID(LGuid, kHidClass)) << "the planted hid.dll answered";

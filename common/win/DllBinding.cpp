@@ -1,6 +1,6 @@
 #include "DllBinding.h"
 
-namespace hid::win {
+namespace winbind {
 
 bool TDllBinding::Acquire(std::initializer_list<TDllFunction> AFunctions) {
   std::lock_guard<std::mutex> LGuard(FLock);
@@ -38,4 +38,4 @@ bool TDllBinding::Bound() const {
   return FUsers > 0;
 }
 
-}  // namespace hid::win
+}  // namespace winbind

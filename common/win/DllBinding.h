@@ -9,7 +9,7 @@
 #include <initializer_list>
 #include <mutex>
 
-namespace hid::win {
+namespace winbind {
 
 using TAnyFunction = void (*)();
 
@@ -39,4 +39,4 @@ TDllFunction Bind(const char* AName, F*& ASlot) {
   return {AName, [&ASlot](TAnyFunction AAddress) { ASlot = reinterpret_cast<F*>(AAddress); }};
 }
 
-}  // namespace hid::win
+}  // namespace winbind
