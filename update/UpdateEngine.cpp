@@ -145,7 +145,8 @@ TUpdateOutcome TUpdateRun::Update() {
   Enter(TUpdateStage::Connect);
   if (!TakeBoard(outcome)) return outcome;
   std::string why;
-  if (FOptions.CanOpen && !FOptions.CanOpen(FDev, why)) return Ending(TUpdateResult::CannotOpen, why);
+  if (FOptions.CanOpen && !FOptions.CanOpen(FDev, why))  // a board leaving as it is opened has left
+    return Ending(FDev->LastError().Gone ? TUpdateResult::BoardLeft : TUpdateResult::CannotOpen, why);
   Connect();
 
   Enter(TUpdateStage::Unlock);

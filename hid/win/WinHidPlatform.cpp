@@ -1,5 +1,6 @@
 #include "WinHidPlatform.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -20,6 +21,11 @@ constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
 // A report the device has not taken within this is given up: a board that
 // hangs must not hold the update (or an unplug waiting for it) for ever.
 constexpr DWORD kWriteLimitMs = 1000;
+// A cancelled transfer the driver has not ended within this is left to
+// the system with its own record and buffer: a driver that never ends a
+// cancel must not turn a limited wait into a hang.
+constexpr DWORD kCancelLimitMs = 1000;
+constexpr DWORD kCancelPollMs = 1;  // ReadFileEx signals no event: its end is polled
 // Windows' "The specified device does not exist" (winerror.h of the
 // Windows SDK; mingw-w64's headers leave it out).
 constexpr DWORD kErrorNoSuchDevice = 433;
@@ -53,9 +59,7 @@ std::wstring ToWide(const std::string& AText) {
 
 std::string ToUtf8Text(const std::wstring& AText) { return ToUtf8(AText.data(), static_cast<int>(AText.size())); }
 
-// GetLastError and the system's text for it, as the calling thread's last error.
-void RecordLastError() {
-  const DWORD LCode = ::GetLastError();
+std::string SystemText(DWORD LCode) {
   wchar_t* LText = nullptr;
   const DWORD LLength = ::FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, LCode, 0,
@@ -63,7 +67,31 @@ void RecordLastError() {
   std::wstring LMessage(LText ? LText : L"", LLength);
   if (LText) ::LocalFree(LText);
   while (!LMessage.empty() && (LMessage.back() == L'\n' || LMessage.back() == L'\r')) LMessage.pop_back();
-  SetLastSystemError(LCode, ToUtf8Text(LMessage));
+  return ToUtf8Text(LMessage);
+}
+
+// GetLastError and the system's text for it, as the calling thread's last error.
+void RecordLastError() {
+  const DWORD LCode = ::GetLastError();
+  SetLastSystemError(LCode, SystemText(LCode));
+}
+
+// A device that is being removed refuses I/O on a handle that was open
+// (its pending reads end with STATUS_DELETE_PENDING, which Windows reports
+// as ERROR_ACCESS_DENIED) and opens of its path (access denied, or "no
+// such device"): the board is leaving, which the caller knows by
+// ERROR_DEVICE_NOT_CONNECTED. The system's own code stays in the text.
+void RecordLeaving(DWORD ACode, const char* AWhat) {
+  SetLastSystemError(ERROR_DEVICE_NOT_CONNECTED, "The device is being removed (" + std::string(AWhat) + ": " +
+                                                     SystemText(ACode) + ", error " + std::to_string(ACode) + ").");
+}
+
+// Ends a transfer the device did not end in time: cancels it and waits for
+// its end as long as a cancel may take. False when the driver did not end
+// it: the record and the buffer then belong to the system for good.
+bool CancelAndWait(const TFileCalls& AFile, HANDLE AHandle, OVERLAPPED& AOverlapped) {
+  AFile.Cancel(AHandle, &AOverlapped);
+  return ::WaitForSingleObject(AOverlapped.hEvent, kCancelLimitMs) == WAIT_OBJECT_0;
 }
 
 GUID HidInterfaceClass() {
@@ -109,16 +137,22 @@ DWORD AccessFor(TOpenAccess AAccess) {
 
 const TThreadLocalsSafe kThreadLocalsSafe;
 
-// The event a thread's writes wait on, one per thread.
-HANDLE WriteEvent() {
-  struct TEvent {
-    HANDLE Handle = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ~TEvent() {
-      if (Handle) ::CloseHandle(Handle);
-    }
-  };
-  thread_local TEvent LEvent;
-  return LEvent.Handle;
+// What one write hands to the system: its record, the event that record
+// signals, and the report. One per thread, reused; given up to the system
+// (never freed) when a driver keeps a cancelled write for good.
+struct TWriteSlot {
+  OVERLAPPED Overlapped{};
+  HANDLE Event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::vector<uint8_t> Report;
+  ~TWriteSlot() {
+    if (Event) ::CloseHandle(Event);
+  }
+};
+
+std::unique_ptr<TWriteSlot>& ThreadWriteSlot() {
+  thread_local std::unique_ptr<TWriteSlot> LSlot;
+  if (!LSlot) LSlot = std::make_unique<TWriteSlot>();
+  return LSlot;
 }
 
 using THidStringReader = BOOLEAN(__stdcall*)(HANDLE, PVOID, ULONG);
@@ -134,13 +168,18 @@ bool ReadHidString(THidStringReader AReader, THidHandle AHandle, std::string& AO
 
 // One outstanding read. The record outlives the handle: it keeps itself
 // alive until the system has delivered its completion routine; a thread
-// cancelling it holds its own reference meanwhile.
+// cancelling it holds its own reference meanwhile. The system reads into
+// the record's own buffer, copied to the caller's once the read has ended
+// and while the caller still waits for it: a read whose cancel the driver
+// never ends keeps the record, never the caller's buffer.
 struct TWinHidPlatform::TRead {
   OVERLAPPED Overlapped{};  // first member: the routine gets its address
   TWinHidPlatform* Platform = nullptr;
   THidHandle Handle = kInvalidHandle;
   TReadCompletion Completion;
   std::shared_ptr<TRead> Self;
+  std::vector<uint8_t> Report;
+  uint8_t* Caller = nullptr;  // null once the report went there, or must not
 };
 
 // ---- binding and discovery ----
@@ -189,10 +228,27 @@ bool TWinHidPlatform::Enumerate(std::vector<TDiscoveredInterface>& AOut) {
 // ---- handles and queries ----
 
 THidHandle TWinHidPlatform::Open(const std::string& APath, TOpenAccess AAccess) {
-  HANDLE LHandle = ::CreateFileW(ToWide(APath).c_str(), AccessFor(AAccess), kShareReadWrite, nullptr,
+  HANDLE LHandle = FFile.Open(ToWide(APath).c_str(), AccessFor(AAccess), kShareReadWrite, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-  if (LHandle == INVALID_HANDLE_VALUE) RecordLastError();
-  return reinterpret_cast<THidHandle>(LHandle);  // INVALID_HANDLE_VALUE is kInvalidHandle
+  if (LHandle != INVALID_HANDLE_VALUE) return reinterpret_cast<THidHandle>(LHandle);
+  const DWORD LCode = ::GetLastError();
+  // Access denied is also what another program's exclusive handle gets:
+  // only a device whose interface has left the present ones is leaving.
+  if (LCode == ERROR_DEV_NOT_EXIST || (LCode == ERROR_ACCESS_DENIED && !Present(APath)))
+    RecordLeaving(LCode, "the open was refused");
+  else
+    SetLastSystemError(LCode, SystemText(LCode));
+  return kInvalidHandle;
+}
+
+bool TWinHidPlatform::Present(const std::string& APath) {
+  std::vector<TDiscoveredInterface> LFound;
+  if (!Enumerate(LFound)) return true;  // cannot tell: as the system said
+  const std::wstring LPath = ToWide(APath);
+  for (const TDiscoveredInterface& LInterface : LFound)
+    if (::CompareStringOrdinal(ToWide(LInterface.Path).c_str(), -1, LPath.c_str(), -1, TRUE) == CSTR_EQUAL)
+      return true;
+  return false;
 }
 
 void TWinHidPlatform::Close(THidHandle AHandle) {
@@ -255,25 +311,37 @@ bool TWinHidPlatform::FlushQueue(THidHandle AHandle) { return HidApi().FlushQueu
 
 bool TWinHidPlatform::Write(THidHandle AHandle, const uint8_t* AData, uint32_t ALength, uint32_t& AWritten) {
   AWritten = 0;
-  OVERLAPPED LOverlapped{};
-  LOverlapped.hEvent = WriteEvent();
-  if (!LOverlapped.hEvent) {
+  std::unique_ptr<TWriteSlot>& LSlot = ThreadWriteSlot();
+  if (!LSlot->Event) {
     RecordLastError();
     return false;
   }
+  LSlot->Overlapped = OVERLAPPED{};
+  LSlot->Overlapped.hEvent = LSlot->Event;
+  LSlot->Report.assign(AData, AData + ALength);
   const HANDLE LHandle = AsHandle(AHandle);
   DWORD LCount = 0;
-  BOOL LOk = ::WriteFile(LHandle, AData, ALength, nullptr, &LOverlapped);
+  BOOL LOk = FFile.Write(LHandle, LSlot->Report.data(), ALength, nullptr, &LSlot->Overlapped);
   if (LOk || ::GetLastError() == ERROR_IO_PENDING) {
-    const bool LInTime = ::WaitForSingleObject(LOverlapped.hEvent, kWriteLimitMs) == WAIT_OBJECT_0;
-    if (!LInTime) ::CancelIoEx(LHandle, &LOverlapped);
-    // Waits for the end of the write, also of a cancelled one: the system
-    // may use the report and the record until then.
-    LOk = ::GetOverlappedResult(LHandle, &LOverlapped, &LCount, TRUE);
+    const bool LInTime = ::WaitForSingleObject(LSlot->Event, kWriteLimitMs) == WAIT_OBJECT_0;
+    if (!LInTime && !CancelAndWait(FFile, LHandle, LSlot->Overlapped)) {
+      (void)LSlot.release();  // the system's now; the next write gets a new one
+      SetLastSystemError(ERROR_TIMEOUT, "The device took the report neither within " +
+                                            std::to_string(kWriteLimitMs) + " ms nor ended the write within " +
+                                            std::to_string(kCancelLimitMs) + " ms of its cancel.");
+      return false;
+    }
+    // The write has ended (in time, or cancelled): its result, at once.
+    LOk = ::GetOverlappedResult(LHandle, &LSlot->Overlapped, &LCount, FALSE);
     if (!LOk && !LInTime && ::GetLastError() == ERROR_OPERATION_ABORTED) ::SetLastError(ERROR_TIMEOUT);
   }
   if (!LOk) {
-    RecordLastError();  // more than one report: the HID class driver refuses it
+    // More than one report: the HID class driver refuses it.
+    const DWORD LCode = ::GetLastError();
+    if (LCode == ERROR_ACCESS_DENIED || LCode == ERROR_DEV_NOT_EXIST)
+      RecordLeaving(LCode, "the write was refused");
+    else
+      SetLastSystemError(LCode, SystemText(LCode));
     return false;
   }
   // The HID class driver sends the whole report or fails, and Windows
@@ -284,7 +352,7 @@ bool TWinHidPlatform::Write(THidHandle AHandle, const uint8_t* AData, uint32_t A
   return true;
 }
 
-void TWinHidPlatform::CancelIo(THidHandle AHandle) { ::CancelIoEx(AsHandle(AHandle), nullptr); }
+void TWinHidPlatform::CancelIo(THidHandle AHandle) { FFile.Cancel(AsHandle(AHandle), nullptr); }
 
 std::string TWinHidPlatform::OpenFailureHint(uint32_t ACode) {
   if (ACode == ERROR_ACCESS_DENIED || ACode == ERROR_SHARING_VIOLATION)
@@ -292,10 +360,11 @@ std::string TWinHidPlatform::OpenFailureHint(uint32_t ACode) {
   return "Connect the board again, press its button and try again.";
 }
 
-// A HID device pulled from the bus fails its I/O with one of these; an
-// open of a path that left fails with ERROR_FILE_NOT_FOUND.
+// A HID device pulled from the bus fails its I/O with one of these (a
+// device being removed is reported as not connected, see RecordLeaving);
+// an open of a path that left fails with ERROR_FILE_NOT_FOUND.
 bool TWinHidPlatform::DeviceGoneError(uint32_t ACode) {
-  return ACode == ERROR_DEVICE_NOT_CONNECTED || ACode == kErrorNoSuchDevice ||
+  return ACode == ERROR_DEVICE_NOT_CONNECTED || ACode == kErrorNoSuchDevice || ACode == ERROR_DEV_NOT_EXIST ||
          ACode == ERROR_DEVICE_REMOVED || ACode == ERROR_FILE_NOT_FOUND;
 }
 
@@ -307,13 +376,30 @@ bool TWinHidPlatform::StartRead(THidHandle AHandle, uint8_t* ABuffer, uint32_t A
   LRead->Platform = this;
   LRead->Handle = AHandle;
   LRead->Completion = std::move(ACompletion);
-  if (!::ReadFileEx(AsHandle(AHandle), ABuffer, ALength, &LRead->Overlapped, &TWinHidPlatform::ReadDone)) {
-    RecordLastError();  // a buffer shorter than the input report is refused here
+  LRead->Report.assign(ALength, 0);
+  LRead->Caller = ABuffer;
+  if (!FFile.Read(AsHandle(AHandle), LRead->Report.data(), ALength, &LRead->Overlapped,
+                    &TWinHidPlatform::ReadDone)) {
+    // A buffer shorter than the input report is refused here.
+    const DWORD LCode = ::GetLastError();
+    if (LCode == ERROR_ACCESS_DENIED || LCode == ERROR_DEV_NOT_EXIST)
+      RecordLeaving(LCode, "the read was refused");
+    else
+      SetLastSystemError(LCode, SystemText(LCode));
     return false;
   }
   LRead->Self = LRead;
+  TakeReport(*LRead);  // a report already queued is there now
   FReads[AHandle] = std::move(LRead);
   return true;
+}
+
+void TWinHidPlatform::TakeReport(TRead& ARead) {
+  if (ARead.Caller == nullptr || !HasOverlappedIoCompleted(&ARead.Overlapped)) return;
+  if (ARead.Overlapped.Internal == 0)  // STATUS_SUCCESS
+    std::memcpy(ARead.Caller, ARead.Report.data(),
+                std::min<size_t>(ARead.Overlapped.InternalHigh, ARead.Report.size()));
+  ARead.Caller = nullptr;
 }
 
 void CALLBACK TWinHidPlatform::ReadDone(DWORD AError, DWORD ACount, LPOVERLAPPED AOverlapped) {
@@ -321,11 +407,15 @@ void CALLBACK TWinHidPlatform::ReadDone(DWORD AError, DWORD ACount, LPOVERLAPPED
   std::shared_ptr<TRead> LKeep = std::move(LRead->Self);
   LRead->Platform->Finished(LRead);
   TReadCompletion LCompletion = std::move(LRead->Completion);
+  // A device being removed ends a pending read with STATUS_DELETE_PENDING,
+  // ERROR_ACCESS_DENIED: the board is leaving, and is told so.
+  if (AError == ERROR_ACCESS_DENIED || AError == ERROR_DEV_NOT_EXIST) AError = ERROR_DEVICE_NOT_CONNECTED;
   if (LCompletion) LCompletion(AError, ACount);
 }
 
 void TWinHidPlatform::Finished(TRead* ARead) {
   std::lock_guard<std::mutex> LGuard(FLock);
+  TakeReport(*ARead);
   auto LIt = FReads.find(ARead->Handle);
   if (LIt != FReads.end() && LIt->second.get() == ARead) FReads.erase(LIt);
 }
@@ -339,11 +429,17 @@ void TWinHidPlatform::CancelRead(THidHandle AHandle) {
     LRead = std::move(LIt->second);
     FReads.erase(LIt);
   }
-  ::CancelIoEx(AsHandle(AHandle), &LRead->Overlapped);
-  // Wait until the system is done with the buffer (the read handle has only
-  // this one read, so the handle itself signals its end).
-  DWORD LCount = 0;
-  ::GetOverlappedResult(AsHandle(AHandle), &LRead->Overlapped, &LCount, TRUE);
+  FFile.Cancel(AsHandle(AHandle), &LRead->Overlapped);
+  // Waits for the end of this read alone, within the limit of a cancel (a
+  // read started by ReadFileEx signals no event of its own; the handle is
+  // signalled by any transfer on it). A report that came before the
+  // cancel is the caller's; after this, nothing reaches its buffer.
+  const DWORD LStart = ::GetTickCount();
+  while (!HasOverlappedIoCompleted(&LRead->Overlapped) && ::GetTickCount() - LStart < kCancelLimitMs)
+    ::Sleep(kCancelPollMs);
+  std::lock_guard<std::mutex> LGuard(FLock);
+  TakeReport(*LRead);
+  LRead->Caller = nullptr;  // a read the driver keeps has the record's buffer only
 }
 
 bool TWinHidPlatform::AlertableWait(uint32_t ATimeoutMs) {

@@ -15,6 +15,15 @@
 
 namespace hid::win {
 
+// The file services that opens and report I/O go through: the system's,
+// or those of a driver that a test stands in for.
+struct TFileCalls {
+  decltype(&::CreateFileW) Open = &::CreateFileW;
+  decltype(&::WriteFile) Write = &::WriteFile;
+  decltype(&::ReadFileEx) Read = &::ReadFileEx;
+  decltype(&::CancelIoEx) Cancel = &::CancelIoEx;
+};
+
 class TWinHidPlatform : public IHidPlatform {
  public:
   bool Bind() override;
@@ -45,9 +54,18 @@ class TWinHidPlatform : public IHidPlatform {
 
   struct TRead;
 
+ protected:
+  TFileCalls FFile;
+
  private:
   static void CALLBACK ReadDone(DWORD AError, DWORD ACount, LPOVERLAPPED AOverlapped);
   void Finished(TRead* ARead);
+  // Copies an ended read's report to its caller, once (FLock held, or the
+  // read not yet shared).
+  static void TakeReport(TRead& ARead);
+  // Whether APath is among the present HID interfaces (true when that
+  // cannot be told).
+  bool Present(const std::string& APath);
 
   std::mutex FLock;
   std::map<THidHandle, std::shared_ptr<TRead>> FReads;  // outstanding read per handle

@@ -2,7 +2,8 @@
 // HID.dll, a discovery pass started by the hidden window's first message,
 // attribute reading, the window's error guard, and the overlapped read
 // (ReadFileEx, SleepEx, CancelIoEx) and the write with its time limit on a
-// named pipe standing in for a device.
+// named pipe standing in for a device; the loader client on that pipe with
+// the system's failures put into the backend's own calls.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <dbt.h>
@@ -12,12 +13,16 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "DllBinding.h"
 #include "JvHidControllerClass.h"
 #include "NotifyWindow.h"
 #include "UsbLocation.h"
+#include "WinHidPlatform.h"
+#include "bsl_hid.h"
 
 namespace {
 
@@ -249,6 +254,142 @@ TEST_F(TWinRead, WriteEndsWithinItsTimeLimitOrWhenAnotherThreadAbortsIt) {
   hid::OsPlatform().CancelIo(Read);
   ASSERT_EQ(LAborted.wait_for(std::chrono::milliseconds(kPumpMs)), std::future_status::ready);
   EXPECT_EQ(LAborted.get(), std::make_pair(false, static_cast<uint32_t>(ERROR_OPERATION_ABORTED)));
+}
+
+// ---- the loader client on the pipe, with the system's failures ----
+
+// The driver behind the pipe, handed to the backend in place of the
+// system's file services: every open of the board is a handle to the one
+// client end; the row's transfers end with its status (kNever: they never
+// end, not even when cancelled).
+enum TFaultAt { kNone, kOpen, kWrite, kRead };
+constexpr LONG kNever = 0;
+struct TFaultRow {
+  const char* Name;
+  TFaultAt At;
+  LONG Status;          // how the driver ends the transfer
+  DWORD Error;          // the error a read's routine gets, or a refused open
+  bool Listed;          // the board is among the present devices
+  TBslFailureKind Kind;  // how the command ends
+  DWORD Code;           // the system's error it carries
+};
+struct TDriver {
+  TFaultRow Row{};
+  HANDLE Server = nullptr, Client = nullptr;
+  LPOVERLAPPED Read = nullptr;
+  LPOVERLAPPED_COMPLETION_ROUTINE Routine = nullptr;
+} GDriver;
+constexpr wchar_t kBoard[] = L"\\\\.\\pipe\\kestrova-hid-board";
+
+HANDLE WINAPI DriverOpen(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+  HANDLE LHandle = INVALID_HANDLE_VALUE;
+  if (GDriver.Row.At == kOpen)
+    ::SetLastError(GDriver.Row.Error);
+  else
+    ::DuplicateHandle(::GetCurrentProcess(), GDriver.Client, ::GetCurrentProcess(), &LHandle, 0, 0,
+                      DUPLICATE_SAME_ACCESS);
+  return LHandle;
+}
+
+BOOL WINAPI DriverWrite(HANDLE AFile, LPCVOID AData, DWORD ALength, LPDWORD ADone, LPOVERLAPPED AOverlapped) {
+  if (GDriver.Row.At != kWrite) return ::WriteFile(AFile, AData, ALength, ADone, AOverlapped);
+  AOverlapped->Internal = GDriver.Row.Status == kNever ? STATUS_PENDING : static_cast<ULONG>(GDriver.Row.Status);
+  (GDriver.Row.Status != kNever ? ::SetEvent : ::ResetEvent)(AOverlapped->hEvent);  // as the system does
+  ::SetLastError(ERROR_IO_PENDING);
+  return FALSE;
+}
+
+void CALLBACK DriverReadEnds(ULONG_PTR) {
+  GDriver.Read->Internal = static_cast<ULONG>(GDriver.Row.Status);
+  GDriver.Routine(GDriver.Row.Error, 0, GDriver.Read);
+}
+
+BOOL WINAPI DriverRead(HANDLE AFile, LPVOID AData, DWORD ALength, LPOVERLAPPED AOverlapped,
+                       LPOVERLAPPED_COMPLETION_ROUTINE ARoutine) {
+  if (GDriver.Row.At != kRead) return ::ReadFileEx(AFile, AData, ALength, AOverlapped, ARoutine);
+  std::tie(AOverlapped->Internal, GDriver.Read, GDriver.Routine) = std::tuple(STATUS_PENDING, AOverlapped, ARoutine);
+  if (GDriver.Row.Status != kNever) ::QueueUserAPC(&DriverReadEnds, ::GetCurrentThread(), 0);
+  return TRUE;
+}
+
+BOOL WINAPI DriverCancel(HANDLE AFile, LPOVERLAPPED AOverlapped) {
+  return GDriver.Row.At == kWrite || GDriver.Row.At == kRead ? TRUE : ::CancelIoEx(AFile, AOverlapped);
+}
+
+// The board as the controller sees it: the loader's identity and reports.
+struct TPipeBoard : hid::win::TWinHidPlatform {
+  TPipeBoard() { FFile = {&DriverOpen, &DriverWrite, &DriverRead, &DriverCancel}; }
+  bool Bind() override { return true; }
+  void Unbind() override {}
+  bool Enumerate(std::vector<hid::TDiscoveredInterface>& AOut) override {
+    AOut.assign(GDriver.Row.Listed ? 1 : 0, {"\\\\.\\pipe\\kestrova-hid-board", 1, ""});
+    return true;
+  }
+  bool GetAttributes(hid::THidHandle, hid::THidAttributes& AOut) override {
+    return std::tie(AOut.VendorID, AOut.ProductID) = std::pair(0x2047, 0x0200), true;
+  }
+  hid::TPreparsedData GetPreparsedData(hid::THidHandle) override { return std::make_shared<int>(0); }
+  bool GetCaps(const hid::TPreparsedData&, hid::THidCaps& AOut) override {
+    return AOut.InputReportByteLength = AOut.OutputReportByteLength = 64, true;
+  }
+  bool GetManufacturerString(hid::THidHandle, std::string&) override { return false; }
+  bool GetProductString(hid::THidHandle, std::string&) override { return false; }
+  bool GetNumInputBuffers(hid::THidHandle, uint32_t&) override { return false; }
+  bool FlushQueue(hid::THidHandle) override { return true; }
+  void WatchChanges(hid::TChangeNotify ANotify) override { ANotify(-1); }
+  void UnwatchChanges() override {}
+};
+
+// Each failure of the system ends the loader's command with the cause that
+// matches it, within the limits of the waits: never a refused password,
+// never a success, never a hang.
+TEST(TWinFaults, EachSystemFailureEndsTheLoaderCommandWithItsCauseInTime) {
+  using enum TBslFailureKind;
+  const TFaultRow kRows[] = {
+      {"no failure", kNone, 0, 0, true, None, 0},
+      {"write: ERROR_GEN_FAILURE", kWrite, LONG(0xC0000001), 0, true, NotWritten, ERROR_GEN_FAILURE},
+      {"write: ERROR_DEVICE_NOT_CONNECTED", kWrite, LONG(0xC000009D), 0, true, Gone, ERROR_DEVICE_NOT_CONNECTED},
+      {"write: ERROR_OPERATION_ABORTED", kWrite, LONG(0xC0000120), 0, true, NotWritten, ERROR_OPERATION_ABORTED},
+      {"write: never ends", kWrite, kNever, 0, true, NotWritten, ERROR_TIMEOUT},
+      {"read: ERROR_GEN_FAILURE", kRead, LONG(0xC0000001), ERROR_GEN_FAILURE, true, ReadFailed, ERROR_GEN_FAILURE},
+      {"read: ERROR_OPERATION_ABORTED", kRead, LONG(0xC0000120), ERROR_OPERATION_ABORTED, true, ReadFailed, 995},
+      {"read: the board is being removed", kRead, LONG(0xC0000056), ERROR_ACCESS_DENIED, true, Gone, 1167},
+      {"read: never ends", kRead, kNever, 0, true, NoAnswer, 0},
+      {"open: access denied, another program has it", kOpen, 0, ERROR_ACCESS_DENIED, true, NotWritten, 5},
+      {"open: access denied, the board is being removed", kOpen, 0, ERROR_ACCESS_DENIED, false, Gone, 1167},
+      {"open: ERROR_DEV_NOT_EXIST", kOpen, 0, ERROR_DEV_NOT_EXIST, true, Gone, 1167},
+  };
+  for (const TFaultRow& LRow : kRows) {
+    SCOPED_TRACE(LRow.Name);
+    GDriver = {{"", kNone, 0, 0, true, None, 0}};
+    GDriver.Server = ::CreateNamedPipeW(kBoard, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE, 1, 64, 64, 0, nullptr);
+    GDriver.Client =
+        ::CreateFileW(kBoard, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    std::thread LLoader([] {  // answers every report with the loader's "success"
+      uint8_t LReport[64], LAnswer[64] = {0x3F, 2, 0x3B, 0x00};
+      for (DWORD LCount = 0; ::ReadFile(GDriver.Server, LReport, 64, &LCount, nullptr);)
+        ::WriteFile(GDriver.Server, LAnswer, 64, &LCount, nullptr);
+    });
+    {
+      TPipeBoard LPlatform;
+      TJvHidDeviceController LController(nullptr, &LPlatform);
+      TJvHidDevice* LDevice = nullptr;
+      ASSERT_TRUE(LController.CheckOutByID(LDevice, 0x2047, 0x0200));
+      GDriver.Row = LRow;
+      TBsl LBsl;
+      LBsl.SetHidDev(LDevice);
+      const auto LStart = std::chrono::steady_clock::now();
+      EXPECT_EQ(LBsl.cmd_SendPassword(TBsl_PasswordData{}), LRow.Kind == None);
+      EXPECT_LT(std::chrono::steady_clock::now() - LStart, std::chrono::seconds(4)) << "a wait without a limit";
+      EXPECT_EQ(LBsl.LastFailure().Kind, LRow.Kind);
+      EXPECT_EQ(LBsl.LastFailure().SystemCode, LRow.Code) << LBsl.LastFailure().SystemReason;
+      GDriver.Row.At = kNone;
+      LController.CheckIn(LDevice);
+    }
+    ::CloseHandle(GDriver.Client);  // the loader's read ends
+    LLoader.join();
+    ::CloseHandle(GDriver.Server);
+  }
 }
 
 }  // namespace

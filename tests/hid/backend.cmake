@@ -3,7 +3,7 @@ if(WIN32)
   add_executable(hid_win_tests WinBackendTest.cpp)
   target_include_directories(hid_win_tests PRIVATE ${PROJECT_SOURCE_DIR}/hid/win)
   target_compile_definitions(hid_win_tests PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
-  target_link_libraries(hid_win_tests PRIVATE kestrova_hid GTest::gtest GTest::gtest_main)
+  target_link_libraries(hid_win_tests PRIVATE kestrova_bsl kestrova_hid GTest::gtest GTest::gtest_main)
   target_link_options(hid_win_tests PRIVATE -static)
   add_test(NAME hid_win_tests COMMAND hid_win_tests)
 

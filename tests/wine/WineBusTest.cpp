@@ -272,8 +272,9 @@ TEST_F(TWineBackend, ReadPendingWhenTheBoardLeavesEndsAndTheNextPassDropsTheBoar
   ASSERT_EQ(BoardCommand("unplug"), "none");
   ASSERT_TRUE(PumpUntil([&] { return LCalls > 0; }, kBusWaitMs)) << "the read outlived the device";
   // Windows ends it with ERROR_DEVICE_NOT_CONNECTED; Wine's HID class
-  // driver completes it with STATUS_DELETE_PENDING, ERROR_ACCESS_DENIED.
-  EXPECT_EQ(LError, RunningOnWine() ? static_cast<uint32_t>(ERROR_ACCESS_DENIED) : hid::kErrorDeviceNotConnected);
+  // driver completes it with STATUS_DELETE_PENDING, ERROR_ACCESS_DENIED,
+  // which the backend tells as the device leaving.
+  EXPECT_EQ(LError, hid::kErrorDeviceNotConnected);
   EXPECT_EQ(LCount, 0u);
   EXPECT_EQ(LBuffer, std::vector<uint8_t>(kBoardReport, 0));
   // The controller's next pass finds the board gone (Wine's notifications
