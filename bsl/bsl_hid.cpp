@@ -16,6 +16,9 @@ constexpr size_t kMaxCoreLength = 255;  // the length byte holds 8 bits
 constexpr size_t kAddressBytes = 3;     // 24-bit addresses, LSB first
 constexpr size_t kFastHeader = 1 + kAddressBytes;  // command byte and address
 
+// How soon a wait for an answer sees a cancel.
+constexpr uint32_t kCancelSliceMs = 50;
+
 // The loader's program counter is loaded 4 bytes past the start line's
 // address: the loader images begin their code there.
 constexpr uint32_t kLoadPCOffset = 4;
@@ -177,9 +180,18 @@ bool TBsl::RcvPacket(TBytes& ARxData, bool AExpectAnswer) {
   // that it never fills this buffer after it is gone, nor takes the answer
   // meant for a later command.
   const auto start = std::chrono::steady_clock::now();
-  FHidDev->WaitForRead(FAnswerTimeoutMs);
+  const auto waitFor = [&](uint32_t AMs) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(AMs);
+    while (!end->Done && !(FCancel && FCancel->load())) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      if (left.count() <= 0) break;
+      const auto slice = static_cast<uint32_t>(std::min<int64_t>(left.count(), kCancelSliceMs));
+      if (!FHidDev->WaitForRead(slice) && !FHidDev->ReadPending()) break;
+    }
+  };
+  waitFor(FAnswerTimeoutMs);
   const bool inTime = end->Done;
-  if (!inTime && AExpectAnswer && FLateAnswerGraceMs > 0) FHidDev->WaitForRead(FLateAnswerGraceMs);
+  if (!inTime && AExpectAnswer && FLateAnswerGraceMs > 0) waitFor(FLateAnswerGraceMs);
   const TReadEnd seen = *end;  // before a cancel delivers its abort
   const bool late = !inTime && seen.Done && seen.Error == 0;
   const uint32_t lateAfter = late ? MillisecondsSince(start) : 0;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -45,6 +46,9 @@ class TBsl {
   // command has failed either way, and a late answer is never taken.
   uint32_t LateAnswerGraceMs() const { return FLateAnswerGraceMs; }
   void SetLateAnswerGraceMs(uint32_t Value) { FLateAnswerGraceMs = Value; }
+  // Once *Value is set (by any thread), a command stops waiting for its
+  // answer within a slice of the wait, as if none came (null: never).
+  void SetCancel(const std::atomic<bool>* Value) { FCancel = Value; }
 
   // Why the last command failed (Kind None when it did not): set by every
   // command, so that a caller that got false knows what happened.
@@ -92,6 +96,7 @@ class TBsl {
   TBslSetCallback fonSet;
   uint32_t FAnswerTimeoutMs = kAnswerTimeoutMs;
   uint32_t FLateAnswerGraceMs = 0;
+  const std::atomic<bool>* FCancel = nullptr;
   TBslFailure FLastFailure;
   TBslWriteTally FTally;
 };

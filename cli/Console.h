@@ -36,11 +36,12 @@ int TerminalColumns();
 // the start of the line ALines up, to draw those lines anew.
 void MoveCursorUp(std::ostream& AOut, int ALines);
 
-// While the object lives, Ctrl-C (on Windows also Ctrl-Break, and closing
-// the console, logging off or shutting down) sets Interrupted(), every
-// time, instead of ending the process. Closing the console on Windows
-// waits for the program to end on its own, within the time the system
-// allows. One object at a time.
+// While the object lives, Ctrl-C (on Windows also Ctrl-Break and closing
+// the console) sets Interrupted(), every time, instead of ending the
+// process. Closing the console on Windows leaves the program 5 s: it
+// waits up to 4 s for Ended() and then ends the process itself, with the
+// code given there, or with 130 when the run did not end in time. One
+// object at a time.
 class TInterruptWatch {
  public:
   TInterruptWatch();
@@ -49,6 +50,9 @@ class TInterruptWatch {
   TInterruptWatch& operator=(const TInterruptWatch&) = delete;
 
   static const std::atomic<bool>& Interrupted();
+  // The run has ended with AExitCode and its output is written: a close of
+  // the console that waits for it ends the process now.
+  void Ended(int AExitCode);
 
  private:
   struct TPrevious;  // the handling the system had before

@@ -22,7 +22,11 @@ int main(int argc, char** argv) {
   }
   TFlashRunner runner(options,
                       {std::cout, std::cerr, ::isatty(::fileno(stdout)) != 0, ::isatty(::fileno(stderr)) != 0});
-  const TInterruptWatch watch;
+  TInterruptWatch watch;
   runner.FollowInterrupts(TInterruptWatch::Interrupted());
-  return static_cast<int>(runner.Run());
+  const int code = static_cast<int>(runner.Run());
+  std::cout.flush();
+  std::cerr.flush();
+  watch.Ended(code);
+  return code;
 }

@@ -89,8 +89,10 @@ class TUpdateRun {
   }
 
  private:
-  // The update ends because of what the client found on its last command.
+  // The update ends because of what the client found on its last command
+  // (a command whose wait a cancel cut short found nothing).
   TUpdateOutcome EndingAt(const TBslFailure& AFailure) const {
+    if (FCancelled.load()) return Ending(TUpdateResult::Cancelled);
     TUpdateOutcome outcome = Ending(ResultOf(AFailure));
     outcome.Cause.Failure = AFailure;
     return outcome;
@@ -210,6 +212,7 @@ void TUpdateRun::Connect() {
   FBsl->SetHidDev(FDev);
   InstallSettings();
   FBsl->SetAnswerTimeoutMs(FOptions.AnswerTimeoutMs);
+  FBsl->SetCancel(&FCancelled);
   FBsl->SetLateAnswerGraceMs(FOptions.LateAnswerGraceMs);
 }
 
@@ -348,8 +351,10 @@ TUpdateOutcome TUpdateRun::Finish() {
     plan.AddImage(*FFirmware);
     for (const TTiTxtRange& record : FSettingsSent) plan.Add(record.Address, record.Bytes);
     const TVerifyOutcome check = VerifyWritten(*FBsl, plan, [this](uint64_t ADone, uint64_t ATotal) {
+      if (FCancelled.load()) throw TCancelledSignal{};  // between pieces
       FEvents.Progress({TUpdateStage::Verify, ADone, ATotal});
     });
+    if (FCancelled.load()) throw TCancelledSignal{};  // a piece whose answer the cancel cut short
     if (check.Failed()) {
       Log(kNotCorrectText, clRed);
       TUpdateOutcome outcome =

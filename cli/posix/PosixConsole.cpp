@@ -48,3 +48,5 @@ TInterruptWatch::TInterruptWatch() : FPrevious(std::make_unique<TPrevious>()) {
 TInterruptWatch::~TInterruptWatch() { ::sigaction(SIGINT, &FPrevious->Action, nullptr); }
 
 const std::atomic<bool>& TInterruptWatch::Interrupted() { return GInterrupted; }
+
+void TInterruptWatch::Ended(int) {}  // a terminal that closes sends SIGHUP, which ends the process

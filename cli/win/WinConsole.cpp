@@ -11,8 +11,18 @@
 
 namespace {
 
-// The one flag the control handler sets.
-std::atomic<bool> GInterrupted{false};
+// The console's interrupt: the flag the control handler sets, and the exit
+// code of a run that has ended (-1 until then), which a close waits for.
+struct TConsoleInterrupt {
+  std::atomic<bool> Interrupted{false};
+  std::atomic<int> EndedWith{-1};
+} GInterrupt;
+
+// Windows ends a process 5 s after CTRL_CLOSE_EVENT; a second is left for
+// the end itself.
+constexpr DWORD kCloseWaitMs = 4000;
+constexpr DWORD kCloseSliceMs = 20;
+constexpr int kInterruptedExitCode = 130;  // as after Ctrl-C
 
 std::string Utf8(const wchar_t* AText) {
   const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, AText, -1, nullptr, 0, nullptr, nullptr);
@@ -25,12 +35,19 @@ std::string Utf8(const wchar_t* AText) {
 
 // Runs on a thread the system starts for the event.
 BOOL WINAPI OnConsoleControl(DWORD AEvent) {
-  GInterrupted.store(true);
-  if (AEvent == CTRL_C_EVENT || AEvent == CTRL_BREAK_EVENT) return TRUE;
-  // Closing the console, logging off, shutting down: the system ends the
-  // process as soon as this returns. Returning never lets the update stop
-  // at its next pause and main end the process with its own exit code.
-  for (;;) ::Sleep(INFINITE);
+  GInterrupt.Interrupted.store(true);
+  // Logging off and shutting down reach services only: an interactive
+  // program has been ended before they are sent.
+  if (AEvent != CTRL_CLOSE_EVENT) return TRUE;
+  // The console closes: the system ends the process as soon as this
+  // returns, or 5 s from now. The updates stop at their next pause (every
+  // wait of an update looks at the interrupt) and the run writes each
+  // board's last log line and record; then, or when the time is nearly up,
+  // the process ends here with the run's exit code.
+  for (DWORD waited = 0; waited < kCloseWaitMs && GInterrupt.EndedWith.load() < 0; waited += kCloseSliceMs)
+    ::Sleep(kCloseSliceMs);
+  const int code = GInterrupt.EndedWith.load();
+  ::ExitProcess(static_cast<UINT>(code < 0 ? kInterruptedExitCode : code));
 }
 
 }  // namespace
@@ -78,4 +95,6 @@ TInterruptWatch::TInterruptWatch() { ::SetConsoleCtrlHandler(&OnConsoleControl, 
 
 TInterruptWatch::~TInterruptWatch() { ::SetConsoleCtrlHandler(&OnConsoleControl, FALSE); }
 
-const std::atomic<bool>& TInterruptWatch::Interrupted() { return GInterrupted; }
+const std::atomic<bool>& TInterruptWatch::Interrupted() { return GInterrupt.Interrupted; }
+
+void TInterruptWatch::Ended(int AExitCode) { GInterrupt.EndedWith.store(AExitCode); }

@@ -6,10 +6,11 @@
 # application image and the settings records ("é" is the byte E9); the
 # board that comes back cannot be opened at the first pass that meets it,
 # and nothing tells of it again: the wait's own passes find it. Then a
-# refused password and Ctrl-C during an update end with their exit codes.
-# Usage: wine_flash_e2e.sh RUNNER kestrova-flash.exe FlashE2eImages.exe WORKDIR
+# refused password, Ctrl-C during an update and closing the console during
+# a gang end with their exit codes.
+# Usage: wine_flash_e2e.sh RUNNER kestrova-flash.exe FlashE2eImages.exe WORKDIR ConsoleClose.exe
 set -eu
-run=$1 flash=$2 helper=$3 work=$4
+run=$1 flash=$2 helper=$3 work=$4 closer=$5
 rm -rf "$work"
 folder="Jiří Šumperk"
 mkdir -p "$work/$folder"
@@ -70,3 +71,18 @@ cat interrupted.txt
 [ "$code" -eq 130 ] || { echo "Ctrl-C: exit code $code, expected 130"; exit 1; }
 grep -q 'interrupted by Ctrl-C during the update' interrupted.txt
 echo "Ctrl-C: exit code 130"
+# Closing the console while a gang with --record waits for its boards (a
+# thread at kernelbase's CtrlRoutine with CTRL_CLOSE_EVENT, as Windows
+# starts one): each board stops at its next pause and has its record line,
+# and the process ends with 130 within the 5 s Windows leaves it.
+set +e
+KESTROVA_SIM=hub,board:return-delay=5000,board:return-delay=5000 "$run" "$closer" closed.txt "1-1.1: 2. Wait" \
+  "$flash" --gang --fast --record closed.jsonl >closed.txt 2>closed.err
+code=$?
+set -e
+cat closed.txt closed.err
+[ "$code" -eq 130 ] || { echo "console closed: exit code $code, expected 130"; exit 1; }
+ms=$(sed -n 's/^ended \([0-9]*\) ms after the close.*/\1/p' closed.err)
+[ "${ms:-99999}" -lt 5000 ] || { echo "console closed: ended $ms ms after the close"; exit 1; }
+[ "$(grep -c '"result":"cancelled"' closed.jsonl)" -eq 2 ] || { echo "not one record line per board"; cat closed.jsonl; exit 1; }
+echo "console closed: exit code 130, $ms ms, two record lines"

@@ -359,6 +359,23 @@ TEST_F(UpdateEngineTest, CancelDuringTheWaitEndsAtTheNextPause) {
   EXPECT_FALSE(Events->Logged("Flash thread - Exception: unknown error"));
 }
 
+// A cancel ends a wait for the loader's answer within a slice of it (the
+// console's close leaves no time for the whole second), as cancelled.
+TEST_F(UpdateEngineTest, CancelEndsTheWaitForAnAnswer) {
+  Plug({"no-answer"});
+  Options.AnswerTimeoutMs = 5000;
+  Engine = std::make_shared<TUpdateEngine>(Ports, Events, Options);
+  std::thread cancel([this] {
+    std::this_thread::sleep_for(200ms);
+    Engine->Cancel();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  const TUpdateOutcome outcome = Engine->Run();
+  cancel.join();
+  EXPECT_EQ(outcome.Result, TUpdateResult::Cancelled);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+}
+
 TEST_F(UpdateEngineTest, WithoutVerificationNothingIsCompared) {
   Plug({"return-delay=10"});
   Options.Verify = false;
