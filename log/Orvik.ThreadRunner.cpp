@@ -1,6 +1,7 @@
 #include "Orvik.ThreadRunner.h"
 
 #include "Orvik.XmlUtils.h"
+#include "ThreadStack.h"
 
 #include <cstdio>
 #include <ctime>
@@ -323,6 +324,7 @@ std::string TThreadRunner::TracePrefix() const {
 }
 
 void TThreadRunner::ThreadMain() {
+  KeepStackForCrashReport();
   FThreadID = CurrentThreadIdentifier();
   FIdKnown.SetEvent();
   FStartGate.Wait();

@@ -4,7 +4,7 @@ add_library(kestrova_runner STATIC
   ${CMAKE_CURRENT_LIST_DIR}/Orvik.XmlUtils.cpp)
 target_include_directories(kestrova_runner PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 find_package(Threads REQUIRED)
-target_link_libraries(kestrova_runner PUBLIC Threads::Threads)
+target_link_libraries(kestrova_runner PUBLIC Threads::Threads kestrova_common)
 if(WIN32)
   # CoInitializeEx at the start of every runner thread.
   target_link_libraries(kestrova_runner PUBLIC ole32)

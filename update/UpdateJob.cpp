@@ -1,5 +1,7 @@
 #include "UpdateJob.h"
 
+#include "ThreadStack.h"
+
 namespace update {
 
 TUpdateJob::TUpdateJob(std::shared_ptr<TBoardPorts> APorts, std::shared_ptr<IUpdateEvents> AEvents,
@@ -11,7 +13,10 @@ TUpdateJob::~TUpdateJob() {
 }
 
 void TUpdateJob::Start() {
-  FThread = std::thread([this] { Run(); });
+  FThread = std::thread([this] {
+    KeepStackForCrashReport();
+    Run();
+  });
 }
 
 void TUpdateJob::Run() {

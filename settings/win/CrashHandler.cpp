@@ -4,7 +4,10 @@
 // still handle it; when it does not, the process ends at once with the
 // exception's code, as after Windows' own error report, but without its
 // dialog, which a technician can do nothing with. (A debugger that is
-// attached sees the exception before any filter.)
+// attached sees the exception before any filter.) A stack overflow is
+// taken before any filter, with what is left of the stack (the room every
+// thread keeps, ThreadStack.h), and its report handed to a thread of its
+// own, started with the handler. Reports are made in static storage.
 #include <windows.h>
 
 #include <atomic>
@@ -12,6 +15,7 @@
 
 #include "CrashHandler.h"
 #include "CrashReport.h"
+#include "ThreadStack.h"
 
 namespace station {
 
@@ -25,6 +29,14 @@ wchar_t gAsideFile[kLongestPath + std::size(kAsideSuffix)];
 LPTOP_LEVEL_EXCEPTION_FILTER gPrevious = nullptr;
 std::atomic<bool> gInstalled{false};
 std::atomic<bool> gReported{false};
+// The thread that reports a stack overflow, what it reports, and the event
+// that wakes it. Windows leaves the overflowed thread the room it keeps;
+// Wine 8 keeps none (under 2 KB are left when the first handler runs), too
+// little for the system's file calls, enough to hand the report over.
+HANDLE gOverflowReporter = nullptr;
+HANDLE gOverflowed = nullptr;
+const EXCEPTION_RECORD* gOverflow = nullptr;
+DWORD gOverflowThread = 0;
 
 const char* ExceptionName(DWORD ACode) {
   switch (ACode) {
@@ -52,16 +64,39 @@ void Describe(const EXCEPTION_RECORD& ARecord, crash::TCrashText& AWhat) {
   }
 }
 
-LONG WINAPI OnCrash(EXCEPTION_POINTERS* AInfo) {
+void Report(const EXCEPTION_RECORD& ARecord, DWORD AThread) {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  crash::TCrashText what;
+  Describe(ARecord, what);
+  crash::WriteCrashReport({now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
+                           now.wMilliseconds},
+                          AThread, what.Text());
+}
+
+DWORD WINAPI ReportOverflow(void*) {
+  WaitForSingleObject(gOverflowed, INFINITE);
+  Report(*gOverflow, gOverflowThread);
+  return 0;
+}
+
+// First of all handlers: the stack that overflowed would not carry the
+// search for the others. The process then ends with the exception's code,
+// as after the filter.
+LONG WINAPI OnStackOverflow(EXCEPTION_POINTERS* AInfo) {
+  if (AInfo->ExceptionRecord->ExceptionCode != EXCEPTION_STACK_OVERFLOW) return EXCEPTION_CONTINUE_SEARCH;
   if (!gReported.exchange(true)) {
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    crash::TCrashText what;
-    Describe(*AInfo->ExceptionRecord, what);
-    crash::WriteCrashReport({now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
-                             now.wMilliseconds},
-                            GetCurrentThreadId(), what.Text());
+    gOverflow = AInfo->ExceptionRecord;
+    gOverflowThread = GetCurrentThreadId();
+    SetEvent(gOverflowed);
+    WaitForSingleObject(gOverflowReporter, INFINITE);  // it ends once the report is written
   }
+  TerminateProcess(GetCurrentProcess(), EXCEPTION_STACK_OVERFLOW);
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+LONG WINAPI OnCrash(EXCEPTION_POINTERS* AInfo) {
+  if (!gReported.exchange(true)) Report(*AInfo->ExceptionRecord, GetCurrentThreadId());
   const LONG previous = gPrevious != nullptr ? gPrevious(AInfo) : EXCEPTION_CONTINUE_SEARCH;
   return previous == EXCEPTION_CONTINUE_SEARCH ? EXCEPTION_EXECUTE_HANDLER : previous;
 }
@@ -111,7 +146,15 @@ bool InstallCrashHandler(const std::filesystem::path& AReportFile) {
   std::memcpy(gReportFile, file.c_str(), (file.size() + 1) * sizeof(wchar_t));
   std::memcpy(gAsideFile, file.c_str(), file.size() * sizeof(wchar_t));
   std::memcpy(gAsideFile + file.size(), kAsideSuffix, sizeof kAsideSuffix);
-  if (!gInstalled.exchange(true)) gPrevious = SetUnhandledExceptionFilter(OnCrash);
+  if (!gInstalled.exchange(true)) {
+    gOverflowed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (gOverflowed != nullptr)
+      gOverflowReporter = CreateThread(nullptr, kCrashReportStackBytes, &ReportOverflow, nullptr,
+                                       STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (gOverflowReporter != nullptr) AddVectoredExceptionHandler(1, &OnStackOverflow);
+    gPrevious = SetUnhandledExceptionFilter(OnCrash);
+  }
+  KeepStackForCrashReport();  // the installing (main) thread; the others keep theirs as they start
   return true;
 }
 

@@ -23,4 +23,14 @@ TChildEnd RunChild(const std::filesystem::path& AProgram, const std::vector<std:
 // What the crash report calls a write to a bad address on this system.
 extern const char* const kWriteFaultName;
 
+// The other crashes this system's handler is tried with: the argument of
+// the copy that crashes so, and what the report calls it.
+struct TOtherCrash {
+  const char* Kind;
+  const char* Name;
+};
+extern const std::vector<TOtherCrash> kOtherCrashes;
+// Crashes as AKind (one of kOtherCrashes) says.
+void CrashAs(const std::string& AKind);
+
 }  // namespace stationtest

@@ -1,7 +1,8 @@
 // A copy that holds the lock crashes: the crash is appended to the bug
 // report file (what happened, where, on which thread, when), the file
 // stays below its limit with the newest older reports kept whole, and the
-// lock of the crashed copy keeps no one out.
+// lock of the crashed copy keeps no one out. Then the system's other
+// crashes (Windows: a stack overflow) are each reported too.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -62,6 +63,16 @@ TEST(CrashHandler, ACrashIsReportedAndTheCrashedCopysLockIsFreed) {
   EXPECT_THAT(crash, HasSubstr(stationtest::kWriteFaultName));
   EXPECT_THAT(crash, HasSubstr(Hex(stationtest::kBadAddress, 16)));
   EXPECT_TRUE(crash.ends_with("\n\n")) << crash;
+  for (const stationtest::TOtherCrash& other : stationtest::kOtherCrashes) {
+    SCOPED_TRACE(other.Kind);
+    const stationtest::TChildEnd otherEnd =
+        stationtest::RunChild(station::RunningExecutable(), {"--crash-holding-lock", folder.Path().string(), other.Kind});
+    EXPECT_TRUE(otherEnd.Crashed) << "exit code " << otherEnd.ExitCode;
+    const std::string all = ReadFile(report);
+    const std::string last = all.substr(all.rfind(std::string("\n") + station::kBugReportMark) + 1);
+    EXPECT_THAT(last, HasSubstr("\nThread: " + Hex(otherEnd.MainThread, 8) + "\n"));
+    EXPECT_THAT(last, HasSubstr(other.Name));
+  }
 
   station::TInstanceLock next(folder.Path() / "KestrovaSetup.lock");
   EXPECT_EQ(next.Acquire(), station::TInstanceLock::TResult::Acquired);

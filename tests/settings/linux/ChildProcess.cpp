@@ -8,6 +8,8 @@ extern char** environ;
 namespace stationtest {
 
 const char* const kWriteFaultName = "(SIGSEGV)";
+const std::vector<TOtherCrash> kOtherCrashes;
+void CrashAs(const std::string&) {}
 
 TChildEnd RunChild(const std::filesystem::path& AProgram, const std::vector<std::string>& AArgs) {
   std::vector<std::string> words{AProgram.string()};

@@ -1,0 +1,3 @@
+#include "ThreadStack.h"
+
+void KeepStackForCrashReport() {}
