@@ -86,6 +86,15 @@ void RecordLeaving(DWORD ACode, const char* AWhat) {
                                                      SystemText(ACode) + ", error " + std::to_string(ACode) + ").");
 }
 
+// The failed read or write on an open handle, ACode, as the calling
+// thread's last error: the board leaving, or the system's own words.
+void RecordIoError(DWORD ACode, const char* AWhat) {
+  if (ACode == ERROR_ACCESS_DENIED || ACode == ERROR_DEV_NOT_EXIST)
+    RecordLeaving(ACode, AWhat);
+  else
+    SetLastSystemError(ACode, SystemText(ACode));
+}
+
 // Ends a transfer the device did not end in time: cancels it and waits for
 // its end as long as a cancel may take. False when the driver did not end
 // it: the record and the buffer then belong to the system for good.
@@ -337,11 +346,7 @@ bool TWinHidPlatform::Write(THidHandle AHandle, const uint8_t* AData, uint32_t A
   }
   if (!LOk) {
     // More than one report: the HID class driver refuses it.
-    const DWORD LCode = ::GetLastError();
-    if (LCode == ERROR_ACCESS_DENIED || LCode == ERROR_DEV_NOT_EXIST)
-      RecordLeaving(LCode, "the write was refused");
-    else
-      SetLastSystemError(LCode, SystemText(LCode));
+    RecordIoError(::GetLastError(), "the write was refused");
     return false;
   }
   // The HID class driver sends the whole report or fails, and Windows
@@ -381,11 +386,7 @@ bool TWinHidPlatform::StartRead(THidHandle AHandle, uint8_t* ABuffer, uint32_t A
   if (!FFile.Read(AsHandle(AHandle), LRead->Report.data(), ALength, &LRead->Overlapped,
                     &TWinHidPlatform::ReadDone)) {
     // A buffer shorter than the input report is refused here.
-    const DWORD LCode = ::GetLastError();
-    if (LCode == ERROR_ACCESS_DENIED || LCode == ERROR_DEV_NOT_EXIST)
-      RecordLeaving(LCode, "the read was refused");
-    else
-      SetLastSystemError(LCode, SystemText(LCode));
+    RecordIoError(::GetLastError(), "the read was refused");
     return false;
   }
   LRead->Self = LRead;
