@@ -4,7 +4,6 @@
 #include "XmlText.h"
 #include "uXmlUtils.h"
 
-#include <algorithm>
 #include <system_error>
 
 namespace {
@@ -33,9 +32,7 @@ pugi::xml_node SettingsElement(const pugi::xml_document& ADoc) {
 
 // The 1-based line of ANode in the text it was parsed from; 0 when unknown.
 int LineOf(const pugi::xml_node& ANode, const std::string& AText) {
-  const ptrdiff_t offset = ANode ? ANode.offset_debug() : -1;
-  if (offset < 0 || AText.empty() || static_cast<size_t>(offset) > AText.size()) return 0;
-  return 1 + static_cast<int>(std::count(AText.begin(), AText.begin() + offset, '\n'));
+  return ANode ? XmlLineAt(AText, ANode.offset_debug()) : 0;
 }
 
 bool Exists(const std::filesystem::path& APath) {

@@ -1,4 +1,5 @@
 #include "SettingsFile.h"
+#include "StationConfig.h"
 #include "StationFiles.h"
 #include "XmlText.h"
 
@@ -406,3 +407,92 @@ INSTANTIATE_TEST_SUITE_P(
                       TPathCase{"/opt/Kestrova.v2.exe", "/opt/Kestrova.v2.xml"}));
 
 }  // namespace
+
+// ---- the station file ----
+
+namespace {
+
+const char kStation[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<station name="Bench A" serial="required">
+  <loader file="kestrova.1.ldr.txt" sha256="362E5877c2a398ef1837e6fae5aa22470f49164d6faa3b6b4047143fca729e1b"/>
+  <firmware file="/opt/fw/kestrova.2.fw.txt" sha256="93a9b29e6e61120252988269f5ceb10b565d4e133d4ab38bc2a61a4f3bf30864"/>
+  <settings apn="caf&#233;" login="" password="40817"/>
+  <ports>
+    <port path="1-1.2" label="Slot 1"/>
+    <port path="1-1.1" label="Slot 2"/>
+  </ports>
+  <record file="records.jsonl"/>
+</station>
+)";
+
+std::string Replaced(std::string AText, const std::string& AFrom, const std::string& ATo) {
+  const size_t at = AText.find(AFrom);
+  EXPECT_NE(at, std::string::npos) << AFrom;
+  if (at != std::string::npos) AText.replace(at, AFrom.size(), ATo);
+  return AText;
+}
+
+}  // namespace
+
+TEST(StationConfig, ReadsEveryPartWithPathsBesideTheFile) {
+  TScratchFolder folder;
+  const std::string file = folder.filePath("Jiří Šumperk.xml");
+  std::ofstream(std::filesystem::u8path(file), std::ios::binary) << kStation;
+  const TStationConfig c = LoadStationConfig(std::filesystem::u8path(file));
+  EXPECT_EQ(c.Name, "Bench A");
+  EXPECT_EQ(c.Loader.File, std::filesystem::u8path(folder.filePath("kestrova.1.ldr.txt")));
+  EXPECT_EQ(c.Loader.Sha256.substr(0, 4), "362e") << "checksums are compared in lower case";
+  EXPECT_EQ(c.Firmware.File, std::filesystem::path("/opt/fw/kestrova.2.fw.txt"));
+  EXPECT_EQ(c.Apn, "caf\xC3\xA9");
+  EXPECT_EQ(c.Login, "");
+  EXPECT_EQ(c.SettingsLine, 5);
+  ASSERT_EQ(c.Ports.size(), 2u);
+  EXPECT_EQ(c.Ports[0].Path + " " + c.Ports[0].Label, "1-1.2 Slot 1") << "in the file's order";
+  EXPECT_EQ(c.RecordFile, std::filesystem::u8path(folder.filePath("records.jsonl")));
+  EXPECT_TRUE(c.SerialRequired);
+  EXPECT_TRUE(c.Fast) << "fast writes unless the file says otherwise";
+}
+
+TEST(StationConfig, EachErrorNamesItsLine) {
+  const struct {
+    const char* From;
+    const char* To;
+    int Line;  // 0: none named
+    const char* Says;
+  } rows[] = {
+      {"<record file=\"records.jsonl\"/>", "<record file=\"records.jsonl\">", 11, "malformed XML"},
+      {"sha256=\"93a9b", "sha256=\"93a9", 4, "64 hexadecimal digits"},
+      {"sha256=\"93a9b", "sha-256=\"93a9b", 4, "takes no attribute \"sha-256\""},
+      {"serial=\"required\"", "serial=\"yes\"", 2, "must be \"required\" or \"none\""},
+      {"serial=\"required\"", "fast=\"on\"", 2, "must be \"yes\" or \"no\""},
+      {"name=\"Bench A\"", "name=\"\"", 2, "empty name"},
+      {" login=\"\"", "", 5, "needs login="},
+      {"    <port path=\"1-1.1\"", "    <port path=\"1-1.2\"", 8, "port 1-1.2 is listed twice"},
+      {"label=\"Slot 2\"", "label=\"Slot 1\"", 8, "\"Slot 1\" is given to two ports"},
+      {"  <record file=\"records.jsonl\"/>\n", "", 2, "no <record> element"},
+      {"  <ports>", "  <record file=\"b\"/><ports>", 10, "a second <record>"},
+      {"<port path=\"1-1.2\" label=\"Slot 1\"/>", "<slot path=\"1-1.2\"/>", 7, "<slot> does not belong in <ports>"},
+      {"<ports>\n    <port path=\"1-1.2\" label=\"Slot 1\"/>\n    <port path=\"1-1.1\" label=\"Slot 2\"/>\n  </ports>",
+       "<ports/>", 6, "lists no <port>"},
+      {"Bench A", "Bench \xC8", 2, "not UTF-8"},
+  };
+  TScratchFolder folder;
+  const std::string file = folder.filePath("station.xml");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.To);
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << Replaced(kStation, row.From, row.To);
+    try {
+      LoadStationConfig(file);
+      ADD_FAILURE() << "accepted";
+    } catch (const EStationConfig& e) {
+      EXPECT_THAT(e.what(), StartsWith("station file \"" + file + "\", line " + std::to_string(row.Line) + ": "));
+      EXPECT_THAT(e.what(), HasSubstr(row.Says));
+    }
+  }
+  // A file cut anywhere is refused as a station file, never taken in part.
+  const std::string whole = kStation;
+  for (size_t length = 0; length < whole.rfind("</station>") + 9; ++length) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << whole.substr(0, length);
+    EXPECT_THROW(LoadStationConfig(file), EStationConfig) << length;
+  }
+}
