@@ -5,7 +5,8 @@
 #include "KestrovaVersion.h"
 #include "Utf8.h"
 
-TBoardRecord RecordOf(const update::TUpdateOutcome& AOutcome, const update::TUpdateOptions& AOptions) {
+TBoardRecord RecordOf(const update::TUpdateOutcome& AOutcome, const update::TUpdateOptions& AOptions,
+                      const TBoardTags& ATags) {
   TBoardRecord record;
   record.Time = std::chrono::system_clock::now();
   record.Port = AOutcome.Port;
@@ -19,6 +20,8 @@ TBoardRecord RecordOf(const update::TUpdateOutcome& AOutcome, const update::TUpd
   record.Verified = AOutcome.Verified;
   record.Apn = Utf16ToUtf8(AOptions.Settings[0]);
   record.Login = Utf16ToUtf8(AOptions.Settings[1]);  // [2], the password, stays out
+  record.Serial = ATags.Serial;
+  record.Station = ATags.Station;
   return record;
 }
 
@@ -52,6 +55,8 @@ TJsonFields BoardRecordFields(const TBoardRecord& ARecord) {
       .Bool("verified", ARecord.Verified)
       .Text("apn", ARecord.Apn)
       .Text("login", ARecord.Login)
+      .Text("serial", ARecord.Serial)
+      .Text("station", ARecord.Station)
       .Text("tool_version", kKestrovaVersion);
   return fields;
 }

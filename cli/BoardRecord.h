@@ -24,10 +24,19 @@ struct TBoardRecord {
   std::string LoaderSha256, FirmwareSha256;
   bool Verified = false;
   std::string Apn, Login;  // UTF-8; never the password
+  std::string Serial;      // scanned for the board (--station); empty when none was asked for
+  std::string Station;     // the station's name (--station); empty without one
+};
+
+// What the run knows of a board beyond its update: its serial and the
+// station that updated it.
+struct TBoardTags {
+  std::string Serial, Station;
 };
 
 // The record of one board's update, as AOptions asked for it.
-TBoardRecord RecordOf(const update::TUpdateOutcome& AOutcome, const update::TUpdateOptions& AOptions);
+TBoardRecord RecordOf(const update::TUpdateOutcome& AOutcome, const update::TUpdateOptions& AOptions,
+                      const TBoardTags& ATags = {});
 
 // The record's fields, as the record line and the --json stream's end
 // event show them.

@@ -15,11 +15,11 @@ TBoardRuns::TBoardRuns(hid::TPlainEventLoop& ALoop, std::shared_ptr<update::TBoa
       FSay(std::move(ASay)) {}
 
 TBoardRuns::~TBoardRuns() {
-  for (auto& [port, job] : FRunning) job->Cancel();
+  for (auto& [port, run] : FRunning) run.Job->Cancel();
 }
 
 void TBoardRuns::Start(const std::string& APort, update::TUpdateOptions AOptions, IBoardView& AView,
-                       const std::string& ALogPrefix) {
+                       const std::string& ALogPrefix, TBoardTags ATags) {
   AOptions.Port = APort;
   if (FJson)
     FJson->Start(APort, AOptions.Loader ? AOptions.Loader->Sha256 : "",
@@ -28,20 +28,21 @@ void TBoardRuns::Start(const std::string& APort, update::TUpdateOptions AOptions
   hid::TPlainEventLoop& loop = FLoop;
   auto job = std::make_unique<update::TUpdateJob>(FPorts, events, std::move(AOptions), [&loop] { loop.Wake(); });
   job->Start();
-  FRunning.emplace(APort, std::move(job));
+  FRunning.emplace(APort, TRun{std::move(job), std::move(ATags)});
 }
 
 std::vector<TBoardEnd> TBoardRuns::Turn(bool AInterrupted) {
   FLoop.RunFor(kLoopSliceMs);
   std::vector<TBoardEnd> ended;
   for (auto it = FRunning.begin(); it != FRunning.end();) {
-    if (AInterrupted) it->second->Cancel();
-    if (!it->second->Ended()) {
+    update::TUpdateJob& job = *it->second.Job;
+    if (AInterrupted) job.Cancel();
+    if (!job.Ended()) {
       ++it;
       continue;
     }
-    ended.push_back({it->first, it->second->Outcome()});
-    Ended(ended.back(), it->second->Options());
+    ended.push_back({it->first, job.Outcome(), it->second.Tags});
+    Ended(ended.back(), job.Options(), it->second.Tags);
     it = FRunning.erase(it);  // joins the job's thread
   }
   return ended;
@@ -49,8 +50,8 @@ std::vector<TBoardEnd> TBoardRuns::Turn(bool AInterrupted) {
 
 // The board's record; the board at its port counts as done until it is
 // unplugged.
-void TBoardRuns::Ended(const TBoardEnd& AEnd, const update::TUpdateOptions& AOptions) {
-  const TBoardRecord record = RecordOf(AEnd.Outcome, AOptions);
+void TBoardRuns::Ended(const TBoardEnd& AEnd, const update::TUpdateOptions& AOptions, const TBoardTags& ATags) {
+  const TBoardRecord record = RecordOf(AEnd.Outcome, AOptions, ATags);
   if (FJson) FJson->End(AEnd.Port, record, OneLine(update::CauseLine(AEnd.Outcome)));
   if (FRecord && !FRecord->Append(record))
     FSay("kestrova-flash: the record of the board at " + update::PortText(AEnd.Port) + " could not be written");

@@ -21,6 +21,7 @@
 struct TBoardEnd {
   std::string Port;  // where the update was started
   update::TUpdateOutcome Outcome;
+  TBoardTags Tags;
 };
 
 class TBoardRuns {
@@ -35,7 +36,7 @@ class TBoardRuns {
   // set); its steps and amounts go to AView, its lines to the log, each
   // beginning with ALogPrefix.
   void Start(const std::string& APort, update::TUpdateOptions AOptions, IBoardView& AView,
-             const std::string& ALogPrefix);
+             const std::string& ALogPrefix, TBoardTags ATags = {});
   bool Running(const std::string& APort) const { return FRunning.count(APort) != 0; }
   bool Empty() const { return FRunning.empty(); }
   // Runs the event loop for a moment, every update cancelled once
@@ -43,7 +44,12 @@ class TBoardRuns {
   std::vector<TBoardEnd> Turn(bool AInterrupted);
 
  private:
-  void Ended(const TBoardEnd& AEnd, const update::TUpdateOptions& AOptions);
+  void Ended(const TBoardEnd& AEnd, const update::TUpdateOptions& AOptions, const TBoardTags& ATags);
+
+  struct TRun {
+    std::unique_ptr<update::TUpdateJob> Job;
+    TBoardTags Tags;
+  };
 
   hid::TPlainEventLoop& FLoop;
   std::shared_ptr<update::TBoardPorts> FPorts;
@@ -52,5 +58,5 @@ class TBoardRuns {
   TRecordFile* FRecord;
   TJsonStream* FJson;
   std::function<void(const std::string&)> FSay;
-  std::map<std::string, std::unique_ptr<update::TUpdateJob>> FRunning;  // by port
+  std::map<std::string, TRun> FRunning;  // by port
 };

@@ -388,7 +388,7 @@ const char* const kRecordLine =
     "\"port\":\"1-1\\.[1-8]\",\"board_id\":\"[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}\","
     "\"result\":\"success\",\"exit_code\":0,\"stage\":\"done\",\"seconds\":[0-9]+\\.[0-9]{3},"
     "\"loader_sha256\":\"[0-9a-f]{64}\",\"firmware_sha256\":\"[0-9a-f]{64}\",\"verified\":true,"
-    "\"apn\":\"internet\",\"login\":\"user\",\"tool_version\":\"[0-9.]+\"\\}";
+    "\"apn\":\"internet\",\"login\":\"user\",\"serial\":\"\",\"station\":\"\",\"tool_version\":\"[0-9.]+\"\\}";
 
 TEST_F(FlashRunnerTest, TwoBoardsWithoutAChoiceAreRefusedAndAPortChoosesOne) {
   auto first = Plug({"port=1-1.1"});
