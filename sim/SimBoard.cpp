@@ -140,6 +140,7 @@ uint32_t TSimBoard::OnOutputReport(const uint8_t* AData, uint32_t ALength) {
       pulled = true;
     } else if (FOptions.ShortWrite && *FOptions.ShortWrite < ALength) {
       accepted = *FOptions.ShortWrite;  // a cut report is no command
+      FaultShownLocked();
     } else if (FOptions.CutReport == report) {
       accepted = std::min(kCutReportBytes, ALength);
     } else {
@@ -232,9 +233,10 @@ void TSimBoard::Interpret(const std::vector<uint8_t>& ACore, TOutcome& AOut) {
 
 void TSimBoard::CheckPassword(const std::vector<uint8_t>& ACore, TOutcome& AOut) {
   const auto table = FMemory.VectorTable();
-  const bool match = !FOptions.RefusePassword && ACore.size() == 1 + table.size() &&
-                     std::equal(table.begin(), table.end(), ACore.begin() + 1);
-  if (match) {
+  const bool right = ACore.size() == 1 + table.size() && std::equal(table.begin(), table.end(), ACore.begin() + 1);
+  const bool refused = right && FOptions.RefusePassword;
+  if (refused) FaultShownLocked();
+  if (right && !refused) {
     FUnlocked = true;
     AOut.Answers.push_back(Message(kMsgSuccess));
     return;
@@ -275,7 +277,10 @@ void TSimBoard::RunRamLoader(const std::vector<uint8_t>& ACore, TOutcome& AOut) 
   } else if (command == kRxDataBlockFast && address) {
     // A report lost on the bus: accepted without an answer, as always, but
     // never stored.
-    if (++FRamFastWrites != FOptions.LoseWrite) WriteFast(Address24(ACore), ACore, false);
+    if (++FRamFastWrites != FOptions.LoseWrite)
+      WriteFast(Address24(ACore), ACore, false);
+    else
+      FaultShownLocked();
   } else if (command == kEraseSegment && address) {
     AOut.Answers.push_back(Message(FMemory.EraseSegment(Address24(ACore)) ? kMsgSuccess : kMsgFlashFail));
   } else if (command == kToggleInfoA) {
@@ -321,6 +326,7 @@ void TSimBoard::LoadPC(uint32_t ATarget, TOutcome& AOut) {
   FState = TBoardState::Away;
   AOut.Leave = true;
   AOut.ComeBack = entry && !FOptions.NoReturn;
+  if (entry && FOptions.NoReturn) FaultShownLocked();
 }
 
 // ---- what goes out ----
@@ -363,8 +369,12 @@ void TSimBoard::SendAnswer(TReport AAnswer, uint32_t ADelayMs) {
   TSimBus* bus = nullptr;
   {
     std::lock_guard lock(FLock);
-    if (FOptions.NoAnswer) return;
+    if (FOptions.NoAnswer) {
+      FaultShownLocked();
+      return;
+    }
     delay += FOptions.AnswerDelayMs;
+    if (FOptions.AnswerDelayMs > 0) FaultShownLocked();
     bus = FHomeBus;
   }
   if (!bus) return;
@@ -427,12 +437,16 @@ void TSimBoard::ComeBack(uint64_t ATrip) {
     if (FOptions.ReturnResident) {
       PowerOffLocked();
       FState = TBoardState::ResidentLoader;
+      FaultShownLocked();
     } else {
       FState = TBoardState::RamLoader;
       FUnlocked = true;
       FRamFastWrites = 0;
     }
-    if (FOptions.FirstOpenFails) NotReadyAtFirstLook = true;
+    if (FOptions.FirstOpenFails) {
+      NotReadyAtFirstLook = true;
+      FaultShownLocked();
+    }
     bus = FHomeBus;
   }
   if (bus && !bus->IsPlugged(this)) bus->Plug(shared_from_this());
@@ -446,6 +460,21 @@ void TSimBoard::PowerOffLocked() {
   FRamFastWrites = 0;
   std::fill(FLoaderWritten.begin(), FLoaderWritten.end(), false);
   FMemory.PowerOff();
+}
+
+void TSimBoard::FaultShownLocked() {
+  if (!FOptions.Once) return;
+  // What the board is, kept; what goes wrong with it, dropped.
+  TSimBoardOptions good;
+  good.ReturnDelayMs = FOptions.ReturnDelayMs;
+  good.HoldReturn = FOptions.HoldReturn;
+  good.FrameTimed = FOptions.FrameTimed;
+  good.Firmware = FOptions.Firmware;
+  good.UnknownCommands = FOptions.UnknownCommands;
+  good.Port = FOptions.Port;
+  good.Die = FOptions.Die;
+  good.FlashWordUs = FOptions.FlashWordUs;
+  FOptions = std::move(good);
 }
 
 // ---- what a technician does ----

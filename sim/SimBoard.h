@@ -58,6 +58,12 @@ struct TSimBoardOptions {
   uint32_t UnplugAt = 0;       // the cable is pulled while it is on its way
   // With UnplugAt: the cable is plugged back in this much later (0: never).
   uint32_t ReplugAfterMs = 0;
+
+  // Each fault above shows once, on the board's first update: once one has
+  // shown, the board works as a good one (UnknownCommands describe its
+  // loader, not a fault, and stay), so an update tried again on the board,
+  // still connected, succeeds.
+  bool Once = false;
 };
 
 // One report as it reached the board, for whoever maps a report number to
@@ -151,6 +157,8 @@ class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoa
   void LeaveBus(bool AComeBack);
   void ComeBack(uint64_t ATrip);
   void PowerOffLocked();
+  // A fault has shown: with Once, the board has none from now on.
+  void FaultShownLocked();
   void PullCable();
 
   mutable std::mutex FLock;

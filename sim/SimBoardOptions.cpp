@@ -83,6 +83,8 @@ void ApplyOption(TSimBoardOptions& AOptions, const std::string& AWord) {
     AOptions.NoAnswer = true;
   } else if (!hasValue && name == "first-open-fails") {
     AOptions.FirstOpenFails = true;
+  } else if (!hasValue && name == "once") {
+    AOptions.Once = true;
   } else if (!hasValue && name == "frame-timed") {
     AOptions.FrameTimed = true;
   } else if (hasValue && name == "short-write") {
@@ -100,7 +102,7 @@ void ApplyOption(TSimBoardOptions& AOptions, const std::string& AWord) {
   } else {
     throw std::invalid_argument(
         "unknown simulated board option \"" + AWord +
-        "\" (known: refuse-password, no-return, no-answer, frame-timed, return-delay=MS, "
+        "\" (known: refuse-password, no-return, no-answer, once, frame-timed, return-delay=MS, "
         "return-as=resident, answer-delay=MS, drop-after=N, short-write=N, lose-write=N, "
         "unknown-command=HH, cut-report=N, silent-at=N, late-answer=N, garble-answer=N, "
         "wrong-length=N, unplug-at=N, replug-after=MS, port=PATH, die=LLLLLLLL-XXXX-YYYY, "
