@@ -5,6 +5,8 @@
 #include "KestrovaVersion.h"
 #include "PrintableText.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr size_t kExcerpt = 40;  // characters of an argument quoted in a message
@@ -21,7 +23,12 @@ constexpr TValueOption kOptionalValues[] = {
     {"--settings", &TCliOptions::SettingsFile},
     {"--log", &TCliOptions::LogFile},
     {"--record", &TCliOptions::RecordFile},
+    {"--station", &TCliOptions::StationFile},
 };
+
+// What a station file sets, and so cannot be given beside it.
+constexpr const char* kSetByStation[] = {"--loader", "--firmware", "--apn",      "--login", "--password",
+                                         "--record", "--port",     "--settings", "--fast"};
 
 struct TFlag {
   const char* Name;
@@ -59,10 +66,13 @@ std::string TakeValue(const std::string& AName, const std::optional<std::string>
 TCliOptions ParseCliOptions(const std::vector<std::string>& AArgs) {
   TCliOptions options;
   options.Arguments = AArgs;
+  std::vector<std::string> clashes;  // options that a station file sets, as given
   for (size_t i = 0; i < AArgs.size(); ++i) {
     const std::string& arg = AArgs[i];
     const size_t equals = arg.find('=');
     const std::string name = arg.substr(0, equals);
+    for (const char* set : kSetByStation)
+      if (name == set && std::find(clashes.begin(), clashes.end(), name) == clashes.end()) clashes.push_back(name);
     std::optional<std::string> inlineValue;
     if (equals != std::string::npos) inlineValue = arg.substr(equals + 1);
     if (name == "-h") {
@@ -95,8 +105,17 @@ TCliOptions ParseCliOptions(const std::vector<std::string>& AArgs) {
     }
     if (!known) throw ECliUsage("unknown argument \"" + PrintableText(arg, kExcerpt) + "\" (see --help)");
   }
-  if (options.List && (options.Repeat || options.Fast || options.Gang || !options.Ports.empty()))
-    throw ECliUsage("--list only lists devices; it cannot be combined with --repeat, --fast, --gang or --port");
+  if (options.List && (options.Repeat || options.Fast || options.Gang || !options.Ports.empty() || options.StationFile))
+    throw ECliUsage(
+        "--list only lists devices; it cannot be combined with --repeat, --fast, --gang, --port or --station");
+  if (options.StationFile && !clashes.empty()) {
+    std::string named;
+    for (size_t i = 0; i < clashes.size(); ++i)
+      named += (i == 0 ? "" : i + 1 == clashes.size() ? " and " : ", ") + clashes[i];
+    throw ECliUsage("--station takes the images, settings, ports, record and fast writes from the station file; "
+                    "leave out " + named + " (or change the station file)");
+  }
+  if (options.StationFile) options.Gang = true;  // a station serves every board at once
   return options;
 }
 
@@ -121,6 +140,14 @@ std::string CliHelpText() {
          "  --login TEXT       login (default \"" + kDefaultLogin + "\")\n"
          "  --password TEXT    password (default \"" + kDefaultPassword + "\")\n"
          "                     given with --settings, these win over the file\n"
+         "A production station:\n"
+         "  --station FILE     run the station that FILE describes: the images pinned by\n"
+         "                     their SHA-256, the settings, the ports, the record and fast\n"
+         "                     writes (so none of --loader, --firmware, --apn, --login,\n"
+         "                     --password, --settings, --port, --record, --fast); every\n"
+         "                     board at once. When the file asks for serials, each board\n"
+         "                     takes the next line of standard input. Not in the Windows\n"
+         "                     build, which reads no XML files\n"
          "Running:\n"
          "  --fast             write full reports without pauses (always verified)\n"
          "  --repeat           production: update one board after another until Ctrl-C\n"

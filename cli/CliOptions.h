@@ -21,6 +21,7 @@ struct TCliOptions {
   std::optional<std::string> SettingsFile;
   std::optional<std::string> LogFile;
   std::optional<std::string> RecordFile;  // one JSON line per board, appended
+  std::optional<std::string> StationFile; // images, settings, ports, record and fast writes from one file
   std::vector<std::string> Ports;         // only the boards at these ports (empty: any)
   bool Gang = false;                      // every board at once
   bool Quiet = false;

@@ -36,14 +36,23 @@ update::TSettingsTexts ResolveSettings(const TCliOptions& AOptions) {
                    (line > 0 ? ", line " + std::to_string(line) : std::string()) + ", " + kAttributes[i];
   }
   const std::optional<std::string>* given[] = {&AOptions.Apn, &AOptions.Login, &AOptions.Password};
-  update::TSettingsTexts result;
   for (size_t i = 0; i < texts.size(); ++i) {
     if (*given[i]) {
       texts[i] = **given[i];
       where[i] = kNames[i];
     }
-    result[i] = Utf8ToUtf16(texts[i]);
-    CheckRecordText(where[i], result[i]);
+  }
+  return CheckedSettings(texts, where);
+}
+
+update::TSettingsTexts CheckedSettings(const std::array<std::string, 3>& ATexts,
+                                       const std::array<std::string, 3>& AWhere) {
+  update::TSettingsTexts result;
+  for (size_t i = 0; i < ATexts.size(); ++i) {
+    result[i] = Utf8ToUtf16(ATexts[i]);
+    CheckRecordText(AWhere[i], result[i]);
   }
   return result;
 }
+
+const char* SettingsAttributeName(size_t AIndex) { return kAttributes[AIndex]; }

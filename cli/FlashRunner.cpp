@@ -99,6 +99,7 @@ TExitCode TFlashRunner::Run() {
 
 // Everything the update needs is read and checked before any board is touched.
 TExitCode TFlashRunner::Prepare() {
+  if (FOptions.StationFile) TakeStation();
   if (FOptions.LogFile) {
     FLog = std::make_unique<TCliLog>(*FOptions.LogFile);
     if (!FLog->Good()) {
@@ -113,7 +114,7 @@ TExitCode TFlashRunner::Prepare() {
     FRecord = std::make_unique<TRecordFile>(*FOptions.RecordFile);
     if (!FRecord->Good()) throw ECliUsage("the record file \"" + *FOptions.RecordFile + "\" cannot be written");
   }
-  FUpdate.Settings = ResolveSettings(FOptions);
+  FUpdate.Settings = FStation ? StationSettings(*FStation) : ResolveSettings(FOptions);
   if (FJson) FJson->HidePassword(FUpdate.Settings[2]);
   FUpdate.LoaderFile = FOptions.LoaderFile;
   FUpdate.FirmwareFile = FOptions.FirmwareFile;
@@ -124,6 +125,10 @@ TExitCode TFlashRunner::Prepare() {
   } catch (const ETiTxtImageError& e) {
     return Refuse(TExitCode::BadInput, ImageRefusalText(e));
   }
+  if (FStation) {
+    CheckPinnedImage(*FStation, *FUpdate.Loader, true);
+    CheckPinnedImage(*FStation, *FUpdate.Firmware, false);
+  }
   FUpdate.Take = [this](TJvHidDevice* ADevice) { return !FNewBoards.Done(ADevice); };
   FUpdate.Name = "Update";
   if (FOptions.Fast) {
@@ -131,6 +136,21 @@ TExitCode TFlashRunner::Prepare() {
     FUpdate.SettingsPause = std::chrono::milliseconds(0);  // what is written is verified: no pause is needed
   }
   return TExitCode::Ok;
+}
+
+// The station file stands for the options it replaces (the command line
+// refuses them beside it); its serials, if it asks for them, come from
+// FSerials.
+void TFlashRunner::TakeStation() {
+  FStation = ReadStationFile(*FOptions.StationFile);
+  FOptions.LoaderFile = FStation->LoaderFile;
+  FOptions.FirmwareFile = FStation->FirmwareFile;
+  FOptions.Ports = FStation->Ports;
+  FOptions.RecordFile = FStation->RecordFile;
+  FOptions.Fast = FStation->Fast;
+  FOptions.Gang = true;
+  if (FStation->SerialRequired && !FSerials)
+    throw ECliUsage("station file \"" + FStation->File + "\" asks for a serial per board, and this run has no input for them");
 }
 
 void TFlashRunner::StartBus() {
@@ -232,14 +252,17 @@ TExitCode TFlashRunner::Gang() {
   TGangView view(FConsole.Out, FConsole.Terminal, &TerminalColumns, &MoveCursorUp);
   if (FOptions.Repeat) view.Line("Waiting for boards (Ctrl-C ends)...");
   const TGangEnd end = RunGang({FOptions, [this] { return Interrupted(); }, *FRuns, [this] { return NewBoards(); },
-                                FUpdate, view, FLog.get()});
+                                FUpdate, view, FLog.get(),
+                                FStation && FStation->SerialRequired ? FSerials.get() : nullptr,
+                                FStation ? FStation->Name : std::string()});
   view.Finish();
   if (!end.Refusal.empty()) return Refuse(TExitCode::SeveralBoards, end.Refusal);
-  if (end.Boards == 0 && !FOptions.Repeat) return NoBoard();
+  if (end.Boards == 0 && end.NoSerial.empty() && !FOptions.Repeat) return NoBoard();
   const int failed = static_cast<int>(end.Failed.size()), cancelled = static_cast<int>(end.Cancelled.size());
   std::string totals = "Totals: " + std::to_string(end.Boards) + (end.Boards == 1 ? " board, " : " boards, ") +
                        std::to_string(end.Updated) + " updated, " + std::to_string(failed) + " failed";
   if (cancelled > 0) totals += ", " + std::to_string(cancelled) + " cancelled";
+  if (!end.NoSerial.empty()) totals += ", " + std::to_string(end.NoSerial.size()) + " not started without a serial";
   if (FLog) FLog->Write(totals + ".");
   view.Line(totals + ".");
   const TExitCode code = GangEnd(end);
@@ -251,11 +274,21 @@ TExitCode TFlashRunner::Gang() {
 // that updates only them.
 TExitCode TFlashRunner::GangEnd(const TGangEnd& AEnd) {
   std::vector<std::string> again = AEnd.Cancelled;
+  again.insert(again.end(), AEnd.NoSerial.begin(), AEnd.NoSerial.end());
   again.insert(again.end(), AEnd.Failed.begin(), AEnd.Failed.end());
-  const std::string retry = RetryCommand(FOptions.Arguments, again);
-  if (!AEnd.Cancelled.empty())
+  // A station fixes its ports: the boards to retry are the ones left connected.
+  const std::string retry = FStation ? CommandLineText(FOptions.Arguments) + " with only these boards connected"
+                                     : RetryCommand(FOptions.Arguments, again);
+  if (!AEnd.Cancelled.empty() || (Interrupted() && !AEnd.NoSerial.empty()))
     return EndWith(TExitCode::Interrupted, "interrupted by Ctrl-C; not updated: " + update::PortList(again) +
                                                "; run the update again before using them: " + retry);
+  if (!AEnd.NoSerial.empty())
+    return EndWith(TExitCode::SomeFailed, std::to_string(AEnd.NoSerial.size()) + " of " +
+                                              std::to_string(AEnd.Boards + static_cast<int>(AEnd.NoSerial.size())) +
+                                              " boards not updated, standard input ended before their serials: " +
+                                              update::PortList(AEnd.NoSerial) +
+                                              (AEnd.Failed.empty() ? "" : "; failed: " + update::PortList(AEnd.Failed)) +
+                                              "; to update them: " + retry + ", a serial per board on standard input");
   if (!AEnd.Failed.empty())
     return EndWith(TExitCode::SomeFailed, std::to_string(AEnd.Failed.size()) + " of " + std::to_string(AEnd.Boards) +
                                               " boards failed: " + update::PortList(AEnd.Failed) +

@@ -12,6 +12,7 @@
 
 #include "BoardRuns.h"
 #include "CliOptions.h"
+#include "CliStation.h"
 #include "DeviceList.h"
 #include "ExitCodes.h"
 #include "GangRun.h"
@@ -44,10 +45,14 @@ class TFlashRunner {
   void FollowInterrupts(const std::atomic<bool>& AFlag) { FConsoleInterrupt = &AFlag; }
   // The clock and sleep of the update (tests: a minute that takes no minute).
   void SetTiming(update::TUpdateTiming ATiming) { FUpdate.Timing = std::move(ATiming); }
+  // Where a station's serials come from (main: standard input); read only
+  // when the station file asks for serials.
+  void SetSerials(std::unique_ptr<ISerialSource> ASerials) { FSerials = std::move(ASerials); }
 
  private:
   bool Interrupted() const;
   TExitCode Prepare();
+  void TakeStation();
   void StartBus();
   std::vector<update::TBoardSeen> NewBoards();
   update::TUpdateOutcome UpdateAlone(const std::string& APort);
@@ -64,6 +69,8 @@ class TFlashRunner {
   void PrintLine(const std::string& AText);
 
   TCliOptions FOptions;
+  std::optional<TCliStation> FStation;  // --station: what its file fixes
+  std::unique_ptr<ISerialSource> FSerials;
   std::ostream FNowhere{nullptr};  // what --json --quiet leaves unsaid
   TCliConsole FConsole;            // what people read (with --json: standard error)
   std::unique_ptr<TJsonStream> FJson;

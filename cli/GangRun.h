@@ -12,6 +12,7 @@
 #include "BoardRuns.h"
 #include "CliOptions.h"
 #include "GangView.h"
+#include "SerialSource.h"
 
 struct TGangSetup {
   const TCliOptions& Options;
@@ -21,6 +22,10 @@ struct TGangSetup {
   const update::TUpdateOptions& Update;
   TGangView& View;
   TCliLog* Log = nullptr;
+  // A station's boards each wait for a serial from here before they start
+  // (null: no serials); Station names the station in each record.
+  ISerialSource* Serials = nullptr;
+  std::string Station;
 };
 
 struct TGangEnd {
@@ -28,6 +33,7 @@ struct TGangEnd {
   int Updated = 0;  // written and verified
   std::vector<std::string> Failed;     // ports, in the order they ended
   std::vector<std::string> Cancelled;  // ports of boards stopped by Ctrl-C
+  std::vector<std::string> NoSerial;   // ports of boards left waiting for a serial (input ended, or Ctrl-C)
   // The boards cannot be told apart (the system gives no ports): why.
   // Nothing was sent to any board.
   std::string Refusal;

@@ -6,6 +6,7 @@
 #include "Console.h"
 #include "FlashRunner.h"
 #include "JsonStream.h"
+#include "SerialSource.h"
 
 int main(int argc, char** argv) {
   const TUtf8Console console;
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
   }
   TFlashRunner runner(options,
                       {std::cout, std::cerr, ::isatty(::fileno(stdout)) != 0, ::isatty(::fileno(stderr)) != 0});
+  runner.SetSerials(StandardInputSerials());
   TInterruptWatch watch;
   runner.FollowInterrupts(TInterruptWatch::Interrupted());
   const int code = static_cast<int>(runner.Run());

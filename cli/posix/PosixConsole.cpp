@@ -1,4 +1,6 @@
 // Arguments and terminal are UTF-8 already; Ctrl-C is SIGINT.
+#include <errno.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -6,6 +8,7 @@
 #include <atomic>
 
 #include "Console.h"
+#include "SerialSource.h"
 
 namespace {
 
@@ -50,3 +53,35 @@ TInterruptWatch::~TInterruptWatch() { ::sigaction(SIGINT, &FPrevious->Action, nu
 const std::atomic<bool>& TInterruptWatch::Interrupted() { return GInterrupted; }
 
 void TInterruptWatch::Ended(int) {}  // a terminal that closes sends SIGHUP, which ends the process
+
+namespace {
+
+// Standard input looked at without waiting: poll says whether a read would
+// block.
+class TStandardInputSerials : public ISerialSource {
+ public:
+  TState Next(std::string& ASerial) override {
+    while (!FEnded) {
+      pollfd input{STDIN_FILENO, POLLIN, 0};
+      if (::poll(&input, 1, 0) <= 0) break;  // nothing yet (or no input at all: it ends below)
+      char buffer[4096];
+      const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) {
+        FEnded = true;
+        FLines.End();
+        break;
+      }
+      FLines.Add(std::string(buffer, static_cast<size_t>(got)));
+    }
+    return FLines.Next(ASerial);
+  }
+
+ private:
+  TSerialLines FLines;
+  bool FEnded = false;
+};
+
+}  // namespace
+
+std::unique_ptr<ISerialSource> StandardInputSerials() { return std::make_unique<TStandardInputSerials>(); }

@@ -8,6 +8,7 @@
 #include <atomic>
 
 #include "Console.h"
+#include "SerialSource.h"
 
 namespace {
 
@@ -98,3 +99,16 @@ TInterruptWatch::~TInterruptWatch() { ::SetConsoleCtrlHandler(&OnConsoleControl,
 const std::atomic<bool>& TInterruptWatch::Interrupted() { return GInterrupt.Interrupted; }
 
 void TInterruptWatch::Ended(int AExitCode) { GInterrupt.EndedWith.store(AExitCode); }
+
+namespace {
+
+// The Windows build reads no station files (no XML parser for mingw-w64),
+// so no station ever asks it for a serial: its standard input gives none.
+class TNoSerials : public ISerialSource {
+ public:
+  TState Next(std::string&) override { return TState::Ended; }
+};
+
+}  // namespace
+
+std::unique_ptr<ISerialSource> StandardInputSerials() { return std::make_unique<TNoSerials>(); }
