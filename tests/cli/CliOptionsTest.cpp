@@ -62,6 +62,12 @@ TEST(CliOptions, RefusesWhatItCannotUse) {
   EXPECT_THAT(UsageError({"--list", "--repeat"}), HasSubstr("--list only lists"));
   EXPECT_THAT(UsageError({"--list", "--gang"}), HasSubstr("--list only lists"));
   EXPECT_THAT(UsageError({"--port", ""}), HasSubstr("--port needs a port"));
+  // A station file fixes what these options would set; each clash is named once.
+  EXPECT_THAT(UsageError({"--station", "s.xml", "--fast", "--port", "1-1", "--port=1-2", "--loader=l.txt"}),
+              HasSubstr("; leave out --fast, --port and --loader (or change the station file)"));
+  EXPECT_THAT(UsageError({"--settings", "k.xml", "--station=s.xml"}), HasSubstr("leave out --settings "));
+  EXPECT_THAT(UsageError({"--list", "--station", "s.xml"}), HasSubstr("--list only lists"));
+  EXPECT_TRUE(Parse({"--station", "s.xml", "--repeat"}).Gang) << "a station serves every board at once";
   // A forgotten value: the next option is not taken for it.
   EXPECT_EQ(UsageError({"--apn", "--fast"}),
             "--apn needs a value, and \"--fast\" is an option (an empty text is given as --apn=)");

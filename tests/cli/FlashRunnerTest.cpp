@@ -16,6 +16,8 @@
 #include "CliTestImages.h"
 #include "FlashRunner.h"
 #include "Pause.h"
+#include "SerialSource.h"
+#include "Sha256.h"
 #include "SimBoard.h"
 #include "SimBus.h"
 #include "SimDevices.h"
@@ -555,6 +557,110 @@ TEST_F(FlashRunnerTest, JsonStreamHoldsOnlyEvents) {
     EXPECT_THAT(out.Text(), Not(HasSubstr("05 34 30 38 31 37")));
     if (row.Fatals == 1) {
       EXPECT_THAT(err.Text(), HasSubstr("(exit code " + std::to_string(static_cast<int>(row.Code)) + ")"));
+    }
+  }
+}
+
+// ---- a station ----
+
+// The serials a test hands in: all there at once, then the end of input.
+class TGivenSerials : public ISerialSource {
+ public:
+  explicit TGivenSerials(const std::string& AText) {
+    FLines.Add(AText);
+    FLines.End();
+  }
+  TState Next(std::string& ASerial) override { return FLines.Next(ASerial); }
+
+ private:
+  TSerialLines FLines;
+};
+
+// kestrova-flash --station: the boards at the listed ports only, each with
+// the next serial in its record; a board without a serial, an image that is
+// not the pinned one and a text the board cannot store each end as said,
+// the last two before any board is touched.
+TEST_F(FlashRunnerTest, StationRunsItsPortsWithPinnedImagesAndSerials) {
+  const auto sha = [this](const char* AName) {
+    std::ifstream in(Images.File(AName), std::ios::binary);
+    return Sha256Hex(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+  };
+  const std::string pinnedFirmware = sha("kestrova.2.fw.txt");
+  struct TRow {
+    const char* Serials;
+    const char* Apn;
+    bool ChangeFirmware;
+    TExitCode Code;
+    std::string Says;  // on standard error ("" when it stays empty)
+    std::vector<std::string> RecordedSerials;
+  };
+  const TRow rows[] = {
+      {" A\r\n\nB \n", "internet", false, TExitCode::Ok, "", {"A", "B"}},
+      {"A\n", "internet", false, TExitCode::SomeFailed,
+       "1 of 2 boards not updated, standard input ended before their serials: 1-1.2;", {"A"}},
+      {"A\nB\n", "internet", true, TExitCode::BadInput, ", the station file's is " + pinnedFirmware, {}},
+      {"A\nB\n", "\xC4\x8D", false, TExitCode::BadInput, "station.xml\", line 5, apn: the board stores only Latin-1", {}},
+  };
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(row.Serials);
+    clitest::TImageFolder images;
+    if (row.ChangeFirmware) images.Write("kestrova.2.fw.txt", "@4400\n31 40\nq\n");
+    const std::string record = images.File("r.jsonl");
+    images.Write("station.xml", "<station name=\"Bench \xC4\x8C\" serial=\"required\">\n"
+                                "  <loader file=\"kestrova.1.ldr.txt\" sha256=\"" + sha("kestrova.1.ldr.txt") + "\"/>\n"
+                                "  <firmware file=\"kestrova.2.fw.txt\" sha256=\"" + pinnedFirmware + "\"/>\n"
+                                "  <ports><port path=\"1-1.1\" label=\"Slot 1\"/><port path=\"1-1.2\" label=\"Slot 2\"/></ports>\n"
+                                "  <settings apn=\"" + row.Apn + "\" login=\"user\" password=\"40817\"/>\n"
+                                "  <record file=\"r.jsonl\"/>\n</station>\n");
+    sim::TSimBus bus;
+    std::vector<std::shared_ptr<sim::TSimBoard>> boards;
+    for (int i = 1; i <= 3; ++i) boards.push_back(Board({"port=1-1." + std::to_string(i)}));
+    for (const auto& board : boards) board->PlugInto(bus);
+    TSyncText err;
+    std::ostream errStream(&err);
+    TFlashRunner runner(ParseCliOptions({"--station", images.File("station.xml")}), {OutStream, errStream, false}, &bus);
+    runner.SetSerials(std::make_unique<TGivenSerials>(row.Serials));
+    EXPECT_EQ(runner.Run(), row.Code);
+    if (row.Says.empty()) {
+      EXPECT_EQ(err.Text(), "");
+    } else {
+      EXPECT_THAT(err.Text(), HasSubstr(row.Says));
+    }
+    EXPECT_EQ(boards[2]->ReportsReceived(), 0u) << "1-1.3 is no port of the station";
+    if (row.RecordedSerials.empty()) {
+      EXPECT_EQ(boards[0]->ReportsReceived() + boards[1]->ReportsReceived(), 0u);
+    }
+    const std::vector<std::string> lines = FileLines(record);
+    ASSERT_EQ(lines.size(), row.RecordedSerials.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+      EXPECT_THAT(lines[i], HasSubstr("\"port\":\"1-1." + std::to_string(i + 1) + "\""));
+      EXPECT_THAT(lines[i], HasSubstr("\"result\":\"success\""));
+      EXPECT_THAT(lines[i], HasSubstr("\"serial\":\"" + row.RecordedSerials[i] + "\",\"station\":\"Bench \xC4\x8C\""));
+      ExpectFirmwareOn(*boards[i]);
+    }
+  }
+}
+
+// A board whose fault shows once fails its first update and, still
+// connected under its resident loader, passes the next one; without "once"
+// it fails again.
+TEST_F(FlashRunnerTest, FaultThatShowsOnceFailsOnlyTheFirstUpdate) {
+  const std::pair<const char*, TExitCode> faults[] = {{"refuse-password", TExitCode::PasswordRefused},
+                                                      {"no-answer", TExitCode::NoAnswer}};
+  for (const auto& [fault, code] : faults) {
+    for (const bool once : {true, false}) {
+      SCOPED_TRACE(std::string(fault) + (once ? ":once" : ""));
+      sim::TSimBus bus;
+      std::vector<std::string> options = {fault};
+      if (once) options.push_back("once");
+      auto board = Board(options);
+      board->PlugInto(bus);
+      for (const TExitCode expected : {code, once ? TExitCode::Ok : code}) {
+        TFlashRunner runner(Options({"--fast"}), {OutStream, ErrStream, false}, &bus);
+        runner.SetTiming(VirtualTime());
+        EXPECT_EQ(runner.Run(), expected);
+      }
+      if (once) ExpectFirmwareOn(*board);
     }
   }
 }
