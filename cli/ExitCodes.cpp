@@ -37,7 +37,7 @@ struct TRow {
 constexpr TRow kRows[] = {
     {TExitCode::Ok, "the board was updated and verified", ""},
     {TExitCode::Error, "unexpected error", "see the log (--log FILE) and report it"},
-    {TExitCode::BadInput, "bad arguments, or an image or settings file was refused",
+    {TExitCode::BadInput, "bad arguments, or an image, settings or station file was refused",
      "fix the command line or the file named above"},
     {TExitCode::NoBoard, "no board found", ""},
     {TExitCode::CannotOpen, "the board cannot be opened",

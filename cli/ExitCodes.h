@@ -9,7 +9,7 @@
 enum class TExitCode : int {
   Ok = 0,
   Error = 1,            // an unexpected error (logged)
-  BadInput = 2,         // bad arguments, or an image or settings file refused
+  BadInput = 2,         // bad arguments, or an image, settings or station file refused
   NoBoard = 3,          // no board under its loader
   CannotOpen = 4,       // the board is there but cannot be opened
   PasswordRefused = 5,  // the resident loader refused the password
