@@ -1,9 +1,8 @@
-// The boards under way in a run of kestrova-flash: one update job each, on
-// a thread of its own and known by the port the front end chose, while
-// this thread runs the HID layer's event loop. Every board that ends is
-// recorded (--record) and counts as done until it is unplugged. A single
-// board, --repeat and --gang all go through it. With --json, each board's
-// start and end go to the stream too.
+// The boards under way in a run: one update job each, on a thread of its
+// own and known by the port the front end chose, while this thread runs
+// the HID layer's event loop. Every board that ends is recorded (when the
+// run keeps a record) and counts as done until it is unplugged. A single
+// board, a series, a gang and a station all go through it.
 #pragma once
 
 #include <functional>
@@ -12,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "BoardEvents.h"
 #include "BoardRecord.h"
 #include "NewBoards.h"
 #include "PlainEventLoop.h"
@@ -26,25 +24,29 @@ struct TBoardEnd {
 
 class TBoardRuns {
  public:
-  // ASay: a line of its own for the console and the log (a record that
-  // could not be written).
+  // Told of each board that ended, on this thread, once its record was
+  // made: AWritten is false when the record file did not take it.
+  using TEndedHook = std::function<void(const TBoardEnd& AEnd, const TBoardRecord& ARecord, bool AWritten)>;
+
   TBoardRuns(hid::TPlainEventLoop& ALoop, std::shared_ptr<update::TBoardPorts> APorts, TNewBoards& ANewBoards,
-             TCliLog* ALog, TRecordFile* ARecord, TJsonStream* AJson, std::function<void(const std::string&)> ASay);
+             TRecordFile* ARecord, TEndedHook AEnded);
   ~TBoardRuns();
 
   // Starts the update of the board at APort as AOptions ask (its port
-  // set); its steps and amounts go to AView, its lines to the log, each
-  // beginning with ALogPrefix.
-  void Start(const std::string& APort, update::TUpdateOptions AOptions, IBoardView& AView,
-             const std::string& ALogPrefix, TBoardTags ATags = {});
+  // set), its events going to AEvents.
+  void Start(const std::string& APort, update::TUpdateOptions AOptions, std::shared_ptr<update::IUpdateEvents> AEvents,
+             TBoardTags ATags = {});
   bool Running(const std::string& APort) const { return FRunning.count(APort) != 0; }
   bool Empty() const { return FRunning.empty(); }
+  // The board at APort, updated already and still connected under its
+  // loader, may be taken again; false when none is there.
+  bool TakeAgain(const std::string& APort);
   // Runs the event loop for a moment, every update cancelled once
   // AInterrupted; the boards that ended meanwhile.
   std::vector<TBoardEnd> Turn(bool AInterrupted);
 
  private:
-  void Ended(const TBoardEnd& AEnd, const update::TUpdateOptions& AOptions, const TBoardTags& ATags);
+  void Ended(const TBoardEnd& AEnd, const update::TUpdateOptions& AOptions);
 
   struct TRun {
     std::unique_ptr<update::TUpdateJob> Job;
@@ -54,9 +56,7 @@ class TBoardRuns {
   hid::TPlainEventLoop& FLoop;
   std::shared_ptr<update::TBoardPorts> FPorts;
   TNewBoards& FNewBoards;
-  TCliLog* FLog;
   TRecordFile* FRecord;
-  TJsonStream* FJson;
-  std::function<void(const std::string&)> FSay;
+  TEndedHook FEnded;
   std::map<std::string, TRun> FRunning;  // by port
 };
