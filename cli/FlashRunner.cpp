@@ -55,9 +55,9 @@ TCliConsole HumanSide(const TCliOptions& AOptions, const TCliConsole& AConsole, 
 // console, everything in the log.
 class TCliGangFront : public IGangFront {
  public:
-  TCliGangFront(TFlashRunner& ARunner, TGangView& AView, TCliLog* ALog) : FRunner(ARunner), FView(AView), FLog(ALog) {}
+  TCliGangFront(TFlashRunner& ARunner, TGangView& AView, TLogFile* ALog) : FRunner(ARunner), FView(AView), FLog(ALog) {}
 
-  std::shared_ptr<update::IUpdateEvents> Events(const std::string& APort) override {
+  std::shared_ptr<update::IUpdateEvents> Events(const std::string& APort, const TBoardTags&) override {
     return FRunner.BoardEvents(APort, FView, "[" + update::PortText(APort) + "] ");
   }
   void Line(const std::string& AText) override { FView.Line("kestrova-flash: " + AText); }
@@ -76,7 +76,7 @@ class TCliGangFront : public IGangFront {
  private:
   TFlashRunner& FRunner;
   TGangView& FView;
-  TCliLog* FLog;
+  TLogFile* FLog;
 };
 
 }  // namespace
@@ -132,7 +132,7 @@ TExitCode TFlashRunner::Run() {
 TExitCode TFlashRunner::Prepare() {
   if (FOptions.StationFile) TakeStation();
   if (FOptions.LogFile) {
-    FLog = std::make_unique<TCliLog>(*FOptions.LogFile);
+    FLog = std::make_unique<TLogFile>(*FOptions.LogFile);
     if (!FLog->Good()) {
       FLog.reset();
       throw ECliUsage("the log file \"" + *FOptions.LogFile + "\" cannot be written");

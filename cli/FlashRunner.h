@@ -83,7 +83,7 @@ class TFlashRunner {
   std::atomic<bool> FInterrupted{false};
   const std::atomic<bool>* FConsoleInterrupt = nullptr;
   TProgressView FView;
-  std::unique_ptr<TCliLog> FLog;
+  std::unique_ptr<TLogFile> FLog;
   std::unique_ptr<TRecordFile> FRecord;
   update::TUpdateOptions FUpdate;
   TNewBoards FNewBoards;

@@ -36,6 +36,8 @@ class TBoardRuns {
   // set), its events going to AEvents.
   void Start(const std::string& APort, update::TUpdateOptions AOptions, std::shared_ptr<update::IUpdateEvents> AEvents,
              TBoardTags ATags = {});
+  // Where the records go from now on (null: nowhere).
+  void SetRecord(TRecordFile* ARecord) { FRecord = ARecord; }
   bool Running(const std::string& APort) const { return FRunning.count(APort) != 0; }
   bool Empty() const { return FRunning.empty(); }
   // The board at APort, updated already and still connected under its

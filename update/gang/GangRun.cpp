@@ -101,7 +101,8 @@ class TGang {
   }
 
   void Start(const std::string& APort, TBoardTags ATags) {
-    FSetup.Runs.Start(APort, FSetup.Update, FSetup.Front.Events(APort), std::move(ATags));
+    std::shared_ptr<update::IUpdateEvents> events = FSetup.Front.Events(APort, ATags);
+    FSetup.Runs.Start(APort, FSetup.Update, std::move(events), std::move(ATags));
     ++FEnd.Boards;
   }
 

@@ -18,8 +18,8 @@
 class IGangFront {
  public:
   virtual ~IGangFront() = default;
-  // A board at APort starts: the events its update reports to.
-  virtual std::shared_ptr<update::IUpdateEvents> Events(const std::string& APort) = 0;
+  // A board at APort starts, tagged ATags: the events its update reports to.
+  virtual std::shared_ptr<update::IUpdateEvents> Events(const std::string& APort, const TBoardTags& ATags) = 0;
   // A line about the gang as a whole.
   virtual void Line(const std::string& AText) = 0;
   // A board's result, one line (AFailed: it failed, or was not updated).
