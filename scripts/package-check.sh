@@ -27,7 +27,7 @@ trap 'echo "Package: FAILED (line $LINENO of $0)"' ERR
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_WERROR=ON \
   -DKESTROVA_INSTALLED=ON -DKESTROVA_TESTS=OFF \
-  -DKESTROVA_ONLY="common;settings;hid;sim;bsl;update;cli;log;resources;app" >/dev/null
+  -DKESTROVA_ONLY="common;settings;hid;sim;bsl;update;cli;log;resources;app;station" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 (cd "$build" && cpack -G DEB >/dev/null)
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
@@ -57,7 +57,13 @@ desktop-file-validate "$content"/usr/share/applications/*.desktop || fail "deskt
 appstreamcli validate --no-net "$content"/usr/share/metainfo/*.metainfo.xml || fail "appstreamcli validate"
 grep -q '<modalias>usb:v2047p0200d\*</modalias>' "$content"/usr/share/metainfo/*.metainfo.xml ||
   fail "the metainfo does not name the board"
-for page in KestrovaSetup kestrova-flash; do
+for program in KestrovaSetup kestrova-flash kestrova-station; do
+  [ -x "$content/usr/bin/$program" ] || fail "the package holds no /usr/bin/$program"
+done
+for entry in example.kestrova.configurator example.kestrova.station; do
+  [ -f "$content/usr/share/applications/$entry.desktop" ] || fail "the package holds no menu entry $entry.desktop"
+done
+for page in KestrovaSetup kestrova-flash kestrova-station; do
   zcat "$content/usr/share/man/man1/$page.1.gz" | grep -q "$page $version" ||
     fail "the manual page of $page does not carry $version"
 done
