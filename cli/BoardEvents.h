@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "CliLog.h"
+#include "LogFile.h"
 #include "JsonStream.h"
 #include "UpdateEngine.h"
 
@@ -26,7 +26,7 @@ class IBoardView {
 class TBoardEvents : public update::IUpdateEvents {
  public:
   // ALogPrefix begins each of the board's lines in the log ("[1-1.3] ").
-  TBoardEvents(std::string APort, IBoardView& AView, TCliLog* ALog, std::string ALogPrefix, TJsonStream* AJson)
+  TBoardEvents(std::string APort, IBoardView& AView, TLogFile* ALog, std::string ALogPrefix, TJsonStream* AJson)
       : FPort(std::move(APort)), FView(AView), FLog(ALog), FLogPrefix(std::move(ALogPrefix)), FJson(AJson) {}
 
   void Log(int32_t, TMessageType, const std::string& AMessage, TColor AColor) override {
@@ -42,7 +42,7 @@ class TBoardEvents : public update::IUpdateEvents {
  private:
   const std::string FPort;
   IBoardView& FView;
-  TCliLog* FLog;
+  TLogFile* FLog;
   const std::string FLogPrefix;
   TJsonStream* FJson;
   int FStep = 0;  // the step shown last

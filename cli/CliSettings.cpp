@@ -1,24 +1,11 @@
 #include "CliSettings.h"
 
 #include "DefaultSettings.h"
-#include "HexText.h"
-#include "Utf8.h"
 
 namespace {
 
 constexpr const char* kNames[] = {"--apn", "--login", "--password"};
 constexpr const char* kAttributes[] = {"apn", "login", "password"};
-
-// AWhere names where the text came from: an option, or the settings file.
-void CheckRecordText(const std::string& AWhere, const std::u16string& AText) {
-  const update::TSettingsTextCheck check = update::CheckSettingsText(AText);
-  if (check.TooLong())
-    throw ECliUsage(AWhere + ": at most " + std::to_string(update::kSettingsRecordText) +
-                    " characters fit the board, the text has " + std::to_string(check.Length));
-  if (!check.Unstorable.empty())
-    throw ECliUsage(AWhere + ": the board stores only Latin-1 characters (up to U+00FF); the text has U+" +
-                    Hex4(static_cast<unsigned>(check.Unstorable.front().Character)));
-}
 
 }  // namespace
 
@@ -42,17 +29,9 @@ update::TSettingsTexts ResolveSettings(const TCliOptions& AOptions) {
       where[i] = kNames[i];
     }
   }
-  return CheckedSettings(texts, where);
-}
-
-update::TSettingsTexts CheckedSettings(const std::array<std::string, 3>& ATexts,
-                                       const std::array<std::string, 3>& AWhere) {
-  update::TSettingsTexts result;
-  for (size_t i = 0; i < ATexts.size(); ++i) {
-    result[i] = Utf8ToUtf16(ATexts[i]);
-    CheckRecordText(AWhere[i], result[i]);
+  try {
+    return update::CheckedSettings(texts, where);
+  } catch (const update::ESettingsText& e) {
+    throw ECliUsage(e.what());
   }
-  return result;
 }
-
-const char* SettingsAttributeName(size_t AIndex) { return kAttributes[AIndex]; }

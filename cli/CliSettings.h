@@ -18,11 +18,3 @@ void ReadSettingsFile(const std::string& AFile, std::array<std::string, 3>& ATex
 // Throws ECliUsage when a text does not fit its record exactly (more than
 // 40 characters, or a character above U+00FF, which the board cannot store).
 update::TSettingsTexts ResolveSettings(const TCliOptions& AOptions);
-
-// ATexts (access point name, login, password) as the board takes them;
-// throws ECliUsage, naming where the text came from (AWhere), when one does
-// not fit its record exactly.
-update::TSettingsTexts CheckedSettings(const std::array<std::string, 3>& ATexts,
-                                       const std::array<std::string, 3>& AWhere);
-// "apn", "login", "password": the attributes the settings texts stand in.
-const char* SettingsAttributeName(size_t AIndex);

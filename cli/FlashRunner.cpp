@@ -4,6 +4,7 @@
 
 #include "CliSettings.h"
 #include "Console.h"
+#include "GangView.h"
 #include "PrintableText.h"
 #include "UpdateCauseText.h"
 
@@ -50,6 +51,34 @@ TCliConsole HumanSide(const TCliOptions& AOptions, const TCliConsole& AConsole, 
   return {out, out, terminal, terminal};
 }
 
+// kestrova-flash's side of a gang: the boards' lines by port on the
+// console, everything in the log.
+class TCliGangFront : public IGangFront {
+ public:
+  TCliGangFront(TFlashRunner& ARunner, TGangView& AView, TLogFile* ALog) : FRunner(ARunner), FView(AView), FLog(ALog) {}
+
+  std::shared_ptr<update::IUpdateEvents> Events(const std::string& APort, const TBoardTags&) override {
+    return FRunner.BoardEvents(APort, FView, "[" + update::PortText(APort) + "] ");
+  }
+  void Line(const std::string& AText) override { FView.Line("kestrova-flash: " + AText); }
+  void Result(const std::string& APort, const std::string& AText, bool AFailed) override {
+    FView.Result(APort, AText, AFailed);
+    if (FLog) FLog->Write("[" + update::PortText(APort) + "] " + AText);
+  }
+  void WaitsForSerial(const std::string& APort) override {
+    FView.Line(update::PortText(APort) + ": waiting for its serial (scan it)");
+  }
+  void SerialTaken(const std::string& APort, const std::string& ASerial) override {
+    FView.Line(update::PortText(APort) + ": serial " + ASerial);
+  }
+  void Turned() override { FView.Draw(); }
+
+ private:
+  TFlashRunner& FRunner;
+  TGangView& FView;
+  TLogFile* FLog;
+};
+
 }  // namespace
 
 TFlashRunner::TFlashRunner(TCliOptions AOptions, TCliConsole AConsole, hid::IHidPlatform* APlatform)
@@ -90,6 +119,8 @@ TExitCode TFlashRunner::Run() {
     return code;
   } catch (const ECliUsage& e) {
     return Refuse(TExitCode::BadInput, e.what());
+  } catch (const EStationRefused& e) {
+    return Refuse(TExitCode::BadInput, e.what());
   } catch (const std::invalid_argument& e) {  // a malformed KESTROVA_SIM
     return Refuse(TExitCode::BadInput, e.what());
   } catch (const std::exception& e) {
@@ -101,7 +132,7 @@ TExitCode TFlashRunner::Run() {
 TExitCode TFlashRunner::Prepare() {
   if (FOptions.StationFile) TakeStation();
   if (FOptions.LogFile) {
-    FLog = std::make_unique<TCliLog>(*FOptions.LogFile);
+    FLog = std::make_unique<TLogFile>(*FOptions.LogFile);
     if (!FLog->Good()) {
       FLog.reset();
       throw ECliUsage("the log file \"" + *FOptions.LogFile + "\" cannot be written");
@@ -163,8 +194,12 @@ void TFlashRunner::StartBus() {
   };
   FController->OnRemoval = [this](TJvHidDevice* ADevice) { FNewBoards.Forget(ADevice); };
   FPorts = std::make_shared<update::TBoardPorts>(FController);
-  FRuns = std::make_unique<TBoardRuns>(*FLoop, FPorts, FNewBoards, FLog.get(), FRecord.get(), FJson.get(),
-                                       [this](const std::string& ALine) { PrintLine(ALine); });
+  FRuns = std::make_unique<TBoardRuns>(
+      *FLoop, FPorts, FNewBoards, FRecord.get(), [this](const TBoardEnd& AEnd, const TBoardRecord& ARecord, bool AWritten) {
+        if (FJson) FJson->End(AEnd.Port, ARecord, OneLine(update::CauseLine(AEnd.Outcome)));
+        if (!AWritten)
+          PrintLine("kestrova-flash: the record of the board at " + update::PortText(AEnd.Port) + " could not be written");
+      });
   FLoop->RunFor(0);
   FLoop->RunFor(kFirstPassMs);  // arrivals of the first pass
 }
@@ -177,7 +212,7 @@ std::vector<update::TBoardSeen> TFlashRunner::NewBoards() {
 
 // The one board chosen, updated on its own with its progress in view.
 update::TUpdateOutcome TFlashRunner::UpdateAlone(const std::string& APort) {
-  FRuns->Start(APort, FUpdate, FView, "");
+  FRuns->Start(APort, FUpdate, BoardEvents(APort, FView, ""));
   update::TUpdateOutcome outcome;
   while (!FRuns->Empty())
     for (const TBoardEnd& end : FRuns->Turn(Interrupted())) outcome = end.Outcome;
@@ -251,10 +286,18 @@ TExitCode TFlashRunner::Repeat() {
 TExitCode TFlashRunner::Gang() {
   TGangView view(FConsole.Out, FConsole.Terminal, &TerminalColumns, &MoveCursorUp);
   if (FOptions.Repeat) view.Line("Waiting for boards (Ctrl-C ends)...");
-  const TGangEnd end = RunGang({FOptions, [this] { return Interrupted(); }, *FRuns, [this] { return NewBoards(); },
-                                FUpdate, view, FLog.get(),
-                                FStation && FStation->SerialRequired ? FSerials.get() : nullptr,
-                                FStation ? FStation->Name : std::string()});
+  TCliGangFront front(*this, view, FLog.get());
+  const TGangEnd end = RunGang({.Repeat = FOptions.Repeat,
+                                .Interrupted = [this] { return Interrupted(); },
+                                .Runs = *FRuns,
+                                .NewBoards = [this] { return NewBoards(); },
+                                .Update = FUpdate,
+                                .Front = front,
+                                .Serials = FStation && FStation->SerialRequired ? FSerials.get() : nullptr,
+                                .Station = FStation ? FStation->Name : std::string(),
+                                .RefuseUnknownPorts = true,
+                                .Again = nullptr,
+                                .Idle = {}});
   view.Finish();
   if (!end.Refusal.empty()) return Refuse(TExitCode::SeveralBoards, end.Refusal);
   if (end.Boards == 0 && end.NoSerial.empty() && !FOptions.Repeat) return NoBoard();
@@ -307,6 +350,13 @@ TExitCode TFlashRunner::EndWith(TExitCode ACode, const std::string& ALine) {
   if (Interrupted() && FConsole.ErrTerminal) FConsole.Err << '\n';  // after the terminal's "^C"
   FConsole.Err << "kestrova-flash: " << ALine << " (exit code " << static_cast<int>(ACode) << ")" << std::endl;
   return ACode;
+}
+
+std::shared_ptr<update::IUpdateEvents> TFlashRunner::BoardEvents(const std::string& APort, IBoardView& AView,
+                                                                  const std::string& ALogPrefix) {
+  if (FJson)
+    FJson->Start(APort, FUpdate.Loader ? FUpdate.Loader->Sha256 : "", FUpdate.Firmware ? FUpdate.Firmware->Sha256 : "");
+  return std::make_shared<TBoardEvents>(APort, AView, FLog.get(), ALogPrefix, FJson.get());
 }
 
 void TFlashRunner::PrintLine(const std::string& AText) {

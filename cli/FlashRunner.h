@@ -10,9 +10,9 @@
 #include <ostream>
 #include <vector>
 
+#include "BoardEvents.h"
 #include "BoardRuns.h"
 #include "CliOptions.h"
-#include "CliStation.h"
 #include "DeviceList.h"
 #include "ExitCodes.h"
 #include "GangRun.h"
@@ -20,6 +20,7 @@
 #include "PlainEventLoop.h"
 #include "ProgressView.h"
 #include "SimRun.h"
+#include "Station.h"
 #include "UpdateTiming.h"
 
 struct TCliConsole {
@@ -45,6 +46,10 @@ class TFlashRunner {
   void FollowInterrupts(const std::atomic<bool>& AFlag) { FConsoleInterrupt = &AFlag; }
   // The clock and sleep of the update (tests: a minute that takes no minute).
   void SetTiming(update::TUpdateTiming ATiming) { FUpdate.Timing = std::move(ATiming); }
+  // The events of the update of the board at APort: its lines go to the
+  // log beginning with ALogPrefix, its steps and amounts to AView.
+  std::shared_ptr<update::IUpdateEvents> BoardEvents(const std::string& APort, IBoardView& AView,
+                                                     const std::string& ALogPrefix);
   // Where a station's serials come from (main: standard input); read only
   // when the station file asks for serials.
   void SetSerials(std::unique_ptr<ISerialSource> ASerials) { FSerials = std::move(ASerials); }
@@ -69,7 +74,7 @@ class TFlashRunner {
   void PrintLine(const std::string& AText);
 
   TCliOptions FOptions;
-  std::optional<TCliStation> FStation;  // --station: what its file fixes
+  std::optional<TStation> FStation;  // --station: what its file fixes
   std::unique_ptr<ISerialSource> FSerials;
   std::ostream FNowhere{nullptr};  // what --json --quiet leaves unsaid
   TCliConsole FConsole;            // what people read (with --json: standard error)
@@ -78,7 +83,7 @@ class TFlashRunner {
   std::atomic<bool> FInterrupted{false};
   const std::atomic<bool>* FConsoleInterrupt = nullptr;
   TProgressView FView;
-  std::unique_ptr<TCliLog> FLog;
+  std::unique_ptr<TLogFile> FLog;
   std::unique_ptr<TRecordFile> FRecord;
   update::TUpdateOptions FUpdate;
   TNewBoards FNewBoards;

@@ -33,6 +33,22 @@ TSettingsTextCheck CheckSettingsText(const std::u16string& AText) {
   return check;
 }
 
+TSettingsTexts CheckedSettings(const std::array<std::string, kSettingsRecords>& AUtf8Texts,
+                               const std::array<std::string, kSettingsRecords>& AWhere) {
+  TSettingsTexts result;
+  for (size_t i = 0; i < AUtf8Texts.size(); ++i) {
+    result[i] = Utf8ToUtf16(AUtf8Texts[i]);
+    const TSettingsTextCheck check = CheckSettingsText(result[i]);
+    if (check.TooLong())
+      throw ESettingsText(AWhere[i] + ": at most " + std::to_string(kSettingsRecordText) +
+                          " characters fit the board, the text has " + std::to_string(check.Length));
+    if (!check.Unstorable.empty())
+      throw ESettingsText(AWhere[i] + ": the board stores only Latin-1 characters (up to U+00FF); the text has U+" +
+                          Hex4(static_cast<unsigned>(check.Unstorable.front().Character)));
+  }
+  return result;
+}
+
 std::string UnstorableLine(int AField, const TUnstorableCharacter& AChar) {
   std::string text = std::string(SettingsFieldName(AField)) + ": ";
   AppendUtf8(text, AChar.Character);

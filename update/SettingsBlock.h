@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,17 @@ struct TSettingsTextCheck {
   bool Exact() const { return !TooLong() && Unstorable.empty(); }
 };
 TSettingsTextCheck CheckSettingsText(const std::u16string& AText);
+
+// A settings text the board cannot store exactly: where it came from, and why.
+class ESettingsText : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+// AUtf8Texts (access point name, login, password) as the board takes them;
+// throws ESettingsText, naming where the text came from (AWhere), when one
+// does not fit its record exactly (too long, or a character above U+00FF).
+TSettingsTexts CheckedSettings(const std::array<std::string, kSettingsRecords>& AUtf8Texts,
+                               const std::array<std::string, kSettingsRecords>& AWhere);
 
 // "Access point name: č (U+010D) would be stored as 0Dh".
 std::string UnstorableLine(int AField, const TUnstorableCharacter& AChar);

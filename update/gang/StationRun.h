@@ -54,8 +54,9 @@ struct TTileResult {
   double Seconds = 0;
 };
 
-// Called on the station's thread, in the order things happen; a window
-// hands them to its own thread.
+// Called on the station's threads (its own, and each board's update for
+// Progress and LogLine), in the order things happen for each board; a
+// window hands them to its own thread.
 class IStationFront {
  public:
   virtual ~IStationFront() = default;

@@ -1,17 +1,16 @@
-// --station: the station file, read by the same plain reader the station
-// window uses.
-#include "CliStation.h"
+// The station file, read by the settings file's XML reader.
+#include "Station.h"
 #include "StationConfig.h"
 #include "Utf8.h"
 
-TCliStation ReadStationFile(const std::string& AFile) {
+TStation ReadStationFile(const std::string& AFile) {
   TStationConfig config;
   try {
     config = LoadStationConfig(Utf8ToPath(AFile));
   } catch (const EStationConfig& e) {
-    throw ECliUsage(e.what());
+    throw EStationRefused(e.what());
   }
-  TCliStation station;
+  TStation station;
   station.File = PathToUtf8(config.File);
   station.Name = config.Name;
   station.LoaderFile = PathToUtf8(config.Loader.File);
@@ -22,7 +21,10 @@ TCliStation ReadStationFile(const std::string& AFile) {
   station.FirmwareLine = config.Firmware.Line;
   station.Texts = {config.Apn, config.Login, config.Password};
   station.SettingsLine = config.SettingsLine;
-  for (const TStationPort& port : config.Ports) station.Ports.push_back(port.Path);
+  for (const TStationPort& port : config.Ports) {
+    station.Ports.push_back(port.Path);
+    station.Labels.push_back(port.Label);
+  }
   station.RecordFile = PathToUtf8(config.RecordFile);
   station.SerialRequired = config.SerialRequired;
   station.Fast = config.Fast;

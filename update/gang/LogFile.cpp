@@ -1,4 +1,4 @@
-#include "CliLog.h"
+#include "LogFile.h"
 
 #include <chrono>
 #include <cstdio>
@@ -20,9 +20,9 @@ std::string LogTimestamp() {
   return text;
 }
 
-TCliLog::TCliLog(const std::string& AFile) : FOut(Utf8ToPath(AFile), std::ios::app) {}
+TLogFile::TLogFile(const std::string& AFile) : FOut(Utf8ToPath(AFile), std::ios::app) {}
 
-void TCliLog::Write(const std::string& AText) {
+void TLogFile::Write(const std::string& AText) {
   std::lock_guard<std::mutex> lock(FLock);
   if (!FOut) return;
   FOut << LogTimestamp() << ' ' << AText << '\n';

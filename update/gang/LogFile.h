@@ -1,15 +1,16 @@
-// The full log of kestrova-flash (--log FILE): every line of the update
-// with its time, in the order it happened, from any thread.
+// A log file (kestrova-flash --log FILE, a station's daily log): every
+// line of the updates with its time, in the order it happened, from any
+// thread.
 #pragma once
 
 #include <fstream>
 #include <mutex>
 #include <string>
 
-class TCliLog {
+class TLogFile {
  public:
   // Opens AFile for appending; Good() tells whether it worked.
-  explicit TCliLog(const std::string& AFile);
+  explicit TLogFile(const std::string& AFile);
   bool Good() const { return static_cast<bool>(FOut); }
   // "[yyyy-mm-dd hh:mm:ss.zzz] text", local time.
   void Write(const std::string& AText);

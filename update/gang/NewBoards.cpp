@@ -12,6 +12,11 @@ void TNewBoards::MarkDone(uint32_t ADeviceID) {
   FDone.insert(ADeviceID);
 }
 
+void TNewBoards::Again(uint32_t ADeviceID) {
+  std::lock_guard<std::mutex> lock(FLock);
+  FDone.erase(ADeviceID);
+}
+
 bool TNewBoards::Done(TJvHidDevice* ADevice) const {
   std::lock_guard<std::mutex> lock(FLock);
   return FDone.count(ADevice->PnPInfo().FDeviceID) != 0;

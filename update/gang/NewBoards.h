@@ -15,6 +15,8 @@ class TNewBoards {
   // The controller's removal handler.
   void Forget(TJvHidDevice* ADevice);
   void MarkDone(uint32_t ADeviceID);
+  // The board may be updated again while it stays connected.
+  void Again(uint32_t ADeviceID);
   bool Done(TJvHidDevice* ADevice) const;
   // A board under its loader that this run has not updated yet.
   bool IsNew(TJvHidDevice* ADevice) const;
