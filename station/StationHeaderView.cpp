@@ -65,6 +65,8 @@ TStationHeaderView::TStationHeaderView(QWidget* AParent) : QWidget(AParent) {
   FPortsUnknown = Line(this, *layout);
   FPortsUnknown->setText(QStringLiteral("This system does not tell USB ports: one board at a time"));
   FPortsUnknown->hide();
+  // Until the station has read its file.
+  for (QLabel* label : {FName, FImages, FTexts, FFile}) label->hide();
   ShowTotals(TShiftTotals{});
 }
 
@@ -76,6 +78,7 @@ void TStationHeaderView::ShowStation(const TStationHeader& AHeader) {
                       .arg(QString::fromStdString(AHeader.Apn), kGap, QString::fromStdString(AHeader.Login), kGap,
                            QString(static_cast<qsizetype>(AHeader.PasswordLength), kPasswordDot)));
   FFile->setText(QStringLiteral("Station file: %1").arg(QString::fromStdString(AHeader.File)));
+  for (QLabel* label : {FName, FImages, FTexts, FFile}) label->show();
 }
 
 void TStationHeaderView::ShowBus(const std::vector<std::string>& AUnlisted, bool APortsUnknown) {

@@ -1,11 +1,13 @@
 #include "StationTile.h"
 
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QResizeEvent>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 #include "StationRun.h"
@@ -17,7 +19,9 @@ const QColor kPassedColour(0x2E, 0x7D, 0x32);
 const QColor kFailedColour(0xC6, 0x28, 0x28);
 // A board that waits for the operator's scan.
 const QColor kHighlightColour(0xFF, 0xD5, 0x4F);
-// "PASS" or "FAIL" takes a quarter of the tile's height.
+// The verdict takes a quarter of the tile's height.
+const QString kPass = QStringLiteral("PASS");
+const QString kFail = QStringLiteral("FAIL");
 constexpr int kVerdictShare = 4;
 // The label's text against the window's usual size.
 constexpr double kLabelScale = 1.6;
@@ -58,6 +62,8 @@ TStationTile::TStationTile(const QString& APort, const QString& ALabel, QWidget*
   Scale(*FLabel, kLabelScale, true);
   FPortLabel = new QLabel(APort, this);
   FPortLabel->setAlignment(Qt::AlignRight | Qt::AlignTop);
+  // A tile named after its port says it once.
+  FPortLabel->setVisible(ALabel != APort);
   FState = WrappedLabel(this);
   FProgress = new QProgressBar(this);
   FVerdict = new QLabel(this);
@@ -83,7 +89,10 @@ TStationTile::TStationTile(const QString& APort, const QString& ALabel, QWidget*
 
 QString TStationTile::Label() const { return FLabel->text(); }
 
-void TStationTile::SetLabel(const QString& ALabel) { FLabel->setText(ALabel); }
+void TStationTile::SetLabel(const QString& ALabel) {
+  FLabel->setText(ALabel);
+  FPortLabel->setVisible(ALabel != FPort);
+}
 
 void TStationTile::ShowState(const QString& AText) {
   SetLook(TLook::Plain);
@@ -124,7 +133,7 @@ void TStationTile::Ended(const TTileResult& AResult) {
   SetLook(AResult.Passed ? TLook::Passed : TLook::Failed);
   FState->hide();
   FProgress->hide();
-  FVerdict->setText(AResult.Passed ? QStringLiteral("PASS") : QStringLiteral("FAIL"));
+  FVerdict->setText(AResult.Passed ? kPass : kFail);
   FVerdict->show();
   FCause->setText(QString::fromStdString(AResult.Cause));
   FCause->setVisible(!AResult.Cause.empty());
@@ -151,11 +160,17 @@ void TStationTile::SetLook(TLook ALook) {
   setPalette(palette);
 }
 
+// A quarter of the tile's height, unless the word is then wider than the tile.
 void TStationTile::resizeEvent(QResizeEvent* AEvent) {
   QFrame::resizeEvent(AEvent);
   QFont font = FVerdict->font();
   font.setBold(true);
-  font.setPixelSize(std::max(1, AEvent->size().height() / kVerdictShare));
+  int size = std::max(1, AEvent->size().height() / kVerdictShare);
+  font.setPixelSize(size);
+  const int room = contentsRect().width() - layout()->contentsMargins().left() - layout()->contentsMargins().right();
+  const QFontMetrics metrics(font);
+  const int wide = std::max(metrics.horizontalAdvance(kPass), metrics.horizontalAdvance(kFail));
+  if (wide > room && room > 0) font.setPixelSize(std::max(1, size * room / wide));
   FVerdict->setFont(font);
 }
 

@@ -51,7 +51,8 @@ void TStationTiles::SetSlots(const std::vector<TStationHeader::TSlot>& ASlots) {
 TStationTile* TStationTiles::ForArrival(const QString& APort) {
   if (TStationTile* tile = Find(APort)) return tile;
   if (FListed) return nullptr;
-  TStationTile* tile = Add(APort, APort);
+  // Named after its port; where the system tells no ports, one board at a time.
+  TStationTile* tile = Add(APort, APort.isEmpty() ? QStringLiteral("Board") : APort);
   FTiles.push_back(tile);
   Arrange();
   return tile;
