@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "StationFileChoice.h"
@@ -53,6 +54,9 @@ void TStationWindow::BuildControls() {
   layout->addWidget(FTiles, 1);
   layout->addLayout(bottom);
   layout->addWidget(FStatus);
+  // A bench often runs the window full-screen, without a title bar to close it.
+  auto* quit = new QShortcut(QKeySequence::Quit, this);
+  connect(quit, &QShortcut::activated, this, &QWidget::close);
   resize(1024, 720);
   FSerial->setFocus();
 }
