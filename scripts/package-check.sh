@@ -3,7 +3,8 @@
 # configured for installation, checked by lintian, desktop-file-validate and
 # appstreamcli, installed with apt-get, run (kestrova-flash --version, its
 # --json stream read by jq, its bash completion; the window as a new user on
-# the simulated board under Xvfb, driven with xdotool), and purged, after which none of its files may be left.
+# the simulated board under Xvfb, driven with xdotool; the station's window on
+# two simulated boards), and purged, after which none of its files may be left.
 # Run as root, after build/test is built (its make_demo_images makes the
 # images; KESTROVA_DEMO_IMAGES names another make_demo_images). Prints
 # "Package: passed" or "Package: FAILED (...)"; the exit status says the
@@ -27,7 +28,7 @@ trap 'echo "Package: FAILED (line $LINENO of $0)"' ERR
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_WERROR=ON \
   -DKESTROVA_INSTALLED=ON -DKESTROVA_TESTS=OFF \
-  -DKESTROVA_ONLY="common;settings;hid;sim;bsl;update;cli;log;resources;app" >/dev/null
+  -DKESTROVA_ONLY="common;settings;hid;sim;bsl;update;cli;log;resources;app;station" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 (cd "$build" && cpack -G DEB >/dev/null)
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
@@ -57,7 +58,13 @@ desktop-file-validate "$content"/usr/share/applications/*.desktop || fail "deskt
 appstreamcli validate --no-net "$content"/usr/share/metainfo/*.metainfo.xml || fail "appstreamcli validate"
 grep -q '<modalias>usb:v2047p0200d\*</modalias>' "$content"/usr/share/metainfo/*.metainfo.xml ||
   fail "the metainfo does not name the board"
-for page in KestrovaSetup kestrova-flash; do
+for program in KestrovaSetup kestrova-flash kestrova-station; do
+  [ -x "$content/usr/bin/$program" ] || fail "the package holds no /usr/bin/$program"
+done
+for entry in example.kestrova.configurator example.kestrova.station; do
+  [ -f "$content/usr/share/applications/$entry.desktop" ] || fail "the package holds no menu entry $entry.desktop"
+done
+for page in KestrovaSetup kestrova-flash kestrova-station; do
   zcat "$content/usr/share/man/man1/$page.1.gz" | grep -q "$page $version" ||
     fail "the manual page of $page does not carry $version"
 done
@@ -173,6 +180,50 @@ board_bytes() { srec_cat "$dump" -ti_txt -crop "$1" "$2" -offset "-$1" -o - -bin
 [ "$(board_bytes 0xFE00 0xFE01 | od -An -tu1 | tr -d ' ')" = "${#apn}" ] &&
   [ "$(board_bytes 0xFE01 $((0xFE01 + ${#apn})))" = "$apn" ] ||
   fail "the board's access point name record does not hold $apn"
+
+# The station's window as installed, on a station file whose two ports hold
+# simulated boards, one refusing the password: each board gets its record
+# line and the day's log, the file is remembered for the next start, and
+# Ctrl+Q ends the window with exit code 0.
+bench="$work/bench"
+mkdir -p "$bench"
+"$demo_images" "$bench" >/dev/null
+cat >"$bench/bench.xml" <<EOF
+<?xml version="1.0" encoding="UTF-8"?>
+<station name="CI bench">
+  <loader file="kestrova.1.ldr.txt" sha256="$(sha256sum "$bench/kestrova.1.ldr.txt" | cut -d' ' -f1)"/>
+  <firmware file="kestrova.2.fw.txt" sha256="$(sha256sum "$bench/kestrova.2.fw.txt" | cut -d' ' -f1)"/>
+  <settings apn="$apn" login="user" password="40817"/>
+  <ports>
+    <port path="1-1.1" label="Slot 1"/>
+    <port path="1-1.2" label="Slot 2"/>
+  </ports>
+  <record file="records.jsonl"/>
+</station>
+EOF
+DISPLAY=$display XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb KESTROVA_SIM=hub,board,board:refuse-password \
+  /usr/bin/kestrova-station "$bench/bench.xml" >>"$build/window.log" 2>&1 &
+pid=$!
+station_window=$(DISPLAY=$display timeout 20 xdotool search --sync --onlyvisible --name '^CI bench - kestrova station$' | head -1)
+[ -n "$station_window" ] || fail "the station's window did not show the station file's name"
+for _ in $(seq 300); do
+  [ "$(cat "$bench/records.jsonl" 2>/dev/null | wc -l)" -ge 2 ] && break
+  sleep 0.1
+done
+cp "$bench/records.jsonl" "$build/station-records.jsonl" 2>/dev/null || true
+jq -e -s '([.[].port] | sort) == ["1-1.1","1-1.2"] and all(.station == "CI bench")
+  and ([.[] | select(.result == "success")] | length) == 1' "$bench/records.jsonl" >/dev/null ||
+  fail "the station's record (in $build/station-records.jsonl)"
+DISPLAY=$display xdotool windowfocus --sync "$station_window" key ctrl+q
+wait_end "$pid" || fail "the station's window did not end at Ctrl+Q"
+station_exit=0
+wait "$pid" || station_exit=$?
+pid=
+[ "$station_exit" -eq 0 ] || fail "the station's window ended with $station_exit, not 0"
+[ "$(cat "$work/config/kestrova-station/last-station-file")" = "$bench/bench.xml" ] ||
+  fail "the station's window did not remember its station file"
+compgen -G "$bench/CI bench *.log" >/dev/null || fail "no daily log beside the station's record"
+
 kill "$xvfb" && xvfb=
 
 # ---- removed ----
