@@ -104,7 +104,8 @@ TSimBoard::TSimBoard(TSimBoardOptions AOptions)
   FrameTimed = FOptions.FrameTimed;
   InterruptEndpoints = kBslInterruptEndpoints;
   Port = FOptions.Port;
-  FMemory.Preload(kDescriptorTableStart, DescriptorTable(FOptions.Die ? *FOptions.Die : NextDieRecord()));
+  if (!FOptions.Die) FOptions.Die = NextDieRecord();  // kept: the same chip if it is made again
+  FMemory.Preload(kDescriptorTableStart, DescriptorTable(*FOptions.Die));
   if (FOptions.Firmware.empty())
     PreloadOldFirmware(FMemory);
   else
@@ -573,6 +574,11 @@ void TSimBoard::PullCable() {
 }
 
 // ---- inspection ----
+
+TSimBoardOptions TSimBoard::Options() const {
+  std::lock_guard lock(FLock);
+  return FOptions;
+}
 
 TBoardState TSimBoard::State() const {
   std::lock_guard lock(FLock);

@@ -119,6 +119,9 @@ class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoa
   void AfterOutputReport() override;
 
   // Inspection and set-up, from any thread.
+  // What the board is now: its die (one of its own when none was given),
+  // and no more the faults that showed once.
+  TSimBoardOptions Options() const;
   TBoardState State() const;
   bool Unlocked() const;
   uint32_t ReportsReceived() const;
