@@ -146,6 +146,8 @@ TEST(StationTiles, FileReadAgainKeepsAStayingSlotsResultAndDropsTheOthers) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Also when ctest lists the cases, with no display.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
