@@ -104,7 +104,8 @@ TSimBoard::TSimBoard(TSimBoardOptions AOptions)
   FrameTimed = FOptions.FrameTimed;
   InterruptEndpoints = kBslInterruptEndpoints;
   Port = FOptions.Port;
-  FMemory.Preload(kDescriptorTableStart, DescriptorTable(FOptions.Die ? *FOptions.Die : NextDieRecord()));
+  if (!FOptions.Die) FOptions.Die = NextDieRecord();  // kept: the same chip if it is made again
+  FMemory.Preload(kDescriptorTableStart, DescriptorTable(*FOptions.Die));
   if (FOptions.Firmware.empty())
     PreloadOldFirmware(FMemory);
   else
@@ -269,6 +270,7 @@ void TSimBoard::RunRamLoader(const std::vector<uint8_t>& ACore, TOutcome& AOut) 
   const bool range = ACore.size() >= 1 + kAddressBytes + kLengthBytes;
   if (command == kRxDataBlock && address) {
     const uint8_t* data = ACore.data() + 1 + kAddressBytes;
+    MarkLoaderWritten(Address24(ACore), ACore.size() - 1 - kAddressBytes);
     switch (FMemory.Program(Address24(ACore), data, ACore.size() - 1 - kAddressBytes)) {
       case TProgramResult::Ok: AOut.Answers.push_back(Message(kMsgSuccess)); break;
       case TProgramResult::Mismatch: AOut.Answers.push_back(Message(kMsgWriteCheckFailed)); break;
@@ -308,12 +310,19 @@ void TSimBoard::RunRamLoader(const std::vector<uint8_t>& ACore, TOutcome& AOut) 
 void TSimBoard::WriteFast(uint32_t AAddress, const std::vector<uint8_t>& ACore, bool ARamOnly) {
   const size_t count = ACore.size() - 1 - kAddressBytes;
   const uint32_t end = AAddress + static_cast<uint32_t>(count);
-  if (ARamOnly) {
-    // The resident loader writes RAM only; anything else is dropped whole.
-    if (AAddress < TMsp430Memory::kRamStart || end > TMsp430Memory::kRamEnd) return;
-    for (uint32_t at = AAddress; at < end; ++at) FLoaderWritten[at - TMsp430Memory::kRamStart] = true;
-  }
+  // The resident loader writes RAM only; anything else is dropped whole.
+  if (ARamOnly && (AAddress < TMsp430Memory::kRamStart || end > TMsp430Memory::kRamEnd)) return;
+  MarkLoaderWritten(AAddress, count);
   FMemory.Program(AAddress, ACore.data() + 1 + kAddressBytes, count);
+}
+
+// Whichever loader writes into RAM writes a loader image there: the RAM
+// loader running from it stores the same bytes over itself, and a jump to
+// their entry starts it again.
+void TSimBoard::MarkLoaderWritten(uint32_t AAddress, size_t ACount) {
+  const uint64_t end = std::min<uint64_t>(uint64_t{AAddress} + ACount, TMsp430Memory::kRamEnd);
+  for (uint64_t at = std::max<uint64_t>(AAddress, TMsp430Memory::kRamStart); at < end; ++at)
+    FLoaderWritten[at - TMsp430Memory::kRamStart] = true;
 }
 
 void TSimBoard::LoadPC(uint32_t ATarget, TOutcome& AOut) {
@@ -565,6 +574,11 @@ void TSimBoard::PullCable() {
 }
 
 // ---- inspection ----
+
+TSimBoardOptions TSimBoard::Options() const {
+  std::lock_guard lock(FLock);
+  return FOptions;
+}
 
 TBoardState TSimBoard::State() const {
   std::lock_guard lock(FLock);

@@ -119,6 +119,9 @@ class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoa
   void AfterOutputReport() override;
 
   // Inspection and set-up, from any thread.
+  // What the board is now: its die (one of its own when none was given),
+  // and no more the faults that showed once.
+  TSimBoardOptions Options() const;
   TBoardState State() const;
   bool Unlocked() const;
   uint32_t ReportsReceived() const;
@@ -148,6 +151,7 @@ class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoa
   void CheckPassword(const std::vector<uint8_t>& ACore, TOutcome& AOut);
   void LoadPC(uint32_t ATarget, TOutcome& AOut);
   void WriteFast(uint32_t AAddress, const std::vector<uint8_t>& ACore, bool ARamOnly);
+  void MarkLoaderWritten(uint32_t AAddress, size_t ACount);
   void SendData(const std::vector<uint8_t>& AData, TOutcome& AOut) const;
   TReport Message(uint8_t ACode) const;
 
@@ -168,9 +172,9 @@ class TSimBoard : public TSimDevice, public std::enable_shared_from_this<TSimBoa
   bool FUnlocked = false;
   uint32_t FReports = 0;
   std::vector<TReportRecord> FReportLog;
-  // RAM bytes that the resident loader's fast writes filled: the loader
-  // image, whose code may be entered anywhere in it. Forgotten when the
-  // board leaves the bus.
+  // RAM bytes that either loader's writes filled: the loader image, whose
+  // code may be entered anywhere in it. Forgotten when the board leaves
+  // the bus.
   std::vector<bool> FLoaderWritten;
   uint32_t FRamFastWrites = 0;  // fast writes since the RAM loader started
   bool FLeaveAfterWrite = false;  // DropAfterReports reached: leave once the write is done

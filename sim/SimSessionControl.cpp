@@ -67,16 +67,19 @@ std::string TSimSessionControl::Apply(const std::string& ALine) {
 }
 
 std::string TSimSessionControl::Unplug(const std::string& APort) {
-  const auto board = LastBoardOn(APort);
-  if (!board) return "no board has been on port " + APort;
-  if (!board->Unplug()) return "the board on port " + APort + " is unplugged already";
+  if (!FSession.HasBeenOn(APort)) return "no board has been on port " + APort;
+  const auto board = FSession.LastBoardOn(APort);
+  if (!board || !board->Unplug()) return "the board on port " + APort + " is unplugged already";
+  FSession.Unplugged(board);
   return {};
 }
 
 std::string TSimSessionControl::PlugBack(const std::string& APort) {
-  const auto board = LastBoardOn(APort);
-  if (!board) return "no board has been on port " + APort + " (\"plug board:port=" + APort + "\" plugs in a new one)";
-  if (!board->Replug()) return "the board on port " + APort + " is plugged in already";
+  if (!FSession.HasBeenOn(APort))
+    return "no board has been on port " + APort + " (\"plug board:port=" + APort + "\" plugs in a new one)";
+  if (FSession.PlugBack(APort)) return {};
+  const auto board = FSession.LastBoardOn(APort);
+  if (!board || !board->Replug()) return "the board on port " + APort + " is plugged in already";
   return {};
 }
 
@@ -91,17 +94,10 @@ std::string TSimSessionControl::PlugNew(const std::string& AItem) {
   return {};
 }
 
-std::shared_ptr<sim::TSimBoard> TSimSessionControl::LastBoardOn(const std::string& APort) const {
-  const auto boards = FSession.Boards();
-  for (auto it = boards.rbegin(); it != boards.rend(); ++it)
-    if ((*it)->Port == APort) return *it;
-  return nullptr;
-}
-
 std::string TSimSessionControl::PortTaken(const std::string& APort) const {
   for (const auto& hub : FSession.Bus().Hubs())
     if (hub->Port() == APort) return "port " + APort + " holds a hub";
-  const auto board = LastBoardOn(APort);
+  const auto board = FSession.LastBoardOn(APort);
   bool plugged = board && board->CableIn();
   for (const auto& device : FSession.Bus().Devices()) plugged = plugged || device->Port == APort;
   return plugged ? "port " + APort + " has a device plugged in already: unplug it first" : std::string();

@@ -33,8 +33,6 @@ class TSimSessionControl {
   std::string Unplug(const std::string& APort);
   std::string PlugBack(const std::string& APort);
   std::string PlugNew(const std::string& AItem);
-  // The board last plugged into APort; null when none was.
-  std::shared_ptr<sim::TSimBoard> LastBoardOn(const std::string& APort) const;
   // Why a new board cannot go into APort; empty when it can.
   std::string PortTaken(const std::string& APort) const;
 

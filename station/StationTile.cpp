@@ -65,12 +65,15 @@ TStationTile::TStationTile(const QString& APort, const QString& ALabel, QWidget*
   // A tile named after its port says it once.
   FPortLabel->setVisible(ALabel != APort);
   FState = WrappedLabel(this);
+  FState->setObjectName(QStringLiteral("state"));
   FProgress = new QProgressBar(this);
   FVerdict = new QLabel(this);
+  FVerdict->setObjectName(QStringLiteral("verdict"));
   FVerdict->setAlignment(Qt::AlignCenter);
   // Its size follows the tile's; it must not push the tile.
   FVerdict->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
   FCause = WrappedLabel(this);
+  FCause->setObjectName(QStringLiteral("cause"));
   FBoard = WrappedLabel(this);
 
   auto* top = new QHBoxLayout;

@@ -400,6 +400,43 @@ TEST(SimSession, ControlPlugsANewBoardBehindTheHubOfItsPort) {
   std::filesystem::remove_all(folder);
 }
 
+// With a dump, a board unplugged through the control is written at once
+// and leaves the session; plugged back in, it is the same chip with the same
+// flash. A board alone in its session keeps the dump's own name at the end.
+TEST(SimSession, AnUnpluggedBoardIsDumpedAtOnceAndComesBackFromItsDump) {
+  const std::filesystem::path folder = std::filesystem::path(::testing::TempDir()) / "sim-unplug-dumps";
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  ::setenv("KESTROVA_SIM_DUMP", (folder / "dump.txt").c_str(), 1);
+  for (const char* list : {"board", "board,board"}) {
+    SCOPED_TRACE(list);
+    auto session = TSimSession::FromList(list);
+    TSimSessionControl control(*session);
+    const size_t boards = session->Boards().size();
+    const auto board = session->Boards().front();
+    board->Preload(0x4400, {0x31, 0x40, 0x00});
+    const std::vector<uint8_t> die = board->ReadMemory(0x1A0A, 8);
+    EXPECT_EQ(control.Apply("unplug 1-1"), "");
+    EXPECT_TRUE(std::filesystem::exists(folder / "dump-1-1.txt"));
+    EXPECT_EQ(session->Boards().size(), boards - 1) << "its memory is in the dump alone";
+    EXPECT_EQ(control.Apply("unplug 1-1"), "the board on port 1-1 is unplugged already");
+    EXPECT_EQ(control.Apply("plug 1-1"), "");
+    const auto back = session->Boards().front();
+    EXPECT_NE(back, board);
+    EXPECT_EQ(back->ReadMemory(0x4400, 3), (std::vector<uint8_t>{0x31, 0x40, 0x00}));
+    EXPECT_EQ(back->ReadMemory(0x1A0A, 8), die);
+    EXPECT_EQ(control.Apply("plug 1-1"), "the board on port 1-1 is plugged in already");
+    EXPECT_EQ(control.Apply("unplug 1-1"), "");
+    session->WriteDump();
+    EXPECT_EQ(std::filesystem::exists(folder / "dump.txt"), boards == 1);
+    EXPECT_EQ(std::filesystem::exists(folder / "dump-1-1.txt"), boards == 2);
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+  }
+  ::unsetenv("KESTROVA_SIM_DUMP");
+  std::filesystem::remove_all(folder);
+}
+
 TEST(SimBoardOptions, UnknownOrMalformedOptionsAreRefused) {
   const auto message = [](const std::vector<std::string>& AOptions) -> std::string {
     try {

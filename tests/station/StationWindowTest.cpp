@@ -1,154 +1,219 @@
-// The station window's parts as the station drives them: calls made on the
-// station's thread reach the main thread in order, with their own copies,
-// and never an object that has gone; the tiles follow the station file's
-// slots, or the ports where boards appear.
+// The station window on a display (Xvfb in the test run), driven as an
+// operator drives it: eight simulated boards, one with a fault that shows
+// once; the serials typed into the field that has the keyboard; "Re-flash
+// failed" pressed. And a station whose firmware changed after its file
+// was written: nothing goes to any board. kestrova-flash --station on the
+// same boards writes the same record lines.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QGridLayout>
-#include <QPointer>
-#include <QThread>
-#include <memory>
-#include <thread>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <algorithm>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <regex>
+#include <sstream>
 
-#include "MainThreadFront.h"
+#include "CliTestImages.h"
+#include "FlashRunner.h"
+#include "SerialSource.h"
+#include "Sha256.h"
+#include "SimBoard.h"
+#include "SimSession.h"
 #include "StationTile.h"
-#include "StationTiles.h"
+#include "StationWindow.h"
+
+using testing::HasSubstr;
 
 namespace {
 
-// What reached the window's side, and whether all of it on the main thread.
-class TRecordingFront : public IStationFront {
- public:
-  std::vector<std::string> Calls;
-  bool OffMainThread = false;
+constexpr int kBoards = 8;
+constexpr int kOnceFaulty = 5;  // the board at 1-1.5 refuses the password at its first update
 
-  void Header(const TStationHeader& AHeader) override { Note("header " + AHeader.Name); }
-  void Bus(const std::vector<std::string>& AUnlisted, bool) override { Note("bus " + AUnlisted.at(0)); }
-  void Refused(const std::string& AText) override { Note("refused " + AText); }
-  void Arrived(const std::string& APort) override { Note("arrived " + APort); }
-  void WaitsForSerial(const std::string& APort) override { Note("waits " + APort); }
-  void Started(const std::string& APort, const std::string& ASerial) override { Note("started " + APort + " " + ASerial); }
-  void Progress(const std::string& APort, const std::string& AStep, int APercent) override {
-    Note("progress " + APort + " " + AStep + " " + std::to_string(APercent));
+std::string Sha256OfFile(const std::string& AFile) {
+  std::ifstream in(AFile, std::ios::binary);
+  return Sha256Hex(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+}
+
+std::vector<std::string> FileLines(const std::string& AFile) {
+  std::ifstream in(AFile);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Serials as a scanner types them, all there at once, then the end of input.
+class TTypedSerials : public ISerialSource {
+ public:
+  explicit TTypedSerials(const std::string& AText) {
+    FLines.Add(AText);
+    FLines.End();
   }
-  void LogLine(const std::string& APort, const std::string& AText, TColor) override { Note("log " + APort + " " + AText); }
-  void Ended(const std::string& APort, const TTileResult& AResult, const TShiftTotals& ATotals) override {
-    Note("ended " + APort + " " + AResult.Serial + " " + std::to_string(ATotals.Passed));
-  }
-  void Said(const std::string& AText) override { Note("said " + AText); }
+  TState Next(std::string& ASerial) override { return FLines.Next(ASerial); }
 
  private:
-  void Note(std::string ACall) {
-    OffMainThread = OffMainThread || QThread::currentThread() != qApp->thread();
-    Calls.push_back(std::move(ACall));
-  }
+  TSerialLines FLines;
 };
 
-TTileResult Result(bool APassed, const std::string& ACause, const std::string& ASerial) {
-  TTileResult result;
-  result.Passed = APassed;
-  result.Cause = ACause;
-  result.Serial = ASerial;
-  return result;
+std::string Port(int AIndex) { return "1-1." + std::to_string(AIndex); }
+
+// Waits, handling the window's events, until ADone or 60 s.
+bool WaitFor(const std::function<bool()>& ADone) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!ADone() && clock.elapsed() < 60000) QTest::qWait(20);
+  return ADone();
 }
 
-// As the station does: values that change or go right after each call.
-void DriveOneBoard(IStationFront& AFront) {
-  std::string port = "1-1.1";
-  std::string text = "1. Upload bootloader";
-  AFront.Arrived(port);
-  AFront.Started(port, "SN-7");
-  AFront.Progress(port, text, 40);
-  text = "changed";
-  AFront.LogLine(port, "Update - Start", clBlack);
-  TShiftTotals totals;
-  totals.Passed = 1;
-  AFront.Ended(port, Result(true, "", "SN-7"), totals);
-  port = "changed";
-  AFront.Said("record written");
+class StationWindowTest : public testing::Test {
+ protected:
+  // The station file of eight slots over the images; the record beside it.
+  void WriteStation(bool ASerials = true) {
+    std::string ports;
+    for (int i = 1; i <= kBoards; ++i) ports += "<port path=\"" + Port(i) + "\" label=\"Slot " + std::to_string(i) + "\"/>";
+    Images.Write("station.xml",
+                 "<station name=\"Šumperk A\" serial=\"" + std::string(ASerials ? "required" : "none") + "\">\n"
+                 "  <loader file=\"kestrova.1.ldr.txt\" sha256=\"" + Sha256OfFile(Images.File("kestrova.1.ldr.txt")) + "\"/>\n"
+                 "  <firmware file=\"kestrova.2.fw.txt\" sha256=\"" + Sha256OfFile(Images.File("kestrova.2.fw.txt")) + "\"/>\n"
+                 "  <settings apn=\"internet\" login=\"user\" password=\"40817\"/>\n"
+                 "  <ports>" + ports + "</ports>\n"
+                 "  <record file=\"records.jsonl\"/>\n</station>\n");
+  }
+  static std::unique_ptr<TSimSession> Bench() {
+    std::string list = "hub";
+    for (int i = 1; i <= kBoards; ++i)
+      list += ",board:port=" + Port(i) + ":die=4B530518-000" + std::to_string(i) + "-0001:return-delay=100" +
+              (i == kOnceFaulty ? ":refuse-password:once" : "");
+    return TSimSession::FromList(list);
+  }
+  std::unique_ptr<TStationWindow> Open(TSimSession& ASession) {
+    TStationSetup setup;
+    setup.File = Images.File("station.xml");
+    setup.Platform = &ASession.Bus();
+    auto window = std::make_unique<TStationWindow>(std::move(setup));
+    window->resize(1280, 800);
+    window->show();
+    window->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    return window;
+  }
+  // What the tile of board AIndex shows: its verdict once it ended, else its state.
+  static QString TileShows(QWidget& AWindow, int AIndex) {
+    auto* tile = AWindow.findChild<QWidget*>(QString::fromStdString("tile-" + Port(AIndex)));
+    if (!tile) return {};
+    auto* verdict = tile->findChild<QLabel*>("verdict");
+    return verdict->isVisible() ? verdict->text() : tile->findChild<QLabel*>("state")->text();
+  }
+  // The tiles whose boards started (or ended), and those asking for a serial.
+  static int Count(QWidget& AWindow, const std::function<bool(const QString&)>& AShows) {
+    int count = 0;
+    for (int i = 1; i <= kBoards; ++i) count += AShows(TileShows(AWindow, i)) ? 1 : 0;
+    return count;
+  }
+  static bool Scanning(const QString& AShows) { return AShows == "Scan the serial"; }
+  static bool Started(const QString& AShows) {
+    return !Scanning(AShows) && AShows != "Board connected" && !AShows.startsWith("Waiting");
+  }
+
+  clitest::TImageFolder Images;
+};
+
+// The whole bench: each board waits for its serial on its tile, takes the
+// one typed next, and ends PASS, but for the faulty one (FAIL, with its
+// cause); "Re-flash failed" passes it without unplugging it.
+TEST_F(StationWindowTest, EightBoardsSerialsAndReflash) {
+  WriteStation();
+  auto session = Bench();
+  auto window = Open(*session);
+  const std::string record = Images.File("records.jsonl");
+  auto* serial = window->findChild<QLineEdit*>("serial");
+  ASSERT_NE(serial, nullptr);
+  ASSERT_EQ(QApplication::focusWidget(), serial);
+  QTest::keyClicks(serial, "SN-LOST");  // nobody waits yet: refused, and said
+  QTest::keyClick(serial, Qt::Key_Return);
+  EXPECT_THAT(window->findChild<QLabel*>("status")->text().toStdString(), HasSubstr("no board waits"));
+  // Each board in turn asks for its serial on its tile and starts with it.
+  for (int i = 1; i <= kBoards; ++i) {
+    ASSERT_TRUE(WaitFor([&] { return Count(*window, &Scanning) == 1; })) << i;
+    ASSERT_EQ(QApplication::focusWidget(), serial) << "the serial field keeps the keyboard";
+    QTest::keyClicks(serial, QString("SN-%1").arg(i));
+    QTest::keyClick(serial, Qt::Key_Return);
+    ASSERT_TRUE(WaitFor([&] { return Count(*window, &Started) == i; })) << i;
+  }
+  ASSERT_TRUE(WaitFor([&] { return FileLines(record).size() == kBoards; })) << FileLines(record).size();
+  ASSERT_TRUE(WaitFor([&] { return Count(*window, [](const QString& AShows) { return AShows.size() == 4; }) == kBoards; }));
+  for (int i = 1; i <= kBoards; ++i) EXPECT_EQ(TileShows(*window, i), i == kOnceFaulty ? "FAIL" : "PASS") << i;
+  auto* failedTile = window->findChild<QWidget*>(QString::fromStdString("tile-" + Port(kOnceFaulty)));
+  EXPECT_THAT(failedTile->findChild<QLabel*>("cause")->text().toStdString(), HasSubstr("refused the password"));
+
+  QTest::mouseClick(window->findChild<QPushButton*>("reflash"), Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return FileLines(record).size() == kBoards + 1; }));
+  ASSERT_TRUE(WaitFor([&] { return TileShows(*window, kOnceFaulty) == "PASS"; }));
+  const std::vector<std::string> lines = FileLines(record);
+  std::set<std::string> ports, ids;
+  for (const std::string& line : std::vector<std::string>(lines.begin(), lines.end() - 1)) {
+    std::smatch port, id, serialOf;
+    ASSERT_TRUE(std::regex_search(line, port, std::regex("\"port\":\"(1-1\\.[1-8])\"")));
+    ASSERT_TRUE(std::regex_search(line, serialOf, std::regex("\"serial\":\"SN-[1-8]\",\"station\":\"Šumperk A\"")));
+    if (std::regex_search(line, id, std::regex("\"board_id\":\"([0-9A-F-]+)\""))) ids.insert(id[1]);
+    ports.insert(port[1]);
+  }
+  EXPECT_EQ(ports.size(), 8u);
+  EXPECT_EQ(ids.size(), 7u) << "the board that refused the password was not identified";
+  EXPECT_THAT(lines.back(), HasSubstr("\"port\":\"" + Port(kOnceFaulty) + "\""));
+  EXPECT_THAT(lines.back(), HasSubstr("\"result\":\"success\""));
+  window.reset();
+
+  // kestrova-flash --station on the same bench, the serials on its input,
+  // writes the same lines, time and seconds aside.
+  auto cliSession = Bench();
+  std::filesystem::rename(record, record + ".window");
+  std::ostringstream out, err;
+  TFlashRunner runner(ParseCliOptions({"--station", Images.File("station.xml")}), {out, err, false}, &cliSession->Bus());
+  runner.SetSerials(std::make_unique<TTypedSerials>("SN-1\nSN-2\nSN-3\nSN-4\nSN-5\nSN-6\nSN-7\nSN-8\n"));
+  EXPECT_EQ(runner.Run(), TExitCode::SomeFailed) << err.str();
+  const auto comparable = [](std::vector<std::string> ALines) {
+    for (std::string& line : ALines)
+      line = std::regex_replace(line, std::regex("\"time\":\"[^\"]*\"|\"seconds\":[0-9.]+"), "");
+    std::sort(ALines.begin(), ALines.end());
+    return ALines;
+  };
+  EXPECT_EQ(comparable(FileLines(record)), comparable(std::vector<std::string>(lines.begin(), lines.end() - 1)));
 }
 
-TEST(StationFront, StationThreadCallsReachTheMainThreadInOrderWithTheirValues) {
-  QObject context;
-  TRecordingFront target;
-  TMainThreadFront front(context, target);
-  std::thread([&front] { DriveOneBoard(front); }).join();
-  EXPECT_TRUE(target.Calls.empty());  // queued: the station's thread never waits for the window
-  QCoreApplication::sendPostedEvents();
-  EXPECT_EQ(target.Calls, (std::vector<std::string>{"arrived 1-1.1", "started 1-1.1 SN-7",
-                                                    "progress 1-1.1 1. Upload bootloader 40",
-                                                    "log 1-1.1 Update - Start", "ended 1-1.1 SN-7 1",
-                                                    "said record written"}));
-  EXPECT_FALSE(target.OffMainThread);
-}
-
-TEST(StationFront, CallsStillQueuedWhenTheWindowGoesAreDropped) {
-  auto context = std::make_unique<QObject>();
-  TRecordingFront target;
-  TMainThreadFront front(*context, target);
-  std::thread([&front] { DriveOneBoard(front); }).join();
-  context.reset();
-  QCoreApplication::sendPostedEvents();
-  EXPECT_TRUE(target.Calls.empty());
-}
-
-std::vector<TStationHeader::TSlot> Slots(int ACount) {
-  std::vector<TStationHeader::TSlot> listed;
-  for (int i = 1; i <= ACount; ++i) listed.push_back({"1-1." + std::to_string(i), "Slot " + std::to_string(i)});
-  return listed;
-}
-
-TEST(StationTiles, EightListedSlotsStandInTwoRowsOfFourAndUnlistedPortsGetNone) {
-  TStationTiles tiles(nullptr);
-  tiles.SetSlots(Slots(8));
-  auto* grid = qobject_cast<QGridLayout*>(tiles.layout());
-  ASSERT_NE(grid, nullptr);
-  int row = -1, column = -1, rowSpan = 0, columnSpan = 0;
-  TStationTile* fifth = tiles.findChild<TStationTile*>("tile-1-1.5");
-  ASSERT_NE(fifth, nullptr);
-  grid->getItemPosition(grid->indexOf(fifth), &row, &column, &rowSpan, &columnSpan);
-  EXPECT_EQ(std::make_pair(row, column), std::make_pair(1, 0));
-  EXPECT_EQ(fifth->Label(), "Slot 5");
-  EXPECT_EQ(tiles.ForArrival("1-1.5"), fifth);
-  EXPECT_EQ(tiles.ForArrival("1-1.9"), nullptr);
-}
-
-TEST(StationTiles, WithoutListedPortsATileComesWithTheFirstBoardAtAPort) {
-  TStationTiles tiles(nullptr);
-  tiles.SetSlots({});
-  TStationTile* tile = tiles.ForArrival("1-1.3");
-  ASSERT_NE(tile, nullptr);
-  EXPECT_EQ(tile->objectName(), "tile-1-1.3");
-  EXPECT_EQ(tiles.ForArrival("1-1.3"), tile);
-  EXPECT_EQ(tiles.findChildren<TStationTile*>().size(), 1);
-}
-
-TEST(StationTiles, FileReadAgainKeepsAStayingSlotsResultAndDropsTheOthers) {
-  TStationTiles tiles(nullptr);
-  tiles.SetSlots(Slots(2));
-  QPointer<TStationTile> kept = tiles.Find("1-1.1");
-  QPointer<TStationTile> dropped = tiles.Find("1-1.2");
-  kept->AddLogLine("Update - Start", clBlack);
-  kept->Ended(Result(false, "The board refused the password", "SN-2"));
-  tiles.SetSlots({{"1-1.1", "Slot A"}, {"1-1.3", "Slot 3"}});
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  ASSERT_FALSE(kept.isNull());
-  EXPECT_EQ(tiles.Find("1-1.1"), kept.data());
-  EXPECT_EQ(kept->Label(), "Slot A");
-  EXPECT_EQ(kept->LogLines().size(), 1u);
-  EXPECT_TRUE(dropped.isNull());
-  EXPECT_NE(tiles.Find("1-1.3"), nullptr);
-  kept->Arrived();  // the next board: its own log
-  EXPECT_TRUE(kept->LogLines().empty());
+// An image changed by one byte after the station file pinned it: the window
+// names the file and both checksums, and no board hears a word.
+TEST_F(StationWindowTest, ChangedImageSendsNothing) {
+  WriteStation();
+  const std::string pinned = Sha256OfFile(Images.File("kestrova.2.fw.txt"));
+  std::ifstream in(Images.File("kestrova.2.fw.txt"), std::ios::binary);
+  std::string firmware((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  firmware[7] = firmware[7] == '0' ? '1' : '0';  // the first data byte's high digit
+  Images.Write("kestrova.2.fw.txt", firmware);
+  const std::string changed = Sha256OfFile(Images.File("kestrova.2.fw.txt"));
+  auto session = Bench();
+  auto window = Open(*session);
+  auto* refused = window->findChild<QLabel*>("refused");
+  ASSERT_TRUE(WaitFor([&] { return refused->isVisible() && !refused->text().isEmpty(); }));
+  const std::string text = refused->text().toStdString();
+  EXPECT_THAT(text, HasSubstr(Images.File("kestrova.2.fw.txt")));
+  EXPECT_THAT(text, HasSubstr(pinned));
+  EXPECT_THAT(text, HasSubstr(changed));
+  QTest::qWait(1000);
+  for (const auto& board : session->Boards()) EXPECT_EQ(board->ReportsReceived(), 0u);
+  EXPECT_TRUE(FileLines(Images.File("records.jsonl")).empty());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Also when ctest lists the cases, with no display.
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
+  testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
