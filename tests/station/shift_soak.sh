@@ -32,7 +32,9 @@ sha() { sha256sum "$1" | cut -d' ' -f1; }
 } >"$dir/station.xml"
 mkfifo "$dir/control"
 
-KESTROVA_SIM=hub KESTROVA_SIM_CONTROL="$dir/control" QT_QPA_PLATFORM=offscreen \
+# Each unplugged board is written to its dump and dropped by the simulation.
+mkdir "$dir/dumps"
+KESTROVA_SIM=hub KESTROVA_SIM_CONTROL="$dir/control" KESTROVA_SIM_DUMP="$dir/dumps/board.txt" QT_QPA_PLATFORM=offscreen \
   "$station_program" "$dir/station.xml" >"$dir/out.log" 2>&1 &
 pid=$!
 exec 3>"$dir/control"
