@@ -75,7 +75,7 @@ timed "ThreadSanitizer tests"
 # the same build holds the libFuzzer targets.
 # fuzzer-no-link: coverage for the fuzz targets; the tests ignore it.
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_WERROR=ON \
-  -DKESTROVA_ONLY="common;settings;hid;sim;bsl;update;cli;log;resources;app;runner;wine;fuzz;soak" \
+  -DKESTROVA_ONLY="common;settings;hid;sim;bsl;update;cli;log;resources;app;station;runner;wine;fuzz;soak" \
   -DCMAKE_CXX_COMPILER=clang++ -DKESTROVA_FUZZ=ON \
   -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=undefined -fno-omit-frame-pointer" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined"

@@ -25,11 +25,17 @@ TStationWindow::TStationWindow(TStationSetup ASetup, QWidget* AParent)
     : QWidget(AParent), FFront(*this, *this) {
   setWindowTitle(QStringLiteral("kestrova station"));
   BuildControls();
-  connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* ANow) { KeepSerialFocus(ANow); });
+  FFocusWatch =
+      connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* ANow) { KeepSerialFocus(ANow); });
   FRun = std::make_unique<TStationRun>(std::move(ASetup), FFront);
 }
 
-TStationWindow::~TStationWindow() { StopStation(); }
+// The focus watch goes first: closing the window moves the focus while the
+// widget part alone is left.
+TStationWindow::~TStationWindow() {
+  disconnect(FFocusWatch);
+  StopStation();
+}
 
 void TStationWindow::BuildControls() {
   FHeader = new TStationHeaderView(this);

@@ -56,6 +56,7 @@ class TStationWindow : public QWidget, public IStationFront {
   void StopStation();
 
   bool FStarted = false;
+  QMetaObject::Connection FFocusWatch;
   TStationHeaderView* FHeader = nullptr;
   TStationTiles* FTiles = nullptr;
   QLineEdit* FSerial = nullptr;

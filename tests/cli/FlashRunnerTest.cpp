@@ -15,8 +15,8 @@
 
 #include "CliTestImages.h"
 #include "FlashRunner.h"
+#include "GivenSerials.h"
 #include "Pause.h"
-#include "SerialSource.h"
 #include "Sha256.h"
 #include "SimBoard.h"
 #include "SimBus.h"
@@ -562,19 +562,6 @@ TEST_F(FlashRunnerTest, JsonStreamHoldsOnlyEvents) {
 }
 
 // ---- a station ----
-
-// The serials a test hands in: all there at once, then the end of input.
-class TGivenSerials : public ISerialSource {
- public:
-  explicit TGivenSerials(const std::string& AText) {
-    FLines.Add(AText);
-    FLines.End();
-  }
-  TState Next(std::string& ASerial) override { return FLines.Next(ASerial); }
-
- private:
-  TSerialLines FLines;
-};
 
 // kestrova-flash --station: the boards at the listed ports only, each with
 // the next serial in its record; a board without a serial, an image that is

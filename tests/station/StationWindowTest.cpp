@@ -22,7 +22,7 @@
 
 #include "CliTestImages.h"
 #include "FlashRunner.h"
-#include "SerialSource.h"
+#include "GivenSerials.h"
 #include "Sha256.h"
 #include "SimBoard.h"
 #include "SimSession.h"
@@ -47,19 +47,6 @@ std::vector<std::string> FileLines(const std::string& AFile) {
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }
-
-// Serials as a scanner types them, all there at once, then the end of input.
-class TTypedSerials : public ISerialSource {
- public:
-  explicit TTypedSerials(const std::string& AText) {
-    FLines.Add(AText);
-    FLines.End();
-  }
-  TState Next(std::string& ASerial) override { return FLines.Next(ASerial); }
-
- private:
-  TSerialLines FLines;
-};
 
 std::string Port(int AIndex) { return "1-1." + std::to_string(AIndex); }
 
@@ -176,7 +163,7 @@ TEST_F(StationWindowTest, EightBoardsSerialsAndReflash) {
   std::filesystem::rename(record, record + ".window");
   std::ostringstream out, err;
   TFlashRunner runner(ParseCliOptions({"--station", Images.File("station.xml")}), {out, err, false}, &cliSession->Bus());
-  runner.SetSerials(std::make_unique<TTypedSerials>("SN-1\nSN-2\nSN-3\nSN-4\nSN-5\nSN-6\nSN-7\nSN-8\n"));
+  runner.SetSerials(std::make_unique<TGivenSerials>("SN-1\nSN-2\nSN-3\nSN-4\nSN-5\nSN-6\nSN-7\nSN-8\n"));
   EXPECT_EQ(runner.Run(), TExitCode::SomeFailed) << err.str();
   const auto comparable = [](std::vector<std::string> ALines) {
     for (std::string& line : ALines)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <string>
 
 #include "LogFile.h"
@@ -12,8 +13,8 @@
 
 class TStationBoardEvents : public update::IUpdateEvents {
  public:
-  TStationBoardEvents(std::string APort, IStationFront& AFront, TLogFile* ALog)
-      : FPort(std::move(APort)), FFront(AFront), FLog(ALog) {}
+  TStationBoardEvents(std::string APort, IStationFront& AFront, std::shared_ptr<TLogFile> ALog)
+      : FPort(std::move(APort)), FFront(AFront), FLog(std::move(ALog)) {}
 
   void Log(int32_t, TMessageType, const std::string& AMessage, TColor AColor) override;
   void Progress(const update::TUpdateProgress& AProgress) override;
@@ -22,7 +23,7 @@ class TStationBoardEvents : public update::IUpdateEvents {
  private:
   const std::string FPort;
   IStationFront& FFront;
-  TLogFile* FLog;
+  const std::shared_ptr<TLogFile> FLog;
   int FStep = 0;
   int FPercent = -1;
   std::chrono::steady_clock::time_point FShown{};

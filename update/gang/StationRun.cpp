@@ -138,7 +138,8 @@ class TStationRun::TImpl : public IGangFront {
   std::shared_ptr<update::IUpdateEvents> Events(const std::string& APort, const TBoardTags& ATags) override {
     FFront.Started(APort, ATags.Serial);
     if (FFirstStart == std::chrono::steady_clock::time_point{}) FFirstStart = std::chrono::steady_clock::now();
-    return std::make_shared<TStationBoardEvents>(APort, FFront, FLog.get());
+    if (FLog && DailyLogName(FStation.Name) != FLogName) OpenDailyLog();  // past midnight: the next day's file
+    return std::make_shared<TStationBoardEvents>(APort, FFront, FLog);
   }
   void Line(const std::string& AText) override {
     Log(AText);
@@ -161,6 +162,14 @@ class TStationRun::TImpl : public IGangFront {
   std::vector<update::TBoardSeen> NewBoards();
   void Idle();
   void WaitForRequest();
+  // The daily log of today; a file that cannot be opened leaves the last one.
+  void OpenDailyLog() {
+    const std::string name = DailyLogName(FStation.Name);
+    auto log = std::make_shared<TLogFile>(PathToUtf8(Utf8ToPath(FLogFolder) / Utf8ToPath(name)));
+    if (!log->Good()) return;
+    FLog = std::move(log);
+    FLogName = name;
+  }
   void Log(const std::string& AText) {
     if (FLog) FLog->Write(AText);
   }
@@ -185,7 +194,8 @@ class TStationRun::TImpl : public IGangFront {
   TStation FStation;
   update::TUpdateOptions FUpdate;
   std::unique_ptr<TRecordFile> FRecord;
-  std::unique_ptr<TLogFile> FLog;
+  std::string FLogFolder, FLogName;
+  std::shared_ptr<TLogFile> FLog;  // shared with the boards' events: a new day's file may come while they run
   TNewBoards FNewBoards;
   std::unique_ptr<TSimRun> FSim;
   std::unique_ptr<hid::TPlainEventLoop> FLoop;  // set under FWakeLock
@@ -246,7 +256,8 @@ bool TStationRun::TImpl::ReadStation() {
     if (!record->Good()) throw EStationRefused("the record file \"" + station.RecordFile + "\" cannot be written");
     const std::string folder =
         FSetup.LogFolder.empty() ? PathToUtf8(Utf8ToPath(station.RecordFile).parent_path()) : FSetup.LogFolder;
-    auto log = std::make_unique<TLogFile>(PathToUtf8(Utf8ToPath(folder) / Utf8ToPath(DailyLogName(station.Name))));
+    const std::string logName = DailyLogName(station.Name);
+    auto log = std::make_shared<TLogFile>(PathToUtf8(Utf8ToPath(folder) / Utf8ToPath(logName)));
     if (!log->Good()) throw EStationRefused("the station's daily log cannot be written in \"" + folder + "\"");
     update.Take = [this](TJvHidDevice* ADevice) { return !FNewBoards.Done(ADevice); };
     update.Name = "Update";
@@ -257,6 +268,8 @@ bool TStationRun::TImpl::ReadStation() {
     FRecord = std::move(record);
     if (FRuns) FRuns->SetRecord(FRecord.get());
     FLog = std::move(log);
+    FLogFolder = folder;
+    FLogName = logName;
     FSerialsAsked.store(FStation.SerialRequired);
     if (!FStation.SerialRequired) FScans.NoneWanted();
     Log("station \"" + FStation.Name + "\" from \"" + FStation.File + "\"");
