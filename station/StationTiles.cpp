@@ -50,7 +50,9 @@ void TStationTiles::SetSlots(const std::vector<TStationHeader::TSlot>& ASlots) {
 
 TStationTile* TStationTiles::ForArrival(const QString& APort) {
   if (TStationTile* tile = Find(APort)) return tile;
-  if (FListed) return nullptr;
+  // A board whose port the system does not tell gets a tile of its own
+  // even beside the station file's slots: one board at a time.
+  if (FListed && !APort.isEmpty()) return nullptr;
   // Named after its port; where the system tells no ports, one board at a time.
   TStationTile* tile = Add(APort, APort.isEmpty() ? QStringLiteral("Board") : APort);
   FTiles.push_back(tile);

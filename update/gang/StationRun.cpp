@@ -314,7 +314,13 @@ std::vector<update::TBoardSeen> TStationRun::TImpl::NewBoards() {
   if (unlisted != FToldUnlisted || unknown != FToldUnknown) FFront.Bus(unlisted, unknown);
   FToldUnlisted = unlisted;
   FToldUnknown = unknown;
-  return FPorts->Present([this](TJvHidDevice* ADevice) { return FNewBoards.IsNew(ADevice); }, FStation.Ports);
+  // A board whose port the system does not tell cannot be matched with
+  // the station's ports: it is taken, one at a time.
+  std::vector<update::TBoardSeen> fresh = FPorts->Present([this](TJvHidDevice* ADevice) { return FNewBoards.IsNew(ADevice); });
+  std::erase_if(fresh, [&](const update::TBoardSeen& ABoard) {
+    return std::find(unlisted.begin(), unlisted.end(), ABoard.Port) != unlisted.end();
+  });
+  return fresh;
 }
 
 // Between boards: the station file is read again when asked.
